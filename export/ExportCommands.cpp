@@ -1,0 +1,147 @@
+#include "export/ExportCommands.h"
+
+#include "export/OutputFolder.h"
+#include "extraction/DeclarationWalk.h"
+#include "formats/RecordLine.h"
+#include "formats/SpreadsheetRows.h"
+#include "platform/Form1.h"
+#include "platform/RuntimeError.h"
+#include "selection/RangeValidation.h"
+#include "selection/TaxpayerList.h"
+
+#include <new>
+
+namespace {
+
+// The description a handler shows: the run-time error's own, or the runtime's words for a failure of its own.
+std::string describe(const std::exception& e)
+{
+    if (const auto* runtime = dynamic_cast<const RuntimeError*>(&e)) return runtime->Description();
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return "Out of memory";
+    return e.what();
+}
+
+struct TextCommand {
+    const char* notFound;
+    const char* extension;
+    const char* existsQuestion;
+    const char* errorLine1;
+    const char* errorLine2;
+    bool csv;
+};
+
+constexpr TextCommand kTxt{"No se pudo encontrar el ID del contribuyente!!!", ".txt", "  El archivo ya existe! ... ",
+                           "Error al crear el archivo!!, si lo tiene abierto en otro programa ",
+                           "ciérrelo y vuelva a intentarlo.", false};
+constexpr TextCommand kCsv{" No se pudo encontrar el ID del contribuyente!!!", ".csv", "El archivo ya existe! ... ",
+                           "Error al crear el archivo!!, si lo tiene abierto en MS Excel",
+                           "u otro programa, ciérrelo y vuelva a intentarlo.", true};
+
+void exportText(Form1& form, const TextCommand& command)
+{
+    try {
+        if (!Validar_Datos(form)) return;
+        if (command.csv) {
+            Leer_Separadores(form);
+            form.G_TIPO_ARCHIVO = "CSV";
+        } else {
+            form.G_SC = ";";
+            form.G_SD = "";
+            form.G_TIPO_ARCHIVO = "TXT";
+        }
+        std::int32_t key = 0;
+        std::string reference;
+        if (!Obtener_Contribuyente(form, key, reference)) {
+            form.messages.MsgBox(command.notFound, MsgIcon::Critical, MsgButtons::OK);
+            return;
+        }
+        const std::string path = ruta_salida(form, reference, command.extension);
+        if (EXISTE_ARCHIVO(form, path)) {
+            const MsgAnswer answer =
+                form.messages.MsgBox(std::string(command.existsQuestion) + "\n\n" + " Desea sobreescribir el archivo?? ",
+                                     MsgIcon::Question, MsgButtons::YesNo);
+            if (answer == MsgAnswer::No) return;
+        }
+        // The file is written aside and takes the target's place only when the whole export succeeded.
+        form.file1->Open(path);
+        if (command.csv) {
+            Escribir_Cabecera_CSV(form);
+            Generar_CSV(form, key);
+        } else {
+            Generar_TXT(form, key);
+        }
+        form.file1->Close();
+        form.messages.MsgBox(" Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
+    } catch (const std::exception& e) {
+        if (form.file1->isOpen()) form.file1->Abandon();
+        form.messages.MsgBox(std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" + "Motivo: " +
+                                 describe(e),
+                             MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
+    }
+}
+
+}  // namespace
+
+std::string ruta_salida(const Form1& form, const std::string& reference, const std::string& extension)
+{
+    std::string digits;
+    for (char c : reference)
+        if (c != '-') digits.push_back(c);
+    const std::size_t first = digits.find_first_not_of(' ');
+    digits = first == std::string::npos ? std::string() : digits.substr(first, digits.find_last_not_of(' ') - first + 1);
+    return form.G_CARPETA_GENERACION + "RET-PERC-IB-" + digits + "-" + form.controls.txt_desde() + "-" +
+           form.controls.txt_hasta() + extension;
+}
+
+void btn_gen_txt_orv_Click(Form1& form) { exportText(form, kTxt); }
+
+void btn_gen_csv_Click(Form1& form) { exportText(form, kCsv); }
+
+void BTN_XLS_Click(Form1& form)
+{
+    try {
+        if (!Validar_Datos(form)) return;
+        form.G_TIPO_ARCHIVO = "XLS";
+        std::int32_t key = 0;
+        std::string reference;
+        if (!Obtener_Contribuyente(form, key, reference)) {
+            form.messages.MsgBox("No se pudo encontrar el ID del contribuyente!!!", MsgIcon::Critical, MsgButtons::OK);
+            return;
+        }
+        const std::string path = ruta_salida(form, reference, ".XLS");
+        Generar_XLS(form, key, path);
+    } catch (const std::exception& e) {
+        form.vExcelSheet.reset();
+        form.messages.MsgBox(std::string("Error al crear el archivo!! ") + "\r\r" + "Motivo: " + describe(e),
+                             MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
+    }
+}
+
+void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path)
+{
+    bool created = false;
+    try {
+        const std::string sql = grouped_declarations_sql(key);
+        created = false;
+        form.vExcelSheet = form.createObject("Excel.Sheet");
+        created = true;
+        form.vExcelSheet->Application().setVisible(false);
+        std::int32_t row = 1;
+        Escribir_Cabecera_XLS(form, row);
+        recorrer_declaraciones(form, sql, key, row);
+        form.vExcelSheet->SaveAs(path);
+        form.vExcelSheet->Application().Quit();
+        form.vExcelSheet.reset();
+        form.messages.MsgBox("Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
+    } catch (const std::exception& e) {
+        form.messages.MsgBox(describe(e), MsgIcon::None, MsgButtons::OK);
+        if (created) {
+            // No spreadsheet application is there to show the partly filled workbook: it is discarded unsaved.
+            form.vExcelSheet->Application().setVisible(true);
+            form.vExcelSheet.reset();
+            form.messages.MsgBox(
+                "Se detectó un error, cierre MS Excel si lo tiene abierto, e intente generar la planilla nuevamente.",
+                MsgIcon::Information, MsgButtons::OK);
+        }
+    }
+}

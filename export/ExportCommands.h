@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct Form1;
+
+// The output path: G_CARPETA_GENERACION, "RET-PERC-IB-", the reference without dashes, "-", the first period,
+// "-", the last period and the extension.
+std::string ruta_salida(const Form1& form, const std::string& reference, const std::string& extension);
+
+// The three export commands, run by their buttons.
+void btn_gen_txt_orv_Click(Form1& form);
+void btn_gen_csv_Click(Form1& form);
+void BTN_XLS_Click(Form1& form);
+
+// Creates the workbook, fills it by the declaration walk, saves it at `path` and reports the outcome.
+void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path);

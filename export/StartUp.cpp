@@ -1,0 +1,54 @@
+#include "export/StartUp.h"
+
+#include "export/OutputFolder.h"
+#include "platform/Form1.h"
+#include "platform/RuntimeError.h"
+#include "selection/TaxpayerList.h"
+
+void Form_Load(Form1& form)
+{
+    try {
+        Crear_Carpeta(form);
+        const bool connected = Conectar_Base(form);
+        if (connected) Cargar_Contribuyentes(form);
+    } catch (const std::exception& e) {
+        const auto* runtime = dynamic_cast<const RuntimeError*>(&e);
+        form.messages.MsgBox("Error : FORM_LOAD -" + (runtime ? runtime->Description() : std::string(e.what())),
+                             MsgIcon::Critical, MsgButtons::OK);
+    }
+}
+
+bool Conectar_Base(Form1& form)
+{
+    try {
+        const std::string path = form.appPath + "/Impuest.mdb";
+        form.WS = Workspaces0();
+        form.Conn = form.WS->OpenDatabase(path, false, false, ";pwd=Kb7731R28");
+        form.Conn->QueryTimeout = 9000;
+        return true;
+    } catch (const std::exception&) {
+        form.messages.MsgBox("No se ha podido realizar la conexión al servidor", MsgIcon::Information,
+                             MsgButtons::OK, "Atención");
+        return false;
+    }
+}
+
+void Command2_Click(Form1& form)
+{
+    form.controls.set_txt_desde("200001");
+    form.controls.set_txt_hasta("222201");
+}
+
+void btn_borrar_Click(Form1& form)
+{
+    form.controls.set_txt_desde("");
+    form.controls.set_txt_hasta("");
+}
+
+void Command3_Click(Form1& form)
+{
+    if (form.Conn) form.Conn->Close();
+    if (form.WS) form.WS->Close();
+    form.Conn.reset();
+    form.WS.reset();
+}

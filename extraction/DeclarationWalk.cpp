@@ -1,0 +1,108 @@
+#include "extraction/DeclarationWalk.h"
+
+#include "extraction/MovementExtraction.h"
+#include "platform/Form1.h"
+#include "platform/RuntimeError.h"
+#include "selection/RangeValidation.h"
+#include "source/Recordset.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+std::string groupedSql(std::int32_t key, const char* selectList)
+{
+    return std::string(selectList) +
+           " FROM CMD INNER JOIN (Form_Cp01 INNER JOIN Form_Sid3 ON Form_Cp01.CP01_ID = Form_Sid3.CP01_ID) ON "
+           "CMD.CMD_ID = Form_Cp01.Cmd_ID " +
+           " WHERE (((Form_Cp01.Cmd_ID)= " + std::to_string(key) +
+           ") AND ((Form_Sid3.Sid_operacion)=0 Or (Form_Sid3.Sid_operacion)=1)) " +
+           " GROUP BY Form_Cp01.CP01_id,Form_Sid3.Sid_Año, Form_Sid3.Sid_Mes " +
+           " ORDER BY Max(Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden); ";
+}
+
+constexpr const char* kGroupedSelect =
+    " SELECT Form_Cp01.CP01_id,Form_Sid3.Sid_Año, Form_Sid3.Sid_Mes, Max(Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & "
+    "Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden) AS maximo ";
+// The TXT driver's copy of the statement has a blank after the first comma; it means the same.
+constexpr const char* kGroupedSelectTxt =
+    " SELECT Form_Cp01.CP01_id, Form_Sid3.Sid_Año, Form_Sid3.Sid_Mes, Max(Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & "
+    "Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden) AS maximo ";
+
+// The month of a grouped row as the number aaaamm: the two texts joined, converted, rounded down.
+std::int32_t periodKey(const Recordset& rs)
+{
+    const std::string text = Conv::textOrEmpty(rs.Fields("Sid_Año")) + Conv::textOrEmpty(rs.Fields("Sid_Mes"));
+    const double value = std::floor(textToDouble(text));
+    if (!(value >= std::numeric_limits<std::int32_t>::min() && value <= std::numeric_limits<std::int32_t>::max()))
+        throw RuntimeError::overflow();
+    return static_cast<std::int32_t>(value);
+}
+
+std::string quotedLiteral(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out.push_back('\'');
+        out.push_back(c);
+    }
+    return out + "'";
+}
+
+void walk(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
+{
+    auto rs = form.Conn->OpenRecordset(sql);
+    while (!rs->isEOF()) {
+        const std::int32_t period = periodKey(*rs);
+        // The range is read afresh for every row, as typed.
+        const double desde = textToDouble(form.controls.txt_desde());
+        const double hasta = textToDouble(form.controls.txt_hasta());
+        const bool chosen = (desde <= period) & (hasta >= period);
+        if (chosen) {
+            const std::int32_t cp01 = Conv::CLng(rs->Fields("CP01_id"));
+            const std::string maximo = Conv::CStr(rs->Fields("maximo"));
+            std::int32_t sid = Obtener_Sid(form, cp01, maximo);
+            Exportar_Retenciones(form, key, sid, row);
+            Exportar_Percepciones(form, key, sid, row);
+        }
+        rs->MoveNext();
+    }
+    rs->Close();
+}
+
+void generarTexto(Form1& form, std::int32_t& key, const char* selectList)
+{
+    if (!form.Conn) throw RuntimeError(91, "Object variable not set (the database is not open)");
+    std::int32_t row = 1;
+    walk(form, groupedSql(key, selectList), key, row);
+}
+
+}  // namespace
+
+std::string grouped_declarations_sql(std::int32_t key) { return groupedSql(key, kGroupedSelect); }
+
+void recorrer_declaraciones(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
+{
+    if (!form.Conn) throw RuntimeError(91, "Object variable not set (the database is not open)");
+    walk(form, sql, key, row);
+}
+
+void Generar_TXT(Form1& form, std::int32_t& key) { generarTexto(form, key, kGroupedSelectTxt); }
+
+void Generar_CSV(Form1& form, std::int32_t& key) { generarTexto(form, key, kGroupedSelect); }
+
+std::int32_t Obtener_Sid(Form1& form, const std::int32_t& cp01, const std::string& maximo)
+{
+    // The key is compared as the text it is; quoting it keeps the comparison exact on any engine.
+    auto rs = form.Conn->OpenRecordset(
+        " SELECT Form_Sid3.Sid_ID, Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & "
+        "Form_Sid3.Sid_Orden AS maximo "
+        " From Form_Sid3 "
+        " WHERE Form_Sid3.CP01_ID=" + std::to_string(cp01) +
+        " and (((Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden)= " +
+        quotedLiteral(maximo) + "));");
+    const std::int32_t sid = Conv::CLng(rs->Fields("Sid_ID"));
+    rs->Close();
+    return sid;
+}

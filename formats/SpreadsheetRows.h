@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+struct Form1;
+class Recordset;
+
+// Writes the twelve header names into row `row` of the workbook being filled, then advances `row` by one.
+void Escribir_Cabecera_XLS(Form1& form, std::int32_t& row);
+
+// Writes the current movement row of `rs` into row `row`, cell by cell; `row` is not changed.
+void Escribir_Fila_XLS(Form1& form, const Recordset& rs, const std::int32_t& row);

@@ -1,0 +1,38 @@
+#include "platform/FileSystem.h"
+
+#include "platform/RuntimeError.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FileSystem {
+
+std::string executableFolder()
+{
+    std::string buffer(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0) return ".";
+    buffer.resize(static_cast<std::size_t>(n));
+    const std::size_t slash = buffer.rfind('/');
+    return slash == 0 ? std::string("/") : buffer.substr(0, slash);
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) return true;
+    // Only "nothing there" is an answer; anything else (a path too long, a folder that cannot be searched, a
+    // component that is a file) means the test could not be made.
+    if (errno == ENOENT) return false;
+    throw RuntimeError(RuntimeError::FileError, "cannot test " + path + ": " + std::strerror(errno));
+}
+
+void MkDir(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0777) != 0)
+        throw RuntimeError(RuntimeError::FileError, "cannot create folder " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace FileSystem

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// A run-time error: the program's one exception type. It carries the error's number and its description, is raised
+// where a failure happens and is caught only by the procedures that have a handler.
+class RuntimeError : public std::runtime_error {
+public:
+    // Numbers the program relies on.
+    static constexpr int Overflow = 6;
+    static constexpr int InvalidUseOfNull = 94;
+    // Errors of the database layer, of files and of the spreadsheet stand-in.
+    static constexpr int DatabaseError = 3000;
+    static constexpr int FileError = 75;
+    static constexpr int SpreadsheetError = 1004;
+
+    RuntimeError(int number, const std::string& description)
+        : std::runtime_error(description), m_number(number) {}
+
+    int Number() const noexcept { return m_number; }
+    std::string Description() const { return what(); }
+
+    static RuntimeError overflow() { return RuntimeError(Overflow, "Overflow"); }
+    static RuntimeError invalidUseOfNull() { return RuntimeError(InvalidUseOfNull, "Invalid use of Null"); }
+
+private:
+    int m_number;
+};

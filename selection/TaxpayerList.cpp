@@ -1,0 +1,62 @@
+#include "selection/TaxpayerList.h"
+
+#include "platform/Form1.h"
+#include "platform/RuntimeError.h"
+#include "source/Recordset.h"
+
+#include <glib.h>
+
+namespace {
+
+// The first `count` characters (not bytes) of a UTF-8 text.
+std::string firstCharacters(const std::string& text, std::size_t count)
+{
+    const char* begin = text.c_str();
+    const char* end = begin;
+    for (std::size_t i = 0; i < count && *end; ++i) end = g_utf8_next_char(end);
+    return std::string(begin, end);
+}
+
+// A Jet text constant: the characters between single quotes, with each quote doubled.
+std::string quotedLiteral(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out.push_back('\'');
+        out.push_back(c);
+    }
+    return out + "'";
+}
+
+}  // namespace
+
+void Cargar_Contribuyentes(Form1& form)
+{
+    auto rs = form.Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
+                                       "FROM CMD order by CMD.CMD_Contribuyente;");
+    while (!rs->isEOF()) {
+        form.controls.lst_contribuyentes_AddItem(Conv::textOrEmpty(rs->Fields("cmd_numref")) + "- " +
+                                                 Conv::textOrEmpty(rs->Fields("cmd_contribuyente")));
+        rs->MoveNext();
+    }
+    rs->Close();
+}
+
+bool Obtener_Contribuyente(Form1& form, std::int32_t& key, std::string& reference)
+{
+    if (!form.Conn) throw RuntimeError(91, "Object variable not set (the database is not open)");
+    // The typed characters are matched as a quoted literal: a quote typed into the box is just a character.
+    const std::string typed = firstCharacters(form.controls.lst_contribuyentes_Text(), 13);
+    auto rs = form.Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
+                                       "FROM CMD WHERE CMD.CMD_NumRef = " + quotedLiteral(typed));
+    bool found = false;
+    key = 0;
+    reference.clear();
+    if (!rs->isEOF()) {
+        key = Conv::CLng(rs->Fields("Cmd_ID"));
+        reference = Conv::CStr(rs->Fields("cmd_numref"));
+        found = true;
+    }
+    rs->Close();
+    return found;
+}

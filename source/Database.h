@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+class Recordset;
+
+// An open Jet database: the program's `Conn`. It reads the file and never writes it.
+class Database {
+public:
+    virtual ~Database() = default;
+
+    // Runs a SELECT in the Jet dialect and returns its rows. SQL the layer cannot run raises a run-time error
+    // with a clear description; so does a damaged file met while reading.
+    virtual std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) = 0;
+    virtual void Close() = 0;
+
+    int QueryTimeout = 60;
+};
+
+// Workspace 0 of the engine: opens databases.
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+
+    // Opens the Jet file at `path`. `connect` carries ";pwd=…", checked against the password stored in the file.
+    // A missing, unreadable, damaged or non-Jet file, or a wrong password, raises a run-time error.
+    virtual std::unique_ptr<Database> OpenDatabase(const std::string& path, bool exclusive, bool readOnly,
+                                                   const std::string& connect) = 0;
+    virtual void Close() = 0;
+};
+
+// The database engine: creates workspace 0.
+std::unique_ptr<Workspace> Workspaces0();
