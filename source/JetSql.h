@@ -1,0 +1,27 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+
+// Maps a table or column name, as a query writes it, to the spelling the database stores; nullopt for a name it
+// does not know. Jet matches names without regard to case, SQLite only for ASCII letters, so the resolver is
+// what lets `Sid_año` find `Sid_Año`.
+using NameResolver = std::function<std::optional<std::string>(std::string_view)>;
+
+// Translates one Jet SELECT statement into SQLite SQL that yields the same rows on a database holding the same
+// tables, given a connection prepared by registerJetFunctions. Names come out double-quoted in their resolved
+// spelling, aliases as written, "text" constants as 'text', and every `&` chain as a call of jet_cat. A
+// construct whose meaning SQLite would change (an `&` operand that is not a primary, Mod, Like, Top, functions
+// other than Max/Min/Sum/Avg/Count, #dates#), anything but a single SELECT, and text that cannot be read raise
+// RuntimeError (DatabaseError) describing the problem and where it is.
+std::string translateJetSql(std::string_view jetSql, const NameResolver& resolve);
+
+// Prepares `db` to run translated SQL: registers jet_cat(...), Jet's `&` (Null operands count as the empty
+// text, the result is Null only when every operand is; numbers are written as Jet writes them: 5, 1234.5,
+// 1E+20, 1.5E-05), and stops SQLite from reading a double-quoted name that matches no column as a text
+// constant, so a misspelt name fails instead of selecting its own spelling. Raises RuntimeError on failure.
+void registerJetFunctions(sqlite3* db);
