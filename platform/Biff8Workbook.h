@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/XlsCellGrid.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The "Workbook" stream of an Excel 97-2003 file (BIFF8) holding one worksheet with the cells of a grid: the
+// workbook globals (fonts, cell formats, the sheet's entry, the shared strings) followed by the worksheet (row
+// blocks with their index, then the cells). Every cell has the General format; texts go to the shared string
+// table, each distinct text once; numbers keep their exact bits.
+class Biff8Workbook {
+public:
+    // The grid must outlive this object.
+    Biff8Workbook(const XlsCellGrid& grid, std::u16string sheetName);
+
+    // The stream bytes, at least 4,096 of them (zero bytes after the last record make up a shorter stream, so
+    // that the compound file keeps it in ordinary sectors).
+    std::vector<std::uint8_t> stream() const;
+
+private:
+    const XlsCellGrid& m_grid;
+    std::u16string m_sheetName;
+};

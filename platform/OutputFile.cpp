@@ -1,0 +1,88 @@
+#include "platform/OutputFile.h"
+
+#include "platform/RuntimeError.h"
+#include "platform/SiblingTempFile.h"
+#include "platform/Windows1252.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <system_error>
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+RuntimeError fileError(const char* operation, const std::string& path, int error) {
+    return RuntimeError(RuntimeError::FileError,
+                        std::string("cannot ") + operation + " output file " + path + ": " + std::strerror(error));
+}
+
+// The errno of a failed stdio call; never 0, so that the failure is not lost.
+int lastError() noexcept { return errno != 0 ? errno : EIO; }
+
+// Writes into a temporary file beside the target and renames it over the target on Close.
+class PosixOutputFile final : public OutputFile {
+public:
+    void Open(const std::string& path) override {
+        if (isOpen())
+            throw RuntimeError(RuntimeError::FileError, "cannot open output file " + path + ": file already open");
+        // A folder of the target's name would only fail at the rename, after the whole export was written.
+        struct stat info;
+        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) throw fileError("open", path, EISDIR);
+        try {
+            m_temp.emplace(path);
+        } catch (const std::system_error& e) {
+            throw fileError("open", path, e.code().value());
+        }
+        m_target = path;
+        m_writeError = 0;
+        if (std::setvbuf(m_temp->stream(), nullptr, _IOFBF, kBufferSize) != 0) {
+            Abandon();
+            throw fileError("open", path, ENOMEM);
+        }
+    }
+
+    void PrintLine(const std::string& utf8Line) override {
+        if (!isOpen()) throw RuntimeError(RuntimeError::FileError, "cannot write output file: it is not open");
+        std::string bytes = toWindows1252(utf8Line);
+        bytes += "\r\n";
+        if (m_writeError == 0 && std::fwrite(bytes.data(), 1, bytes.size(), m_temp->stream()) != bytes.size())
+            m_writeError = lastError();
+        if (m_writeError != 0) throw fileError("write", m_target, m_writeError);
+    }
+
+    void Close() override {
+        if (!isOpen()) return;
+        // Flushed here so that a full device reads as a write failure, not as a failure to replace the target. A
+        // file that lost a line never replaces the target, even when the caller closes it after the error.
+        if (m_writeError == 0 && std::fflush(m_temp->stream()) != 0) m_writeError = lastError();
+        if (m_writeError != 0) {
+            Abandon();
+            throw fileError("write", m_target, m_writeError);
+        }
+        try {
+            m_temp->commit();
+        } catch (const std::system_error& e) {
+            Abandon();
+            throw fileError("replace", m_target, e.code().value());
+        }
+        m_temp.reset();
+    }
+
+    void Abandon() noexcept override { m_temp.reset(); }
+
+    bool isOpen() const noexcept override { return m_temp.has_value(); }
+
+private:
+    std::optional<SiblingTempFile> m_temp;
+    std::string m_target;
+    int m_writeError = 0;  // errno of the first failed write since Open
+};
+
+}  // namespace
+
+std::unique_ptr<OutputFile> makeOutputFile() { return std::make_unique<PosixOutputFile>(); }

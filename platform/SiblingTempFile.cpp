@@ -1,0 +1,66 @@
+#include "platform/SiblingTempFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+[[noreturn]] void fail(int error, const char* step) { throw std::system_error(error, std::generic_category(), step); }
+
+}  // namespace
+
+SiblingTempFile::SiblingTempFile(std::string target) : m_target(std::move(target)) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device seed;
+    std::mt19937 generator(seed());
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        m_path = m_target + ".tmp-";
+        for (int i = 0; i < 6; ++i) m_path += kLetters[pick(generator)];
+        fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt == 100)) fail(errno, "cannot create a temporary file beside it");
+    }
+    m_file = ::fdopen(fd, "wb");
+    if (m_file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(m_path.c_str());
+        fail(error, "cannot open the temporary file");
+    }
+}
+
+SiblingTempFile::SiblingTempFile(SiblingTempFile&& other) noexcept
+    : m_target(std::move(other.m_target)),
+      m_path(std::exchange(other.m_path, {})),
+      m_file(std::exchange(other.m_file, nullptr)) {}
+
+SiblingTempFile& SiblingTempFile::operator=(SiblingTempFile&& other) noexcept {
+    if (this != &other) {
+        discard();
+        m_target = std::move(other.m_target);
+        m_path = std::exchange(other.m_path, {});
+        m_file = std::exchange(other.m_file, nullptr);
+    }
+    return *this;
+}
+
+SiblingTempFile::~SiblingTempFile() { discard(); }
+
+void SiblingTempFile::discard() noexcept {
+    if (m_file != nullptr) std::fclose(std::exchange(m_file, nullptr));
+    if (!m_path.empty()) ::unlink(std::exchange(m_path, {}).c_str());
+}
+
+void SiblingTempFile::commit() {
+    if (m_file == nullptr) fail(EBADF, "the temporary file is not open");
+    if (std::fflush(m_file) != 0 || ::fsync(::fileno(m_file)) != 0) fail(errno, "cannot write the temporary file");
+    if (std::fclose(std::exchange(m_file, nullptr)) != 0) fail(errno, "cannot close the temporary file");
+    if (::rename(m_path.c_str(), m_target.c_str()) != 0) fail(errno, "cannot put the new file in place");
+    m_path.clear();
+}

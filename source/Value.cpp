@@ -1,0 +1,99 @@
+#include "source/Value.h"
+
+#include "platform/RuntimeError.h"
+#include "selection/RangeValidation.h"
+#include "source/DateSerial.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+constexpr int kTypeMismatch = 13;
+
+RuntimeError typeMismatch() { return RuntimeError(kTypeMismatch, "Type mismatch"); }
+
+// Up to 15 significant digits, without trailing zeros, in exponent form ("1E+20", "1.5E-05") when the decimal
+// exponent is 15 or more or below -4: the runtime's text of a Double, independent of the C locale.
+std::string doubleText(double v) {
+    if (v == 0.0) return "0";  // also -0, which the runtime writes without a sign
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 15);
+    std::string text(buffer, result.ptr);
+    if (const auto e = text.find('e'); e != std::string::npos) text[e] = 'E';
+    return text;
+}
+
+std::string dateText(double serial) {
+    const CivilDate date = civilFromSerial(serial);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", date.day, date.month, date.year);
+    std::string text = buffer;
+    // The fraction is the time of day, counted forward from midnight also for dates before 1899-12-30.
+    const double fraction = std::fabs(serial - std::trunc(serial));
+    auto seconds = static_cast<long>(std::nearbyint(fraction * 86400.0));
+    if (seconds >= 86400) seconds = 86399;  // a fraction a hair below the next midnight stays on its own day
+    if (seconds != 0) {
+        std::snprintf(buffer, sizeof buffer, " %02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+        text += buffer;
+    }
+    return text;
+}
+
+}  // namespace
+
+double Value::asDouble() const {
+    switch (m_kind) {
+    case Kind::Null:
+        throw RuntimeError::invalidUseOfNull();
+    case Kind::Integer:
+        return static_cast<double>(std::get<std::int64_t>(m_data));
+    case Kind::Double:
+    case Kind::Date:
+        return std::get<double>(m_data);
+    case Kind::Text:
+        break;
+    }
+    throw typeMismatch();
+}
+
+namespace Conv {
+
+std::string CStr(const Value& v) {
+    switch (v.kind()) {
+    case Value::Kind::Null:
+        throw RuntimeError::invalidUseOfNull();
+    case Value::Kind::Integer:
+        return std::to_string(v.asInteger());
+    case Value::Kind::Double:
+        return doubleText(v.asDouble());
+    case Value::Kind::Date:
+        return dateText(v.asDouble());
+    case Value::Kind::Text:
+        break;
+    }
+    return v.asText();
+}
+
+double CDbl(const Value& v) {
+    return v.kind() == Value::Kind::Text ? textToDouble(v.asText()) : v.asDouble();
+}
+
+std::int32_t CLng(const Value& v) {
+    if (v.kind() == Value::Kind::Integer) {
+        const std::int64_t n = v.asInteger();
+        if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max())
+            throw RuntimeError::overflow();
+        return static_cast<std::int32_t>(n);
+    }
+    // nearbyint in the default rounding mode takes a tie to the even neighbour, as the runtime does.
+    const double rounded = std::nearbyint(CDbl(v));
+    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) throw RuntimeError::overflow();  // NaN too
+    return static_cast<std::int32_t>(rounded);
+}
+
+std::string textOrEmpty(const Value& v) { return v.isNull() ? std::string() : CStr(v); }
+
+}  // namespace Conv
