@@ -6,6 +6,7 @@
 #include "source/JetSql.h"
 #include "source/Recordset.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <glib.h>
@@ -48,8 +49,8 @@ const char* declaredType(JetType type)
     case JetType::Single: return "SINGLE REAL";
     case JetType::Double: return "DOUBLE REAL";
     case JetType::DateTime: return "DATETIME REAL";
-    case JetType::Text: return "TEXT";
-    case JetType::Memo: return "MEMO TEXT";
+    case JetType::Text: return "TEXT COLLATE jet_text";
+    case JetType::Memo: return "MEMO TEXT COLLATE jet_text";
     }
     return "BLOB";
 }
@@ -70,6 +71,52 @@ FileIdentity identityOf(const std::string& path)
     return {st.st_dev, st.st_ino, st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+// The sort key of a text: case folded, with or without its accents.
+std::string textKey(const char* text, int length, bool keepAccents)
+{
+    gchar* folded = g_utf8_casefold(text, length);
+    std::string key;
+    if (!folded) return std::string(text, static_cast<std::size_t>(length));
+    if (keepAccents) {
+        key = folded;
+    } else {
+        gchar* decomposed = g_utf8_normalize(folded, -1, G_NORMALIZE_NFD);
+        for (const gchar* p = decomposed ? decomposed : folded; *p; p = g_utf8_next_char(p)) {
+            const gunichar c = g_utf8_get_char(p);
+            if (g_unichar_ismark(c)) continue;
+            char buffer[6];
+            key.append(buffer, static_cast<std::size_t>(g_unichar_to_utf8(c, buffer)));
+        }
+        g_free(decomposed);
+    }
+    g_free(folded);
+    return key;
+}
+
+// Jet compares text without regard to case, and sorts letters with accents beside the plain ones (Ñandubay among
+// the N, Ángel among the A): the accents decide only between texts that are otherwise the same.
+int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void* b)
+{
+    const auto* textA = static_cast<const char*>(a);
+    const auto* textB = static_cast<const char*>(b);
+    const bool ascii = std::all_of(textA, textA + lengthA, [](char c) { return (c & 0x80) == 0; }) &&
+                       std::all_of(textB, textB + lengthB, [](char c) { return (c & 0x80) == 0; });
+    if (ascii) {
+        const int common = std::min(lengthA, lengthB);
+        for (int i = 0; i < common; ++i) {
+            const int ca = g_ascii_tolower(textA[i]);
+            const int cb = g_ascii_tolower(textB[i]);
+            if (ca != cb) return ca < cb ? -1 : 1;
+        }
+        return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
+    }
+    for (bool keepAccents : {false, true}) {
+        const int order = textKey(textA, lengthA, keepAccents).compare(textKey(textB, lengthB, keepAccents));
+        if (order != 0) return order < 0 ? -1 : 1;
+    }
+    return 0;
+}
+
 class SqliteDb {
 public:
     SqliteDb()
@@ -77,6 +124,7 @@ public:
         if (sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
             throw RuntimeError(RuntimeError::DatabaseError, "cannot start the query engine");
         registerJetFunctions(m_db);
+        sqlite3_create_collation(m_db, "jet_text", SQLITE_UTF8, nullptr, jetTextCollation);
     }
     ~SqliteDb() { sqlite3_close_v2(m_db); }
     SqliteDb(const SqliteDb&) = delete;

@@ -232,3 +232,18 @@ TEST(Database, DamagedCopiesFailCleanly)
         readEverything();
     }
 }
+
+TEST(Database, SortsTextAsJetDoes)
+{
+    auto db = open(shared("fixtures/impuest-cases.mdb"));
+    std::vector<std::string> names;
+    for (auto rs = db->OpenRecordset("SELECT CMD_Contribuyente FROM CMD WHERE CMD_ID IN (3, 8, 9, 10, 11, 13) "
+                                     "ORDER BY CMD_Contribuyente");
+         !rs->isEOF(); rs->MoveNext())
+        names.push_back(rs->Fields("CMD_Contribuyente").asText());
+    // Letters with accents sort beside the plain ones, and case does not count.
+    const std::vector<std::string> expected = {"Cooperativa Agrícola La Unión Ltda.", "Ñandubay Agropecuaria S.A.",
+                                               "Olmos, Begoña", "Ruiz Díaz, Ramón", "Sánchez Ibáñez, Lucía",
+                                               "Suárez, Ángel"};
+    EXPECT_EQ(names, expected);
+}
