@@ -196,7 +196,9 @@ void extSst(BiffRecordWriter& out, std::size_t bucketSize, const std::vector<Sst
 }  // namespace
 
 Biff8Workbook::Biff8Workbook(const XlsCellGrid& grid, std::u16string sheetName)
-    : m_grid(grid), m_sheetName(std::move(sheetName)) {}
+    : m_grid(grid), m_sheetName(std::move(sheetName)) {
+    if (m_sheetName.empty() || m_sheetName.size() > 31) throw std::invalid_argument("sheet name of 1 to 31 characters");
+}
 
 std::vector<std::uint8_t> Biff8Workbook::stream() const {
     // The shared strings in the order the cells first use them; texts no cell holds any more are left out.

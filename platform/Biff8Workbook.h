@@ -12,7 +12,7 @@
 // table, each distinct text once; numbers keep their exact bits.
 class Biff8Workbook {
 public:
-    // The grid must outlive this object.
+    // The grid must outlive this object. A sheet name must have 1 to 31 characters (std::invalid_argument).
     Biff8Workbook(const XlsCellGrid& grid, std::u16string sheetName);
 
     // The stream bytes, at least 4,096 of them (zero bytes after the last record make up a shorter stream, so

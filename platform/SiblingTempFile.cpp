@@ -59,6 +59,8 @@ void SiblingTempFile::discard() noexcept {
 
 void SiblingTempFile::commit() {
     if (m_file == nullptr) fail(EBADF, "the temporary file is not open");
+    // An earlier failed write leaves only the error flag behind: the flush of what remains may well succeed.
+    if (std::ferror(m_file) != 0) fail(EIO, "cannot write the temporary file");
     if (std::fflush(m_file) != 0 || ::fsync(::fileno(m_file)) != 0) fail(errno, "cannot write the temporary file");
     if (std::fclose(std::exchange(m_file, nullptr)) != 0) fail(errno, "cannot close the temporary file");
     if (::rename(m_path.c_str(), m_target.c_str()) != 0) fail(errno, "cannot put the new file in place");

@@ -21,7 +21,8 @@ namespace {
 // Why a libgsf output failed, as it recorded it.
 std::string gsfReason(GsfOutput* output, const char* step) {
     const GError* error = gsf_output_error(output);
-    return std::string(step) + ": " + (error != nullptr && error->message != nullptr ? error->message : "unknown error");
+    const char* message = error != nullptr && error->message != nullptr ? error->message : "unknown error";
+    return std::string(step) + ": " + message;
 }
 
 // Writes an OLE2 compound file (512-byte sectors) holding `stream` as its "Workbook" stream to `file`, which stays
@@ -45,8 +46,9 @@ void writeCompoundFile(std::FILE* file, const std::string& name, const std::vect
         throw std::runtime_error(gsfReason(workbook.get(), "cannot write the workbook stream"));
     if (!gsf_output_close(GSF_OUTPUT(ole.get())))
         throw std::runtime_error(gsfReason(GSF_OUTPUT(ole.get()), "cannot write the compound file"));
-    // Closing the compound file normally closes its sink as well.
-    if (!gsf_output_is_closed(sink.get()) && !gsf_output_close(sink.get()))
+    // Closing the compound file normally closes its sink as well. A failed write to the sink is recorded there,
+    // whatever the compound file made of it.
+    if ((!gsf_output_is_closed(sink.get()) && !gsf_output_close(sink.get())) || gsf_output_error(sink.get()) != nullptr)
         throw std::runtime_error(gsfReason(sink.get(), "cannot write the file"));
 }
 
