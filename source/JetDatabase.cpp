@@ -185,9 +185,9 @@ Value columnValue(sqlite3_stmt* stmt, int i)
 class MaterializedRecordset : public Recordset {
 public:
     MaterializedRecordset(std::vector<std::string> names, std::vector<std::vector<Value>> rows)
-        : m_rows(std::move(rows))
+        : m_names(std::move(names)), m_rows(std::move(rows))
     {
-        for (std::size_t i = 0; i < names.size(); ++i) m_index.emplace(foldName(names[i]), i);
+        for (const std::string& name : m_names) m_folded.push_back(foldName(name));
     }
 
     bool isEOF() const override { return m_closed || m_current >= m_rows.size(); }
@@ -197,10 +197,7 @@ public:
         if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
         if (m_current >= m_rows.size())
             throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
-        const auto it = m_index.find(foldName(name));
-        if (it == m_index.end())
-            throw RuntimeError(RuntimeError::DatabaseError, "item not found in this collection: " + std::string(name));
-        return m_rows[m_current][it->second];
+        return m_rows[m_current][columnOf(name)];
     }
 
     void MoveNext() override
@@ -216,7 +213,23 @@ public:
     }
 
 private:
-    std::map<std::string, std::size_t> m_index;
+    // Writers read a dozen fields per row; most names differ from the stored ones in ASCII case only, which is
+    // told without folding.
+    std::size_t columnOf(std::string_view name) const
+    {
+        for (std::size_t i = 0; i < m_names.size(); ++i)
+            if (m_names[i].size() == name.size() &&
+                std::equal(name.begin(), name.end(), m_names[i].begin(),
+                           [](char a, char b) { return g_ascii_tolower(a) == g_ascii_tolower(b); }))
+                return i;
+        const std::string folded = foldName(name);
+        for (std::size_t i = 0; i < m_folded.size(); ++i)
+            if (m_folded[i] == folded) return i;
+        throw RuntimeError(RuntimeError::DatabaseError, "item not found in this collection: " + std::string(name));
+    }
+
+    std::vector<std::string> m_names;
+    std::vector<std::string> m_folded;
     std::vector<std::vector<Value>> m_rows;
     std::size_t m_current = 0;
     bool m_closed = false;

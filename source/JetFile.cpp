@@ -225,7 +225,9 @@ JetFile::JetFile(const std::string& path, const std::string& password) : m_impl(
             JetType type;
             if (keptType(col->col_type, type)) info.columns.push_back({col->name, type, static_cast<int>(c)});
         }
-        if (mdb_read_indices(table.get())) {
+        // libmdb fills the table's index list; its return value says nothing useful.
+        mdb_read_indices(table.get());
+        if (table->indices) {
             for (unsigned x = 0; x < table->num_idxs; ++x) {
                 auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, x));
                 if (idx->num_keys < 1 || idx->key_col_num[0] < 1 || idx->key_col_num[0] > int(table->num_cols)) continue;
