@@ -4,12 +4,14 @@
 #include "source/JetFile.h"
 #include "source/JetHeader.h"
 #include "source/JetSql.h"
+#include "source/JetVirtualTable.h"
 #include "source/Recordset.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <glib.h>
+#include <list>
 #include <map>
 #include <set>
 #include <sqlite3.h>
@@ -24,35 +26,6 @@ std::string foldName(std::string_view name)
     std::string result = folded ? folded : std::string(name);
     g_free(folded);
     return result;
-}
-
-std::string quoted(const std::string& name)
-{
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out.push_back('"');
-        out.push_back(c);
-    }
-    return out + "\"";
-}
-
-// Declared types fix both SQLite's storage (REAL affinity keeps 5.0 a double, TEXT keeps "007" a text) and the
-// kind a recordset reports for a plain column.
-const char* declaredType(JetType type)
-{
-    switch (type) {
-    case JetType::Boolean: return "BOOLEAN INTEGER";
-    case JetType::Byte: return "BYTE INTEGER";
-    case JetType::Integer: return "SHORT INTEGER";
-    case JetType::Long: return "LONG INTEGER";
-    case JetType::Currency: return "CURRENCY REAL";
-    case JetType::Single: return "SINGLE REAL";
-    case JetType::Double: return "DOUBLE REAL";
-    case JetType::DateTime: return "DATETIME REAL";
-    case JetType::Text: return "TEXT COLLATE jet_text";
-    case JetType::Memo: return "MEMO TEXT COLLATE jet_text";
-    }
-    return "BLOB";
 }
 
 struct FileIdentity {
@@ -184,20 +157,21 @@ Value columnValue(sqlite3_stmt* stmt, int i)
 // stays open while a later query reads the file again.
 class MaterializedRecordset : public Recordset {
 public:
-    MaterializedRecordset(std::vector<std::string> names, std::vector<std::vector<Value>> rows)
-        : m_names(std::move(names)), m_rows(std::move(rows))
+    MaterializedRecordset(std::shared_ptr<const std::vector<std::string>> names,
+                          std::shared_ptr<const std::vector<std::string>> folded,
+                          std::shared_ptr<const std::vector<std::vector<Value>>> rows)
+        : m_names(std::move(names)), m_folded(std::move(folded)), m_rows(std::move(rows))
     {
-        for (const std::string& name : m_names) m_folded.push_back(foldName(name));
     }
 
-    bool isEOF() const override { return m_closed || m_current >= m_rows.size(); }
+    bool isEOF() const override { return m_closed || m_current >= m_rows->size(); }
 
     const Value& Fields(std::string_view name) const override
     {
         if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
-        if (m_current >= m_rows.size())
+        if (m_current >= m_rows->size())
             throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
-        return m_rows[m_current][columnOf(name)];
+        return (*m_rows)[m_current][columnOf(name)];
     }
 
     void MoveNext() override
@@ -209,7 +183,7 @@ public:
     void Close() override
     {
         m_closed = true;
-        m_rows.clear();
+        m_rows.reset();
     }
 
 private:
@@ -217,93 +191,172 @@ private:
     // told without folding.
     std::size_t columnOf(std::string_view name) const
     {
-        for (std::size_t i = 0; i < m_names.size(); ++i)
-            if (m_names[i].size() == name.size() &&
-                std::equal(name.begin(), name.end(), m_names[i].begin(),
+        // The writers ask for the same dozen names on every row, mostly with literal texts: remember where each
+        // was found.
+        for (const auto& [asked, column] : m_found)
+            if (asked == name) return column;
+        const std::size_t column = findColumn(name);
+        if (m_found.size() < 32) m_found.emplace_back(std::string(name), column);
+        return column;
+    }
+
+    std::size_t findColumn(std::string_view name) const
+    {
+        const std::vector<std::string>& names = *m_names;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i].size() == name.size() &&
+                std::equal(name.begin(), name.end(), names[i].begin(),
                            [](char a, char b) { return g_ascii_tolower(a) == g_ascii_tolower(b); }))
                 return i;
         const std::string folded = foldName(name);
-        for (std::size_t i = 0; i < m_folded.size(); ++i)
-            if (m_folded[i] == folded) return i;
+        for (std::size_t i = 0; i < m_folded->size(); ++i)
+            if ((*m_folded)[i] == folded) return i;
         throw RuntimeError(RuntimeError::DatabaseError, "item not found in this collection: " + std::string(name));
     }
 
-    std::vector<std::string> m_names;
-    std::vector<std::string> m_folded;
-    std::vector<std::vector<Value>> m_rows;
+    mutable std::vector<std::pair<std::string, std::size_t>> m_found;
+    std::shared_ptr<const std::vector<std::string>> m_names;
+    std::shared_ptr<const std::vector<std::string>> m_folded;
+    std::shared_ptr<const std::vector<std::vector<Value>>> m_rows;
     std::size_t m_current = 0;
     bool m_closed = false;
+};
+
+// One query as the engine runs it, kept for the next time the same text is asked while the file is unchanged:
+// the prepared statement, its column names and, when small, its rows.
+struct PreparedQuery {
+    std::unique_ptr<Statement> statement;
+    std::shared_ptr<const std::vector<std::string>> names;
+    std::shared_ptr<const std::vector<std::string>> folded;
+    std::shared_ptr<const std::vector<std::vector<Value>>> rows;
+    std::list<std::string>::iterator recent;
 };
 
 }  // namespace
 
 struct JetDatabase::State {
+    // How many queries are kept, and how many values their kept rows may hold in all (a few megabytes).
+    static constexpr std::size_t kKeptQueries = 64;
+    static constexpr std::size_t kKeptValues = 40000;
+
     std::string path;
     std::string password;
     std::unique_ptr<JetFile> file;
     FileIdentity identity;
+    JetVirtualTable::Source source;
     std::unique_ptr<SqliteDb> sql;
-    std::set<std::string> loaded;                  // tables copied into `sql`
     std::map<std::string, std::string> canonical;  // folded name → name as the file spells it
+    std::map<std::string, PreparedQuery> queries;  // by the query's Jet text
+    std::list<std::string> recent;                 // most recently used first
+    std::size_t keptValues = 0;
     bool closed = false;
 
-    // Reads the file's catalog again when the file is not the one read before, dropping what was read from it.
+    void forget()
+    {
+        queries.clear();
+        recent.clear();
+        keptValues = 0;
+        sql.reset();
+        canonical.clear();
+        file.reset();
+    }
+
+    // Opens the file again when it is not the one read before; everything read from the old one is dropped.
     void refresh()
     {
         const FileIdentity now = identityOf(path);
         if (file && now == identity) return;
-        file.reset();
-        sql.reset();
-        loaded.clear();
-        canonical.clear();
+        forget();
         file = std::make_unique<JetFile>(path, password);
         identity = now;
+        source.file = file.get();
         sql = std::make_unique<SqliteDb>();
+        JetVirtualTable::attach(sql->get(), source);
         for (const JetTableInfo& table : file->tables()) {
             canonical.emplace(foldName(table.name), table.name);
             for (const JetColumn& column : table.columns) canonical.emplace(foldName(column.name), column.name);
         }
     }
 
-    void load(const JetTableInfo& table)
+    PreparedQuery& prepare(const std::string& jetSql)
     {
-        if (loaded.count(table.name)) return;
-        std::string create = "CREATE TABLE " + quoted(table.name) + " (";
-        std::string insert = "INSERT INTO " + quoted(table.name) + " VALUES (";
-        for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            create += (i ? ", " : "") + quoted(table.columns[i].name) + " " + declaredType(table.columns[i].type);
-            insert += i ? ", ?" : "?";
+        if (auto it = queries.find(jetSql); it != queries.end()) {
+            recent.splice(recent.begin(), recent, it->second.recent);
+            return it->second;
         }
-        sql->exec(create + ")");
-        sql->exec("BEGIN");
-        {
-            Statement stmt(sql->get(), insert + ")");
-            file->scan(table, [&](const std::vector<Value>& row) {
-                for (std::size_t i = 0; i < row.size(); ++i) {
-                    const Value& v = row[i];
-                    const int n = static_cast<int>(i) + 1;
-                    switch (v.kind()) {
-                    case Value::Kind::Null: sqlite3_bind_null(stmt.get(), n); break;
-                    case Value::Kind::Integer: sqlite3_bind_int64(stmt.get(), n, v.asInteger()); break;
-                    case Value::Kind::Double:
-                    case Value::Kind::Date: sqlite3_bind_double(stmt.get(), n, v.asDouble()); break;
-                    case Value::Kind::Text:
-                        sqlite3_bind_text(stmt.get(), n, v.asText().data(), static_cast<int>(v.asText().size()),
-                                          SQLITE_STATIC);
-                        break;
-                    }
-                }
-                if (sqlite3_step(stmt.get()) != SQLITE_DONE)
-                    throw RuntimeError(RuntimeError::DatabaseError,
-                                       "cannot copy table " + table.name + ": " + sqlite3_errmsg(sql->get()));
-                sqlite3_reset(stmt.get());
-            });
+        const std::string translated = translateJetSql(jetSql, [&](std::string_view name) -> std::optional<std::string> {
+            const auto it = canonical.find(foldName(name));
+            if (it == canonical.end()) return std::nullopt;
+            return it->second;
+        });
+        PreparedQuery query;
+        query.statement = std::make_unique<Statement>(sql->get(), translated);
+        const int columns = sqlite3_column_count(query.statement->get());
+        auto names = std::make_shared<std::vector<std::string>>();
+        auto folded = std::make_shared<std::vector<std::string>>();
+        for (int i = 0; i < columns; ++i) {
+            names->emplace_back(sqlite3_column_name(query.statement->get(), i));
+            folded->push_back(foldName(names->back()));
         }
-        sql->exec("COMMIT");
-        for (const std::string& column : table.indexedColumns)
-            sql->exec("CREATE INDEX IF NOT EXISTS " + quoted("ix_" + table.name + "_" + column) + " ON " +
-                      quoted(table.name) + " (" + quoted(column) + ")");
-        loaded.insert(table.name);
+        query.names = std::move(names);
+        query.folded = std::move(folded);
+        while (queries.size() >= kKeptQueries) drop(recent.back());
+        recent.push_front(jetSql);
+        query.recent = recent.begin();
+        return queries.emplace(jetSql, std::move(query)).first->second;
+    }
+
+    void drop(const std::string& jetSql)
+    {
+        const auto it = queries.find(jetSql);
+        if (it == queries.end()) return;
+        if (it->second.rows) keptValues -= it->second.rows->size() * it->second.names->size();
+        recent.erase(it->second.recent);
+        queries.erase(it);
+    }
+
+    // Keeps a query's rows while they fit, making room among the least recently used.
+    void keep(PreparedQuery& query, const std::shared_ptr<const std::vector<std::vector<Value>>>& rows)
+    {
+        const std::size_t values = rows->size() * query.names->size();
+        if (values > kKeptValues / 4) return;
+        for (auto it = recent.rbegin(); keptValues + values > kKeptValues && it != recent.rend(); ++it) {
+            PreparedQuery& other = queries.at(*it);
+            if (&other == &query || !other.rows) continue;
+            keptValues -= other.rows->size() * other.names->size();
+            other.rows.reset();
+        }
+        query.rows = rows;
+        keptValues += values;
+    }
+
+    std::shared_ptr<const std::vector<std::vector<Value>>> run(PreparedQuery& query, int timeoutSeconds)
+    {
+        sqlite3_stmt* stmt = query.statement->get();
+        sqlite3_reset(stmt);
+        const int columns = sqlite3_column_count(stmt);
+        // The query time-out bounds a runaway query; the engine checks it every few thousand steps.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 1 << 20);
+        sqlite3_progress_handler(
+            sql->get(), 10000,
+            [](void* d) { return std::chrono::steady_clock::now() > *static_cast<decltype(deadline)*>(d) ? 1 : 0; },
+            const_cast<void*>(static_cast<const void*>(&deadline)));
+        source.lastError.clear();
+        auto rows = std::make_shared<std::vector<std::vector<Value>>>();
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            std::vector<Value> row;
+            row.reserve(std::size_t(columns));
+            for (int i = 0; i < columns; ++i) row.push_back(columnValue(stmt, i));
+            rows->push_back(std::move(row));
+        }
+        sqlite3_progress_handler(sql->get(), 0, nullptr, nullptr);
+        const std::string failure = source.lastError.empty() ? sqlite3_errmsg(sql->get()) : source.lastError;
+        sqlite3_reset(stmt);
+        if (rc == SQLITE_INTERRUPT) throw RuntimeError(RuntimeError::DatabaseError, "the query timed out");
+        if (rc == SQLITE_NOMEM) throw std::bad_alloc();
+        if (rc != SQLITE_DONE) throw RuntimeError(RuntimeError::DatabaseError, failure);
+        return rows;
     }
 };
 
@@ -320,54 +373,26 @@ std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql)
 {
     State& s = *m_state;
     if (s.closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
-    try {
-        s.refresh();
-        std::set<std::string> named;
-        const std::string sql = translateJetSql(jetSql, [&](std::string_view name) -> std::optional<std::string> {
-            const auto it = s.canonical.find(foldName(name));
-            if (it == s.canonical.end()) return std::nullopt;
-            named.insert(it->second);
-            return it->second;
-        });
-        for (const JetTableInfo& table : s.file->tables())
-            if (named.count(table.name)) s.load(table);
-
-        Statement stmt(s.sql->get(), sql);
-        const int columns = sqlite3_column_count(stmt.get());
-        std::vector<std::string> names;
-        for (int i = 0; i < columns; ++i) names.emplace_back(sqlite3_column_name(stmt.get(), i));
-
-        // The query time-out bounds a runaway query; the engine checks it every few thousand steps.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(QueryTimeout > 0 ? QueryTimeout : 1 << 20);
-        sqlite3_progress_handler(
-            s.sql->get(), 10000,
-            [](void* d) { return std::chrono::steady_clock::now() > *static_cast<decltype(deadline)*>(d) ? 1 : 0; },
-            const_cast<void*>(static_cast<const void*>(&deadline)));
-        std::vector<std::vector<Value>> rows;
-        int rc;
-        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-            std::vector<Value> row;
-            row.reserve(std::size_t(columns));
-            for (int i = 0; i < columns; ++i) row.push_back(columnValue(stmt.get(), i));
-            rows.push_back(std::move(row));
+    s.refresh();
+    PreparedQuery& query = s.prepare(jetSql);
+    auto rows = query.rows;
+    if (!rows) {
+        try {
+            rows = s.run(query, QueryTimeout);
+        } catch (const RuntimeError&) {
+            // What was read may be incomplete or the file is being rewritten: read it afresh next time.
+            s.forget();
+            throw;
         }
-        sqlite3_progress_handler(s.sql->get(), 0, nullptr, nullptr);
-        if (rc == SQLITE_INTERRUPT) throw RuntimeError(RuntimeError::DatabaseError, "the query timed out");
-        if (rc != SQLITE_DONE)
-            throw RuntimeError(RuntimeError::DatabaseError, std::string("query failed: ") + sqlite3_errmsg(s.sql->get()));
-        return std::make_unique<MaterializedRecordset>(std::move(names), std::move(rows));
-    } catch (const RuntimeError&) {
-        // What was read may be incomplete; read the file afresh next time.
-        s.file.reset();
-        throw;
+        s.keep(query, rows);
     }
+    return std::make_unique<MaterializedRecordset>(query.names, query.folded, std::move(rows));
 }
 
 void JetDatabase::Close()
 {
     m_state->closed = true;
-    m_state->file.reset();
-    m_state->sql.reset();
+    m_state->forget();
 }
 
 namespace {

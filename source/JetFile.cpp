@@ -3,17 +3,32 @@
 #include "platform/RuntimeError.h"
 #include "source/JetHeader.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <glib.h>
 #include <mdbtools.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <stdexcept>
 
 namespace {
 
 constexpr int kRowOffsetMask = 0x1FFF;
-constexpr int kRowDeletedFlag = 0x4000;  // a deleted row, or the stub left where a grown row moved from
+// Row slot flags. 0x4000 alone marks the stub left where a row that grew moved from (its first four bytes point at
+// the row's new place, flagged 0x8000); both flags mark a deleted row.
+constexpr int kRowMovedFlag = 0x4000;
+constexpr int kRowDeletedFlags = 0xC000;
+constexpr unsigned char kPageData = 0x01;
+constexpr unsigned char kPageIndexNode = 0x03;
+constexpr unsigned char kPageIndexLeaf = 0x04;
+// On a Jet 4 leaf: the previous leaf at 0x0C, the next one at 0x10, the prefix length at 0x18.
+constexpr std::size_t kNextLeafOffset = 0x10;
 constexpr std::size_t kMemoHeader = 12;
 // A memo longer than this is taken for damage: Jet memos hold at most 1 GB, real ones far less.
 constexpr std::uint32_t kMaxMemoBytes = 64u << 20;
@@ -22,6 +37,11 @@ std::uint16_t u16(const unsigned char* p) { return static_cast<std::uint16_t>(p[
 std::uint32_t u32(const unsigned char* p)
 {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::uint32_t u32be(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
 }
 
 template <typename T>
@@ -131,17 +151,95 @@ struct TableDefDeleter {
 };
 using TableDefPtr = std::unique_ptr<MdbTableDef, TableDefDeleter>;
 
+
+// Jet's index key of a Long in an ascending index: a flag byte for "not Null", then the number big-endian with
+// its sign bit flipped, so that the bytes sort as the numbers do.
+std::array<unsigned char, 5> longKey(std::int64_t key)
+{
+    const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(key)) ^ 0x80000000u;
+    return {0x7F, static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
+            static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+}
+
+struct IndexEntry {
+    std::array<unsigned char, 5> key;
+    std::size_t keyLength;
+    RowPointer row;
+    std::uint32_t child;  // node pages only
+};
+
+struct IndexPage {
+    unsigned char type;
+    std::uint32_t next;  // leaves: the next leaf in key order
+    std::vector<IndexEntry> entries;
+};
+
+// The entries of an index page. Entry ends are marked in a bitmap; entries after the first may leave out the
+// prefix their page's keys share; each ends with its row's page (3 bytes) and slot, then, on node pages, the
+// child page (4 bytes), all big-endian.
+// Raises std::invalid_argument naming what is wrong; the caller words it for the table.
+std::vector<IndexEntry> indexEntries(const unsigned char* p, std::uint32_t pageSize, bool jet3)
+{
+    const std::size_t bitmapStart = jet3 ? 0x16 : 0x1B;
+    const std::size_t entriesStart = jet3 ? 0xF8 : 0x1E0;
+    const std::size_t prefix = u16(p + (jet3 ? 0x14 : 0x18));
+    const bool node = p[0] == kPageIndexNode;
+    const std::size_t tail = node ? 8 : 4;
+    std::vector<IndexEntry> entries;
+    std::array<unsigned char, 5> first{};
+    std::size_t begin = entriesStart;
+    for (std::size_t bit = 1; bitmapStart + bit / 8 < entriesStart; ++bit) {
+        if (!(p[bitmapStart + bit / 8] & (1u << (bit % 8)))) continue;
+        const std::size_t end = entriesStart + bit;
+        if (end > pageSize) throw std::invalid_argument("index entry outside its page");
+        const bool isFirst = entries.empty();
+        const std::size_t omitted = isFirst ? 0 : (prefix > 1 ? prefix : 0);
+        const std::size_t stored = end - begin;
+        if (stored < tail || omitted > 5) throw std::invalid_argument("index entry malformed");
+        const std::size_t keyStored = stored - tail;
+        IndexEntry e{};
+        e.keyLength = std::min<std::size_t>(omitted + keyStored, 5);
+        for (std::size_t i = 0; i < e.keyLength; ++i)
+            e.key[i] = i < omitted ? first[i] : p[begin + i - omitted];
+        if (isFirst) first = e.key;
+        const unsigned char* t = p + end - tail;
+        e.row = {std::uint32_t(t[0]) << 16 | std::uint32_t(t[1]) << 8 | t[2], t[3]};
+        if (node) e.child = u32be(t + 4);
+        entries.push_back(e);
+        begin = end;
+    }
+    return entries;
+}
+
+int compareKeys(const IndexEntry& e, const std::array<unsigned char, 5>& key)
+{
+    const int order = std::memcmp(e.key.data(), key.data(), std::min<std::size_t>(e.keyLength, 5));
+    if (order != 0) return order;
+    return e.keyLength < 5 ? -1 : 0;
+}
+
 }  // namespace
 
 struct JetFile::Impl {
     std::string path;
     MdbHandle* mdb = nullptr;
+    int fd = -1;
     bool jet3 = false;
-    std::vector<MdbCatalogEntry*> entries;  // parallel to JetFile::m_tables
+    std::uint32_t pageSize = 4096;
+    std::uint32_t pageCount = 0;
+    std::vector<TableDefPtr> defs;                        // parallel to JetFile::m_tables
+    std::vector<std::vector<MdbIndex*>> seekIndex;        // per table, per kept column: a searchable index or null
+    mutable std::vector<std::optional<std::vector<std::uint32_t>>> pages;  // data pages, read on first use
+    mutable long loadedPage = -1;                         // the page libmdb's page buffer holds
+    mutable std::vector<MdbField> fields;
+    // Index pages already taken apart, by page number: an export searches the same few pages again and again.
+    mutable std::map<std::uint32_t, std::shared_ptr<const IndexPage>> indexPages;
 
     ~Impl()
     {
+        defs.clear();
         if (mdb) mdb_close(mdb);
+        if (fd >= 0) ::close(fd);
     }
 
     [[noreturn]] void damaged(const std::string& table, const std::string& what) const
@@ -150,7 +248,45 @@ struct JetFile::Impl {
                            "cannot read table " + table + " of " + path + ": " + what + " (the file is damaged)");
     }
 
-    std::string readMemo(const std::string& table, const unsigned char* field, std::size_t size)
+    const unsigned char* page() const { return reinterpret_cast<const unsigned char*>(mdb->pg_buf); }
+
+    // Brings data page `pg` into libmdb's page buffer, where its row functions look.
+    void loadDataPage(const std::string& table, std::uint32_t pg) const
+    {
+        if (loadedPage == long(pg)) return;
+        loadedPage = -1;
+        // Read straight into libmdb's page buffer: one call, where the library would seek three times.
+        if (pg == 0 || pg >= pageCount ||
+            ::pread(fd, mdb->pg_buf, pageSize, off_t(pg) * pageSize) != ssize_t(pageSize))
+            damaged(table, "page " + std::to_string(pg) + " cannot be read");
+        loadedPage = long(pg);
+    }
+
+    // An index page taken apart, read apart from libmdb's buffers so that a search never disturbs a row being
+    // read, and kept while the file is open (a few hundred pages at most are kept).
+    std::shared_ptr<const IndexPage> indexPage(const std::string& table, std::uint32_t pg) const
+    {
+        if (auto it = indexPages.find(pg); it != indexPages.end()) return it->second;
+        std::string bytes(pageSize, '\0');
+        if (pg == 0 || pg >= pageCount || ::pread(fd, bytes.data(), pageSize, off_t(pg) * pageSize) != ssize_t(pageSize))
+            damaged(table, "index page " + std::to_string(pg) + " cannot be read");
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        if (p[0] != kPageIndexLeaf && p[0] != kPageIndexNode)
+            damaged(table, "index page " + std::to_string(pg) + " has the wrong type");
+        auto parsed = std::make_shared<IndexPage>();
+        parsed->type = p[0];
+        parsed->next = u32(p + kNextLeafOffset);
+        try {
+            parsed->entries = indexEntries(p, pageSize, jet3);
+        } catch (const std::invalid_argument& e) {
+            damaged(table, e.what());
+        }
+        if (indexPages.size() >= 128) indexPages.clear();
+        indexPages.emplace(pg, parsed);
+        return parsed;
+    }
+
+    std::string readMemo(const std::string& table, const unsigned char* field, std::size_t size) const
     {
         if (size < kMemoHeader) return {};
         const std::uint32_t header = u32(field);
@@ -162,7 +298,8 @@ struct JetFile::Impl {
         int offset = 0;
         std::size_t len = 0;
         if (header & 0x40000000) {
-            if (mdb_find_pg_row(mdb, pgRow, &buf, &offset, &len) != 0 || offset + len > std::size_t(mdb->fmt->pg_size))
+            if (std::uint32_t(pgRow) >> 8 >= pageCount || mdb_find_pg_row(mdb, pgRow, &buf, &offset, &len) != 0 ||
+                offset + len > pageSize)
                 damaged(table, "memo page unreadable");
             return decodeText(static_cast<unsigned char*>(buf) + offset, std::min<std::size_t>(len, length), jet3);
         }
@@ -172,7 +309,8 @@ struct JetFile::Impl {
         // Each page in the chain adds at least one byte, so a chain longer than the memo is a loop.
         for (std::uint32_t hops = 0; pgRow != 0; ++hops) {
             if (hops > length) damaged(table, "memo page chain loops");
-            if (mdb_find_pg_row(mdb, pgRow, &buf, &offset, &len) != 0 || len < 4 || offset + len > std::size_t(mdb->fmt->pg_size))
+            if (std::uint32_t(pgRow) >> 8 >= pageCount || mdb_find_pg_row(mdb, pgRow, &buf, &offset, &len) != 0 ||
+                len < 4 || offset + len > pageSize)
                 damaged(table, "memo page unreadable");
             const auto* chunk = static_cast<unsigned char*>(buf) + offset;
             if (bytes.size() + (len - 4) > length) damaged(table, "memo longer than its length");
@@ -181,111 +319,20 @@ struct JetFile::Impl {
         }
         return decodeText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), jet3);
     }
-};
 
-JetFile::JetFile(const std::string& path, const std::string& password) : m_impl(std::make_unique<Impl>())
-{
-    m_impl->path = path;
+    // The slot `row` of the loaded page: its offset with flags, and its size; false when the slot is unusable.
+    bool slot(unsigned row, int& start, std::size_t& size) const
     {
-        // Check the header ourselves before libmdb sees the file: only Jet files with the right password reach it.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot open database " + path + ": " + std::strerror(errno));
-        std::string page(4096, '\0');
-        const ssize_t got = ::pread(fd, page.data(), page.size(), 0);
-        ::close(fd);
-        if (got < 0)
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": " + std::strerror(errno));
-        page.resize(static_cast<std::size_t>(got));
-        const JetHeader header = JetHeader::parse(page, path);
-        if (header.pageEncryptionKey != 0)
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot read encrypted database " + path);
-        if (!header.password.empty() && header.password != password)
-            throw RuntimeError(RuntimeError::DatabaseError, "not a valid password for database " + path);
-        m_impl->jet3 = header.version == JetHeader::Version::Jet3;
+        return mdb_find_row(mdb, static_cast<int>(row), &start, &size) == 0 && size != 0;
     }
 
-    m_impl->mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
-    if (!m_impl->mdb) throw RuntimeError(RuntimeError::DatabaseError, "cannot open database " + path);
-    if (!mdb_read_catalog(m_impl->mdb, MDB_TABLE))
-        throw RuntimeError(RuntimeError::DatabaseError, "cannot read the catalog of " + path);
-
-    MdbHandle* mdb = m_impl->mdb;
-    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
-        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
-        if (entry->object_type != MDB_TABLE || mdb_is_system_table(entry)) continue;
-        TableDefPtr table(mdb_read_table(entry));
-        if (!table) throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot read table ") + entry->object_name + " of " + path);
-        if (!mdb_read_columns(table.get()))
-            throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot read the columns of ") + entry->object_name + " in " + path);
-        JetTableInfo info;
-        info.name = entry->object_name;
-        for (unsigned c = 0; c < table->num_cols; ++c) {
-            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
-            JetType type;
-            if (keptType(col->col_type, type)) info.columns.push_back({col->name, type, static_cast<int>(c)});
-        }
-        // libmdb fills the table's index list; its return value says nothing useful.
-        mdb_read_indices(table.get());
-        if (table->indices) {
-            for (unsigned x = 0; x < table->num_idxs; ++x) {
-                auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, x));
-                if (idx->num_keys < 1 || idx->key_col_num[0] < 1 || idx->key_col_num[0] > int(table->num_cols)) continue;
-                auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, idx->key_col_num[0] - 1));
-                info.indexedColumns.push_back(col->name);
-            }
-        }
-        m_tables.push_back(std::move(info));
-        m_impl->entries.push_back(entry);
-    }
-}
-
-JetFile::~JetFile() = default;
-JetFile::JetFile(JetFile&&) noexcept = default;
-JetFile& JetFile::operator=(JetFile&&) noexcept = default;
-
-void JetFile::scan(const JetTableInfo& info, const std::function<void(const std::vector<Value>&)>& emit) const
-{
-    std::size_t which = 0;
-    while (which < m_tables.size() && &m_tables[which] != &info) ++which;
-    if (which == m_tables.size()) throw RuntimeError(RuntimeError::DatabaseError, "unknown table " + info.name);
-
-    MdbHandle* mdb = m_impl->mdb;
-    TableDefPtr table(mdb_read_table(m_impl->entries[which]));
-    if (!table || !mdb_read_columns(table.get()))
-        m_impl->damaged(info.name, "table definition unreadable");
-    if (table->num_cols == 0) return;
-    for (const JetColumn& column : info.columns)
-        if (column.index >= int(table->num_cols)) m_impl->damaged(info.name, "table definition changed");
-
-    std::vector<MdbField> fields(table->num_cols);
-    std::vector<Value> values(info.columns.size());
-    const int pageSize = static_cast<int>(mdb->fmt->pg_size);
-    const int rowCountOffset = mdb->fmt->row_count_offset;
-
-    mdb_rewind_table(table.get());
-    table->cur_pg_num = 1;
-    if (!mdb_read_next_dpg(table.get())) return;
-    unsigned row = 0;
-    // Guards against a usage map that keeps returning pages: no table has more pages than the file.
-    for (;;) {
-        const unsigned rows = u16(reinterpret_cast<unsigned char*>(mdb->pg_buf) + rowCountOffset);
-        if (rows > unsigned(pageSize / 2)) m_impl->damaged(info.name, "row count out of range");
-        if (row >= rows) {
-            row = 0;
-            if (!mdb_read_next_dpg(table.get())) break;
-            continue;
-        }
-        int start = 0;
-        std::size_t size = 0;
-        const int found = mdb_find_row(mdb, static_cast<int>(row), &start, &size);
-        ++row;
-        if (found != 0 || size == 0 || (start & kRowDeletedFlag)) continue;
-        start &= kRowOffsetMask;
-        if (start + int(size) > pageSize) m_impl->damaged(info.name, "row outside its page");
-        if (mdb_crack_row(table.get(), start, size, fields.data()) < 0) m_impl->damaged(info.name, "row unreadable");
-
-        const auto* page = reinterpret_cast<const unsigned char*>(mdb->pg_buf);
+    // Decodes the row in [start, start + size) of the loaded page.
+    std::vector<Value> decodeRow(const JetTableInfo& info, MdbTableDef* table, int start, std::size_t size) const
+    {
+        if (start + int(size) > int(pageSize)) damaged(info.name, "row outside its page");
+        fields.resize(table->num_cols);
+        if (mdb_crack_row(table, start, size, fields.data()) < 0) damaged(info.name, "row unreadable");
+        std::vector<Value> values(info.columns.size());
         for (std::size_t c = 0; c < info.columns.size(); ++c) {
             const JetColumn& column = info.columns[c];
             const MdbField& f = fields[column.index];
@@ -294,15 +341,12 @@ void JetFile::scan(const JetTableInfo& info, const std::function<void(const std:
                 values[c] = Value::integer(f.is_null ? 0 : -1);
                 continue;
             }
-            if (f.is_null) {
-                values[c] = Value::null();
-                continue;
-            }
+            if (f.is_null) continue;
             if (f.siz < 0 || f.start < start || f.start + f.siz > start + int(size))
-                m_impl->damaged(info.name, "field outside its row");
-            const unsigned char* p = page + f.start;
+                damaged(info.name, "field outside its row");
+            const unsigned char* p = page() + f.start;
             const auto need = [&](int bytes) {
-                if (f.siz < bytes) m_impl->damaged(info.name, "field shorter than its type");
+                if (f.siz < bytes) damaged(info.name, "field shorter than its type");
             };
             switch (column.type) {
             case JetType::Byte: need(1); values[c] = Value::integer(p[0]); break;
@@ -312,11 +356,196 @@ void JetFile::scan(const JetTableInfo& info, const std::function<void(const std:
             case JetType::Single: need(4); values[c] = Value::real(load<float>(p)); break;
             case JetType::Double: need(8); values[c] = Value::real(load<double>(p)); break;
             case JetType::DateTime: need(8); values[c] = Value::date(load<double>(p)); break;
-            case JetType::Text: values[c] = Value::text(decodeText(p, std::size_t(f.siz), m_impl->jet3)); break;
-            case JetType::Memo: values[c] = Value::text(m_impl->readMemo(info.name, p, std::size_t(f.siz))); break;
+            case JetType::Text: values[c] = Value::text(decodeText(p, std::size_t(f.siz), jet3)); break;
+            case JetType::Memo: values[c] = Value::text(readMemo(info.name, p, std::size_t(f.siz))); break;
             case JetType::Boolean: break;
             }
         }
-        emit(values);
+        return values;
+    }
+
+    void checkDataPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg) const
+    {
+        const unsigned char* p = page();
+        if (p[0] != kPageData || u32(p + 4) != table->entry->table_pg)
+            damaged(info.name, "page " + std::to_string(pg) + " is not one of its data pages");
+        if (u16(p + mdb->fmt->row_count_offset) > pageSize / 2) damaged(info.name, "row count out of range");
+    }
+};
+
+
+JetFile::JetFile(const std::string& path, const std::string& password) : m_impl(std::make_unique<Impl>())
+{
+    Impl& impl = *m_impl;
+    impl.path = path;
+    // Check the header ourselves before libmdb sees the file: only Jet files with the right password reach it.
+    impl.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (impl.fd < 0)
+        throw RuntimeError(RuntimeError::DatabaseError, "cannot open database " + path + ": " + std::strerror(errno));
+    std::string page0(4096, '\0');
+    const ssize_t got = ::pread(impl.fd, page0.data(), page0.size(), 0);
+    if (got < 0)
+        throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": " + std::strerror(errno));
+    page0.resize(static_cast<std::size_t>(got));
+    const JetHeader header = JetHeader::parse(page0, path);
+    if (header.pageEncryptionKey != 0)
+        throw RuntimeError(RuntimeError::DatabaseError, "cannot read encrypted database " + path);
+    if (!header.password.empty() && header.password != password)
+        throw RuntimeError(RuntimeError::DatabaseError, "not a valid password for database " + path);
+    impl.jet3 = header.version == JetHeader::Version::Jet3;
+    impl.pageSize = header.pageSize;
+    struct stat st {};
+    if (::fstat(impl.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        throw RuntimeError(RuntimeError::DatabaseError, "not a database file: " + path);
+    impl.pageCount = static_cast<std::uint32_t>(std::min<off_t>(st.st_size / impl.pageSize, 0xFFFFFF));
+
+    impl.mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
+    if (!impl.mdb) throw RuntimeError(RuntimeError::DatabaseError, "cannot open database " + path);
+    if (!mdb_read_catalog(impl.mdb, MDB_TABLE))
+        throw RuntimeError(RuntimeError::DatabaseError, "cannot read the catalog of " + path);
+
+    MdbHandle* mdb = impl.mdb;
+    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (entry->object_type != MDB_TABLE || mdb_is_system_table(entry)) continue;
+        if (entry->table_pg == 0 || entry->table_pg >= impl.pageCount)
+            throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot read table ") + entry->object_name + " of " + path);
+        TableDefPtr table(mdb_read_table(entry));
+        if (!table || !mdb_read_columns(table.get()))
+            throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot read table ") + entry->object_name + " of " + path);
+        JetTableInfo info;
+        info.name = entry->object_name;
+        info.rowCountEstimate = table->num_rows;
+        std::vector<MdbIndex*> seekable;
+        for (unsigned c = 0; c < table->num_cols; ++c) {
+            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
+            JetType type;
+            if (keptType(col->col_type, type)) {
+                info.columns.push_back({col->name, type, static_cast<int>(c)});
+                seekable.push_back(nullptr);
+            }
+        }
+        // libmdb fills the table's index list; its return value says nothing useful.
+        mdb_read_indices(table.get());
+        for (unsigned x = 0; table->indices && x < table->num_idxs; ++x) {
+            auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, x));
+            if (idx->num_keys < 1) continue;
+            for (std::size_t c = 0; c < info.columns.size(); ++c) {
+                if (info.columns[c].index + 1 != idx->key_col_num[0]) continue;
+                info.indexedColumns.push_back(int(c));
+                // Jet 3 index pages are laid out differently; its small files are scanned.
+                if (!impl.jet3 && idx->num_keys == 1 && idx->key_col_order[0] == MDB_ASC && info.columns[c].type == JetType::Long &&
+                    idx->first_pg > 0 && idx->first_pg < impl.pageCount && !seekable[c]) {
+                    seekable[c] = idx;
+                    info.seekableColumns.push_back(int(c));
+                    if (idx->flags & MDB_IDX_UNIQUE) info.uniqueColumns.push_back(int(c));
+                }
+            }
+        }
+        m_tables.push_back(std::move(info));
+        impl.defs.push_back(std::move(table));
+        impl.seekIndex.push_back(std::move(seekable));
+    }
+    impl.pages.resize(m_tables.size());
+}
+
+JetFile::~JetFile() = default;
+
+const std::vector<std::uint32_t>& JetFile::dataPages(std::size_t t) const
+{
+    Impl& impl = *m_impl;
+    if (impl.pages[t]) return *impl.pages[t];
+    MdbTableDef* table = impl.defs[t].get();
+    std::vector<std::uint32_t> list;
+    mdb_rewind_table(table);
+    table->cur_pg_num = 1;
+    impl.loadedPage = -1;
+    // The usage map lists the pages in order; a damaged map could cycle, but never past the file's page count.
+    while (mdb_read_next_dpg(table)) {
+        if (list.size() > impl.pageCount) impl.damaged(m_tables[t].name, "page map loops");
+        list.push_back(table->cur_phys_pg);
+    }
+    impl.loadedPage = -1;
+    impl.pages[t] = std::move(list);
+    return *impl.pages[t];
+}
+
+void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vector<Value>>& rows) const
+{
+    const Impl& impl = *m_impl;
+    const JetTableInfo& info = m_tables[t];
+    MdbTableDef* table = impl.defs[t].get();
+    if (table->num_cols == 0) return;
+    impl.loadDataPage(info.name, pg);
+    impl.checkDataPage(info, table, pg);
+    const unsigned count = u16(impl.page() + impl.mdb->fmt->row_count_offset);
+    for (unsigned row = 0; row < count; ++row) {
+        int start = 0;
+        std::size_t size = 0;
+        if (!impl.slot(row, start, size) || (start & kRowMovedFlag)) continue;
+        rows.push_back(impl.decodeRow(info, table, start & kRowOffsetMask, size));
+    }
+}
+
+std::optional<std::vector<Value>> JetFile::rowAt(std::size_t t, RowPointer pointer) const
+{
+    const Impl& impl = *m_impl;
+    const JetTableInfo& info = m_tables[t];
+    MdbTableDef* table = impl.defs[t].get();
+    for (int hop = 0; hop < 2; ++hop) {
+        impl.loadDataPage(info.name, pointer.page);
+        impl.checkDataPage(info, table, pointer.page);
+        int start = 0;
+        std::size_t size = 0;
+        if (pointer.row >= u16(impl.page() + impl.mdb->fmt->row_count_offset) || !impl.slot(pointer.row, start, size))
+            impl.damaged(info.name, "index points at a missing row");
+        if ((start & kRowDeletedFlags) == kRowDeletedFlags) return std::nullopt;
+        if (!(start & kRowMovedFlag)) return impl.decodeRow(info, table, start & kRowOffsetMask, size);
+        // A row that grew: its new place is in the stub's first four bytes (slot, then page).
+        const unsigned char* stub = impl.page() + (start & kRowOffsetMask);
+        if (size < 4) impl.damaged(info.name, "moved row without its new place");
+        pointer = {std::uint32_t(stub[1]) | std::uint32_t(stub[2]) << 8 | std::uint32_t(stub[3]) << 16, stub[0]};
+    }
+    impl.damaged(info.name, "moved row points at another moved row");
+}
+
+std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, std::int64_t key) const
+{
+    const Impl& impl = *m_impl;
+    const JetTableInfo& info = m_tables[t];
+    MdbIndex* idx = impl.seekIndex[t][std::size_t(column)];
+    if (!idx) return std::nullopt;
+    std::vector<RowPointer> found;
+    if (key < INT32_MIN || key > INT32_MAX) return found;
+    const auto target = longKey(key);
+
+    // Down the nodes: each entry holds the last key of its child, so the first entry not below the key leads to
+    // the leaf where its rows start. Past a node's last entry, the key can only be on the leaves that follow the
+    // last child, which the chain of leaves reaches even when no node lists them yet.
+    std::uint32_t pg = idx->first_pg;
+    std::size_t visited = 0;
+    for (;;) {
+        if (++visited > impl.pageCount) impl.damaged(info.name, "index pages loop");
+        const auto page = impl.indexPage(info.name, pg);
+        if (page->type == kPageIndexLeaf) break;
+        if (page->entries.empty()) return found;
+        const auto it = std::find_if(page->entries.begin(), page->entries.end(),
+                                     [&](const IndexEntry& e) { return compareKeys(e, target) >= 0; });
+        pg = (it == page->entries.end() ? page->entries.back() : *it).child;
+    }
+    // Along the leaves, in key order, until a key above the one sought.
+    for (;;) {
+        const auto page = impl.indexPage(info.name, pg);
+        if (page->type != kPageIndexLeaf) impl.damaged(info.name, "index page " + std::to_string(pg) + " has the wrong type");
+        // Entries are in key order: start at the first that is not below the key.
+        auto it = std::lower_bound(page->entries.begin(), page->entries.end(), target,
+                                   [](const IndexEntry& e, const std::array<unsigned char, 5>& k) { return compareKeys(e, k) < 0; });
+        for (; it != page->entries.end(); ++it) {
+            if (compareKeys(*it, target) > 0) return found;
+            found.push_back(it->row);
+        }
+        if (page->next == 0) return found;
+        if (++visited > impl.pageCount) impl.damaged(info.name, "index pages loop");
+        pg = page->next;
     }
 }

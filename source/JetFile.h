@@ -2,8 +2,9 @@
 
 #include "source/Value.h"
 
-#include <functional>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,27 +20,48 @@ struct JetColumn {
 struct JetTableInfo {
     std::string name;
     std::vector<JetColumn> columns;
-    // Columns that carry an index in the file, by name: the natural keys of lookups and joins.
-    std::vector<std::string> indexedColumns;
+    // Columns (positions in `columns`) that lead an index of the file, and whether that index can be searched
+    // here: an ascending index on one Long column.
+    std::vector<int> indexedColumns;
+    std::vector<int> seekableColumns;
+    // Seekable columns whose index allows each key once.
+    std::vector<int> uniqueColumns;
+    // The row count the table definition records: an estimate, used to weigh a scan against a seek.
+    std::uint32_t rowCountEstimate = 0;
+};
+
+// Where a row is stored: its data page and its slot on that page.
+struct RowPointer {
+    std::uint32_t page;
+    std::uint8_t row;
 };
 
 // A Jet file opened read-only through libmdb. Values come from the stored bytes: numbers keep their bits, text is
-// decoded from UTF-16 (or Jet 4's compressed form, or Jet 3's code page) to UTF-8, Null stays Null.
+// decoded from UTF-16 (or Jet 4's compressed form, or Jet 3's code page) to UTF-8, Null stays Null. Indexes on
+// Long columns are searched by reading their pages, so a lookup reads the rows it needs, not the table.
+//
+// Every read checks what the file says against the file itself (page numbers, offsets, lengths, chains) and raises
+// RuntimeError naming the table when the file is damaged.
 class JetFile {
 public:
     // Opens `path` and checks `password` against the one stored in the file (a file without one opens with any).
     // Raises RuntimeError for a missing or unreadable file, a non-Jet or encrypted file, or a wrong password.
     JetFile(const std::string& path, const std::string& password);
     ~JetFile();
-    JetFile(JetFile&&) noexcept;
-    JetFile& operator=(JetFile&&) noexcept;
     JetFile(const JetFile&) = delete;
     JetFile& operator=(const JetFile&) = delete;
 
     const std::vector<JetTableInfo>& tables() const noexcept { return m_tables; }
 
-    // Calls `row` with every live row of `table`, in storage order. A damaged row or page raises RuntimeError.
-    void scan(const JetTableInfo& table, const std::function<void(const std::vector<Value>&)>& row) const;
+    // The data pages of a table, in the order a scan visits them.
+    const std::vector<std::uint32_t>& dataPages(std::size_t table) const;
+    // Appends the live rows stored on data page `page` of the table, in slot order.
+    void rowsOnPage(std::size_t table, std::uint32_t page, std::vector<std::vector<Value>>& rows) const;
+    // The rows whose seekable column `column` (a position in `columns`) equals `key`, in index order; nullopt
+    // when the index cannot be searched (the caller then scans).
+    std::optional<std::vector<RowPointer>> seek(std::size_t table, int column, std::int64_t key) const;
+    // The row at `pointer`, following a row that grew and moved; nullopt for a deleted row.
+    std::optional<std::vector<Value>> rowAt(std::size_t table, RowPointer pointer) const;
 
 private:
     struct Impl;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <random>
 
 namespace {
@@ -246,4 +247,53 @@ TEST(Database, SortsTextAsJetDoes)
                                                "Olmos, Begoña", "Ruiz Díaz, Ramón", "Sánchez Ibáñez, Lucía",
                                                "Suárez, Ángel"};
     EXPECT_EQ(names, expected);
+}
+
+// A lookup through the file's index finds exactly the rows a scan of the table finds, in the same order, for
+// every key of every indexed Long column.
+TEST(Database, IndexSearchesAgreeWithScans)
+{
+    struct Column {
+        const char* table;
+        const char* column;
+    };
+    const Column columns[] = {{"CMD", "CMD_ID"},         {"Form_Cp01", "CP01_ID"},   {"Form_Cp01", "Cmd_ID"},
+                              {"Form_Sid3", "Sid_ID"},   {"Form_Sid3", "CP01_ID"},   {"Percepciones", "Per_ID"},
+                              {"Percepciones", "Sid_ID"}, {"retenciones", "Per_ID"}, {"retenciones", "Sid_ID"}};
+    auto render = [](Recordset& rs) {
+        std::string row;
+        for (const char* name : {"Per_Concepto", "Sid_Mes", "CP01_IngBrut", "CMD_NumRef"}) {
+            try {
+                row += Conv::textOrEmpty(rs.Fields(name)) + "|";
+            } catch (const RuntimeError&) {
+            }
+        }
+        return row;
+    };
+    for (const char* file : {"fixtures/impuest-cases.mdb", "fixtures/impuest-demo.mdb", "bench/impuest-s.mdb"}) {
+        auto db = open(shared(file));
+        for (const Column& c : columns) {
+            SCOPED_TRACE(std::string(file) + " " + c.table + "." + c.column);
+            // The scan: `+ 0` keeps the engine from searching the index.
+            std::map<std::int64_t, std::vector<std::string>> scanned;
+            for (auto rs = db->OpenRecordset(std::string("SELECT * FROM ") + c.table + " WHERE " + c.column + " + 0 > -1e10");
+                 !rs->isEOF(); rs->MoveNext())
+                scanned[rs->Fields(c.column).asInteger()].push_back(render(*rs));
+            ASSERT_FALSE(scanned.empty());
+            for (const auto& [key, rows] : scanned) {
+                std::vector<std::string> sought;
+                for (auto rs = db->OpenRecordset(std::string("SELECT * FROM ") + c.table + " WHERE " + c.column + " = " +
+                                                 std::to_string(key));
+                     !rs->isEOF(); rs->MoveNext())
+                    sought.push_back(render(*rs));
+                ASSERT_EQ(sought, rows) << "key " << key;
+            }
+            // Keys that are not there, below, between and above the stored ones.
+            for (std::int64_t missing : {std::int64_t(-5), std::int64_t(0), scanned.rbegin()->first + 1, std::int64_t(2147483647)}) {
+                if (scanned.count(missing)) continue;
+                EXPECT_TRUE(db->OpenRecordset(std::string("SELECT * FROM ") + c.table + " WHERE " + c.column + " = " +
+                                              std::to_string(missing))->isEOF());
+            }
+        }
+    }
 }
