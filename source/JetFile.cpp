@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <glib.h>
@@ -227,6 +228,8 @@ struct JetFile::Impl {
     bool jet3 = false;
     std::uint32_t pageSize = 4096;
     std::uint32_t pageCount = 0;
+    // The catalog entries the table definitions point at; they outlive the definitions.
+    std::vector<std::unique_ptr<MdbCatalogEntry>> entries;
     std::vector<TableDefPtr> defs;                        // parallel to JetFile::m_tables
     std::vector<std::vector<MdbIndex*>> seekIndex;        // per table, per kept column: a searchable index or null
     mutable std::vector<std::optional<std::vector<std::uint32_t>>> pages;  // data pages, read on first use
@@ -238,6 +241,7 @@ struct JetFile::Impl {
     ~Impl()
     {
         defs.clear();
+        entries.clear();
         if (mdb) mdb_close(mdb);
         if (fd >= 0) ::close(fd);
     }
@@ -364,6 +368,56 @@ struct JetFile::Impl {
         return values;
     }
 
+    // A table definition read through libmdb, after checking that the page is one and that its counts are
+    // within Jet's limits (libmdb allocates and loops by them).
+    TableDefPtr readTable(MdbCatalogEntry* entry) const
+    {
+        const std::string name = entry->object_name;
+        if (entry->table_pg == 0 || entry->table_pg >= pageCount) damaged(name, "definition outside the file");
+        std::string bytes(pageSize, '\0');
+        if (::pread(fd, bytes.data(), pageSize, off_t(entry->table_pg) * pageSize) != ssize_t(pageSize))
+            damaged(name, "definition unreadable");
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const unsigned columns = u16(p + mdb->fmt->tab_num_cols_offset);
+        const std::uint32_t indexes = u32(p + mdb->fmt->tab_num_idxs_offset);
+        const std::uint32_t realIndexes = u32(p + mdb->fmt->tab_num_ridxs_offset);
+        if (p[0] != 0x02 || columns > 255 || indexes > 64 || realIndexes > 64) damaged(name, "definition malformed");
+        loadedPage = -1;
+        TableDefPtr table(mdb_read_table(entry));
+        if (!table || !mdb_read_columns(table.get()) || table->num_cols != columns) damaged(name, "definition unreadable");
+        return table;
+    }
+
+    // The data pages of a table, in the order the usage map lists them.
+    std::vector<std::uint32_t> pagesOf(const std::string& name, MdbTableDef* table) const
+    {
+        std::vector<std::uint32_t> list;
+        mdb_rewind_table(table);
+        table->cur_pg_num = 1;
+        loadedPage = -1;
+        // A damaged map could cycle, but never past the file's page count.
+        while (mdb_read_next_dpg(table)) {
+            if (list.size() > pageCount) damaged(name, "page map loops");
+            list.push_back(table->cur_phys_pg);
+        }
+        loadedPage = -1;
+        return list;
+    }
+
+    void rowsOn(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg, std::vector<std::vector<Value>>& rows) const
+    {
+        if (table->num_cols == 0) return;
+        loadDataPage(info.name, pg);
+        checkDataPage(info, table, pg);
+        const unsigned count = u16(page() + mdb->fmt->row_count_offset);
+        for (unsigned row = 0; row < count; ++row) {
+            int start = 0;
+            std::size_t size = 0;
+            if (!slot(row, start, size) || (start & kRowMovedFlag)) continue;
+            rows.push_back(decodeRow(info, table, start & kRowOffsetMask, size));
+        }
+    }
+
     void checkDataPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg) const
     {
         const unsigned char* p = page();
@@ -401,20 +455,69 @@ JetFile::JetFile(const std::string& path, const std::string& password) : m_impl(
 
     impl.mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
     if (!impl.mdb) throw RuntimeError(RuntimeError::DatabaseError, "cannot open database " + path);
-    if (!mdb_read_catalog(impl.mdb, MDB_TABLE))
-        throw RuntimeError(RuntimeError::DatabaseError, "cannot read the catalog of " + path);
 
-    MdbHandle* mdb = impl.mdb;
-    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
-        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
-        if (entry->object_type != MDB_TABLE || mdb_is_system_table(entry)) continue;
-        if (entry->table_pg == 0 || entry->table_pg >= impl.pageCount)
-            throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot read table ") + entry->object_name + " of " + path);
-        TableDefPtr table(mdb_read_table(entry));
-        if (!table || !mdb_read_columns(table.get()))
-            throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot read table ") + entry->object_name + " of " + path);
+    // The catalog: the rows of MSysObjects, read here rather than by libmdb, which also decodes every object's
+    // properties and can spend minutes on a damaged file doing it. Only names, types, pages and flags are needed.
+    struct CatalogRow {
+        std::string name;
+        std::uint32_t page;
+    };
+    std::vector<CatalogRow> catalog;
+    {
+        auto msys = std::make_unique<MdbCatalogEntry>();
+        std::memset(msys.get(), 0, sizeof(MdbCatalogEntry));
+        msys->mdb = impl.mdb;
+        msys->object_type = MDB_TABLE;
+        msys->table_pg = 2;
+        std::snprintf(msys->object_name, sizeof msys->object_name, "%s", "MSysObjects");
+        TableDefPtr table = impl.readTable(msys.get());
         JetTableInfo info;
-        info.name = entry->object_name;
+        info.name = "MSysObjects";
+        for (unsigned c = 0; c < table->num_cols; ++c) {
+            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
+            const std::string name = col->name;
+            if ((name == "Id" || name == "Flags") && col->col_type == MDB_LONGINT)
+                info.columns.push_back({name, JetType::Long, int(c)});
+            else if (name == "Type" && col->col_type == MDB_INT)
+                info.columns.push_back({name, JetType::Integer, int(c)});
+            else if (name == "Name" && col->col_type == MDB_TEXT)
+                info.columns.push_back({name, JetType::Text, int(c)});
+        }
+        if (info.columns.size() != 4) impl.damaged("MSysObjects", "catalog columns missing");
+        const auto find = [&](const char* name) {
+            for (std::size_t i = 0; i < info.columns.size(); ++i)
+                if (info.columns[i].name == name) return i;
+            return std::size_t(0);
+        };
+        const std::size_t id = find("Id"), name = find("Name"), type = find("Type"), flags = find("Flags");
+        std::vector<std::vector<Value>> rows;
+        for (std::uint32_t pg : impl.pagesOf(info.name, table.get())) {
+            rows.clear();
+            impl.rowsOn(info, table.get(), pg, rows);
+            for (const auto& row : rows) {
+                if (row[type].isNull() || row[id].isNull() || row[name].isNull() || (row[type].asInteger() & 0x7F) != MDB_TABLE)
+                    continue;
+                // System tables carry these flags.
+                if (!row[flags].isNull() && (row[flags].asInteger() & 0x80000002)) continue;
+                catalog.push_back({row[name].asText(), std::uint32_t(row[id].asInteger()) & 0x00FFFFFF});
+            }
+        }
+        table.reset();
+        impl.loadedPage = -1;
+    }
+
+    for (const CatalogRow& row : catalog) {
+        auto entry = std::make_unique<MdbCatalogEntry>();
+        std::memset(entry.get(), 0, sizeof(MdbCatalogEntry));
+        entry->mdb = impl.mdb;
+        entry->object_type = MDB_TABLE;
+        entry->table_pg = row.page;
+        std::snprintf(entry->object_name, sizeof entry->object_name, "%s", row.name.c_str());
+        TableDefPtr table = impl.readTable(entry.get());
+        impl.entries.push_back(std::move(entry));
+        const MdbCatalogEntry* entryPtr = impl.entries.back().get();
+        JetTableInfo info;
+        info.name = entryPtr->object_name;
         info.rowCountEstimate = table->num_rows;
         std::vector<MdbIndex*> seekable;
         for (unsigned c = 0; c < table->num_cols; ++c) {
@@ -454,37 +557,13 @@ JetFile::~JetFile() = default;
 const std::vector<std::uint32_t>& JetFile::dataPages(std::size_t t) const
 {
     Impl& impl = *m_impl;
-    if (impl.pages[t]) return *impl.pages[t];
-    MdbTableDef* table = impl.defs[t].get();
-    std::vector<std::uint32_t> list;
-    mdb_rewind_table(table);
-    table->cur_pg_num = 1;
-    impl.loadedPage = -1;
-    // The usage map lists the pages in order; a damaged map could cycle, but never past the file's page count.
-    while (mdb_read_next_dpg(table)) {
-        if (list.size() > impl.pageCount) impl.damaged(m_tables[t].name, "page map loops");
-        list.push_back(table->cur_phys_pg);
-    }
-    impl.loadedPage = -1;
-    impl.pages[t] = std::move(list);
+    if (!impl.pages[t]) impl.pages[t] = impl.pagesOf(m_tables[t].name, impl.defs[t].get());
     return *impl.pages[t];
 }
 
 void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vector<Value>>& rows) const
 {
-    const Impl& impl = *m_impl;
-    const JetTableInfo& info = m_tables[t];
-    MdbTableDef* table = impl.defs[t].get();
-    if (table->num_cols == 0) return;
-    impl.loadDataPage(info.name, pg);
-    impl.checkDataPage(info, table, pg);
-    const unsigned count = u16(impl.page() + impl.mdb->fmt->row_count_offset);
-    for (unsigned row = 0; row < count; ++row) {
-        int start = 0;
-        std::size_t size = 0;
-        if (!impl.slot(row, start, size) || (start & kRowMovedFlag)) continue;
-        rows.push_back(impl.decodeRow(info, table, start & kRowOffsetMask, size));
-    }
+    m_impl->rowsOn(m_tables[t], m_impl->defs[t].get(), pg, rows);
 }
 
 std::optional<std::vector<Value>> JetFile::rowAt(std::size_t t, RowPointer pointer) const
