@@ -8,6 +8,9 @@
 #include "source/Recordset.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <glib.h>
@@ -222,10 +225,73 @@ private:
     bool m_closed = false;
 };
 
-// One query as the engine runs it, kept for the next time the same text is asked while the file is unchanged:
-// the prepared statement, its column names and, when small, its rows.
-struct PreparedQuery {
+// A constant of a translated query, taken out so that queries differing only in their constants share one
+// prepared statement.
+struct Literal {
+    bool text;
+    std::string value;
+};
+
+// The translated query with each text and number constant replaced by a parameter, and the constants in order.
+// Names in double quotes are left alone; ORDER BY and GROUP BY take no constants in the program's queries.
+std::string parameterize(const std::string& sql, std::vector<Literal>& literals)
+{
+    std::string out;
+    out.reserve(sql.size());
+    std::size_t i = 0;
+    const auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80); };
+    while (i < sql.size()) {
+        const char c = sql[i];
+        if (c == '\'' || c == '"') {
+            std::size_t k = i + 1;
+            std::string value;
+            while (k < sql.size()) {
+                if (sql[k] == c) {
+                    if (k + 1 < sql.size() && sql[k + 1] == c) {
+                        value.push_back(c);
+                        k += 2;
+                        continue;
+                    }
+                    break;
+                }
+                value.push_back(sql[k++]);
+            }
+            if (c == '\'') {
+                literals.push_back({true, std::move(value)});
+                out += '?';
+            } else {
+                out.append(sql, i, k + 1 - i);
+            }
+            i = k + 1;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) && (i == 0 || !isWord(sql[i - 1]))) {
+            std::size_t k = i;
+            while (k < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[k])) || sql[k] == '.' ||
+                                      ((sql[k] == '+' || sql[k] == '-') && (sql[k - 1] == 'e' || sql[k - 1] == 'E'))))
+                ++k;
+            literals.push_back({false, sql.substr(i, k - i)});
+            out += '?';
+            i = k;
+        } else if (isWord(c)) {
+            while (i < sql.size() && isWord(sql[i])) out += sql[i++];
+        } else {
+            out += sql[i++];
+        }
+    }
+    return out;
+}
+
+// One query shape as the engine runs it: the prepared statement and its column names.
+struct Shape {
     std::unique_ptr<Statement> statement;
+    std::shared_ptr<const std::vector<std::string>> names;
+    std::shared_ptr<const std::vector<std::string>> folded;
+    std::list<std::string>::iterator recent;
+};
+
+// One query text, kept while the file is unchanged: its shape and constants and, when small, its rows.
+struct KeptQuery {
+    std::string shape;
+    std::vector<Literal> literals;
     std::shared_ptr<const std::vector<std::string>> names;
     std::shared_ptr<const std::vector<std::string>> folded;
     std::shared_ptr<const std::vector<std::vector<Value>>> rows;
@@ -235,9 +301,11 @@ struct PreparedQuery {
 }  // namespace
 
 struct JetDatabase::State {
-    // How many queries are kept, and how many values their kept rows may hold in all (a few megabytes).
-    static constexpr std::size_t kKeptQueries = 64;
+    // How many query texts are kept, how many values their kept rows may hold in all (a few megabytes), and how
+    // many prepared statements stay open.
+    static constexpr std::size_t kKeptQueries = 2048;
     static constexpr std::size_t kKeptValues = 40000;
+    static constexpr std::size_t kKeptShapes = 16;
 
     std::string path;
     std::string password;
@@ -246,15 +314,19 @@ struct JetDatabase::State {
     JetVirtualTable::Source source;
     std::unique_ptr<SqliteDb> sql;
     std::map<std::string, std::string> canonical;  // folded name → name as the file spells it
-    std::map<std::string, PreparedQuery> queries;  // by the query's Jet text
-    std::list<std::string> recent;                 // most recently used first
+    std::map<std::string, KeptQuery> queries;      // by the query's Jet text
+    std::list<std::string> recentQueries;          // most recently used first
+    std::map<std::string, Shape> shapes;           // by the parameterized SQLite text
+    std::list<std::string> recentShapes;
     std::size_t keptValues = 0;
     bool closed = false;
 
     void forget()
     {
         queries.clear();
-        recent.clear();
+        recentQueries.clear();
+        shapes.clear();
+        recentShapes.clear();
         keptValues = 0;
         sql.reset();
         canonical.clear();
@@ -278,31 +350,22 @@ struct JetDatabase::State {
         }
     }
 
-    PreparedQuery& prepare(const std::string& jetSql)
+    KeptQuery& query(const std::string& jetSql)
     {
         if (auto it = queries.find(jetSql); it != queries.end()) {
-            recent.splice(recent.begin(), recent, it->second.recent);
+            recentQueries.splice(recentQueries.begin(), recentQueries, it->second.recent);
             return it->second;
         }
+        KeptQuery query;
         const std::string translated = translateJetSql(jetSql, [&](std::string_view name) -> std::optional<std::string> {
             const auto it = canonical.find(foldName(name));
             if (it == canonical.end()) return std::nullopt;
             return it->second;
         });
-        PreparedQuery query;
-        query.statement = std::make_unique<Statement>(sql->get(), translated);
-        const int columns = sqlite3_column_count(query.statement->get());
-        auto names = std::make_shared<std::vector<std::string>>();
-        auto folded = std::make_shared<std::vector<std::string>>();
-        for (int i = 0; i < columns; ++i) {
-            names->emplace_back(sqlite3_column_name(query.statement->get(), i));
-            folded->push_back(foldName(names->back()));
-        }
-        query.names = std::move(names);
-        query.folded = std::move(folded);
-        while (queries.size() >= kKeptQueries) drop(recent.back());
-        recent.push_front(jetSql);
-        query.recent = recent.begin();
+        query.shape = parameterize(translated, query.literals);
+        while (queries.size() >= kKeptQueries) drop(recentQueries.back());
+        recentQueries.push_front(jetSql);
+        query.recent = recentQueries.begin();
         return queries.emplace(jetSql, std::move(query)).first->second;
     }
 
@@ -311,17 +374,43 @@ struct JetDatabase::State {
         const auto it = queries.find(jetSql);
         if (it == queries.end()) return;
         if (it->second.rows) keptValues -= it->second.rows->size() * it->second.names->size();
-        recent.erase(it->second.recent);
+        recentQueries.erase(it->second.recent);
         queries.erase(it);
     }
 
+    Shape& shape(const std::string& text)
+    {
+        if (auto it = shapes.find(text); it != shapes.end()) {
+            recentShapes.splice(recentShapes.begin(), recentShapes, it->second.recent);
+            return it->second;
+        }
+        Shape shape;
+        shape.statement = std::make_unique<Statement>(sql->get(), text);
+        const int columns = sqlite3_column_count(shape.statement->get());
+        auto names = std::make_shared<std::vector<std::string>>();
+        auto folded = std::make_shared<std::vector<std::string>>();
+        for (int i = 0; i < columns; ++i) {
+            names->emplace_back(sqlite3_column_name(shape.statement->get(), i));
+            folded->push_back(foldName(names->back()));
+        }
+        shape.names = std::move(names);
+        shape.folded = std::move(folded);
+        while (shapes.size() >= kKeptShapes) {
+            shapes.erase(recentShapes.back());
+            recentShapes.pop_back();
+        }
+        recentShapes.push_front(text);
+        shape.recent = recentShapes.begin();
+        return shapes.emplace(text, std::move(shape)).first->second;
+    }
+
     // Keeps a query's rows while they fit, making room among the least recently used.
-    void keep(PreparedQuery& query, const std::shared_ptr<const std::vector<std::vector<Value>>>& rows)
+    void keep(KeptQuery& query, const std::shared_ptr<const std::vector<std::vector<Value>>>& rows)
     {
         const std::size_t values = rows->size() * query.names->size();
         if (values > kKeptValues / 4) return;
-        for (auto it = recent.rbegin(); keptValues + values > kKeptValues && it != recent.rend(); ++it) {
-            PreparedQuery& other = queries.at(*it);
+        for (auto it = recentQueries.rbegin(); keptValues + values > kKeptValues && it != recentQueries.rend(); ++it) {
+            KeptQuery& other = queries.at(*it);
             if (&other == &query || !other.rows) continue;
             keptValues -= other.rows->size() * other.names->size();
             other.rows.reset();
@@ -330,10 +419,28 @@ struct JetDatabase::State {
         keptValues += values;
     }
 
-    std::shared_ptr<const std::vector<std::vector<Value>>> run(PreparedQuery& query, int timeoutSeconds)
+    std::shared_ptr<const std::vector<std::vector<Value>>> run(KeptQuery& query, int timeoutSeconds)
     {
-        sqlite3_stmt* stmt = query.statement->get();
+        Shape& shape = this->shape(query.shape);
+        query.names = shape.names;
+        query.folded = shape.folded;
+        sqlite3_stmt* stmt = shape.statement->get();
         sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        for (std::size_t i = 0; i < query.literals.size(); ++i) {
+            const Literal& literal = query.literals[i];
+            const int n = static_cast<int>(i) + 1;
+            if (literal.text) {
+                sqlite3_bind_text(stmt, n, literal.value.data(), static_cast<int>(literal.value.size()), SQLITE_STATIC);
+            } else if (literal.value.find_first_of(".eE") == std::string::npos) {
+                errno = 0;
+                const long long v = std::strtoll(literal.value.c_str(), nullptr, 10);
+                if (errno == ERANGE) sqlite3_bind_double(stmt, n, std::strtod(literal.value.c_str(), nullptr));
+                else sqlite3_bind_int64(stmt, n, v);
+            } else {
+                sqlite3_bind_double(stmt, n, std::strtod(literal.value.c_str(), nullptr));
+            }
+        }
         const int columns = sqlite3_column_count(stmt);
         // The query time-out bounds a runaway query; the engine checks it every few thousand steps.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 1 << 20);
@@ -374,7 +481,7 @@ std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql)
     State& s = *m_state;
     if (s.closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
     s.refresh();
-    PreparedQuery& query = s.prepare(jetSql);
+    KeptQuery& query = s.query(jetSql);
     auto rows = query.rows;
     if (!rows) {
         try {

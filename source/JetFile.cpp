@@ -234,6 +234,13 @@ struct JetFile::Impl {
     std::vector<std::vector<MdbIndex*>> seekIndex;        // per table, per kept column: a searchable index or null
     mutable std::vector<std::optional<std::vector<std::uint32_t>>> pages;  // data pages, read on first use
     mutable long loadedPage = -1;                         // the page libmdb's page buffer holds
+    // Pages read lately, kept so that the lookups of an export do not read the same pages again and again: the
+    // declarations of a taxpayer, the index pages, the taxpayer's row. Replaced in turn once all are in use.
+    static constexpr std::size_t kCachedPages = 512;
+    mutable std::vector<std::string> cachedPages;
+    mutable std::vector<std::uint32_t> cachedPageNumbers;
+    mutable std::map<std::uint32_t, std::size_t> cachedSlots;
+    mutable std::size_t nextSlot = 0;
     mutable std::vector<MdbField> fields;
     // Index pages already taken apart, by page number: an export searches the same few pages again and again.
     mutable std::map<std::uint32_t, std::shared_ptr<const IndexPage>> indexPages;
@@ -254,15 +261,36 @@ struct JetFile::Impl {
 
     const unsigned char* page() const { return reinterpret_cast<const unsigned char*>(mdb->pg_buf); }
 
+    // Page `pg` of the file, from the pages read lately or from the file.
+    const unsigned char* readPage(const std::string& table, std::uint32_t pg) const
+    {
+        if (auto it = cachedSlots.find(pg); it != cachedSlots.end())
+            return reinterpret_cast<const unsigned char*>(cachedPages[it->second].data());
+        if (pg == 0 || pg >= pageCount) damaged(table, "page " + std::to_string(pg) + " is outside the file");
+        std::size_t slot;
+        if (cachedPages.size() < kCachedPages) {
+            slot = cachedPages.size();
+            cachedPages.emplace_back(pageSize, '\0');
+            cachedPageNumbers.push_back(0);
+        } else {
+            slot = nextSlot++ % kCachedPages;
+        }
+        if (cachedPageNumbers[slot] != 0) cachedSlots.erase(cachedPageNumbers[slot]);
+        cachedPageNumbers[slot] = 0;
+        std::string& buffer = cachedPages[slot];
+        if (::pread(fd, buffer.data(), pageSize, off_t(pg) * pageSize) != ssize_t(pageSize))
+            damaged(table, "page " + std::to_string(pg) + " cannot be read");
+        cachedPageNumbers[slot] = pg;
+        cachedSlots.emplace(pg, slot);
+        return reinterpret_cast<const unsigned char*>(buffer.data());
+    }
+
     // Brings data page `pg` into libmdb's page buffer, where its row functions look.
     void loadDataPage(const std::string& table, std::uint32_t pg) const
     {
         if (loadedPage == long(pg)) return;
         loadedPage = -1;
-        // Read straight into libmdb's page buffer: one call, where the library would seek three times.
-        if (pg == 0 || pg >= pageCount ||
-            ::pread(fd, mdb->pg_buf, pageSize, off_t(pg) * pageSize) != ssize_t(pageSize))
-            damaged(table, "page " + std::to_string(pg) + " cannot be read");
+        std::memcpy(mdb->pg_buf, readPage(table, pg), pageSize);
         loadedPage = long(pg);
     }
 
@@ -271,10 +299,7 @@ struct JetFile::Impl {
     std::shared_ptr<const IndexPage> indexPage(const std::string& table, std::uint32_t pg) const
     {
         if (auto it = indexPages.find(pg); it != indexPages.end()) return it->second;
-        std::string bytes(pageSize, '\0');
-        if (pg == 0 || pg >= pageCount || ::pread(fd, bytes.data(), pageSize, off_t(pg) * pageSize) != ssize_t(pageSize))
-            damaged(table, "index page " + std::to_string(pg) + " cannot be read");
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const unsigned char* p = readPage(table, pg);
         if (p[0] != kPageIndexLeaf && p[0] != kPageIndexNode)
             damaged(table, "index page " + std::to_string(pg) + " has the wrong type");
         auto parsed = std::make_shared<IndexPage>();
