@@ -22,7 +22,7 @@ bool Conectar_Base(Form1& form)
 {
     try {
         const std::string path = form.appPath + "/Impuest.mdb";
-        form.WS = Workspaces0();
+        form.WS = form.createWorkspace();
         form.Conn = form.WS->OpenDatabase(path, false, false, ";pwd=Kb7731R28");
         form.Conn->QueryTimeout = 9000;
         return true;

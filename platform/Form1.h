@@ -5,6 +5,7 @@
 #include "platform/Spreadsheet.h"
 #include "source/Database.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,9 +54,10 @@ struct Form1 {
     MessageBoxes& messages;
     // The program's folder (the runtime's application path), without a trailing separator.
     std::string appPath;
-    // Output channel 1 and the automation factory; tests may replace either.
+    // Output channel 1, the automation factory and the database engine; tests may replace any of them.
     std::unique_ptr<OutputFile> file1 = makeOutputFile();
     ObjectFactory createObject = CreateObject;
+    std::function<std::unique_ptr<Workspace>()> createWorkspace = Workspaces0;
 
     // Form variables.
     std::unique_ptr<Workspace> WS;

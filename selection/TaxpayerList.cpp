@@ -35,8 +35,10 @@ void Cargar_Contribuyentes(Form1& form)
     auto rs = form.Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
                                        "FROM CMD order by CMD.CMD_Contribuyente;");
     while (!rs->isEOF()) {
-        form.controls.lst_contribuyentes_AddItem(Conv::textOrEmpty(rs->Fields("cmd_numref")) + "- " +
-                                                 Conv::textOrEmpty(rs->Fields("cmd_contribuyente")));
+        // Read in the order the entry is written, so that a failing field is the one a user would expect.
+        std::string entry = Conv::textOrEmpty(rs->Fields("cmd_numref")) + "- ";
+        entry += Conv::textOrEmpty(rs->Fields("cmd_contribuyente"));
+        form.controls.lst_contribuyentes_AddItem(entry);
         rs->MoveNext();
     }
     rs->Close();
