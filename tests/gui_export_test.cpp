@@ -5,6 +5,7 @@
 #include "platform/Windows1252.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
+#include "support/WorkbookReader.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -279,6 +280,73 @@ TEST_F(ExportFromWindow, TxtAfterCsvResetsTheSeparators)
     const std::string expected =
         toWindows1252("20123456783;9012345;R;2008;5;20080507;0001-00001234;123450;3704;30987654321;456;FERRETERÍA");
     EXPECT_EQ(outputBytes("RET-PERC-IB-20123456783-200805-200805.txt").substr(0, expected.size()), expected);
+}
+
+// A row of a workbook as read back, columns A to L.
+std::vector<Cell> rowOf(const ReadBook& book, unsigned row)
+{
+    std::vector<Cell> cells;
+    for (unsigned column = 1; column <= 12; ++column) cells.push_back(book.at(row, column));
+    return cells;
+}
+
+TEST_F(ExportFromWindow, XlsHoldsTheHeaderAndOneRowPerMovement)
+{
+    exportWith("BTN_XLS", "20-12345678-3- Peña Núñez, José María", "200805", "200805");
+    const fs::path path = output("RET-PERC-IB-20123456783-200805-200805.XLS");
+    const ShownBox done{"Archivo Generado : " + path.string(), MsgIcon::Information, MsgButtons::OK, {}};
+    EXPECT_EQ(m_boxes.shown(), std::vector<ShownBox>{done});
+    const ReadBook book = readBook(path);
+    EXPECT_EQ(book.rows, 3u);
+    EXPECT_EQ(rowOf(book, 1), (std::vector<Cell>{"CUIT", "IIB", "TIPO", "DJ_AÑO", "DJ_MES", "RP_FECHA", "FAC_NRO",
+                                                 "FAC_MONTO", "RET_PER", "AG_CUIT", "AG_NRO", "AG_RAZON_SOCIAL"}));
+    // Texts as texts, numbers exactly as stored.
+    EXPECT_EQ(rowOf(book, 2), (std::vector<Cell>{"20123456783", "9012345", "R", 2008.0, 5.0, "[2008-05-07]",
+                                                 "0001-00001234", 1234.5, 37.04, "30987654321", "456",
+                                                 "FERRETERÍA CENTRO S A "}));
+    EXPECT_EQ(rowOf(book, 3), (std::vector<Cell>{"20123456783", "9012345", "P", 2008.0, 5.0, "[2008-05-20]",
+                                                 "0003-00045678", 19.99, 0.07, "30501234567", "901-000123-4",
+                                                 "SUPERMERCADOS DEL OESTE S A "}));
+}
+
+TEST_F(ExportFromWindow, XlsRowsFollowTheWalkWithoutGapsAndAbsentValuesStayEmpty)
+{
+    exportWith("BTN_XLS", "30-71234567-1", "200001", "222201");
+    const ReadBook operations = readBook(output("RET-PERC-IB-30712345671-200001-222201.XLS"));
+    ASSERT_EQ(operations.rows, 5u);
+    std::vector<Cell> dates;
+    for (unsigned row = 2; row <= 5; ++row) dates.push_back(operations.at(row, 6));
+    EXPECT_EQ(dates, (std::vector<Cell>{"[2007-04-04]", "[2007-07-03]", "[2007-08-09]", "[2007-10-03]"}));
+
+    exportWith("BTN_XLS", "20-55555555-6", "200509", "200509");
+    EXPECT_EQ(readBook(output("RET-PERC-IB-20555555556-200509-200509.XLS")).at(2, 2), Cell{});
+    exportWith("BTN_XLS", "20-12345678-3", "200609", "200609");
+    const ReadBook agent = readBook(output("RET-PERC-IB-20123456783-200609-200609.XLS"));
+    EXPECT_EQ(agent.at(2, 11), Cell{});
+    EXPECT_EQ(agent.at(2, 12), Cell{"ESTACIÓN DE SERVICIO LA POSTA S A "});
+
+    // A range without movements: the header row only.
+    exportWith("BTN_XLS", "27-44444444-5", "200001", "222201");
+    EXPECT_EQ(readBook(output("RET-PERC-IB-27444444445-200001-222201.XLS")).rows, 1u);
+}
+
+TEST_F(ExportFromWindow, XlsErrorInTheWalkShowsBothMessagesAndSavesNothing)
+{
+    const std::string name = "RET-PERC-IB-30666666667-200510-200510.XLS";
+    writeBytes(output(name), "kept");
+    exportWith("BTN_XLS", "30-66666666-7", "200510", "200510");
+    const ShownBox description{"Invalid use of Null", MsgIcon::None, MsgButtons::OK, {}};
+    const ShownBox closeIt{"Se detectó un error, cierre MS Excel si lo tiene abierto, e intente generar la planilla "
+                           "nuevamente.",
+                           MsgIcon::Information, MsgButtons::OK, {}};
+    EXPECT_EQ(m_boxes.shown(), (std::vector<ShownBox>{description, closeIt}));
+    EXPECT_EQ(outputBytes(name), "kept");
+    EXPECT_EQ(outputFolder(), std::vector<fs::path>{name});
+    EXPECT_FALSE(m_window->form().vExcelSheet);
+
+    m_boxes.clear();
+    exportWith("BTN_XLS", "20-1234567-8- Fernández, Inés", "200001", "222201");
+    EXPECT_EQ(m_boxes.texts(), std::vector<std::string>{"No se pudo encontrar el ID del contribuyente!!!"});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "platform/RuntimeError.h"
 #include "platform/Spreadsheet.h"
 #include "platform/XlsCellGrid.h"
+#include "support/WorkbookReader.h"
 
 #include <freexl.h>
 #include <gtest/gtest.h>
@@ -22,49 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// A cell as read back: empty, a number or a UTF-8 text.
-using Cell = std::variant<std::monostate, double, std::string>;
-
-// A saved workbook as libfreexl reads it: its first sheet's name and size, the shared string count and the
-// non-empty cells by (row, column) counted from 1.
-struct ReadBook {
-    std::string sheetName;
-    unsigned rows = 0;
-    unsigned short columns = 0;
-    unsigned strings = 0;
-    std::map<std::pair<unsigned, unsigned>, Cell> cells;
-
-    Cell at(unsigned row, unsigned column) const {
-        const auto it = cells.find({row, column});
-        return it == cells.end() ? Cell{} : it->second;
-    }
-};
-
-ReadBook readBook(const fs::path& path) {
-    ReadBook book;
-    const void* handle = nullptr;
-    const int opened = freexl_open(path.c_str(), &handle);
-    EXPECT_EQ(opened, FREEXL_OK) << path;
-    if (opened == FREEXL_OK && freexl_select_active_worksheet(handle, 0) == FREEXL_OK) {
-        const char* name = nullptr;
-        freexl_get_worksheet_name(handle, 0, &name);
-        book.sheetName = name;
-        freexl_worksheet_dimensions(handle, &book.rows, &book.columns);
-        freexl_get_info(handle, FREEXL_BIFF_STRING_COUNT, &book.strings);
-        for (unsigned r = 0; r < book.rows; ++r) {
-            for (unsigned short c = 0; c < book.columns; ++c) {
-                FreeXL_CellValue v{};
-                freexl_get_cell_value(handle, r, c, &v);
-                if (v.type == FREEXL_CELL_DOUBLE) book.cells[{r + 1, c + 1}] = v.value.double_value;
-                else if (v.type == FREEXL_CELL_SST_TEXT) book.cells[{r + 1, c + 1}] = v.value.text_value;
-                else if (v.type != FREEXL_CELL_NULL) book.cells[{r + 1, c + 1}] = "type " + std::to_string(v.type);
-            }
-        }
-    }
-    freexl_close(handle);
-    return book;
-}
 
 std::string repeat(const std::string& piece, int times) {
     std::string out;

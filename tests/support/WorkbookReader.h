@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <variant>
+
+// A cell as read back: empty, a number or a UTF-8 text.
+using Cell = std::variant<std::monostate, double, std::string>;
+
+// A saved workbook as libfreexl reads it: its first sheet's name and size, the shared string count and the
+// non-empty cells by (row, column) counted from 1.
+struct ReadBook {
+    std::string sheetName;
+    unsigned rows = 0;
+    unsigned short columns = 0;
+    unsigned strings = 0;
+    std::map<std::pair<unsigned, unsigned>, Cell> cells;
+
+    Cell at(unsigned row, unsigned column) const {
+        const auto it = cells.find({row, column});
+        return it == cells.end() ? Cell{} : it->second;
+    }
+};
+
+// Reads the first sheet of a saved workbook with libfreexl; a file libfreexl cannot open fails the test.
+ReadBook readBook(const std::filesystem::path& path);
