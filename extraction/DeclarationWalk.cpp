@@ -4,6 +4,7 @@
 #include "platform/Form1.h"
 #include "platform/RuntimeError.h"
 #include "selection/RangeValidation.h"
+#include "source/JetSql.h"
 #include "source/Recordset.h"
 
 #include <cmath>
@@ -38,16 +39,6 @@ std::int32_t periodKey(const Recordset& rs)
     if (!(value >= std::numeric_limits<std::int32_t>::min() && value <= std::numeric_limits<std::int32_t>::max()))
         throw RuntimeError::overflow();
     return static_cast<std::int32_t>(value);
-}
-
-std::string quotedLiteral(const std::string& text)
-{
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') out.push_back('\'');
-        out.push_back(c);
-    }
-    return out + "'";
 }
 
 void walk(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
@@ -101,7 +92,7 @@ std::int32_t Obtener_Sid(Form1& form, const std::int32_t& cp01, const std::strin
         " From Form_Sid3 "
         " WHERE Form_Sid3.CP01_ID=" + std::to_string(cp01) +
         " and (((Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden)= " +
-        quotedLiteral(maximo) + "));");
+        jetTextConstant(maximo) + "));");
     const std::int32_t sid = Conv::CLng(rs->Fields("Sid_ID"));
     rs->Close();
     return sid;

@@ -2,6 +2,7 @@
 
 #include "platform/Form1.h"
 #include "platform/RuntimeError.h"
+#include "source/JetSql.h"
 #include "source/Recordset.h"
 
 #include <glib.h>
@@ -15,17 +16,6 @@ std::string firstCharacters(const std::string& text, std::size_t count)
     const char* end = begin;
     for (std::size_t i = 0; i < count && *end; ++i) end = g_utf8_next_char(end);
     return std::string(begin, end);
-}
-
-// A Jet text constant: the characters between single quotes, with each quote doubled.
-std::string quotedLiteral(const std::string& text)
-{
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') out.push_back('\'');
-        out.push_back(c);
-    }
-    return out + "'";
 }
 
 }  // namespace
@@ -50,7 +40,7 @@ bool Obtener_Contribuyente(Form1& form, std::int32_t& key, std::string& referenc
     // The typed characters are matched as a quoted literal: a quote typed into the box is just a character.
     const std::string typed = firstCharacters(form.controls.lst_contribuyentes_Text(), 13);
     auto rs = form.Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
-                                       "FROM CMD WHERE CMD.CMD_NumRef = " + quotedLiteral(typed));
+                                       "FROM CMD WHERE CMD.CMD_NumRef = " + jetTextConstant(typed));
     bool found = false;
     key = 0;
     reference.clear();

@@ -561,3 +561,13 @@ void registerJetFunctions(sqlite3* db) {
         throw RuntimeError(RuntimeError::DatabaseError,
                            std::string("cannot turn off double-quoted text constants: ") + sqlite3_errmsg(db));
 }
+
+std::string jetTextConstant(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out.push_back('\'');
+        out.push_back(c);
+    }
+    return out + "'";
+}

@@ -12,6 +12,9 @@ struct sqlite3;
 // what lets `Sid_año` find `Sid_Año`.
 using NameResolver = std::function<std::optional<std::string>(std::string_view)>;
 
+// A Jet text constant holding `text` exactly: the characters between single quotes, each quote doubled.
+std::string jetTextConstant(const std::string& text);
+
 // Translates one Jet SELECT statement into SQLite SQL that yields the same rows on a database holding the same
 // tables, given a connection prepared by registerJetFunctions. Names come out double-quoted in their resolved
 // spelling, aliases as written, "text" constants as 'text', and every `&` chain as a call of jet_cat. A
