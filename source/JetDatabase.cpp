@@ -16,6 +16,7 @@
 #include <glib.h>
 #include <list>
 #include <map>
+#include <unordered_map>
 #include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -97,7 +98,7 @@ class SqliteDb {
 public:
     SqliteDb()
     {
-        if (sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+        if (sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
             throw RuntimeError(RuntimeError::DatabaseError, "cannot start the query engine");
         registerJetFunctions(m_db);
         sqlite3_create_collation(m_db, "jet_text", SQLITE_UTF8, nullptr, jetTextCollation);
@@ -314,9 +315,9 @@ struct JetDatabase::State {
     JetVirtualTable::Source source;
     std::unique_ptr<SqliteDb> sql;
     std::map<std::string, std::string> canonical;  // folded name → name as the file spells it
-    std::map<std::string, KeptQuery> queries;      // by the query's Jet text
+    std::unordered_map<std::string, KeptQuery> queries;  // by the query's Jet text
     std::list<std::string> recentQueries;          // most recently used first
-    std::map<std::string, Shape> shapes;           // by the parameterized SQLite text
+    std::unordered_map<std::string, Shape> shapes;       // by the parameterized SQLite text
     std::list<std::string> recentShapes;
     std::size_t keptValues = 0;
     bool closed = false;
