@@ -233,23 +233,50 @@ struct Literal {
     std::string value;
 };
 
-// The translated query with each text and number constant replaced by a parameter, and the constants in order.
-// Names in double quotes are left alone; ORDER BY and GROUP BY take no constants in the program's queries.
-std::string parameterize(const std::string& sql, std::vector<Literal>& literals)
+bool isDecimal(std::string_view t)
+{
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
+        return i > start;
+    };
+    if (!digits()) return false;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        digits();
+    }
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        if (!digits()) return false;
+    }
+    return i == t.size();
+}
+
+// Takes the text and number constants out of a query, in order, and writes in their place `?` (the translated
+// SQLite text, ready to bind) or a neutral constant of the same kind (a Jet text, so that queries differing only
+// in their constants translate once). In Jet, "..." is a text constant; in SQLite it is a name and stays. A number
+// that is a term of ORDER BY or GROUP BY means a column position, not a value, and stays as well.
+std::string extractConstants(const std::string& sql, bool jet, std::vector<Literal>& literals)
 {
     std::string out;
     out.reserve(sql.size());
-    std::size_t i = 0;
     const auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80); };
+    std::string previousWord;
+    bool termStart = false;  // at the start of an ORDER BY or GROUP BY term
+    bool inPositionList = false;
+    std::size_t i = 0;
     while (i < sql.size()) {
         const char c = sql[i];
-        if (c == '\'' || c == '"') {
+        if (c == '\'' || c == '"' || (jet && c == '[')) {
+            const char close = c == '[' ? ']' : c;
             std::size_t k = i + 1;
             std::string value;
             while (k < sql.size()) {
-                if (sql[k] == c) {
-                    if (k + 1 < sql.size() && sql[k + 1] == c) {
-                        value.push_back(c);
+                if (sql[k] == close) {
+                    if (close != ']' && k + 1 < sql.size() && sql[k + 1] == close) {
+                        value.push_back(close);
                         k += 2;
                         continue;
                     }
@@ -257,24 +284,44 @@ std::string parameterize(const std::string& sql, std::vector<Literal>& literals)
                 }
                 value.push_back(sql[k++]);
             }
-            if (c == '\'') {
+            // An unterminated constant stays as written, for the translator to refuse.
+            const bool constant = (c == '\'' || (jet && c == '"')) && k < sql.size();
+            if (constant) {
                 literals.push_back({true, std::move(value)});
-                out += '?';
+                out += jet ? "''" : "?";
             } else {
-                out.append(sql, i, k + 1 - i);
+                out.append(sql, i, std::min(k + 1, sql.size()) - i);
             }
             i = k + 1;
+            termStart = false;
         } else if (std::isdigit(static_cast<unsigned char>(c)) && (i == 0 || !isWord(sql[i - 1]))) {
             std::size_t k = i;
             while (k < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[k])) || sql[k] == '.' ||
                                       ((sql[k] == '+' || sql[k] == '-') && (sql[k - 1] == 'e' || sql[k - 1] == 'E'))))
                 ++k;
-            literals.push_back({false, sql.substr(i, k - i)});
-            out += '?';
+            // Only plain decimal numbers are taken out; anything else is left for the translator to judge.
+            if (termStart || !isDecimal(std::string_view(sql).substr(i, k - i))) {
+                out.append(sql, i, k - i);
+            } else {
+                literals.push_back({false, sql.substr(i, k - i)});
+                out += jet ? "0" : "?";
+            }
             i = k;
+            termStart = false;
         } else if (isWord(c)) {
-            while (i < sql.size() && isWord(sql[i])) out += sql[i++];
+            std::string word;
+            while (i < sql.size() && isWord(sql[i])) word += sql[i++];
+            out += word;
+            const auto is = [&](const std::string& w, const char* keyword) { return g_ascii_strcasecmp(w.c_str(), keyword) == 0; };
+            const bool by = is(word, "BY") && (is(previousWord, "ORDER") || is(previousWord, "GROUP"));
+            if (by) inPositionList = true;
+            else if (is(word, "HAVING") || is(word, "LIMIT") || is(word, "WHERE") || is(word, "FROM") || is(word, "UNION"))
+                inPositionList = false;
+            termStart = by;
+            previousWord = std::move(word);
         } else {
+            if (c == ',' && inPositionList) termStart = true;
+            else if (!std::isspace(static_cast<unsigned char>(c))) termStart = false;
             out += sql[i++];
         }
     }
@@ -318,6 +365,9 @@ struct JetDatabase::State {
     std::unordered_map<std::string, KeptQuery> queries;  // by the query's Jet text
     std::list<std::string> recentQueries;          // most recently used first
     std::unordered_map<std::string, Shape> shapes;       // by the parameterized SQLite text
+    // Translations by the Jet text with neutral constants: the parameterized SQLite text and how many constants
+    // it takes; empty when that query must be translated with its own constants.
+    std::unordered_map<std::string, std::pair<std::string, std::size_t>> translations;
     std::list<std::string> recentShapes;
     std::size_t keptValues = 0;
     bool closed = false;
@@ -328,6 +378,7 @@ struct JetDatabase::State {
         recentQueries.clear();
         shapes.clear();
         recentShapes.clear();
+        translations.clear();
         keptValues = 0;
         sql.reset();
         canonical.clear();
@@ -358,12 +409,29 @@ struct JetDatabase::State {
             return it->second;
         }
         KeptQuery query;
-        const std::string translated = translateJetSql(jetSql, [&](std::string_view name) -> std::optional<std::string> {
+        const auto resolve = [&](std::string_view name) -> std::optional<std::string> {
             const auto it = canonical.find(foldName(name));
             if (it == canonical.end()) return std::nullopt;
             return it->second;
-        });
-        query.shape = parameterize(translated, query.literals);
+        };
+        // Queries that differ only in their constants share one translation.
+        std::vector<Literal> jetLiterals;
+        const std::string neutral = extractConstants(jetSql, true, jetLiterals);
+        auto known = translations.find(neutral);
+        if (known == translations.end()) {
+            std::vector<Literal> translatedLiterals;
+            std::string shape = extractConstants(translateJetSql(neutral, resolve), false, translatedLiterals);
+            // Only when the translation kept every constant, in order, can the constants be handed over as they are.
+            if (translatedLiterals.size() != jetLiterals.size()) shape.clear();
+            if (translations.size() > 256) translations.clear();
+            known = translations.emplace(neutral, std::make_pair(std::move(shape), jetLiterals.size())).first;
+        }
+        if (!known->second.first.empty()) {
+            query.shape = known->second.first;
+            query.literals = std::move(jetLiterals);
+        } else {
+            query.shape = extractConstants(translateJetSql(jetSql, resolve), false, query.literals);
+        }
         while (queries.size() >= kKeptQueries) drop(recentQueries.back());
         recentQueries.push_front(jetSql);
         query.recent = recentQueries.begin();

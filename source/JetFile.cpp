@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 #include <optional>
 #include <stdexcept>
 
@@ -242,6 +243,10 @@ struct JetFile::Impl {
     mutable std::map<std::uint32_t, std::size_t> cachedSlots;
     mutable std::size_t nextSlot = 0;
     mutable std::vector<MdbField> fields;
+    // Decoded rows of the smaller tables, by table, page and slot.
+    static constexpr std::size_t kKeptRows = 4096;
+    static constexpr std::uint32_t kKeptRowsTableLimit = 50000;
+    mutable std::unordered_map<std::uint64_t, std::shared_ptr<const std::vector<Value>>> keptRows;
     // Index pages already taken apart, by page number: an export searches the same few pages again and again.
     mutable std::map<std::uint32_t, std::shared_ptr<const IndexPage>> indexPages;
 
@@ -591,11 +596,16 @@ void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vecto
     m_impl->rowsOn(m_tables[t], m_impl->defs[t].get(), pg, rows);
 }
 
-std::optional<std::vector<Value>> JetFile::rowAt(std::size_t t, RowPointer pointer) const
+std::shared_ptr<const std::vector<Value>> JetFile::rowAt(std::size_t t, RowPointer pointer) const
 {
     const Impl& impl = *m_impl;
     const JetTableInfo& info = m_tables[t];
     MdbTableDef* table = impl.defs[t].get();
+    const bool keep = info.rowCountEstimate <= Impl::kKeptRowsTableLimit;
+    const std::uint64_t key = std::uint64_t(t) << 40 | std::uint64_t(pointer.page) << 8 | pointer.row;
+    if (keep) {
+        if (auto it = impl.keptRows.find(key); it != impl.keptRows.end()) return it->second;
+    }
     for (int hop = 0; hop < 2; ++hop) {
         impl.loadDataPage(info.name, pointer.page);
         impl.checkDataPage(info, table, pointer.page);
@@ -603,8 +613,15 @@ std::optional<std::vector<Value>> JetFile::rowAt(std::size_t t, RowPointer point
         std::size_t size = 0;
         if (pointer.row >= u16(impl.page() + impl.mdb->fmt->row_count_offset) || !impl.slot(pointer.row, start, size))
             impl.damaged(info.name, "index points at a missing row");
-        if ((start & kRowDeletedFlags) == kRowDeletedFlags) return std::nullopt;
-        if (!(start & kRowMovedFlag)) return impl.decodeRow(info, table, start & kRowOffsetMask, size);
+        if ((start & kRowDeletedFlags) == kRowDeletedFlags) return nullptr;
+        if (!(start & kRowMovedFlag)) {
+            auto row = std::make_shared<const std::vector<Value>>(impl.decodeRow(info, table, start & kRowOffsetMask, size));
+            if (keep) {
+                if (impl.keptRows.size() >= Impl::kKeptRows) impl.keptRows.clear();
+                impl.keptRows.emplace(key, row);
+            }
+            return row;
+        }
         // A row that grew: its new place is in the stub's first four bytes (slot, then page).
         const unsigned char* stub = impl.page() + (start & kRowOffsetMask);
         if (size < 4) impl.damaged(info.name, "moved row without its new place");

@@ -60,8 +60,9 @@ public:
     // The rows whose seekable column `column` (a position in `columns`) equals `key`, in index order; nullopt
     // when the index cannot be searched (the caller then scans).
     std::optional<std::vector<RowPointer>> seek(std::size_t table, int column, std::int64_t key) const;
-    // The row at `pointer`, following a row that grew and moved; nullopt for a deleted row.
-    std::optional<std::vector<Value>> rowAt(std::size_t table, RowPointer pointer) const;
+    // The row at `pointer`, following a row that grew and moved; null for a deleted row. Rows of the smaller
+    // tables (taxpayers, forms, declarations) are kept once decoded: an export looks them up again and again.
+    std::shared_ptr<const std::vector<Value>> rowAt(std::size_t table, RowPointer pointer) const;
 
 private:
     struct Impl;

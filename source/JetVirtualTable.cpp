@@ -57,7 +57,7 @@ struct Cursor {
     std::vector<std::vector<Value>> pageRows;
     std::size_t pageRow = 0;
 
-    std::vector<Value> current;
+    std::shared_ptr<const std::vector<Value>> current;
     bool eof = true;
     sqlite3_int64 rowid = 0;
 };
@@ -95,7 +95,7 @@ void advance(Table& table, Cursor& c)
         while (c.next < c.pointers.size()) {
             auto row = table.file->rowAt(table.index, c.pointers[c.next++]);
             if (row) {
-                c.current = std::move(*row);
+                c.current = std::move(row);
                 c.eof = false;
                 ++c.rowid;
                 return;
@@ -109,7 +109,7 @@ void advance(Table& table, Cursor& c)
         c.pageRow = 0;
         table.file->rowsOnPage(table.index, (*c.pages)[c.page++], c.pageRows);
     }
-    c.current = std::move(c.pageRows[c.pageRow++]);
+    c.current = std::make_shared<const std::vector<Value>>(std::move(c.pageRows[c.pageRow++]));
     c.eof = false;
     ++c.rowid;
 }
@@ -246,11 +246,11 @@ int xEof(sqlite3_vtab_cursor* cursor) { return cursorOf(cursor).eof ? 1 : 0; }
 int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column)
 {
     const Cursor& c = cursorOf(cursor);
-    if (column < 0 || std::size_t(column) >= c.current.size()) {
+    if (!c.current || column < 0 || std::size_t(column) >= c.current->size()) {
         sqlite3_result_null(context);
         return SQLITE_OK;
     }
-    const Value& v = c.current[std::size_t(column)];
+    const Value& v = (*c.current)[std::size_t(column)];
     switch (v.kind()) {
     case Value::Kind::Null: sqlite3_result_null(context); break;
     case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;

@@ -163,6 +163,14 @@ TEST(Database, UntranslatableSqlIsAnErrorNotAWrongResult)
     EXPECT_THROW(db->OpenRecordset("SELECT CMD_ID + 1 & \"x\" FROM CMD"), RuntimeError);
     EXPECT_THROW(db->OpenRecordset("DELETE FROM CMD"), RuntimeError);
     EXPECT_THROW(db->OpenRecordset("SELECT Nada FROM CMD"), RuntimeError);
+    // Queries that differ only in their constants share a translation; what one cannot translate stays refused.
+    EXPECT_THROW(db->OpenRecordset("SELECT 0x10 FROM CMD"), RuntimeError);
+    EXPECT_THROW(db->OpenRecordset("SELECT 'abc FROM CMD"), RuntimeError);
+    EXPECT_EQ(db->OpenRecordset("SELECT \"it's\" & 'x' AS t, 2.5 AS n FROM CMD WHERE CMD_ID = 3")->Fields("t"),
+              Value::text("it'sx"));
+    // A number in ORDER BY is a column position, not a constant.
+    auto ordered = db->OpenRecordset("SELECT CMD_NumRef, CMD_ID FROM CMD WHERE CMD_ID < 4 ORDER BY 2 DESC");
+    EXPECT_EQ(ordered->Fields("CMD_ID"), Value::integer(3));
     // The layer is still usable afterwards.
     EXPECT_FALSE(db->OpenRecordset("SELECT CMD_ID FROM CMD")->isEOF());
 }
