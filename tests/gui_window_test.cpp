@@ -148,31 +148,6 @@ TEST_F(WindowTest, CaptionsAndTooltips)
     }
 }
 
-// Whatever faces are installed, no control sticks out of its frame and no caption is clipped.
-TEST_F(WindowTest, FixedSizeAndNothingClipped)
-{
-    open(dir.str());
-    EXPECT_EQ(window->minimumSize(), QSize(438, 409));
-    EXPECT_EQ(window->maximumSize(), QSize(438, 409));
-    for (const QWidget* widget : window->findChildren<QWidget*>()) {
-        if (widget->objectName().isEmpty() || widget->parentWidget()->objectName().isEmpty()) continue;
-        const std::string name = widget->objectName().toStdString();
-        EXPECT_TRUE(widget->parentWidget()->rect().contains(widget->geometry()))
-            << name << " overflows " << widget->parentWidget()->objectName().toStdString();
-        const QFontMetrics metrics(widget->font());
-        if (auto* label = qobject_cast<const QLabel*>(widget); label && !label->wordWrap()) {
-            EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width()) << name;
-            EXPECT_LE(metrics.height(), label->height() + 2) << name;
-        }
-        if (auto* button = qobject_cast<const QPushButton*>(widget)) {
-            EXPECT_LE(metrics.horizontalAdvance(button->text()), button->width() - 8) << name;
-        }
-        if (auto* frame = qobject_cast<const QGroupBox*>(widget)) {
-            EXPECT_LE(metrics.horizontalAdvance(frame->title()), frame->width() - 16) << name;
-        }
-    }
-}
-
 TEST_F(WindowTest, TabFromTheComboVisitsTheControlsInOrder)
 {
     open(dir.str());

@@ -261,43 +261,6 @@ INSTANTIATE_TEST_SUITE_P(
         MovementCase{"DeclarationOfAnotherTaxpayer", perceptionQuery(2, 100), {}}),
     [](const ::testing::TestParamInfo<MovementCase>& info) { return std::string(info.param.name); });
 
-// ----------------------------------------------------------------------------------------------------------------
-// The SQLite text
-
-struct TranslationCase {
-    const char* name;
-    const char* jet;
-    const char* sqlite;
-};
-
-class Translation : public ::testing::TestWithParam<TranslationCase> {};
-
-TEST_P(Translation, WritesSqlite) {
-    EXPECT_EQ(translateJetSql(GetParam().jet, schemaResolver()), GetParam().sqlite);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, Translation,
-    ::testing::Values(
-        TranslationCase{"NamesTakeTheirStoredSpelling", "select form_sid3.SID_AÑO from FORM_SID3",
-                        R"(SELECT "Form_Sid3"."Sid_Año" FROM "Form_Sid3")"},
-        TranslationCase{"UnknownNamesStayAsWritten", "SELECT c.Nombre FROM CMD c",
-                        R"(SELECT "c"."Nombre" FROM "CMD" "c")"},
-        TranslationCase{"AliasAsWritten", R"(SELECT CMD_ID AS Cmd_Id, CMD_NumRef as [Número "ref"] FROM CMD)",
-                        R"(SELECT "CMD_ID" AS "Cmd_Id", "CMD_NumRef" AS "Número ""ref""" FROM "CMD")"},
-        TranslationCase{"TextConstants", R"(SELECT "it's" & 'a''b', "say ""hi""", 1.5E3 FROM CMD;)",
-                        R"(SELECT jet_cat('it''s', 'a''b'), 'say "hi"', 1.5E3 FROM "CMD")"},
-        TranslationCase{"ChainsEndAtComparisonsAndLogic",
-                        "SELECT * FROM CMD WHERE CMD_ID & 1 = 'x' & CMD_ID Or Not CMD_ID & Null <> 'y'",
-                        R"(SELECT * FROM "CMD" WHERE jet_cat("CMD_ID", 1) = jet_cat('x', "CMD_ID") OR NOT jet_cat("CMD_ID", NULL) <> 'y')"},
-        TranslationCase{"ParenthesesMakeArithmeticAPrimary", "SELECT (CMD_ID + 1) & Max(CMD_ID) FROM CMD",
-                        R"(SELECT jet_cat(("CMD_ID" + 1), Max("CMD_ID")) FROM "CMD")"},
-        TranslationCase{"ArithmeticBesideAComparison", "SELECT Count(*) FROM CMD WHERE CMD_ID - 1 >= 2 * CMD_ID",
-                        R"(SELECT Count(*) FROM "CMD" WHERE "CMD_ID" - 1 >= 2 * "CMD_ID")"},
-        TranslationCase{"KeywordLikeNameAfterADot", "SELECT t.Order, t.* FROM [Order] AS t",
-                        R"(SELECT "t"."Order", "t".* FROM "Order" AS "t")"}),
-    [](const ::testing::TestParamInfo<TranslationCase>& info) { return std::string(info.param.name); });
-
 struct RejectedCase {
     const char* name;
     std::string jet;
@@ -321,28 +284,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RejectedCase{"SumBeforeAmpersand", "SELECT a + b & c FROM t",
                      R"(cannot translate query: unsupported use of & near "& c FROM t")"},
-        RejectedCase{"ProductAfterAmpersand", "SELECT a & b * 2 FROM t",
-                     R"(cannot translate query: unsupported use of & near "& b * 2 FROM t")"},
-        RejectedCase{"SignedOperand", "SELECT a & -b FROM t",
-                     R"(cannot translate query: unsupported use of & near "& -b FROM t")"},
-        RejectedCase{"MissingLeftOperand", "SELECT & a FROM t",
-                     R"(cannot translate query: unsupported use of & near "& a FROM t")"},
-        RejectedCase{"MissingRightOperand", "SELECT a & FROM t",
-                     R"(cannot translate query: unsupported use of & near "& FROM t")"},
         RejectedCase{"UnterminatedDoubleQuotedText", R"(SELECT "abc FROM t)",
                      R"(cannot translate query: unterminated text constant near ""abc FROM t")"},
-        RejectedCase{"UnterminatedSingleQuotedText", "SELECT a FROM t WHERE a = 'it''s",
-                     R"(cannot translate query: unterminated text constant near "'it''s")"},
         RejectedCase{"UnterminatedBracket", "SELECT [Sid_Año FROM t",
                      R"(cannot translate query: unterminated bracketed name near "[Sid_Año FROM t")"},
         RejectedCase{"TwoStatements", "SELECT a FROM t; SELECT b FROM t",
                      R"(cannot translate query: only one statement can be run near "SELECT b FROM t")"},
         RejectedCase{"Delete", "DELETE FROM t", R"(cannot translate query: only SELECT statements can be run near "DELETE FROM t")"},
-        RejectedCase{"Update", " update t set a = 1;",
-                     R"(cannot translate query: only SELECT statements can be run near "update t set a = 1;")"},
-        RejectedCase{"Empty", "  ", "cannot translate query: the query is empty at the end of the query"},
-        RejectedCase{"DateConstant", "SELECT a FROM t WHERE d = #1/1/2007#",
-                     R"(cannot translate query: unsupported date constant near "#1/1/2007#")"},
         RejectedCase{"BangQualifier", "SELECT t!a FROM t", R"(cannot translate query: unsupported ! qualifier near "!a FROM t")"},
         RejectedCase{"Mod", "SELECT a Mod 2 FROM t", R"(cannot translate query: unsupported operator Mod near "Mod 2 FROM t")"},
         RejectedCase{"Like", "SELECT a FROM t WHERE a Like 'x*'",
@@ -350,14 +298,10 @@ INSTANTIATE_TEST_SUITE_P(
         RejectedCase{"Top", "SELECT TOP 1 a FROM t", R"(cannot translate query: unsupported keyword TOP near "TOP 1 a FROM t")"},
         RejectedCase{"JetOnlyFunction", "SELECT Nz(a, 0) FROM t",
                      R"(cannot translate query: unsupported function Nz near "Nz(a, 0) FROM t")"},
-        RejectedCase{"LeftFunction", "SELECT Left(a, 2) FROM t",
-                     R"(cannot translate query: unsupported function Left near "Left(a, 2) FROM t")"},
         RejectedCase{"TwoArgumentMax", "SELECT Max(a, b) FROM t",
                      R"(cannot translate query: Max takes exactly one argument near "Max(a, b) FROM t")"},
-        RejectedCase{"UnclosedParenthesis", "SELECT (a FROM t", R"(cannot translate query: unbalanced ( near "(a FROM t")"},
         RejectedCase{"DeepNesting", "SELECT " + std::string(250, '(') + "1" + std::string(250, ')'),
                      R"(cannot translate query: parentheses nested too deeply near "((((((((((((((((((((")"},
-        RejectedCase{"StrayParenthesis", "SELECT a) FROM t", R"(cannot translate query: unbalanced ) near ") FROM t")"},
         RejectedCase{"NumberRunningIntoAName", "SELECT 0x10 FROM t",
                      R"(cannot translate query: malformed number near "0x10 FROM t")"},
         RejectedCase{"UnknownCharacter", "SELECT a FROM t WHERE a ¬ 1",

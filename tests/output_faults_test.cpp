@@ -313,21 +313,6 @@ TEST_F(OutputFaults, AFileWhereTheFolderShouldBe)
     }
 }
 
-// The TXT command meets the same folder in the window's tests.
-TEST_F(OutputFaults, AFolderWithTheTargetsName)
-{
-    start();
-    for (const Command& c : {kCsv, kXls}) {
-        SCOPED_TRACE(c.name);
-        fs::create_directory(target(c));
-        const std::string reason = isXls(c) ? "cannot save workbook " + target(c) + ": a folder of that name exists"
-                                            : "cannot open output file " + target(c) + ": " + words(EISDIR);
-        const Files folderInstead{{fs::path(target(c)).filename().string(), "(folder)"}};
-        EXPECT_EQ(run(c), describe(failureBoxes(c, reason, true), folderInstead));
-        fs::remove(target(c));
-    }
-}
-
 TEST_F(OutputFaults, TheSpreadsheetStandInFails)
 {
     struct Case {

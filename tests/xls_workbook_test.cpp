@@ -310,44 +310,6 @@ TEST(Biff8Workbook, LongTextsAreSplitOverContinueRecordsIntact) {
     for (std::size_t k = 0; k < sst.buckets.size(); ++k) EXPECT_EQ(sst.buckets[k], sst.starts[16 * k]) << k;
 }
 
-TEST(Biff8Workbook, IndexAndDbCellsPointAtTheirRecords) {
-    XlsCellGrid grid;
-    std::vector<std::uint32_t> rows;
-    for (std::uint32_t r = 0; r < 40; ++r) {
-        for (std::uint16_t c = r % 3; c < 6; c += 2) grid.setNumber(r, c, r);
-        rows.push_back(r);
-    }
-    grid.setText(100, 7, u"x");
-    grid.setNumber(65535, 255, 1);
-    rows.insert(rows.end(), {100, 65535});
-    const auto stream = Biff8Workbook(grid, u"Hoja1").stream();
-    const StreamBytes b{stream};
-    const auto records = b.records();
-    const auto typeAt = [&](std::size_t at) { return records.contains(at) ? records.at(at) : 0; };
-
-    const auto index = std::find_if(records.begin(), records.end(), [](auto& r) { return r.second == 0x020B; })->first;
-    EXPECT_EQ(b.u32(index + 8), 0u);
-    EXPECT_EQ(b.u32(index + 12), 65536u);
-    EXPECT_EQ(typeAt(b.u32(index + 16)), 0x0055);  // DEFCOLWIDTH
-    std::vector<std::uint32_t> indexed;
-    for (std::size_t entry = index + 20; entry < index + 4 + b.u16(index + 2); entry += 4) {
-        const std::size_t dbCell = b.u32(entry);
-        ASSERT_EQ(typeAt(dbCell), 0x00D7);
-        const std::size_t firstRow = dbCell - b.u32(dbCell + 4);
-        std::size_t cell = firstRow + 20;
-        for (std::size_t i = 0; i < (b.u16(dbCell + 2) - 4u) / 2; ++i) {
-            ASSERT_EQ(typeAt(firstRow + 20 * i), 0x0208);  // ROW
-            const std::uint16_t row = b.u16(firstRow + 20 * i + 4);
-            cell += b.u16(dbCell + 8 + 2 * i);
-            EXPECT_TRUE(typeAt(cell) == 0x0203 || typeAt(cell) == 0x00FD) << row;  // NUMBER or LABELSST
-            EXPECT_EQ(b.u16(cell + 4), row);
-            EXPECT_EQ(b.u16(cell + 6), grid.row(row).front().column);
-            indexed.push_back(row);
-        }
-    }
-    EXPECT_EQ(indexed, rows);
-}
-
 TEST_F(XlsWorkbookTest, FailedSaveLeavesTheFolderAsItWas) {
     struct Case {
         const char* name;
