@@ -62,7 +62,41 @@ std::string Formatear_Importe(double amount, const std::string& G_SD) {
     return text;
 }
 
+namespace {
+
+// Upper case of the texts agents' names are made of, without asking GLib: ASCII letters, and the Latin-1 letters
+// à to þ (two bytes, C3 A0 to C3 BE but for ÷), whose capitals are 32 code points below. False for anything else.
+bool upperLatin1(const std::string& utf8, std::string& upper) {
+    upper.resize(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            upper[i] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        } else if (c == 0xC3 && i + 1 < utf8.size()) {
+            const auto next = static_cast<unsigned char>(utf8[i + 1]);
+            if (next >= 0x80 && next <= 0x9E) {
+                upper[i] = utf8[i];
+                upper[i + 1] = utf8[i + 1];
+            } else if (next >= 0xA0 && next <= 0xBE && next != 0xB7) {
+                upper[i] = utf8[i];
+                upper[i + 1] = static_cast<char>(next - 0x20);
+            } else {
+                return false;
+            }
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string UCase(const std::string& utf8) {
+    std::string fast;
+    if (upperLatin1(utf8, fast)) return fast;
+
     // GLib's case mapping stops at a NUL byte, so the pieces between NULs are mapped one by one.
     std::string upper;
     upper.reserve(utf8.size());

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <iterator>
 #include <string_view>
 
 namespace {
@@ -29,8 +28,10 @@ std::string dateField(const Value& fecha, bool txt) {
 // Appends a field and its separator. A CR or LF inside the field becomes a blank: one movement must stay one
 // line, whatever the database holds.
 void appendField(std::string& line, std::string_view field, const std::string& separator) {
-    std::transform(field.begin(), field.end(), std::back_inserter(line),
-                   [](char c) { return c == '\r' || c == '\n' ? ' ' : c; });
+    const std::size_t start = line.size();
+    line += field;
+    if (field.find('\r') != std::string_view::npos || field.find('\n') != std::string_view::npos)
+        std::replace_if(line.begin() + std::ptrdiff_t(start), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     line += separator;
 }
 

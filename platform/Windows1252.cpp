@@ -55,6 +55,11 @@ std::string toWindows1252(std::string_view utf8) {
     bytes.reserve(utf8.size());
     std::size_t pos = 0;
     while (pos < utf8.size()) {
+        // Runs of ASCII are the same in both.
+        const std::size_t ascii = pos;
+        while (pos < utf8.size() && static_cast<unsigned char>(utf8[pos]) < 0x80) ++pos;
+        bytes.append(utf8, ascii, pos - ascii);
+        if (pos == utf8.size()) break;
         char32_t cp;
         if (decode(utf8, pos, cp)) {
             bytes += encode(cp);

@@ -344,6 +344,7 @@ struct KeptQuery {
     std::shared_ptr<const std::vector<std::string>> folded;
     std::shared_ptr<const std::vector<std::vector<Value>>> rows;
     std::list<std::string>::iterator recent;
+    std::list<KeptQuery*>::iterator kept;  // in State::keptRows while `rows` is held
 };
 
 }  // namespace
@@ -364,6 +365,7 @@ struct JetDatabase::State {
     std::map<std::string, std::string> canonical;  // folded name → name as the file spells it
     std::unordered_map<std::string, KeptQuery> queries;  // by the query's Jet text
     std::list<std::string> recentQueries;          // most recently used first
+    std::list<KeptQuery*> keptRows;                // queries holding rows, most recently used first
     std::unordered_map<std::string, Shape> shapes;       // by the parameterized SQLite text
     // Translations by the Jet text with neutral constants: the parameterized SQLite text and how many constants
     // it takes; empty when that query must be translated with its own constants.
@@ -376,6 +378,7 @@ struct JetDatabase::State {
     {
         queries.clear();
         recentQueries.clear();
+        keptRows.clear();
         shapes.clear();
         recentShapes.clear();
         translations.clear();
@@ -442,7 +445,7 @@ struct JetDatabase::State {
     {
         const auto it = queries.find(jetSql);
         if (it == queries.end()) return;
-        if (it->second.rows) keptValues -= it->second.rows->size() * it->second.names->size();
+        if (it->second.rows) release(it->second);
         recentQueries.erase(it->second.recent);
         queries.erase(it);
     }
@@ -473,20 +476,27 @@ struct JetDatabase::State {
         return shapes.emplace(text, std::move(shape)).first->second;
     }
 
+    void release(KeptQuery& query)
+    {
+        keptValues -= query.rows->size() * query.names->size();
+        query.rows.reset();
+        keptRows.erase(query.kept);
+    }
+
     // Keeps a query's rows while they fit, making room among the least recently used.
     void keep(KeptQuery& query, const std::shared_ptr<const std::vector<std::vector<Value>>>& rows)
     {
         const std::size_t values = rows->size() * query.names->size();
         if (values > kKeptValues / 4) return;
-        for (auto it = recentQueries.rbegin(); keptValues + values > kKeptValues && it != recentQueries.rend(); ++it) {
-            KeptQuery& other = queries.at(*it);
-            if (&other == &query || !other.rows) continue;
-            keptValues -= other.rows->size() * other.names->size();
-            other.rows.reset();
-        }
+        while (keptValues + values > kKeptValues && !keptRows.empty()) release(*keptRows.back());
         query.rows = rows;
+        keptRows.push_front(&query);
+        query.kept = keptRows.begin();
         keptValues += values;
     }
+
+    // A query whose kept rows are used again moves to the front of those kept.
+    void touch(KeptQuery& query) { keptRows.splice(keptRows.begin(), keptRows, query.kept); }
 
     std::shared_ptr<const std::vector<std::vector<Value>>> run(KeptQuery& query, int timeoutSeconds)
     {
@@ -552,6 +562,7 @@ std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql)
     s.refresh();
     KeptQuery& query = s.query(jetSql);
     auto rows = query.rows;
+    if (rows) s.touch(query);
     if (!rows) {
         try {
             rows = s.run(query, QueryTimeout);

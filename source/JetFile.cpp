@@ -117,6 +117,13 @@ std::string decodeText(const unsigned char* p, std::size_t size, bool jet3)
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
+                // Runs of ASCII are copied as they are.
+                const std::size_t run = i;
+                while (i < size && p[i] != 0 && p[i] < 0x80) ++i;
+                if (i > run) {
+                    out.append(reinterpret_cast<const char*>(p + run), i - run);
+                    continue;
+                }
                 appendUtf8(out, p[i]);
                 ++i;
             } else {
