@@ -263,7 +263,7 @@ std::string extractConstants(const std::string& sql, bool jet, std::vector<Liter
     std::string out;
     out.reserve(sql.size());
     const auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80); };
-    std::string previousWord;
+    std::string_view previousWord;
     bool termStart = false;  // at the start of an ORDER BY or GROUP BY term
     bool inPositionList = false;
     std::size_t i = 0;
@@ -309,16 +309,19 @@ std::string extractConstants(const std::string& sql, bool jet, std::vector<Liter
             i = k;
             termStart = false;
         } else if (isWord(c)) {
-            std::string word;
-            while (i < sql.size() && isWord(sql[i])) word += sql[i++];
+            const std::size_t start = i;
+            while (i < sql.size() && isWord(sql[i])) ++i;
+            const std::string_view word(sql.data() + start, i - start);
             out += word;
-            const auto is = [&](const std::string& w, const char* keyword) { return g_ascii_strcasecmp(w.c_str(), keyword) == 0; };
+            const auto is = [](std::string_view w, std::string_view keyword) {
+                return w.size() == keyword.size() && g_ascii_strncasecmp(w.data(), keyword.data(), w.size()) == 0;
+            };
             const bool by = is(word, "BY") && (is(previousWord, "ORDER") || is(previousWord, "GROUP"));
             if (by) inPositionList = true;
             else if (is(word, "HAVING") || is(word, "LIMIT") || is(word, "WHERE") || is(word, "FROM") || is(word, "UNION"))
                 inPositionList = false;
             termStart = by;
-            previousWord = std::move(word);
+            previousWord = word;
         } else {
             if (c == ',' && inPositionList) termStart = true;
             else if (!std::isspace(static_cast<unsigned char>(c))) termStart = false;

@@ -195,9 +195,15 @@ std::vector<IndexEntry> indexEntries(const unsigned char* p, std::uint32_t pageS
     const bool node = p[0] == kPageIndexNode;
     const std::size_t tail = node ? 8 : 4;
     std::vector<IndexEntry> entries;
+    entries.reserve(pageSize / 8);
     std::array<unsigned char, 5> first{};
     std::size_t begin = entriesStart;
     for (std::size_t bit = 1; bitmapStart + bit / 8 < entriesStart; ++bit) {
+        // Most of the bitmap is zero: skip whole bytes.
+        if (bit % 8 == 0 && p[bitmapStart + bit / 8] == 0) {
+            bit += 7;
+            continue;
+        }
         if (!(p[bitmapStart + bit / 8] & (1u << (bit % 8)))) continue;
         const std::size_t end = entriesStart + bit;
         if (end > pageSize) throw std::invalid_argument("index entry outside its page");
@@ -251,7 +257,7 @@ struct JetFile::Impl {
     mutable std::size_t nextSlot = 0;
     mutable std::vector<MdbField> fields;
     // Decoded rows of the smaller tables, by table, page and slot.
-    static constexpr std::size_t kKeptRows = 4096;
+    static constexpr std::size_t kKeptRows = 2048;
     static constexpr std::uint32_t kKeptRowsTableLimit = 50000;
     mutable std::unordered_map<std::uint64_t, std::shared_ptr<const std::vector<Value>>> keptRows;
     // Index pages already taken apart, by page number: an export searches the same few pages again and again.
