@@ -356,7 +356,7 @@ struct JetDatabase::State {
     // How many query texts are kept, how many values their kept rows may hold in all (a few megabytes), and how
     // many prepared statements stay open.
     static constexpr std::size_t kKeptQueries = 2048;
-    static constexpr std::size_t kKeptValues = 40000;
+    static constexpr std::size_t kKeptValues = 30000;
     static constexpr std::size_t kKeptShapes = 16;
 
     std::string path;
