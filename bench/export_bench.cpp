@@ -3,6 +3,7 @@
 // mdb-sql on the same file in the same run).
 //
 //   export_bench <Impuest.mdb> [heavy reference] [small reference]
+#include "bench/AnsweringBoxes.h"
 #include "export/ExportCommands.h"
 #include "export/StartUp.h"
 #include "platform/Form1.h"
@@ -24,18 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Answers every box: Yes to the overwrite question, and remembers whether the last box reported a failure.
-class AnsweringBoxes : public MessageBoxes {
-public:
-    MsgAnswer MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
-                     const std::optional<std::string>&) override
-    {
-        if (icon == MsgIcon::Critical || icon == MsgIcon::None) failure = text;
-        return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::OK;
-    }
-    std::string failure;
-};
 
 double seconds(std::chrono::steady_clock::time_point since)
 {

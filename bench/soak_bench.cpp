@@ -4,6 +4,7 @@
 // may grow once every target has been written once.
 //
 //   soak_bench <Impuest.mdb> [exports]
+#include "bench/AnsweringBoxes.h"
 #include "export/ExportCommands.h"
 #include "export/StartUp.h"
 #include "platform/Form1.h"
@@ -21,22 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Answers Yes to the overwrite question and counts the boxes that report a failure.
-class AnsweringBoxes : public MessageBoxes {
-public:
-    MsgAnswer MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
-                     const std::optional<std::string>&) override
-    {
-        if (icon == MsgIcon::Critical || icon == MsgIcon::None) {
-            ++failures;
-            if (lastFailure.empty()) lastFailure = text;
-        }
-        return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::OK;
-    }
-    int failures = 0;
-    std::string lastFailure;
-};
 
 long residentKiB()
 {
@@ -105,7 +90,7 @@ int main(int argc, char** argv)
         else if ((i + 1) % 200 == 0 && i + 1 != exports) report("", i + 1);
     }
     report("end", exports);
-    if (boxes.failures != 0) std::cerr << "first failure: " << boxes.lastFailure << "\n";
+    if (boxes.failures != 0) std::cerr << "first failure: " << boxes.failure << "\n";
 
     Command3_Click(form);
     fs::remove_all(folder);

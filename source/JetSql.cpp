@@ -562,12 +562,13 @@ void registerJetFunctions(sqlite3* db) {
                            std::string("cannot turn off double-quoted text constants: ") + sqlite3_errmsg(db));
 }
 
-std::string jetTextConstant(const std::string& text)
+std::string sqlQuoted(const std::string& text, char quote)
 {
-    std::string out = "'";
+    std::string out(1, quote);
     for (char c : text) {
-        if (c == '\'') out.push_back('\'');
+        if (c == quote) out.push_back(quote);
         out.push_back(c);
     }
-    return out + "'";
+    out.push_back(quote);
+    return out;
 }

@@ -12,8 +12,11 @@ struct sqlite3;
 // what lets `Sid_año` find `Sid_Año`.
 using NameResolver = std::function<std::optional<std::string>(std::string_view)>;
 
-// A Jet text constant holding `text` exactly: the characters between single quotes, each quote doubled.
-std::string jetTextConstant(const std::string& text);
+// `text` between two `quote` characters, each quote inside it doubled: a text constant with "'", a name with '"'.
+std::string sqlQuoted(const std::string& text, char quote);
+
+// A Jet text constant holding `text` exactly.
+inline std::string jetTextConstant(const std::string& text) { return sqlQuoted(text, '\''); }
 
 // Translates one Jet SELECT statement into SQLite SQL that yields the same rows on a database holding the same
 // tables, given a connection prepared by registerJetFunctions. Names come out double-quoted in their resolved

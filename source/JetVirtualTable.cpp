@@ -2,6 +2,7 @@
 
 #include "platform/RuntimeError.h"
 #include "source/JetFile.h"
+#include "source/JetSql.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,16 +27,6 @@ const char* declaredType(JetType type)
     case JetType::Memo: return "MEMO TEXT COLLATE jet_text";
     }
     return "BLOB";
-}
-
-std::string quoted(const std::string& name)
-{
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out.push_back('"');
-        out.push_back(c);
-    }
-    return out + "\"";
 }
 
 struct Table {
@@ -130,7 +121,7 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     std::string schema = "CREATE TABLE x(";
     const auto& columns = file->tables()[index].columns;
     for (std::size_t i = 0; i < columns.size(); ++i)
-        schema += (i ? ", " : "") + quoted(columns[i].name) + " " + declaredType(columns[i].type);
+        schema += (i ? ", " : "") + sqlQuoted(columns[i].name, '"') + " " + declaredType(columns[i].type);
     schema += columns.empty() ? "\"\" BLOB)" : ")";
     const int rc = sqlite3_declare_vtab(db, schema.c_str());
     if (rc != SQLITE_OK) return rc;
@@ -301,7 +292,7 @@ void attach(sqlite3* db, Source& source)
         throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot start the query engine: ") + sqlite3_errmsg(db));
     const auto& tables = file.tables();
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        const std::string sql = "CREATE VIRTUAL TABLE " + quoted(tables[i].name) + " USING jet(" + std::to_string(i) + ")";
+        const std::string sql = "CREATE VIRTUAL TABLE " + sqlQuoted(tables[i].name, '"') + " USING jet(" + std::to_string(i) + ")";
         char* message = nullptr;
         if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
             const std::string text = message ? message : sqlite3_errmsg(db);
