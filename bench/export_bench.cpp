@@ -87,8 +87,8 @@ int main(int argc, char** argv)
     const std::vector<std::vector<Case>> groups = {
         {{"TXT heavy 200001-222201 first", true, "200001", "222201", btn_gen_txt_orv_Click},
          {"TXT heavy 200001-222201 repeated", true, "200001", "222201", btn_gen_txt_orv_Click},
-         {"CSV heavy 200001-222201", true, "200001", "222201", btn_gen_csv_Click},
-         {"XLS heavy 202301-202312", true, "202301", "202312", BTN_XLS_Click}},
+         {"CSV heavy 200001-222201", true, "200001", "222201", btn_gen_csv_Click}},
+        {{"XLS heavy 202301-202312 first", true, "202301", "202312", BTN_XLS_Click}},
         {{"TXT small 200001-222201 first", false, "200001", "222201", btn_gen_txt_orv_Click},
          {"TXT small 200001-222201 repeated", false, "200001", "222201", btn_gen_txt_orv_Click}},
     };
