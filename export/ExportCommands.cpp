@@ -9,17 +9,8 @@
 #include "selection/RangeValidation.h"
 #include "selection/TaxpayerList.h"
 
-#include <new>
 
 namespace {
-
-// The description a handler shows: the run-time error's own, or the runtime's words for a failure of its own.
-std::string describe(const std::exception& e)
-{
-    if (const auto* runtime = dynamic_cast<const RuntimeError*>(&e)) return runtime->Description();
-    if (dynamic_cast<const std::bad_alloc*>(&e)) return "Out of memory";
-    return e.what();
-}
 
 struct TextCommand {
     const char* notFound;
@@ -75,7 +66,7 @@ void exportText(Form1& form, const TextCommand& command)
     } catch (const std::exception& e) {
         if (form.file1->isOpen()) form.file1->Abandon();
         form.messages.MsgBox(std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" + "Motivo: " +
-                                 describe(e),
+                                 RuntimeError::describe(e),
                              MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
     }
 }
@@ -112,7 +103,7 @@ void BTN_XLS_Click(Form1& form)
         Generar_XLS(form, key, path);
     } catch (const std::exception& e) {
         form.vExcelSheet.reset();
-        form.messages.MsgBox(std::string("Error al crear el archivo!! ") + "\r\r" + "Motivo: " + describe(e),
+        form.messages.MsgBox(std::string("Error al crear el archivo!! ") + "\r\r" + "Motivo: " + RuntimeError::describe(e),
                              MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
     }
 }
@@ -134,7 +125,7 @@ void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path)
         form.vExcelSheet.reset();
         form.messages.MsgBox("Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
     } catch (const std::exception& e) {
-        form.messages.MsgBox(describe(e), MsgIcon::None, MsgButtons::OK);
+        form.messages.MsgBox(RuntimeError::describe(e), MsgIcon::None, MsgButtons::OK);
         if (created) {
             // No spreadsheet application is there to show the partly filled workbook: it is discarded unsaved.
             form.vExcelSheet->Application().setVisible(true);

@@ -12,9 +12,7 @@ void Form_Load(Form1& form)
         const bool connected = Conectar_Base(form);
         if (connected) Cargar_Contribuyentes(form);
     } catch (const std::exception& e) {
-        const auto* runtime = dynamic_cast<const RuntimeError*>(&e);
-        form.messages.MsgBox("Error : FORM_LOAD -" + (runtime ? runtime->Description() : std::string(e.what())),
-                             MsgIcon::Critical, MsgButtons::OK);
+        form.messages.MsgBox("Error : FORM_LOAD -" + RuntimeError::describe(e), MsgIcon::Critical, MsgButtons::OK);
     }
 }
 

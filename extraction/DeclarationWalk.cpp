@@ -43,6 +43,7 @@ std::int32_t periodKey(const Recordset& rs)
 
 void walk(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
 {
+    if (!form.Conn) throw RuntimeError::databaseNotOpen();
     auto rs = form.Conn->OpenRecordset(sql);
     while (!rs->isEOF()) {
         const std::int32_t period = periodKey(*rs);
@@ -64,7 +65,6 @@ void walk(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& 
 
 void generarTexto(Form1& form, std::int32_t& key, const char* selectList)
 {
-    if (!form.Conn) throw RuntimeError(91, "Object variable not set (the database is not open)");
     std::int32_t row = 1;
     walk(form, groupedSql(key, selectList), key, row);
 }
@@ -75,7 +75,6 @@ std::string grouped_declarations_sql(std::int32_t key) { return groupedSql(key, 
 
 void recorrer_declaraciones(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
 {
-    if (!form.Conn) throw RuntimeError(91, "Object variable not set (the database is not open)");
     walk(form, sql, key, row);
 }
 

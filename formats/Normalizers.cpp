@@ -11,13 +11,6 @@
 
 namespace {
 
-// The blanks the runtime's Trim removes: the space character only; tabs and line breaks stay.
-std::string trimBlanks(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 struct GFreeDeleter {
     void operator()(gchar* p) const noexcept { g_free(p); }
 };
@@ -32,14 +25,20 @@ std::string upperPiece(std::string_view piece) {
 
 }  // namespace
 
+std::string_view trimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 std::string Limpiar_Texto(const std::string& text) {
-    std::string cleaned = trimBlanks(text);
+    std::string cleaned(trimBlanks(text));
     std::replace_if(cleaned.begin(), cleaned.end(), [](char c) { return c == ';' || c == ',' || c == '.'; }, ' ');
     return cleaned;
 }
 
 std::string Quitar_Guiones(const std::string& text) {
-    std::string stripped = trimBlanks(text);
+    std::string stripped(trimBlanks(text));
     std::erase(stripped, '-');
     return stripped;
 }

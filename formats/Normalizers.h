@@ -1,6 +1,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+// The text without the blanks at both ends: the space character only, as the runtime's Trim; tabs and line
+// breaks stay.
+std::string_view trimBlanks(std::string_view text);
 
 // Trims the blanks at both ends, then turns every ";", "," and "." into a blank.
 std::string Limpiar_Texto(const std::string& text);

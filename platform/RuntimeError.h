@@ -1,5 +1,6 @@
 #pragma once
 
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -9,6 +10,8 @@ class RuntimeError : public std::runtime_error {
 public:
     // Numbers the program relies on.
     static constexpr int Overflow = 6;
+    static constexpr int TypeMismatch = 13;
+    static constexpr int ObjectNotSet = 91;
     static constexpr int InvalidUseOfNull = 94;
     // Errors of the database layer, of files and of the spreadsheet stand-in.
     static constexpr int DatabaseError = 3000;
@@ -23,6 +26,19 @@ public:
 
     static RuntimeError overflow() { return RuntimeError(Overflow, "Overflow"); }
     static RuntimeError invalidUseOfNull() { return RuntimeError(InvalidUseOfNull, "Invalid use of Null"); }
+    static RuntimeError typeMismatch() { return RuntimeError(TypeMismatch, "Type mismatch"); }
+    static RuntimeError databaseNotOpen()
+    {
+        return RuntimeError(ObjectNotSet, "Object variable not set (the database is not open)");
+    }
+
+    // The description an error handler shows for any failure: a run-time error's own, or the runtime's words.
+    static std::string describe(const std::exception& e)
+    {
+        if (const auto* runtime = dynamic_cast<const RuntimeError*>(&e)) return runtime->Description();
+        if (dynamic_cast<const std::bad_alloc*>(&e)) return "Out of memory";
+        return e.what();
+    }
 
 private:
     int m_number;

@@ -1,5 +1,6 @@
 #include "selection/RangeValidation.h"
 
+#include "formats/Normalizers.h"
 #include "platform/Form1.h"
 #include "platform/RuntimeError.h"
 #include "source/Value.h"
@@ -12,14 +13,6 @@
 #include <string_view>
 
 namespace {
-
-constexpr int kTypeMismatch = 13;
-
-std::string_view trimBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 // Characters, not bytes: a UTF-8 continuation byte does not start a character.
 std::size_t characterCount(const std::string& text) {
@@ -101,7 +94,7 @@ bool IsNumeric(const std::string& text) { return !numericPart(text).empty(); }
 
 double textToDouble(const std::string& text) {
     const std::string number(numericPart(text));
-    if (number.empty()) throw RuntimeError(kTypeMismatch, "Type mismatch");
+    if (number.empty()) throw RuntimeError::typeMismatch();
     // The decimal point is ".", whatever locale the window set for the process.
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t());
     errno = 0;

@@ -36,7 +36,7 @@ void Cargar_Contribuyentes(Form1& form)
 
 bool Obtener_Contribuyente(Form1& form, std::int32_t& key, std::string& reference)
 {
-    if (!form.Conn) throw RuntimeError(91, "Object variable not set (the database is not open)");
+    if (!form.Conn) throw RuntimeError::databaseNotOpen();
     // The typed characters are matched as a quoted literal: a quote typed into the box is just a character.
     const std::string typed = firstCharacters(form.controls.lst_contribuyentes_Text(), 13);
     auto rs = form.Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "

@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr int kTypeMismatch = 13;
-
-RuntimeError typeMismatch() { return RuntimeError(kTypeMismatch, "Type mismatch"); }
-
 // Up to 15 significant digits, without trailing zeros, in exponent form ("1E+20", "1.5E-05") when the decimal
 // exponent is 15 or more or below -4: the runtime's text of a Double, independent of the C locale.
 std::string doubleText(double v) {
@@ -56,7 +52,7 @@ double Value::asDouble() const {
     case Kind::Text:
         break;
     }
-    throw typeMismatch();
+    throw RuntimeError::typeMismatch();
 }
 
 namespace Conv {
