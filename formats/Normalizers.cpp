@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -31,13 +32,13 @@ std::string_view trimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-std::string Limpiar_Texto(const std::string& text) {
+std::string Limpiar_Texto(std::string_view text) {
     std::string cleaned(trimBlanks(text));
     std::replace_if(cleaned.begin(), cleaned.end(), [](char c) { return c == ';' || c == ',' || c == '.'; }, ' ');
     return cleaned;
 }
 
-std::string Quitar_Guiones(const std::string& text) {
+std::string Quitar_Guiones(std::string_view text) {
     std::string stripped(trimBlanks(text));
     std::erase(stripped, '-');
     return stripped;
@@ -53,8 +54,12 @@ std::string Formatear_Importe(double amount, const std::string& G_SD) {
     // |hundredths| is at most 2^63, which still fits the unsigned type.
     const auto magnitude = static_cast<std::uint64_t>(std::fabs(hundredths));
     const auto cents = static_cast<unsigned>(magnitude % 100);
-    std::string text = hundredths < 0 ? "-" : "";
-    text += std::to_string(magnitude / 100);
+    char whole[24];
+    char* wholeEnd = std::to_chars(whole, whole + sizeof whole, magnitude / 100).ptr;
+    std::string text;
+    text.reserve(std::size_t(wholeEnd - whole) + G_SD.size() + 3);
+    if (hundredths < 0) text += '-';
+    text.append(whole, wholeEnd);
     text += G_SD;
     text += static_cast<char>('0' + cents / 10);
     text += static_cast<char>('0' + cents % 10);
@@ -65,7 +70,7 @@ namespace {
 
 // Upper case of the texts agents' names are made of, without asking GLib: ASCII letters, and the Latin-1 letters
 // à to þ (two bytes, C3 A0 to C3 BE but for ÷), whose capitals are 32 code points below. False for anything else.
-bool upperLatin1(const std::string& utf8, std::string& upper) {
+bool upperLatin1(std::string_view utf8, std::string& upper) {
     upper.resize(utf8.size());
     for (std::size_t i = 0; i < utf8.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8[i]);
@@ -92,7 +97,7 @@ bool upperLatin1(const std::string& utf8, std::string& upper) {
 
 }  // namespace
 
-std::string UCase(const std::string& utf8) {
+std::string UCase(std::string_view utf8) {
     std::string fast;
     if (upperLatin1(utf8, fast)) return fast;
 

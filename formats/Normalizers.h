@@ -8,10 +8,10 @@
 std::string_view trimBlanks(std::string_view text);
 
 // Trims the blanks at both ends, then turns every ";", "," and "." into a blank.
-std::string Limpiar_Texto(const std::string& text);
+std::string Limpiar_Texto(std::string_view text);
 
 // Trims the blanks at both ends, then removes every "-".
-std::string Quitar_Guiones(const std::string& text);
+std::string Quitar_Guiones(std::string_view text);
 
 // An amount as its whole part, `G_SD` and two digits of hundredths, all from one rounding of amount × 100 (ties
 // to even): 1234.5 gives "1234,50" with ",", "123450" with the empty separator; -0.07 gives "-0,07". Raises
@@ -19,4 +19,4 @@ std::string Quitar_Guiones(const std::string& text);
 std::string Formatear_Importe(double amount, const std::string& G_SD);
 
 // Upper case with Unicode rules (í → Í, ñ → Ñ).
-std::string UCase(const std::string& utf8);
+std::string UCase(std::string_view utf8);

@@ -7,10 +7,18 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <charconv>
 #include <string_view>
 
 namespace {
+
+// Appends `value` with at least two digits.
+void appendNumber(std::string& out, int value, bool twoDigits) {
+    char digits[16];
+    char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    if (twoDigits && value >= 0 && value < 10) out += '0';
+    out.append(digits, end);
+}
 
 // RP_FECHA: yyyymmdd in a TXT line, [yyyy-mm-dd] otherwise. A CSV line writes a missing date as "[--]"; the
 // agency's layout has no empty date, so a TXT line raises Invalid use of Null.
@@ -20,9 +28,15 @@ std::string dateField(const Value& fecha, bool txt) {
         return "[--]";
     }
     const CivilDate date = civilFromSerial(fecha.asDouble());
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, txt ? "%d%02d%02d" : "[%d-%02d-%02d]", date.year, date.month, date.day);
-    return buffer;
+    std::string text;
+    if (!txt) text += '[';
+    appendNumber(text, date.year, false);
+    if (!txt) text += '-';
+    appendNumber(text, date.month, true);
+    if (!txt) text += '-';
+    appendNumber(text, date.day, true);
+    if (!txt) text += ']';
+    return text;
 }
 
 // Appends a field and its separator. A CR or LF inside the field becomes a blank: one movement must stay one
@@ -33,6 +47,11 @@ void appendField(std::string& line, std::string_view field, const std::string& s
     if (field.find('\r') != std::string_view::npos || field.find('\n') != std::string_view::npos)
         std::replace_if(line.begin() + std::ptrdiff_t(start), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     line += separator;
+}
+
+// The field as stored, Null as the empty text.
+std::string_view textOrEmpty(const Value& v, std::string& scratch) {
+    return v.isNull() ? std::string_view() : Conv::CStr(v, scratch);
 }
 
 }  // namespace
@@ -71,27 +90,29 @@ void Escribir_Linea(Form1& form, const Recordset& rs) { form.file1->PrintLine(re
 
 std::string recordLine(const Form1& form, const Recordset& rs) {
     // The fields are read in a fixed order, so a row with several faults always reports the same one.
+    std::string scratch;
     const std::string fecha = dateField(rs.Fields("Per_Fecha"), form.G_TIPO_ARCHIVO == "TXT");
-    const std::string cuit = Quitar_Guiones(Conv::CStr(rs.Fields("cmd_numref")));
-    const std::string facNro = Limpiar_Texto(Conv::CStr(rs.Fields("Per_concepto")));
+    const std::string cuit = Quitar_Guiones(Conv::CStr(rs.Fields("cmd_numref"), scratch));
+    const std::string facNro = Limpiar_Texto(Conv::CStr(rs.Fields("Per_concepto"), scratch));
     const std::string facMonto = Formatear_Importe(Conv::CDbl(rs.Fields("Per_Monto")), form.G_SD);
     const std::string retPer = Formatear_Importe(Conv::CDbl(rs.Fields("Per_Monto1")), form.G_SD);
-    const std::string agCuit = Quitar_Guiones(Conv::CStr(rs.Fields("per_cuit")));
-    const std::string agRazonSocial = Limpiar_Texto(UCase(Conv::CStr(rs.Fields("Per_responsable"))));
+    const std::string agCuit = Quitar_Guiones(Conv::CStr(rs.Fields("per_cuit"), scratch));
+    const std::string agRazonSocial = Limpiar_Texto(UCase(Conv::CStr(rs.Fields("Per_responsable"), scratch)));
 
     std::string line;
+    line.reserve(256);
     const auto append = [&](std::string_view field) { appendField(line, field, form.G_SC); };
     append(cuit);
-    append(Conv::textOrEmpty(rs.Fields("CP01_IngBrut")));
-    append(Conv::textOrEmpty(rs.Fields("tipo")));
-    append(Conv::textOrEmpty(rs.Fields("per_año")));
-    append(Conv::textOrEmpty(rs.Fields("per_mes")));
+    append(textOrEmpty(rs.Fields("CP01_IngBrut"), scratch));
+    append(textOrEmpty(rs.Fields("tipo"), scratch));
+    append(textOrEmpty(rs.Fields("per_año"), scratch));
+    append(textOrEmpty(rs.Fields("per_mes"), scratch));
     append(fecha);
     append(facNro);
     append(facMonto);
     append(retPer);
     append(agCuit);
-    append(Conv::textOrEmpty(rs.Fields("Per_NumAgenteRet")));
+    append(textOrEmpty(rs.Fields("Per_NumAgenteRet"), scratch));
     append(agRazonSocial);
     return line;
 }

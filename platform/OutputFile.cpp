@@ -48,9 +48,10 @@ public:
 
     void PrintLine(const std::string& utf8Line) override {
         if (!isOpen()) throw RuntimeError(RuntimeError::FileError, "cannot write output file: it is not open");
-        std::string bytes = toWindows1252(utf8Line);
-        bytes += "\r\n";
-        if (m_writeError == 0 && std::fwrite(bytes.data(), 1, bytes.size(), m_temp->stream()) != bytes.size())
+        m_bytes.clear();
+        appendWindows1252(m_bytes, utf8Line);
+        m_bytes += "\r\n";
+        if (m_writeError == 0 && std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size())
             m_writeError = lastError();
         if (m_writeError != 0) throw fileError("write", m_target, m_writeError);
     }
@@ -81,6 +82,7 @@ private:
     std::optional<SiblingTempFile> m_temp;
     std::string m_target;
     int m_writeError = 0;  // errno of the first failed write since Open
+    std::string m_bytes;   // the line being written, in the file's code page
 };
 
 }  // namespace

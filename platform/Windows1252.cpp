@@ -52,7 +52,12 @@ bool decode(std::string_view s, std::size_t& pos, char32_t& cp) {
 
 std::string toWindows1252(std::string_view utf8) {
     std::string bytes;
-    bytes.reserve(utf8.size());
+    appendWindows1252(bytes, utf8);
+    return bytes;
+}
+
+void appendWindows1252(std::string& bytes, std::string_view utf8) {
+    bytes.reserve(bytes.size() + utf8.size());
     std::size_t pos = 0;
     while (pos < utf8.size()) {
         // Runs of ASCII are the same in both.
@@ -68,5 +73,4 @@ std::string toWindows1252(std::string_view utf8) {
             ++pos;
         }
     }
-    return bytes;
 }

@@ -140,91 +140,41 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-Value columnValue(sqlite3_stmt* stmt, int i)
+// The columns of a query shape: their names as the engine gives them, folded for lookups, and which hold dates
+// (a number in a DATETIME column is a date).
+struct Columns {
+    std::vector<std::string> names;
+    std::vector<std::string> folded;
+    std::vector<bool> dates;
+};
+
+using Rows = std::vector<std::vector<Value>>;
+
+// Reads column `i` of the current row into `into`, reusing its text buffer.
+void readColumn(sqlite3_stmt* stmt, int i, bool date, Value& into)
 {
     switch (sqlite3_column_type(stmt, i)) {
-    case SQLITE_NULL: return Value::null();
-    case SQLITE_INTEGER: return Value::integer(sqlite3_column_int64(stmt, i));
+    case SQLITE_NULL: into.setNull(); break;
+    case SQLITE_INTEGER: into.setInteger(sqlite3_column_int64(stmt, i)); break;
     case SQLITE_FLOAT: {
-        const char* decl = sqlite3_column_decltype(stmt, i);
         const double v = sqlite3_column_double(stmt, i);
-        return decl && std::strncmp(decl, "DATETIME", 8) == 0 ? Value::date(v) : Value::real(v);
+        if (date) into.setDate(v);
+        else into.setReal(v);
+        break;
     }
     default: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-        return Value::text(std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))));
+        // A text is UTF-8 as stored; read as bytes, it needs no terminating copy.
+        const auto* text = static_cast<const char*>(sqlite3_column_blob(stmt, i));
+        into.setText().assign(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i)));
     }
     }
 }
 
-// The rows of one query, read whole when the query runs: small for every query of the program, and no statement
-// stays open while a later query reads the file again.
-class MaterializedRecordset : public Recordset {
-public:
-    MaterializedRecordset(std::shared_ptr<const std::vector<std::string>> names,
-                          std::shared_ptr<const std::vector<std::string>> folded,
-                          std::shared_ptr<const std::vector<std::vector<Value>>> rows)
-        : m_names(std::move(names)), m_folded(std::move(folded)), m_rows(std::move(rows))
-    {
-    }
-
-    bool isEOF() const override { return m_closed || m_current >= m_rows->size(); }
-
-    const Value& Fields(std::string_view name) const override
-    {
-        if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
-        if (m_current >= m_rows->size())
-            throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
-        return (*m_rows)[m_current][columnOf(name)];
-    }
-
-    void MoveNext() override
-    {
-        if (isEOF()) throw RuntimeError(RuntimeError::DatabaseError, "no current record");
-        ++m_current;
-    }
-
-    void Close() override
-    {
-        m_closed = true;
-        m_rows.reset();
-    }
-
-private:
-    // Writers read a dozen fields per row; most names differ from the stored ones in ASCII case only, which is
-    // told without folding.
-    std::size_t columnOf(std::string_view name) const
-    {
-        // The writers ask for the same dozen names on every row, mostly with literal texts: remember where each
-        // was found.
-        for (const auto& [asked, column] : m_found)
-            if (asked == name) return column;
-        const std::size_t column = findColumn(name);
-        if (m_found.size() < 32) m_found.emplace_back(std::string(name), column);
-        return column;
-    }
-
-    std::size_t findColumn(std::string_view name) const
-    {
-        const std::vector<std::string>& names = *m_names;
-        for (std::size_t i = 0; i < names.size(); ++i)
-            if (names[i].size() == name.size() &&
-                std::equal(name.begin(), name.end(), names[i].begin(),
-                           [](char a, char b) { return g_ascii_tolower(a) == g_ascii_tolower(b); }))
-                return i;
-        const std::string folded = foldName(name);
-        for (std::size_t i = 0; i < m_folded->size(); ++i)
-            if ((*m_folded)[i] == folded) return i;
-        throw RuntimeError(RuntimeError::DatabaseError, "item not found in this collection: " + std::string(name));
-    }
-
-    mutable std::vector<std::pair<std::string, std::size_t>> m_found;
-    std::shared_ptr<const std::vector<std::string>> m_names;
-    std::shared_ptr<const std::vector<std::string>> m_folded;
-    std::shared_ptr<const std::vector<std::vector<Value>>> m_rows;
-    std::size_t m_current = 0;
-    bool m_closed = false;
-};
+void readRow(sqlite3_stmt* stmt, const Columns& columns, std::vector<Value>& row)
+{
+    row.resize(columns.names.size());
+    for (std::size_t i = 0; i < row.size(); ++i) readColumn(stmt, int(i), columns.dates[i], row[i]);
+}
 
 // A constant of a translated query, taken out so that queries differing only in their constants share one
 // prepared statement.
@@ -331,49 +281,271 @@ std::string extractConstants(const std::string& sql, bool jet, std::vector<Liter
     return out;
 }
 
-// One query shape as the engine runs it: the prepared statement and its column names.
+// One query shape as the engine runs it: its idle prepared statements (a shape walked inside a walk of the same
+// shape needs a second one) and its columns.
 struct Shape {
-    std::unique_ptr<Statement> statement;
-    std::shared_ptr<const std::vector<std::string>> names;
-    std::shared_ptr<const std::vector<std::string>> folded;
+    std::vector<std::unique_ptr<Statement>> idle;
+    std::shared_ptr<const Columns> columns;
     std::list<std::string>::iterator recent;
+};
+
+// One reading of the file: the reader, the SQLite connection serving its tables, the statements prepared on it.
+// A recordset still being walked keeps its reading alive when the file changes and the database reads it afresh.
+struct Engine {
+    static constexpr std::size_t kKeptShapes = 16;
+
+    // Destroyed in reverse order: statements, then the connection, then the reader its tables use.
+    std::unique_ptr<JetFile> file;
+    JetVirtualTable::Source source;
+    std::unique_ptr<SqliteDb> sql;
+    std::unordered_map<std::string, Shape> shapes;  // by the parameterized SQLite text
+    std::list<std::string> recentShapes;            // most recently used first
+    std::chrono::steady_clock::time_point deadline;
+    bool broken = false;  // a read failed: what was read may be incomplete, or the file is being rewritten
+
+    Engine(const std::string& path, const std::string& password)
+        : file(std::make_unique<JetFile>(path, password)), sql(std::make_unique<SqliteDb>())
+    {
+        source.file = file.get();
+        JetVirtualTable::attach(sql->get(), source);
+        // The query time-out bounds each step of a query; the engine checks it every few thousand operations.
+        sqlite3_progress_handler(
+            sql->get(), 10000,
+            [](void* engine) { return std::chrono::steady_clock::now() > static_cast<Engine*>(engine)->deadline ? 1 : 0; },
+            this);
+    }
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    Shape& shape(const std::string& text)
+    {
+        if (auto it = shapes.find(text); it != shapes.end()) {
+            recentShapes.splice(recentShapes.begin(), recentShapes, it->second.recent);
+            return it->second;
+        }
+        Shape shape;
+        auto statement = std::make_unique<Statement>(sql->get(), text);
+        const int count = sqlite3_column_count(statement->get());
+        auto columns = std::make_shared<Columns>();
+        for (int i = 0; i < count; ++i) {
+            columns->names.emplace_back(sqlite3_column_name(statement->get(), i));
+            columns->folded.push_back(foldName(columns->names.back()));
+            const char* declared = sqlite3_column_decltype(statement->get(), i);
+            columns->dates.push_back(declared && std::strncmp(declared, "DATETIME", 8) == 0);
+        }
+        shape.columns = std::move(columns);
+        shape.idle.push_back(std::move(statement));
+        while (shapes.size() >= kKeptShapes) {
+            shapes.erase(recentShapes.back());
+            recentShapes.pop_back();
+        }
+        recentShapes.push_front(text);
+        shape.recent = recentShapes.begin();
+        return shapes.emplace(text, std::move(shape)).first->second;
+    }
+
+    // A statement of the shape to run, idle or new.
+    std::unique_ptr<Statement> take(const std::string& text, Shape& shape)
+    {
+        if (shape.idle.empty()) return std::make_unique<Statement>(sql->get(), text);
+        auto statement = std::move(shape.idle.back());
+        shape.idle.pop_back();
+        return statement;
+    }
+
+    // A statement walked to its end or abandoned, ready for its shape's next query.
+    void giveBack(const std::string& text, std::unique_ptr<Statement> statement)
+    {
+        sqlite3_reset(statement->get());
+        sqlite3_clear_bindings(statement->get());
+        const auto it = shapes.find(text);
+        if (it != shapes.end() && it->second.idle.size() < 2) it->second.idle.push_back(std::move(statement));
+    }
+
+    // One step of a statement, within the query time-out: true on a row, false at the end. A failure raises
+    // RuntimeError with the reader's own description when it has one.
+    bool step(sqlite3_stmt* stmt, int timeoutSeconds)
+    {
+        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 1 << 20);
+        source.lastError.clear();
+        const int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        broken = true;
+        const std::string failure = source.lastError.empty() ? sqlite3_errmsg(sql->get()) : source.lastError;
+        sqlite3_reset(stmt);
+        if (rc == SQLITE_INTERRUPT) throw RuntimeError(RuntimeError::DatabaseError, "the query timed out");
+        if (rc == SQLITE_NOMEM) throw std::bad_alloc();
+        throw RuntimeError(RuntimeError::DatabaseError, failure);
+    }
+};
+
+// The rows of one query. The first rows are read when the query opens (all of them for the program's small
+// queries, which can then be kept); a longer result is read on as it is walked, one row at a time into the same
+// place, its statement held until the end.
+class QueryRecordset final : public Recordset {
+public:
+    QueryRecordset(std::shared_ptr<const Columns> columns, std::shared_ptr<const Rows> head)
+        : m_columns(std::move(columns)), m_head(std::move(head))
+    {
+    }
+
+    QueryRecordset(std::shared_ptr<const Columns> columns, std::shared_ptr<const Rows> head,
+                   std::shared_ptr<Engine> engine, std::string shape, std::unique_ptr<Statement> statement,
+                   int timeoutSeconds, std::vector<Value> next)
+        : m_columns(std::move(columns)), m_head(std::move(head)), m_engine(std::move(engine)),
+          m_shape(std::move(shape)), m_statement(std::move(statement)), m_timeout(timeoutSeconds),
+          m_row(std::move(next)), m_read(m_row.size(), true)
+    {
+    }
+
+    ~QueryRecordset() override { finish(); }
+
+    bool isEOF() const override { return m_closed || (m_position >= m_head->size() && !m_statement); }
+
+    const Value& Fields(std::string_view name) const override
+    {
+        if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
+        if (isEOF()) throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
+        const std::size_t column = columnOf(name);
+        if (m_position < m_head->size()) return (*m_head)[m_position][column];
+        // Past the head, a column is read when it is first asked for.
+        if (!m_read[column]) {
+            readColumn(m_statement->get(), int(column), m_columns->dates[column], m_row[column]);
+            m_read[column] = true;
+        }
+        return m_row[column];
+    }
+
+    void MoveNext() override
+    {
+        if (isEOF()) throw RuntimeError(RuntimeError::DatabaseError, "no current record");
+        if (m_position < m_head->size()) {
+            ++m_position;
+            return;
+        }
+        bool more = false;
+        try {
+            more = m_engine->step(m_statement->get(), m_timeout);
+        } catch (...) {
+            finish();
+            throw;
+        }
+        if (more) std::fill(m_read.begin(), m_read.end(), false);
+        else finish();
+    }
+
+    void Close() override
+    {
+        m_closed = true;
+        m_head.reset();
+        finish();
+    }
+
+private:
+    void finish() noexcept
+    {
+        if (m_statement) m_engine->giveBack(m_shape, std::move(m_statement));
+        m_engine.reset();
+    }
+
+    // Writers read a dozen fields per row; most names differ from the stored ones in ASCII case only, which is
+    // told without folding.
+    std::size_t columnOf(std::string_view name) const
+    {
+        // The writers ask for the same dozen names on every row, mostly with literal texts: remember where each
+        // was found.
+        for (const Found& found : m_found)
+            if (found.at == name.data() && found.asked == name) return found.column;
+        for (const Found& found : m_found)
+            if (found.asked == name) return found.column;
+        const std::size_t column = findColumn(name);
+        if (m_found.size() < 32) m_found.push_back({name.data(), std::string(name), column});
+        return column;
+    }
+
+    std::size_t findColumn(std::string_view name) const
+    {
+        const std::vector<std::string>& names = m_columns->names;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i].size() == name.size() &&
+                std::equal(name.begin(), name.end(), names[i].begin(),
+                           [](char a, char b) { return g_ascii_tolower(a) == g_ascii_tolower(b); }))
+                return i;
+        const std::string folded = foldName(name);
+        for (std::size_t i = 0; i < m_columns->folded.size(); ++i)
+            if (m_columns->folded[i] == folded) return i;
+        throw RuntimeError(RuntimeError::DatabaseError, "item not found in this collection: " + std::string(name));
+    }
+
+    struct Found {
+        const char* at;  // where the name asked for was: literal texts are asked for from the same place
+        std::string asked;
+        std::size_t column;
+    };
+    mutable std::vector<Found> m_found;
+    std::shared_ptr<const Columns> m_columns;
+    std::shared_ptr<const Rows> m_head;
+    std::size_t m_position = 0;
+    // While more rows are to be read: the reading they come from and the statement reading them.
+    std::shared_ptr<Engine> m_engine;
+    std::string m_shape;
+    std::unique_ptr<Statement> m_statement;
+    int m_timeout = 0;
+    mutable std::vector<Value> m_row;  // the current row once past the head
+    mutable std::vector<bool> m_read;  // which of its columns were read
+    bool m_closed = false;
 };
 
 // One query text, kept while the file is unchanged: its shape and constants and, when small, its rows.
 struct KeptQuery {
     std::string shape;
     std::vector<Literal> literals;
-    std::shared_ptr<const std::vector<std::string>> names;
-    std::shared_ptr<const std::vector<std::string>> folded;
-    std::shared_ptr<const std::vector<std::vector<Value>>> rows;
+    std::shared_ptr<const Columns> columns;
+    std::shared_ptr<const Rows> rows;
     std::list<std::string>::iterator recent;
     std::list<KeptQuery*>::iterator kept;  // in State::keptRows while `rows` is held
 };
+
+void bindLiterals(sqlite3_stmt* stmt, const std::vector<Literal>& literals)
+{
+    for (std::size_t i = 0; i < literals.size(); ++i) {
+        const Literal& literal = literals[i];
+        const int n = static_cast<int>(i) + 1;
+        if (literal.text) {
+            sqlite3_bind_text(stmt, n, literal.value.data(), static_cast<int>(literal.value.size()), SQLITE_TRANSIENT);
+        } else if (literal.value.find_first_of(".eE") == std::string::npos) {
+            errno = 0;
+            const long long v = std::strtoll(literal.value.c_str(), nullptr, 10);
+            if (errno == ERANGE) sqlite3_bind_double(stmt, n, std::strtod(literal.value.c_str(), nullptr));
+            else sqlite3_bind_int64(stmt, n, v);
+        } else {
+            sqlite3_bind_double(stmt, n, std::strtod(literal.value.c_str(), nullptr));
+        }
+    }
+}
 
 }  // namespace
 
 struct JetDatabase::State {
     // How many query texts are kept, how many values their kept rows may hold in all (a few megabytes), and how
-    // many prepared statements stay open.
+    // many values a query reads when it opens: a result that fits is read whole and may be kept, a longer one is
+    // read on as it is walked.
     static constexpr std::size_t kKeptQueries = 2048;
     static constexpr std::size_t kKeptValues = 30000;
-    static constexpr std::size_t kKeptShapes = 16;
+    static constexpr std::size_t kHeadValues = 512;
 
     std::string path;
     std::string password;
-    std::unique_ptr<JetFile> file;
+    std::shared_ptr<Engine> engine;
     FileIdentity identity;
-    JetVirtualTable::Source source;
-    std::unique_ptr<SqliteDb> sql;
     std::map<std::string, std::string> canonical;  // folded name → name as the file spells it
     std::unordered_map<std::string, KeptQuery> queries;  // by the query's Jet text
     std::list<std::string> recentQueries;          // most recently used first
     std::list<KeptQuery*> keptRows;                // queries holding rows, most recently used first
-    std::unordered_map<std::string, Shape> shapes;       // by the parameterized SQLite text
     // Translations by the Jet text with neutral constants: the parameterized SQLite text and how many constants
     // it takes; empty when that query must be translated with its own constants.
     std::unordered_map<std::string, std::pair<std::string, std::size_t>> translations;
-    std::list<std::string> recentShapes;
     std::size_t keptValues = 0;
     bool closed = false;
 
@@ -382,27 +554,22 @@ struct JetDatabase::State {
         queries.clear();
         recentQueries.clear();
         keptRows.clear();
-        shapes.clear();
-        recentShapes.clear();
         translations.clear();
         keptValues = 0;
-        sql.reset();
         canonical.clear();
-        file.reset();
+        engine.reset();
     }
 
-    // Opens the file again when it is not the one read before; everything read from the old one is dropped.
+    // Reads the file afresh when it is not the one read before, or when a read of it failed; everything read
+    // before is dropped (a recordset still being walked keeps its own reading).
     void refresh()
     {
         const FileIdentity now = identityOf(path);
-        if (file && now == identity) return;
+        if (engine && !engine->broken && now == identity) return;
         forget();
-        file = std::make_unique<JetFile>(path, password);
+        engine = std::make_shared<Engine>(path, password);
         identity = now;
-        source.file = file.get();
-        sql = std::make_unique<SqliteDb>();
-        JetVirtualTable::attach(sql->get(), source);
-        for (const JetTableInfo& table : file->tables()) {
+        for (const JetTableInfo& table : engine->file->tables()) {
             canonical.emplace(foldName(table.name), table.name);
             for (const JetColumn& column : table.columns) canonical.emplace(foldName(column.name), column.name);
         }
@@ -453,43 +620,17 @@ struct JetDatabase::State {
         queries.erase(it);
     }
 
-    Shape& shape(const std::string& text)
-    {
-        if (auto it = shapes.find(text); it != shapes.end()) {
-            recentShapes.splice(recentShapes.begin(), recentShapes, it->second.recent);
-            return it->second;
-        }
-        Shape shape;
-        shape.statement = std::make_unique<Statement>(sql->get(), text);
-        const int columns = sqlite3_column_count(shape.statement->get());
-        auto names = std::make_shared<std::vector<std::string>>();
-        auto folded = std::make_shared<std::vector<std::string>>();
-        for (int i = 0; i < columns; ++i) {
-            names->emplace_back(sqlite3_column_name(shape.statement->get(), i));
-            folded->push_back(foldName(names->back()));
-        }
-        shape.names = std::move(names);
-        shape.folded = std::move(folded);
-        while (shapes.size() >= kKeptShapes) {
-            shapes.erase(recentShapes.back());
-            recentShapes.pop_back();
-        }
-        recentShapes.push_front(text);
-        shape.recent = recentShapes.begin();
-        return shapes.emplace(text, std::move(shape)).first->second;
-    }
-
     void release(KeptQuery& query)
     {
-        keptValues -= query.rows->size() * query.names->size();
+        keptValues -= query.rows->size() * query.columns->names.size();
         query.rows.reset();
         keptRows.erase(query.kept);
     }
 
     // Keeps a query's rows while they fit, making room among the least recently used.
-    void keep(KeptQuery& query, const std::shared_ptr<const std::vector<std::vector<Value>>>& rows)
+    void keep(KeptQuery& query, const std::shared_ptr<const Rows>& rows)
     {
-        const std::size_t values = rows->size() * query.names->size();
+        const std::size_t values = rows->size() * query.columns->names.size();
         if (values > kKeptValues / 4) return;
         while (keptValues + values > kKeptValues && !keptRows.empty()) release(*keptRows.back());
         query.rows = rows;
@@ -501,51 +642,41 @@ struct JetDatabase::State {
     // A query whose kept rows are used again moves to the front of those kept.
     void touch(KeptQuery& query) { keptRows.splice(keptRows.begin(), keptRows, query.kept); }
 
-    std::shared_ptr<const std::vector<std::vector<Value>>> run(KeptQuery& query, int timeoutSeconds)
+    std::unique_ptr<Recordset> open(KeptQuery& query, int timeoutSeconds)
     {
-        Shape& shape = this->shape(query.shape);
-        query.names = shape.names;
-        query.folded = shape.folded;
-        sqlite3_stmt* stmt = shape.statement->get();
-        sqlite3_reset(stmt);
-        sqlite3_clear_bindings(stmt);
-        for (std::size_t i = 0; i < query.literals.size(); ++i) {
-            const Literal& literal = query.literals[i];
-            const int n = static_cast<int>(i) + 1;
-            if (literal.text) {
-                sqlite3_bind_text(stmt, n, literal.value.data(), static_cast<int>(literal.value.size()), SQLITE_STATIC);
-            } else if (literal.value.find_first_of(".eE") == std::string::npos) {
-                errno = 0;
-                const long long v = std::strtoll(literal.value.c_str(), nullptr, 10);
-                if (errno == ERANGE) sqlite3_bind_double(stmt, n, std::strtod(literal.value.c_str(), nullptr));
-                else sqlite3_bind_int64(stmt, n, v);
-            } else {
-                sqlite3_bind_double(stmt, n, std::strtod(literal.value.c_str(), nullptr));
+        if (query.rows) {
+            touch(query);
+            return std::make_unique<QueryRecordset>(query.columns, query.rows);
+        }
+        Shape& shape = engine->shape(query.shape);
+        query.columns = shape.columns;
+        std::unique_ptr<Statement> statement = engine->take(query.shape, shape);
+        sqlite3_stmt* stmt = statement->get();
+        bindLiterals(stmt, query.literals);
+        const Columns& columns = *query.columns;
+        const std::size_t width = std::max<std::size_t>(columns.names.size(), 1);
+        auto head = std::make_shared<Rows>();
+        std::vector<Value> next;
+        bool more = false;
+        try {
+            while (engine->step(stmt, timeoutSeconds)) {
+                if (head->size() * width >= kHeadValues) {
+                    readRow(stmt, columns, next);
+                    more = true;
+                    break;
+                }
+                readRow(stmt, columns, head->emplace_back());
             }
+        } catch (...) {
+            engine->giveBack(query.shape, std::move(statement));
+            throw;
         }
-        const int columns = sqlite3_column_count(stmt);
-        // The query time-out bounds a runaway query; the engine checks it every few thousand steps.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 1 << 20);
-        sqlite3_progress_handler(
-            sql->get(), 10000,
-            [](void* d) { return std::chrono::steady_clock::now() > *static_cast<decltype(deadline)*>(d) ? 1 : 0; },
-            const_cast<void*>(static_cast<const void*>(&deadline)));
-        source.lastError.clear();
-        auto rows = std::make_shared<std::vector<std::vector<Value>>>();
-        int rc;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            std::vector<Value> row;
-            row.reserve(std::size_t(columns));
-            for (int i = 0; i < columns; ++i) row.push_back(columnValue(stmt, i));
-            rows->push_back(std::move(row));
-        }
-        sqlite3_progress_handler(sql->get(), 0, nullptr, nullptr);
-        const std::string failure = source.lastError.empty() ? sqlite3_errmsg(sql->get()) : source.lastError;
-        sqlite3_reset(stmt);
-        if (rc == SQLITE_INTERRUPT) throw RuntimeError(RuntimeError::DatabaseError, "the query timed out");
-        if (rc == SQLITE_NOMEM) throw std::bad_alloc();
-        if (rc != SQLITE_DONE) throw RuntimeError(RuntimeError::DatabaseError, failure);
-        return rows;
+        if (more)
+            return std::make_unique<QueryRecordset>(query.columns, std::move(head), engine, query.shape,
+                                                    std::move(statement), timeoutSeconds, std::move(next));
+        engine->giveBack(query.shape, std::move(statement));
+        keep(query, head);
+        return std::make_unique<QueryRecordset>(query.columns, std::move(head));
     }
 };
 
@@ -563,20 +694,7 @@ std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql)
     State& s = *m_state;
     if (s.closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
     s.refresh();
-    KeptQuery& query = s.query(jetSql);
-    auto rows = query.rows;
-    if (rows) s.touch(query);
-    if (!rows) {
-        try {
-            rows = s.run(query, QueryTimeout);
-        } catch (const RuntimeError&) {
-            // What was read may be incomplete or the file is being rewritten: read it afresh next time.
-            s.forget();
-            throw;
-        }
-        s.keep(query, rows);
-    }
-    return std::make_unique<MaterializedRecordset>(query.names, query.folded, std::move(rows));
+    return s.open(s.query(jetSql), QueryTimeout);
 }
 
 void JetDatabase::Close()

@@ -100,14 +100,13 @@ constexpr std::uint16_t kCp1252High[32] = {
 
 // Text as a Jet file stores it. Jet 4 keeps UTF-16LE, or, after the marker FF FE, runs of one byte per character
 // (Latin-1) switched to and from UTF-16 by a zero byte. Jet 3 keeps the code page's bytes.
-std::string decodeText(const unsigned char* p, std::size_t size, bool jet3)
+void appendText(const unsigned char* p, std::size_t size, bool jet3, std::string& out)
 {
-    std::string out;
-    out.reserve(size);
+    out.reserve(out.size() + size);
     if (jet3) {
         for (std::size_t i = 0; i < size; ++i)
             appendUtf8(out, p[i] >= 0x80 && p[i] < 0xA0 ? kCp1252High[p[i] - 0x80] : p[i]);
-        return out;
+        return;
     }
     if (size >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
         bool compressed = true;
@@ -132,9 +131,15 @@ std::string decodeText(const unsigned char* p, std::size_t size, bool jet3)
                 i += 2;
             }
         }
-        return out;
+        return;
     }
     appendUtf16(out, p, size / 2);
+}
+
+std::string decodeText(const unsigned char* p, std::size_t size, bool jet3)
+{
+    std::string out;
+    appendText(p, size, jet3, out);
     return out;
 }
 
@@ -373,22 +378,26 @@ struct JetFile::Impl {
         return mdb_find_row(mdb, static_cast<int>(row), &start, &size) == 0 && size != 0;
     }
 
-    // Decodes the row in [start, start + size) of the loaded page.
-    std::vector<Value> decodeRow(const JetTableInfo& info, MdbTableDef* table, int start, std::size_t size) const
+    // Decodes the row in [start, start + size) of the loaded page into `values`, whose texts keep their buffers.
+    void decodeRow(const JetTableInfo& info, MdbTableDef* table, int start, std::size_t size,
+                   std::vector<Value>& values) const
     {
         if (start + int(size) > int(pageSize)) damaged(info.name, "row outside its page");
         fields.resize(table->num_cols);
         if (mdb_crack_row(table, start, size, fields.data()) < 0) damaged(info.name, "row unreadable");
-        std::vector<Value> values(info.columns.size());
+        values.resize(info.columns.size());
         for (std::size_t c = 0; c < info.columns.size(); ++c) {
             const JetColumn& column = info.columns[c];
             const MdbField& f = fields[column.index];
             if (column.type == JetType::Boolean) {
                 // A Yes/No value lives in the null mask: a set bit is Yes (-1).
-                values[c] = Value::integer(f.is_null ? 0 : -1);
+                values[c].setInteger(f.is_null ? 0 : -1);
                 continue;
             }
-            if (f.is_null) continue;
+            if (f.is_null) {
+                values[c].setNull();
+                continue;
+            }
             if (f.siz < 0 || f.start < start || f.start + f.siz > start + int(size))
                 damaged(info.name, "field outside its row");
             const unsigned char* p = page() + f.start;
@@ -396,19 +405,18 @@ struct JetFile::Impl {
                 if (f.siz < bytes) damaged(info.name, "field shorter than its type");
             };
             switch (column.type) {
-            case JetType::Byte: need(1); values[c] = Value::integer(p[0]); break;
-            case JetType::Integer: need(2); values[c] = Value::integer(load<std::int16_t>(p)); break;
-            case JetType::Long: need(4); values[c] = Value::integer(load<std::int32_t>(p)); break;
-            case JetType::Currency: need(8); values[c] = Value::real(double(load<std::int64_t>(p)) / 10000.0); break;
-            case JetType::Single: need(4); values[c] = Value::real(load<float>(p)); break;
-            case JetType::Double: need(8); values[c] = Value::real(load<double>(p)); break;
-            case JetType::DateTime: need(8); values[c] = Value::date(load<double>(p)); break;
-            case JetType::Text: values[c] = Value::text(decodeText(p, std::size_t(f.siz), jet3)); break;
-            case JetType::Memo: values[c] = Value::text(readMemo(info.name, p, std::size_t(f.siz))); break;
+            case JetType::Byte: need(1); values[c].setInteger(p[0]); break;
+            case JetType::Integer: need(2); values[c].setInteger(load<std::int16_t>(p)); break;
+            case JetType::Long: need(4); values[c].setInteger(load<std::int32_t>(p)); break;
+            case JetType::Currency: need(8); values[c].setReal(double(load<std::int64_t>(p)) / 10000.0); break;
+            case JetType::Single: need(4); values[c].setReal(load<float>(p)); break;
+            case JetType::Double: need(8); values[c].setReal(load<double>(p)); break;
+            case JetType::DateTime: need(8); values[c].setDate(load<double>(p)); break;
+            case JetType::Text: appendText(p, std::size_t(f.siz), jet3, values[c].setText()); break;
+            case JetType::Memo: values[c].setText() = readMemo(info.name, p, std::size_t(f.siz)); break;
             case JetType::Boolean: break;
             }
         }
-        return values;
     }
 
     // A table definition read through libmdb, after checking that the page is one and that its counts are
@@ -457,7 +465,7 @@ struct JetFile::Impl {
             int start = 0;
             std::size_t size = 0;
             if (!slot(row, start, size) || (start & kRowMovedFlag)) continue;
-            rows.push_back(decodeRow(info, table, start & kRowOffsetMask, size));
+            decodeRow(info, table, start & kRowOffsetMask, size, rows.emplace_back());
         }
     }
 
@@ -609,7 +617,7 @@ void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vecto
     m_impl->rowsOn(m_tables[t], m_impl->defs[t].get(), pg, rows);
 }
 
-std::shared_ptr<const std::vector<Value>> JetFile::rowAt(std::size_t t, RowPointer pointer) const
+const std::vector<Value>* JetFile::rowAt(std::size_t t, RowPointer pointer, RowBuffer& buffer) const
 {
     const Impl& impl = *m_impl;
     const JetTableInfo& info = m_tables[t];
@@ -617,7 +625,10 @@ std::shared_ptr<const std::vector<Value>> JetFile::rowAt(std::size_t t, RowPoint
     const bool keep = info.rowCountEstimate <= Impl::kKeptRowsTableLimit;
     const std::uint64_t key = std::uint64_t(t) << 40 | std::uint64_t(pointer.page) << 8 | pointer.row;
     if (keep) {
-        if (auto it = impl.keptRows.find(key); it != impl.keptRows.end()) return it->second;
+        if (auto it = impl.keptRows.find(key); it != impl.keptRows.end()) {
+            buffer.kept = it->second;
+            return buffer.kept.get();
+        }
     }
     for (int hop = 0; hop < 2; ++hop) {
         impl.loadDataPage(info.name, pointer.page);
@@ -628,12 +639,16 @@ std::shared_ptr<const std::vector<Value>> JetFile::rowAt(std::size_t t, RowPoint
             impl.damaged(info.name, "index points at a missing row");
         if ((start & kRowDeletedFlags) == kRowDeletedFlags) return nullptr;
         if (!(start & kRowMovedFlag)) {
-            auto row = std::make_shared<const std::vector<Value>>(impl.decodeRow(info, table, start & kRowOffsetMask, size));
-            if (keep) {
-                if (impl.keptRows.size() >= Impl::kKeptRows) impl.keptRows.clear();
-                impl.keptRows.emplace(key, row);
+            if (!keep) {
+                impl.decodeRow(info, table, start & kRowOffsetMask, size, buffer.own);
+                return &buffer.own;
             }
-            return row;
+            auto row = std::make_shared<std::vector<Value>>();
+            impl.decodeRow(info, table, start & kRowOffsetMask, size, *row);
+            if (impl.keptRows.size() >= Impl::kKeptRows) impl.keptRows.clear();
+            impl.keptRows.emplace(key, row);
+            buffer.kept = std::move(row);
+            return buffer.kept.get();
         }
         // A row that grew: its new place is in the stub's first four bytes (slot, then page).
         const unsigned char* stub = impl.page() + (start & kRowOffsetMask);

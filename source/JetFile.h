@@ -36,6 +36,12 @@ struct RowPointer {
     std::uint8_t row;
 };
 
+// Where JetFile::rowAt puts a row: a kept row is shared, any other is decoded into `own`, reused from row to row.
+struct RowBuffer {
+    std::shared_ptr<const std::vector<Value>> kept;
+    std::vector<Value> own;
+};
+
 // A Jet file opened read-only through libmdb. Values come from the stored bytes: numbers keep their bits, text is
 // decoded from UTF-16 (or Jet 4's compressed form, or Jet 3's code page) to UTF-8, Null stays Null. Indexes on
 // Long columns are searched by reading their pages, so a lookup reads the rows it needs, not the table.
@@ -62,7 +68,8 @@ public:
     std::optional<std::vector<RowPointer>> seek(std::size_t table, int column, std::int64_t key) const;
     // The row at `pointer`, following a row that grew and moved; null for a deleted row. Rows of the smaller
     // tables (taxpayers, forms, declarations) are kept once decoded: an export looks them up again and again.
-    std::shared_ptr<const std::vector<Value>> rowAt(std::size_t table, RowPointer pointer) const;
+    // The row stays valid until `buffer` is used again.
+    const std::vector<Value>* rowAt(std::size_t table, RowPointer pointer, RowBuffer& buffer) const;
 
 private:
     struct Impl;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <sqlite3.h>
 
 namespace {
@@ -48,7 +49,9 @@ struct Cursor {
     std::vector<std::vector<Value>> pageRows;
     std::size_t pageRow = 0;
 
-    std::shared_ptr<const std::vector<Value>> current;
+    // The current row: kept by the file, decoded into `buffer`, or one of `pageRows`.
+    const std::vector<Value>* current = nullptr;
+    RowBuffer buffer;
     bool eof = true;
     sqlite3_int64 rowid = 0;
 };
@@ -84,9 +87,8 @@ void advance(Table& table, Cursor& c)
     c.eof = true;
     if (c.seeking) {
         while (c.next < c.pointers.size()) {
-            auto row = table.file->rowAt(table.index, c.pointers[c.next++]);
-            if (row) {
-                c.current = std::move(row);
+            if (const auto* row = table.file->rowAt(table.index, c.pointers[c.next++], c.buffer)) {
+                c.current = row;
                 c.eof = false;
                 ++c.rowid;
                 return;
@@ -100,7 +102,7 @@ void advance(Table& table, Cursor& c)
         c.pageRow = 0;
         table.file->rowsOnPage(table.index, (*c.pages)[c.page++], c.pageRows);
     }
-    c.current = std::make_shared<const std::vector<Value>>(std::move(c.pageRows[c.pageRow++]));
+    c.current = &c.pageRows[c.pageRow++];
     c.eof = false;
     ++c.rowid;
 }
@@ -210,7 +212,10 @@ int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqli
     return guarded(cursor->pVtab, [&] {
         Table& table = tableOf(cursor);
         Cursor& c = cursorOf(cursor);
+        // A new search starts afresh, keeping only the buffers it can reuse.
+        RowBuffer buffer = std::move(c.buffer);
         c = Cursor{c.base};
+        c.buffer = std::move(buffer);
         std::int64_t key = 0;
         if (idxNum > 0 && argc == 1 && wholeKey(argv[0], key)) {
             if (auto pointers = table.file->seek(table.index, idxNum - 1, key)) {
@@ -247,9 +252,14 @@ int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column)
     case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;
     case Value::Kind::Double:
     case Value::Kind::Date: sqlite3_result_double(context, v.asDouble()); break;
-    case Value::Kind::Text:
-        sqlite3_result_text(context, v.asText().data(), static_cast<int>(v.asText().size()), SQLITE_TRANSIENT);
+    case Value::Kind::Text: {
+        // Told that the text ends in a NUL (when it holds none), SQLite copies that too and functions reading it
+        // need no copy of their own.
+        const std::string& text = v.asText();
+        const bool plain = std::memchr(text.data(), 0, text.size()) == nullptr;
+        sqlite3_result_text(context, text.c_str(), plain ? -1 : static_cast<int>(text.size()), SQLITE_TRANSIENT);
         break;
+    }
     }
     return SQLITE_OK;
 }

@@ -40,6 +40,22 @@ std::string dateText(double serial) {
 
 }  // namespace
 
+void Value::setNull() noexcept
+{
+    m_kind = Kind::Null;
+    m_data.emplace<std::monostate>();
+}
+
+std::string& Value::setText()
+{
+    m_kind = Kind::Text;
+    if (auto* text = std::get_if<std::string>(&m_data)) {
+        text->clear();
+        return *text;
+    }
+    return m_data.emplace<std::string>();
+}
+
 double Value::asDouble() const {
     switch (m_kind) {
     case Kind::Null:
@@ -71,6 +87,12 @@ std::string CStr(const Value& v) {
         break;
     }
     return v.asText();
+}
+
+std::string_view CStr(const Value& v, std::string& scratch) {
+    if (v.kind() == Value::Kind::Text) return v.asText();
+    scratch = CStr(v);
+    return scratch;
 }
 
 double CDbl(const Value& v) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 // One field value as the database holds it. Numbers keep their stored bits, a date is a Double of days since
@@ -17,6 +18,14 @@ public:
     static Value date(double days) { return Value(Kind::Date, days); }
     static Value text(std::string v) { return Value(Kind::Text, std::move(v)); }
 
+    // In-place setters for values read row after row into the same place: a text keeps its buffer.
+    void setNull() noexcept;
+    void setInteger(std::int64_t v) noexcept { set(Kind::Integer, v); }
+    void setReal(double v) noexcept { set(Kind::Double, v); }
+    void setDate(double days) noexcept { set(Kind::Date, days); }
+    // Makes the value an empty text and returns it to be filled.
+    std::string& setText();
+
     Kind kind() const noexcept { return m_kind; }
     bool isNull() const noexcept { return m_kind == Kind::Null; }
     bool isNumber() const noexcept { return m_kind == Kind::Integer || m_kind == Kind::Double; }
@@ -30,6 +39,12 @@ public:
 private:
     template <typename T>
     Value(Kind kind, T data) : m_kind(kind), m_data(std::move(data)) {}
+    template <typename T>
+    void set(Kind kind, T data) noexcept
+    {
+        m_kind = kind;
+        m_data.template emplace<T>(data);
+    }
 
     Kind m_kind = Kind::Null;
     std::variant<std::monostate, std::int64_t, double, std::string> m_data;
@@ -45,6 +60,8 @@ std::string CStr(const Value& v);
 double CDbl(const Value& v);
 // Rounded to a 32-bit integer, ties to even; out of range raises Overflow (6).
 std::int32_t CLng(const Value& v);
+// CStr, without a copy when the value is text: the view is into `v` or, for other kinds, into `scratch`.
+std::string_view CStr(const Value& v, std::string& scratch);
 // The stored value as text, with Null as the empty text.
 std::string textOrEmpty(const Value& v);
 }  // namespace Conv

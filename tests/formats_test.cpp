@@ -68,7 +68,7 @@ TEST(FormatsTest, AmountsInAllThreeSeparatorForms) {
 TEST(FormatsTest, TextOperations) {
     struct Row {
         const char* name;
-        std::string (*operation)(const std::string&);
+        std::string (*operation)(std::string_view);
         std::string input;
         std::string expected;
     };
