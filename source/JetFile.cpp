@@ -4,6 +4,7 @@
 #include "source/JetHeader.h"
 
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <map>
 #include <unordered_map>
 #include <optional>
@@ -175,12 +177,20 @@ std::array<unsigned char, 5> longKey(std::int64_t key)
             static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
 }
 
+// An index entry, packed: its key bytes (up to five, big-endian, then their count) make one number that sorts as
+// the keys do, a key that is a prefix of another sorting first.
 struct IndexEntry {
-    std::array<unsigned char, 5> key;
-    std::size_t keyLength;
-    RowPointer row;
+    std::uint64_t key;
+    std::uint32_t row;    // data page << 8 | slot
     std::uint32_t child;  // node pages only
 };
+
+std::uint64_t packedKey(const unsigned char* bytes, std::size_t length)
+{
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 5; ++i) key = key << 8 | (i < length ? bytes[i] : 0);
+    return key << 8 | length;
+}
 
 struct IndexPage {
     unsigned char type;
@@ -200,43 +210,38 @@ std::vector<IndexEntry> indexEntries(const unsigned char* p, std::uint32_t pageS
     const bool node = p[0] == kPageIndexNode;
     const std::size_t tail = node ? 8 : 4;
     std::vector<IndexEntry> entries;
-    entries.reserve(pageSize / 8);
+    std::size_t marked = 0;
+    for (std::size_t i = bitmapStart; i < entriesStart && i < pageSize; ++i) marked += std::popcount(unsigned(p[i]));
+    entries.reserve(marked);
     std::array<unsigned char, 5> first{};
     std::size_t begin = entriesStart;
-    for (std::size_t bit = 1; bitmapStart + bit / 8 < entriesStart; ++bit) {
-        // Most of the bitmap is zero: skip whole bytes.
-        if (bit % 8 == 0 && p[bitmapStart + bit / 8] == 0) {
-            bit += 7;
-            continue;
+    // Bit n marks an entry ending at entriesStart + n; bit 0 marks none.
+    for (std::size_t byte = bitmapStart; byte < entriesStart; ++byte) {
+        for (unsigned bits = p[byte] & (byte == bitmapStart ? 0xFEu : 0xFFu); bits != 0; bits &= bits - 1) {
+            const std::size_t bit = (byte - bitmapStart) * 8 + std::size_t(std::countr_zero(bits));
+            const std::size_t end = entriesStart + bit;
+            if (end > pageSize) throw std::invalid_argument("index entry outside its page");
+            const bool isFirst = entries.empty();
+            const std::size_t omitted = isFirst ? 0 : (prefix > 1 ? prefix : 0);
+            const std::size_t stored = end - begin;
+            if (stored < tail || omitted > 5) throw std::invalid_argument("index entry malformed");
+            const std::size_t keyStored = stored - tail;
+            std::array<unsigned char, 5> key{};
+            const std::size_t keyLength = std::min<std::size_t>(omitted + keyStored, 5);
+            for (std::size_t i = 0; i < keyLength; ++i) key[i] = i < omitted ? first[i] : p[begin + i - omitted];
+            if (isFirst) first = key;
+            const unsigned char* t = p + end - tail;
+            IndexEntry e{};
+            e.key = packedKey(key.data(), keyLength);
+            e.row = std::uint32_t(t[0]) << 24 | std::uint32_t(t[1]) << 16 | std::uint32_t(t[2]) << 8 | t[3];
+            if (node) e.child = u32be(t + 4);
+            entries.push_back(e);
+            begin = end;
         }
-        if (!(p[bitmapStart + bit / 8] & (1u << (bit % 8)))) continue;
-        const std::size_t end = entriesStart + bit;
-        if (end > pageSize) throw std::invalid_argument("index entry outside its page");
-        const bool isFirst = entries.empty();
-        const std::size_t omitted = isFirst ? 0 : (prefix > 1 ? prefix : 0);
-        const std::size_t stored = end - begin;
-        if (stored < tail || omitted > 5) throw std::invalid_argument("index entry malformed");
-        const std::size_t keyStored = stored - tail;
-        IndexEntry e{};
-        e.keyLength = std::min<std::size_t>(omitted + keyStored, 5);
-        for (std::size_t i = 0; i < e.keyLength; ++i)
-            e.key[i] = i < omitted ? first[i] : p[begin + i - omitted];
-        if (isFirst) first = e.key;
-        const unsigned char* t = p + end - tail;
-        e.row = {std::uint32_t(t[0]) << 16 | std::uint32_t(t[1]) << 8 | t[2], t[3]};
-        if (node) e.child = u32be(t + 4);
-        entries.push_back(e);
-        begin = end;
     }
     return entries;
 }
 
-int compareKeys(const IndexEntry& e, const std::array<unsigned char, 5>& key)
-{
-    const int order = std::memcmp(e.key.data(), key.data(), std::min<std::size_t>(e.keyLength, 5));
-    if (order != 0) return order;
-    return e.keyLength < 5 ? -1 : 0;
-}
 
 }  // namespace
 
@@ -333,6 +338,8 @@ struct JetFile::Impl {
         } catch (const std::invalid_argument& e) {
             damaged(table, e.what());
         }
+        // Full: the leaves go, the few node pages every search starts from stay.
+        if (indexPages.size() >= 128) std::erase_if(indexPages, [](const auto& kept) { return kept.second->type == kPageIndexLeaf; });
         if (indexPages.size() >= 128) indexPages.clear();
         indexPages.emplace(pg, parsed);
         return parsed;
@@ -666,7 +673,8 @@ std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, 
     if (!idx) return std::nullopt;
     std::vector<RowPointer> found;
     if (key < INT32_MIN || key > INT32_MAX) return found;
-    const auto target = longKey(key);
+    const std::array<unsigned char, 5> bytes = longKey(key);
+    const std::uint64_t target = packedKey(bytes.data(), bytes.size());
 
     // Down the nodes: each entry holds the last key of its child, so the first entry not below the key leads to
     // the leaf where its rows start. Past a node's last entry, the key can only be on the leaves that follow the
@@ -679,7 +687,7 @@ std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, 
         if (page->type == kPageIndexLeaf) break;
         if (page->entries.empty()) return found;
         const auto it = std::find_if(page->entries.begin(), page->entries.end(),
-                                     [&](const IndexEntry& e) { return compareKeys(e, target) >= 0; });
+                                     [&](const IndexEntry& e) { return e.key >= target; });
         pg = (it == page->entries.end() ? page->entries.back() : *it).child;
     }
     // Along the leaves, in key order, until a key above the one sought.
@@ -688,10 +696,10 @@ std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, 
         if (page->type != kPageIndexLeaf) impl.damaged(info.name, "index page " + std::to_string(pg) + " has the wrong type");
         // Entries are in key order: start at the first that is not below the key.
         auto it = std::lower_bound(page->entries.begin(), page->entries.end(), target,
-                                   [](const IndexEntry& e, const std::array<unsigned char, 5>& k) { return compareKeys(e, k) < 0; });
+                                   [](const IndexEntry& e, std::uint64_t k) { return e.key < k; });
         for (; it != page->entries.end(); ++it) {
-            if (compareKeys(*it, target) > 0) return found;
-            found.push_back(it->row);
+            if (it->key > target) return found;
+            found.push_back({it->row >> 8, std::uint8_t(it->row)});
         }
         if (page->next == 0) return found;
         if (++visited > impl.pageCount) impl.damaged(info.name, "index pages loop");
