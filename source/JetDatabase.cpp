@@ -540,6 +540,7 @@ struct JetDatabase::State {
     std::shared_ptr<Engine> engine;
     FileIdentity identity;
     std::map<std::string, std::string> canonical;  // folded name → name as the file spells it
+    std::map<std::string, TableColumns> tableColumns;  // by the table's name as the file spells it
     std::unordered_map<std::string, KeptQuery> queries;  // by the query's Jet text
     std::list<std::string> recentQueries;          // most recently used first
     std::list<KeptQuery*> keptRows;                // queries holding rows, most recently used first
@@ -557,6 +558,7 @@ struct JetDatabase::State {
         translations.clear();
         keptValues = 0;
         canonical.clear();
+        tableColumns.clear();
         engine.reset();
     }
 
@@ -571,7 +573,12 @@ struct JetDatabase::State {
         identity = now;
         for (const JetTableInfo& table : engine->file->tables()) {
             canonical.emplace(foldName(table.name), table.name);
-            for (const JetColumn& column : table.columns) canonical.emplace(foldName(column.name), column.name);
+            TableColumns& columns = tableColumns[table.name];
+            for (const JetColumn& column : table.columns) {
+                canonical.emplace(foldName(column.name), column.name);
+                columns.columns.push_back(column.name);
+            }
+            for (const int unique : table.uniqueColumns) columns.uniqueColumns.push_back(table.columns[std::size_t(unique)].name);
         }
     }
 
@@ -588,12 +595,16 @@ struct JetDatabase::State {
             return it->second;
         };
         // Queries that differ only in their constants share one translation.
+        const TableLookup tables = [&](const std::string& name) -> const TableColumns* {
+            const auto it = tableColumns.find(name);
+            return it == tableColumns.end() ? nullptr : &it->second;
+        };
         std::vector<Literal> jetLiterals;
         const std::string neutral = extractConstants(jetSql, true, jetLiterals);
         auto known = translations.find(neutral);
         if (known == translations.end()) {
             std::vector<Literal> translatedLiterals;
-            std::string shape = extractConstants(translateJetSql(neutral, resolve), false, translatedLiterals);
+            std::string shape = extractConstants(translateJetSql(neutral, resolve, tables), false, translatedLiterals);
             // Only when the translation kept every constant, in order, can the constants be handed over as they are.
             if (translatedLiterals.size() != jetLiterals.size()) shape.clear();
             if (translations.size() > 256) translations.clear();
@@ -603,7 +614,7 @@ struct JetDatabase::State {
             query.shape = known->second.first;
             query.literals = std::move(jetLiterals);
         } else {
-            query.shape = extractConstants(translateJetSql(jetSql, resolve), false, query.literals);
+            query.shape = extractConstants(translateJetSql(jetSql, resolve, tables), false, query.literals);
         }
         while (queries.size() >= kKeptQueries) drop(recentQueries.back());
         recentQueries.push_front(jetSql);

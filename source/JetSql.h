@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 
@@ -11,6 +12,15 @@ struct sqlite3;
 // does not know. Jet matches names without regard to case, SQLite only for ASCII letters, so the resolver is
 // what lets `Sid_año` find `Sid_Año`.
 using NameResolver = std::function<std::optional<std::string>(std::string_view)>;
+
+// What the translator may know of a table, in the spellings the database stores: its columns, and those whose
+// index allows each value once.
+struct TableColumns {
+    std::vector<std::string> columns;
+    std::vector<std::string> uniqueColumns;
+};
+// The columns of a table by its stored name; null for a table it does not know.
+using TableLookup = std::function<const TableColumns*(const std::string&)>;
 
 // `text` between two `quote` characters, each quote inside it doubled: a text constant with "'", a name with '"'.
 std::string sqlQuoted(const std::string& text, char quote);
@@ -24,7 +34,11 @@ inline std::string jetTextConstant(const std::string& text) { return sqlQuoted(t
 // construct whose meaning SQLite would change (an `&` operand that is not a primary, Mod, Like, Top, functions
 // other than Max/Min/Sum/Avg/Count, #dates#), anything but a single SELECT, and text that cannot be read raise
 // RuntimeError (DatabaseError) describing the problem and where it is.
-std::string translateJetSql(std::string_view jetSql, const NameResolver& resolve);
+//
+// Given `tables`, an ORDER BY is left out when the WHERE clause pins every table its terms read to one row: a plain
+// conjunction holds an equality between a number and a column whose index allows each value once, and the joins
+// are inner joins. Every row then has the same sort key, and the rows keep the order the joins produce them in.
+std::string translateJetSql(std::string_view jetSql, const NameResolver& resolve, const TableLookup& tables = {});
 
 // Prepares `db` to run translated SQL: registers jet_cat(...), Jet's `&` (Null operands count as the empty
 // text, the result is Null only when every operand is; numbers are written as Jet writes them: 5, 1234.5,

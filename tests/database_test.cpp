@@ -305,3 +305,44 @@ TEST(Database, IndexSearchesAgreeWithScans)
         }
     }
 }
+
+// A long result is read as it is walked: other queries, the same one among them, may run meanwhile, and the file
+// may be replaced; the walk still yields the rows of the file as it was when the query ran.
+TEST(Database, LongResultsWalkedAmongOtherQueries)
+{
+    TempDir dir;
+    const auto path = dir.path() / "Impuest.mdb";
+    std::filesystem::copy_file(shared("fixtures/impuest-demo.mdb"), path);
+    auto db = open(path.string());
+    const std::string sql = "SELECT Per_ID, Per_Concepto, Per_Monto FROM Percepciones";
+    const auto readAll = [&](Recordset& rs) {
+        std::vector<std::string> rows;
+        for (; !rs.isEOF(); rs.MoveNext())
+            rows.push_back(Conv::CStr(rs.Fields("Per_ID")) + "|" + Conv::textOrEmpty(rs.Fields("Per_Concepto")) + "|" +
+                           Conv::CStr(rs.Fields("Per_Monto")));
+        return rows;
+    };
+    const std::vector<std::string> expected = readAll(*db->OpenRecordset(sql));
+    ASSERT_EQ(expected.size(), 5825u);
+
+    auto outer = db->OpenRecordset(sql);
+    std::vector<std::string> walked;
+    for (int i = 0; i < 1000; ++i, outer->MoveNext())
+        walked.push_back(Conv::CStr(outer->Fields("Per_ID")) + "|" + Conv::textOrEmpty(outer->Fields("Per_Concepto")) +
+                         "|" + Conv::CStr(outer->Fields("Per_Monto")));
+    EXPECT_EQ(readAll(*db->OpenRecordset(sql)), expected);
+    auto abandoned = db->OpenRecordset(sql);
+    abandoned->MoveNext();
+    abandoned->Close();
+    EXPECT_THROW(abandoned->MoveNext(), RuntimeError);
+
+    // Replaced as a whole while the walk is half-way: new queries see the new file.
+    const auto replacement = dir.path() / "replacement.mdb";
+    std::filesystem::copy_file(shared("fixtures/impuest-empty.mdb"), replacement);
+    std::filesystem::rename(replacement, path);
+    EXPECT_TRUE(db->OpenRecordset(sql)->isEOF());
+    const std::vector<std::string> rest = readAll(*outer);
+    walked.insert(walked.end(), rest.begin(), rest.end());
+    EXPECT_EQ(walked, expected);
+    EXPECT_THROW(outer->Fields("Per_ID"), RuntimeError);
+}

@@ -358,3 +358,68 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CatCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// An ORDER BY is left out only when every row must have the same key: the tables its terms read are pinned to one
+// row by an equality of a unique column in a plain conjunction, over inner joins.
+struct SortCase {
+    const char* name;
+    std::string sql;
+    bool sorted;
+};
+
+class SortOfOneKey : public ProgramQueries, public ::testing::WithParamInterface<SortCase> {
+protected:
+    static TableLookup lookup() {
+        auto tables = std::make_shared<std::map<std::string, TableColumns>>();
+        (*tables)["CMD"] = {{"CMD_ID", "CMD_NumRef", "CMD_Contribuyente"}, {"CMD_ID"}};
+        (*tables)["Form_Cp01"] = {{"CP01_ID", "Cmd_ID", "CP01_IngBrut"}, {"CP01_ID"}};
+        (*tables)["Form_Sid3"] = {{"Sid_ID", "CP01_ID", "Sid_Año", "Sid_Mes", "Sid_Tramite", "Sid_Orden",
+                                   "Sid_Tramite_Descrip", "Sid_operacion"}, {"Sid_ID"}};
+        const std::vector<std::string> movement = {"Sid_ID", "Per_Fecha", "Per_Año", "Per_Mes", "Per_CUIT",
+                                                   "Per_NumAgenteRet", "Per_Responsable", "Per_Concepto",
+                                                   "Per_Monto", "Per_Monto1"};
+        (*tables)["Percepciones"] = {movement, {}};
+        (*tables)["retenciones"] = {movement, {}};
+        return [tables](const std::string& name) -> const TableColumns* {
+            const auto it = tables->find(name);
+            return it == tables->end() ? nullptr : &it->second;
+        };
+    }
+};
+
+TEST_P(SortOfOneKey, IsLeftOutOnlyWhenEveryRowHasTheSameKey) {
+    const std::string translated = translateJetSql(GetParam().sql, schemaResolver(), lookup());
+    EXPECT_EQ(translated.find("ORDER BY") != std::string::npos, GetParam().sorted) << translated;
+    // Either way the rows and their order are those of the full translation.
+    const Rows expected = run(GetParam().sql);
+    const Rows actual = m_db.query(translated);
+    EXPECT_EQ(actual.values, expected.values);
+}
+
+const std::string kPinnedHead = "SELECT Sid_Año, Per_Concepto FROM Form_Sid3 INNER JOIN Percepciones ON "
+                                "Form_Sid3.Sid_ID = Percepciones.Sid_ID ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Translation, SortOfOneKey,
+    ::testing::Values(
+        SortCase{"ProgramMovements", perceptionQuery(1, 100), false},
+        SortCase{"QualifiedKeyReversed", kPinnedHead + "WHERE 100 = Form_Sid3.Sid_ID ORDER BY Form_Sid3.Sid_Mes", false},
+        SortCase{"KeyInsideParentheses", kPinnedHead + "WHERE ((Form_Sid3.Sid_ID = 100) AND (Per_Monto > 0)) ORDER BY Sid_Mes",
+                 false},
+        SortCase{"KeyThatIsNotUnique", kPinnedHead + "WHERE Form_Sid3.CP01_ID = 10 ORDER BY Sid_Mes DESC", true},
+        SortCase{"KeyUnderOr", kPinnedHead + "WHERE Form_Sid3.Sid_ID = 100 OR Form_Sid3.Sid_ID = 101 ORDER BY Sid_Mes",
+                 true},
+        SortCase{"TermOfAnotherTable", kPinnedHead + "WHERE Form_Sid3.Sid_ID = 100 ORDER BY Per_Concepto DESC", true},
+        SortCase{"ColumnPosition", kPinnedHead + "WHERE Form_Sid3.Sid_ID = 100 ORDER BY 2", true},
+        SortCase{"AliasOfAnotherColumn",
+                 "SELECT Per_Concepto AS Sid_Mes FROM Form_Sid3 INNER JOIN Percepciones ON "
+                 "Form_Sid3.Sid_ID = Percepciones.Sid_ID WHERE Form_Sid3.Sid_ID = 100 ORDER BY Sid_Mes",
+                 true},
+        SortCase{"KeyComparedWithAColumn",
+                 kPinnedHead + "WHERE Form_Sid3.Sid_ID = Percepciones.Sid_ID ORDER BY Sid_Mes", true},
+        SortCase{"OuterJoin",
+                 "SELECT Sid_Año FROM Percepciones LEFT JOIN Form_Sid3 ON Form_Sid3.Sid_ID = Percepciones.Sid_ID "
+                 "WHERE Form_Sid3.Sid_ID = 100 ORDER BY Sid_Mes",
+                 true},
+        SortCase{"Grouped", groupedQuery(1, kGroupedSelect), true}),
+    [](const auto& info) { return std::string(info.param.name); });
