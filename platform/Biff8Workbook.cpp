@@ -198,9 +198,23 @@ void extSst(BiffRecordWriter& out, std::size_t bucketSize, const std::vector<Sst
 Biff8Workbook::Biff8Workbook(const XlsCellGrid& grid, std::u16string sheetName)
     : m_grid(grid), m_sheetName(std::move(sheetName)) {
     if (m_sheetName.empty() || m_sheetName.size() > 31) throw std::invalid_argument("sheet name of 1 to 31 characters");
+    BiffRecordWriter layout(nullptr, {});
+    emit(layout);
+    m_layout = layout.patches();
+}
+
+void Biff8Workbook::write(const BiffRecordWriter::Sink& sink) const {
+    BiffRecordWriter out(sink, m_layout);
+    emit(out);
 }
 
 std::vector<std::uint8_t> Biff8Workbook::stream() const {
+    BiffRecordWriter out;
+    emit(out);
+    return std::move(out).take();
+}
+
+void Biff8Workbook::emit(BiffRecordWriter& out) const {
     // The shared strings in the order the cells first use them; texts no cell holds any more are left out.
     constexpr std::uint32_t Unused = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> sstIndex(m_grid.textCount(), Unused);
@@ -228,7 +242,6 @@ std::vector<std::uint8_t> Biff8Workbook::stream() const {
     }
     const bool hasCells = !blocks.empty();
 
-    BiffRecordWriter out;
     globalsPrologue(out);
 
     out.begin(BoundSheet);
@@ -349,5 +362,5 @@ std::vector<std::uint8_t> Biff8Workbook::stream() const {
     out.empty(Eof);
 
     out.padTo(MinimumStreamSize);
-    return std::move(out).take();
+    out.finish();
 }

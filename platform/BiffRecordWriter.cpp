@@ -3,23 +3,28 @@
 #include <bit>
 #include <stdexcept>
 
+BiffRecordWriter::BiffRecordWriter(Sink sink, Patches known)
+    : m_streaming(true), m_sink(std::move(sink)), m_known(std::move(known)) {}
+
 void BiffRecordWriter::begin(std::uint16_t type) {
     if (m_recordStart != NoRecord) throw std::logic_error("BIFF record started inside another record");
-    m_recordStart = m_bytes.size();
+    if (m_streaming && m_bytes.size() >= HandOnSize) handOn(m_bytes.size());
+    m_recordStart = position();
     m_bytes.insert(m_bytes.end(), {static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(type >> 8), 0, 0});
 }
 
 void BiffRecordWriter::end() {
     if (m_recordStart == NoRecord) throw std::logic_error("BIFF record ended twice");
-    const std::size_t length = m_bytes.size() - m_recordStart - 4;
-    m_bytes[m_recordStart + 2] = static_cast<std::uint8_t>(length);
-    m_bytes[m_recordStart + 3] = static_cast<std::uint8_t>(length >> 8);
+    const std::size_t length = position() - m_recordStart - 4;
+    const std::size_t header = m_recordStart - m_handedOn;
+    m_bytes[header + 2] = static_cast<std::uint8_t>(length);
+    m_bytes[header + 3] = static_cast<std::uint8_t>(length >> 8);
     m_recordStart = NoRecord;
 }
 
 std::size_t BiffRecordWriter::room() const noexcept {
     if (m_recordStart == NoRecord) return 0;
-    return MaxRecordData - (m_bytes.size() - m_recordStart - 4);
+    return MaxRecordData - (position() - m_recordStart - 4);
 }
 
 void BiffRecordWriter::reserveData(std::size_t count) {
@@ -48,11 +53,33 @@ void BiffRecordWriter::f64(double value) {
 }
 
 void BiffRecordWriter::patchU32(std::size_t at, std::uint32_t value) {
-    if (at + 4 > m_bytes.size()) throw std::logic_error("BIFF patch beyond the stream");
-    for (int i = 0; i < 4; ++i) m_bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    if (at + 4 > position()) throw std::logic_error("BIFF patch beyond the stream");
+    m_patches[at] = value;
+    if (at >= m_handedOn) {
+        for (int i = 0; i < 4; ++i) m_bytes[at - m_handedOn + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    } else if (const auto known = m_known.find(at); m_sink && (known == m_known.end() || known->second != value)) {
+        throw std::logic_error("BIFF patch of a position already handed on");
+    }
 }
 
 void BiffRecordWriter::padTo(std::size_t size) {
     if (m_recordStart != NoRecord) throw std::logic_error("BIFF stream padded inside a record");
-    if (m_bytes.size() < size) m_bytes.resize(size, 0);
+    if (position() < size) m_bytes.resize(size - m_handedOn, 0);
+}
+
+// Hands the first `count` buffered bytes to the sink, with the values patched into them later already in place.
+void BiffRecordWriter::handOn(std::size_t count) {
+    const std::size_t end = m_handedOn + count;
+    for (auto it = m_known.lower_bound(m_handedOn >= 3 ? m_handedOn - 3 : 0); it != m_known.end() && it->first < end; ++it)
+        for (std::size_t i = 0; i < 4; ++i)
+            if (it->first + i >= m_handedOn && it->first + i < end)
+                m_bytes[it->first + i - m_handedOn] = static_cast<std::uint8_t>(it->second >> (8 * i));
+    if (m_sink) m_sink(std::span<const std::uint8_t>(m_bytes.data(), count));
+    m_bytes.erase(m_bytes.begin(), m_bytes.begin() + std::ptrdiff_t(count));
+    m_handedOn = end;
+}
+
+void BiffRecordWriter::finish() {
+    if (m_recordStart != NoRecord) throw std::logic_error("BIFF stream finished inside a record");
+    if (m_streaming) handOn(m_bytes.size());
 }

@@ -21,6 +21,8 @@ XlsCellGrid::Cell& XlsCellGrid::place(std::uint32_t row, std::uint16_t column) {
     checkPlace(row, column);
     if (row >= m_rows.size()) m_rows.resize(row + 1);
     std::vector<Cell>& cells = m_rows[row];
+    // Rows are mostly alike: a new row gets room for as many cells as the row above it.
+    if (cells.capacity() == 0 && row > 0) cells.reserve(m_rows[row - 1].size());
     // Rows are filled left to right, so the new cell nearly always goes at the end.
     if (cells.empty() || cells.back().column < column) return cells.emplace_back(Cell{.column = column});
     auto it = findColumn(cells, column);

@@ -13,6 +13,8 @@
 
 #include <cstdio>
 #include <new>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <system_error>
 
@@ -25,9 +27,9 @@ std::string gsfReason(GsfOutput* output, const char* step) {
     return std::string(step) + ": " + message;
 }
 
-// Writes an OLE2 compound file (512-byte sectors) holding `stream` as its "Workbook" stream to `file`, which stays
-// open. Raises std::runtime_error with the reason.
-void writeCompoundFile(std::FILE* file, const std::string& name, const std::vector<std::uint8_t>& stream) {
+// Writes an OLE2 compound file (512-byte sectors) holding the workbook's stream as its "Workbook" stream to
+// `file`, which stays open. Raises std::runtime_error with the reason.
+void writeCompoundFile(std::FILE* file, const std::string& name, const Biff8Workbook& book) {
     static const bool gsfReady = [] {
         gsf_init();
         return true;
@@ -40,8 +42,10 @@ void writeCompoundFile(std::FILE* file, const std::string& name, const std::vect
     if (!ole) throw std::runtime_error("cannot start the compound file");
     GObjectRef<GsfOutput> workbook(gsf_outfile_new_child(ole.get(), "Workbook", FALSE));
     if (!workbook) throw std::runtime_error("cannot add the workbook stream");
-    if (!gsf_output_write(workbook.get(), stream.size(), stream.data()))
-        throw std::runtime_error(gsfReason(workbook.get(), "cannot write the workbook stream"));
+    book.write([&](std::span<const std::uint8_t> piece) {
+        if (!gsf_output_write(workbook.get(), piece.size(), piece.data()))
+            throw std::runtime_error(gsfReason(workbook.get(), "cannot write the workbook stream"));
+    });
     if (!gsf_output_close(workbook.get()))
         throw std::runtime_error(gsfReason(workbook.get(), "cannot write the workbook stream"));
     if (!gsf_output_close(GSF_OUTPUT(ole.get())))
@@ -63,9 +67,9 @@ void XlsSheet::SaveAs(const std::string& path) {
     if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
         throw RuntimeError(RuntimeError::FileError, prefix + "a folder of that name exists");
 
-    std::vector<std::uint8_t> stream;
+    std::optional<Biff8Workbook> book;
     try {
-        stream = Biff8Workbook(m_application.cells(), u"Hoja1").stream();
+        book.emplace(m_application.cells(), u"Hoja1");
     } catch (const std::bad_alloc&) {
         throw RuntimeError(RuntimeError::SpreadsheetError, prefix + "not enough memory to build the workbook");
     } catch (const std::logic_error& error) {
@@ -74,7 +78,7 @@ void XlsSheet::SaveAs(const std::string& path) {
 
     try {
         SiblingTempFile file(path);
-        writeCompoundFile(file.stream(), file.path(), stream);
+        writeCompoundFile(file.stream(), file.path(), *book);
         file.commit();
     } catch (const std::system_error& error) {
         throw RuntimeError(RuntimeError::FileError, prefix + error.what());

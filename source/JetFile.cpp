@@ -260,7 +260,7 @@ struct JetFile::Impl {
     mutable long loadedPage = -1;                         // the page libmdb's page buffer holds
     // Pages read lately, kept so that the lookups of an export do not read the same pages again and again: the
     // declarations of a taxpayer, the index pages, the taxpayer's row. Replaced in turn once all are in use.
-    static constexpr std::size_t kCachedPages = 512;
+    static constexpr std::size_t kCachedPages = 256;
     mutable std::vector<std::string> cachedPages;
     mutable std::vector<std::uint32_t> cachedPageNumbers;
     mutable std::map<std::uint32_t, std::size_t> cachedSlots;
