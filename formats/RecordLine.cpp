@@ -44,8 +44,8 @@ std::string dateField(const Value& fecha, bool txt) {
 void appendField(std::string& line, std::string_view field, const std::string& separator) {
     const std::size_t start = line.size();
     line += field;
-    if (field.find('\r') != std::string_view::npos || field.find('\n') != std::string_view::npos)
-        std::replace_if(line.begin() + std::ptrdiff_t(start), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    for (auto it = line.begin() + std::ptrdiff_t(start); it != line.end(); ++it)
+        if (*it == '\r' || *it == '\n') *it = ' ';
     line += separator;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -59,6 +60,14 @@ std::string toWindows1252(std::string_view utf8) {
 void appendWindows1252(std::string& bytes, std::string_view utf8) {
     bytes.reserve(bytes.size() + utf8.size());
     std::size_t pos = 0;
+    // Lines are mostly ASCII, which is the same in both: eight bytes at a time.
+    while (pos + 8 <= utf8.size()) {
+        std::uint64_t word;
+        std::memcpy(&word, utf8.data() + pos, 8);
+        if (word & 0x8080808080808080u) break;
+        pos += 8;
+    }
+    bytes.append(utf8, 0, pos);
     while (pos < utf8.size()) {
         // Runs of ASCII are the same in both.
         const std::size_t ascii = pos;

@@ -150,22 +150,24 @@ struct Columns {
 
 using Rows = std::vector<std::vector<Value>>;
 
-// Reads column `i` of the current row into `into`, reusing its text buffer.
+// Reads column `i` of the current row into `into`, reusing its text buffer. The column's value is read through
+// sqlite3_column_value, as the connection is used by one thread only.
 void readColumn(sqlite3_stmt* stmt, int i, bool date, Value& into)
 {
-    switch (sqlite3_column_type(stmt, i)) {
+    sqlite3_value* value = sqlite3_column_value(stmt, i);
+    switch (sqlite3_value_type(value)) {
     case SQLITE_NULL: into.setNull(); break;
-    case SQLITE_INTEGER: into.setInteger(sqlite3_column_int64(stmt, i)); break;
+    case SQLITE_INTEGER: into.setInteger(sqlite3_value_int64(value)); break;
     case SQLITE_FLOAT: {
-        const double v = sqlite3_column_double(stmt, i);
+        const double v = sqlite3_value_double(value);
         if (date) into.setDate(v);
         else into.setReal(v);
         break;
     }
     default: {
         // A text is UTF-8 as stored; read as bytes, it needs no terminating copy.
-        const auto* text = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-        into.setText().assign(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, i)));
+        const auto* text = static_cast<const char*>(sqlite3_value_blob(value));
+        into.setText().assign(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
     }
     }
 }
@@ -395,7 +397,7 @@ public:
                    int timeoutSeconds, std::vector<Value> next)
         : m_columns(std::move(columns)), m_head(std::move(head)), m_engine(std::move(engine)),
           m_shape(std::move(shape)), m_statement(std::move(statement)), m_timeout(timeoutSeconds),
-          m_row(std::move(next)), m_read(m_row.size(), true)
+          m_row(std::move(next)), m_read(m_row.size(), 1)
     {
     }
 
@@ -412,7 +414,7 @@ public:
         // Past the head, a column is read when it is first asked for.
         if (!m_read[column]) {
             readColumn(m_statement->get(), int(column), m_columns->dates[column], m_row[column]);
-            m_read[column] = true;
+            m_read[column] = 1;
         }
         return m_row[column];
     }
@@ -431,7 +433,7 @@ public:
             finish();
             throw;
         }
-        if (more) std::fill(m_read.begin(), m_read.end(), false);
+        if (more) std::fill(m_read.begin(), m_read.end(), 0);
         else finish();
     }
 
@@ -455,12 +457,23 @@ private:
     {
         // The writers ask for the same dozen names on every row, mostly with literal texts: remember where each
         // was found.
-        for (const Found& found : m_found)
-            if (found.at == name.data() && found.asked == name) return found.column;
+        // They ask in the same order row after row: the entry after the last one found is tried first.
+        const std::size_t count = m_found.size();
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t i = (m_lastFound + 1 + k) % count;
+            const Found& found = m_found[i];
+            if (found.at == name.data() && found.asked == name) {
+                m_lastFound = i;
+                return found.column;
+            }
+        }
         for (const Found& found : m_found)
             if (found.asked == name) return found.column;
         const std::size_t column = findColumn(name);
-        if (m_found.size() < 32) m_found.push_back({name.data(), std::string(name), column});
+        if (m_found.size() < 32) {
+            m_found.push_back({name.data(), std::string(name), column});
+            m_lastFound = m_found.size() - 1;
+        }
         return column;
     }
 
@@ -484,6 +497,7 @@ private:
         std::size_t column;
     };
     mutable std::vector<Found> m_found;
+    mutable std::size_t m_lastFound = 0;
     std::shared_ptr<const Columns> m_columns;
     std::shared_ptr<const Rows> m_head;
     std::size_t m_position = 0;
@@ -493,7 +507,7 @@ private:
     std::unique_ptr<Statement> m_statement;
     int m_timeout = 0;
     mutable std::vector<Value> m_row;  // the current row once past the head
-    mutable std::vector<bool> m_read;  // which of its columns were read
+    mutable std::vector<char> m_read;  // which of its columns were read
     bool m_closed = false;
 };
 
