@@ -5,10 +5,11 @@
 #include <memory>
 #include <string>
 
-// A Jet file served to SQLite. The tables a query names are read from the file into an in-memory SQLite
-// database, with the file's indexed columns indexed again, and kept while the file is unchanged: before every
-// query the file's identity (device, inode, size, modification time) is compared with the one read, and a file
-// that changed is read afresh, so a query always sees the file as it is when the query runs.
+// A Jet file served to SQLite: every table of the file is a virtual table read in place, searched through the
+// file's own indexes where a query's equalities allow it. Before every query the file's identity (device, inode,
+// size, modification time) is compared with the one read, and a file that changed is read afresh, so a query
+// always sees the file as it is when the query runs. A short result is read whole when its query opens and kept
+// while the file is unchanged; a long one is read as it is walked.
 class JetDatabase : public Database {
 public:
     JetDatabase(std::string path, std::string password);
