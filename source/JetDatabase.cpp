@@ -8,6 +8,7 @@
 #include "source/Recordset.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -206,6 +207,22 @@ bool isDecimal(std::string_view t)
     return i == t.size();
 }
 
+// Character classes of query text, as the C locale has them; bytes of UTF-8 sequences belong to words.
+enum : unsigned char { kWord = 1, kDigit = 2, kSpace = 4 };
+constexpr std::array<unsigned char, 256> kCharClass = [] {
+    std::array<unsigned char, 256> classes{};
+    for (int c = 0; c < 256; ++c) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (digit) classes[std::size_t(c)] |= kDigit;
+        if (digit || letter || c == '_' || c >= 0x80) classes[std::size_t(c)] |= kWord;
+        if (c == ' ' || (c >= '\t' && c <= '\r')) classes[std::size_t(c)] |= kSpace;
+    }
+    return classes;
+}();
+
+bool charIs(char c, unsigned char classes) { return (kCharClass[static_cast<unsigned char>(c)] & classes) != 0; }
+
 // Takes the text and number constants out of a query, in order, and writes in their place `?` (the translated
 // SQLite text, ready to bind) or a neutral constant of the same kind (a Jet text, so that queries differing only
 // in their constants translate once). In Jet, "..." is a text constant; in SQLite it is a name and stays. A number
@@ -214,7 +231,7 @@ std::string extractConstants(const std::string& sql, bool jet, std::vector<Liter
 {
     std::string out;
     out.reserve(sql.size());
-    const auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80); };
+    const auto isWord = [](char c) { return charIs(c, kWord); };
     std::string_view previousWord;
     bool termStart = false;  // at the start of an ORDER BY or GROUP BY term
     bool inPositionList = false;
@@ -246,9 +263,9 @@ std::string extractConstants(const std::string& sql, bool jet, std::vector<Liter
             }
             i = k + 1;
             termStart = false;
-        } else if (std::isdigit(static_cast<unsigned char>(c)) && (i == 0 || !isWord(sql[i - 1]))) {
+        } else if (charIs(c, kDigit) && (i == 0 || !isWord(sql[i - 1]))) {
             std::size_t k = i;
-            while (k < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[k])) || sql[k] == '.' ||
+            while (k < sql.size() && ((charIs(sql[k], kWord) && !(sql[k] & 0x80) && sql[k] != '_') || sql[k] == '.' ||
                                       ((sql[k] == '+' || sql[k] == '-') && (sql[k - 1] == 'e' || sql[k - 1] == 'E'))))
                 ++k;
             // Only plain decimal numbers are taken out; anything else is left for the translator to judge.
@@ -276,7 +293,7 @@ std::string extractConstants(const std::string& sql, bool jet, std::vector<Liter
             previousWord = word;
         } else {
             if (c == ',' && inPositionList) termStart = true;
-            else if (!std::isspace(static_cast<unsigned char>(c))) termStart = false;
+            else if (!charIs(c, kSpace)) termStart = false;
             out += sql[i++];
         }
     }
