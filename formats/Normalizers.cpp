@@ -32,19 +32,31 @@ std::string_view trimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+void appendLimpiarTexto(std::string& out, std::string_view text) {
+    const std::size_t start = out.size();
+    out += trimBlanks(text);
+    for (auto it = out.begin() + std::ptrdiff_t(start); it != out.end(); ++it)
+        if (*it == ';' || *it == ',' || *it == '.') *it = ' ';
+}
+
 std::string Limpiar_Texto(std::string_view text) {
-    std::string cleaned(trimBlanks(text));
-    std::replace_if(cleaned.begin(), cleaned.end(), [](char c) { return c == ';' || c == ',' || c == '.'; }, ' ');
+    std::string cleaned;
+    appendLimpiarTexto(cleaned, text);
     return cleaned;
 }
 
+void appendQuitarGuiones(std::string& out, std::string_view text) {
+    for (const char c : trimBlanks(text))
+        if (c != '-') out += c;
+}
+
 std::string Quitar_Guiones(std::string_view text) {
-    std::string stripped(trimBlanks(text));
-    std::erase(stripped, '-');
+    std::string stripped;
+    appendQuitarGuiones(stripped, text);
     return stripped;
 }
 
-std::string Formatear_Importe(double amount, const std::string& G_SD) {
+void appendImporte(std::string& out, double amount, const std::string& G_SD) {
     // The product is rounded to a double before it is rounded to whole hundredths: 12.345 * 100.0 is exactly
     // 1234.5 and becomes 1234. volatile keeps the compiler from carrying it in wider precision.
     volatile double product = amount * 100.0;
@@ -56,34 +68,40 @@ std::string Formatear_Importe(double amount, const std::string& G_SD) {
     const auto cents = static_cast<unsigned>(magnitude % 100);
     char whole[24];
     char* wholeEnd = std::to_chars(whole, whole + sizeof whole, magnitude / 100).ptr;
+    if (hundredths < 0) out += '-';
+    out.append(whole, wholeEnd);
+    out += G_SD;
+    out += static_cast<char>('0' + cents / 10);
+    out += static_cast<char>('0' + cents % 10);
+}
+
+std::string Formatear_Importe(double amount, const std::string& G_SD) {
     std::string text;
-    text.reserve(std::size_t(wholeEnd - whole) + G_SD.size() + 3);
-    if (hundredths < 0) text += '-';
-    text.append(whole, wholeEnd);
-    text += G_SD;
-    text += static_cast<char>('0' + cents / 10);
-    text += static_cast<char>('0' + cents % 10);
+    appendImporte(text, amount, G_SD);
     return text;
 }
 
 namespace {
 
 // Upper case of the texts agents' names are made of, without asking GLib: ASCII letters, and the Latin-1 letters
-// à to þ (two bytes, C3 A0 to C3 BE but for ÷), whose capitals are 32 code points below. False for anything else.
+// à to þ (two bytes, C3 A0 to C3 BE but for ÷), whose capitals are 32 code points below. Appends to `upper` and
+// returns true, or returns false for anything else, having appended part of the text.
 bool upperLatin1(std::string_view utf8, std::string& upper) {
-    upper.resize(utf8.size());
+    const std::size_t start = upper.size();
+    upper.resize(start + utf8.size());
+    char* out = upper.data() + start;
     for (std::size_t i = 0; i < utf8.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8[i]);
         if (c < 0x80) {
-            upper[i] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            out[i] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
         } else if (c == 0xC3 && i + 1 < utf8.size()) {
             const auto next = static_cast<unsigned char>(utf8[i + 1]);
             if (next >= 0x80 && next <= 0x9E) {
-                upper[i] = utf8[i];
-                upper[i + 1] = utf8[i + 1];
+                out[i] = utf8[i];
+                out[i + 1] = utf8[i + 1];
             } else if (next >= 0xA0 && next <= 0xBE && next != 0xB7) {
-                upper[i] = utf8[i];
-                upper[i + 1] = static_cast<char>(next - 0x20);
+                out[i] = utf8[i];
+                out[i + 1] = static_cast<char>(next - 0x20);
             } else {
                 return false;
             }
@@ -97,20 +115,25 @@ bool upperLatin1(std::string_view utf8, std::string& upper) {
 
 }  // namespace
 
-std::string UCase(std::string_view utf8) {
-    std::string fast;
-    if (upperLatin1(utf8, fast)) return fast;
+void appendUCase(std::string& out, std::string_view utf8) {
+    const std::size_t start = out.size();
+    if (upperLatin1(utf8, out)) return;
+    out.resize(start);
 
     // GLib's case mapping stops at a NUL byte, so the pieces between NULs are mapped one by one.
-    std::string upper;
-    upper.reserve(utf8.size());
     std::string_view rest = utf8;
     for (;;) {
         const auto nul = rest.find('\0');
-        upper += upperPiece(rest.substr(0, nul));
+        out += upperPiece(rest.substr(0, nul));
         if (nul == std::string_view::npos) break;
-        upper += '\0';
+        out += '\0';
         rest.remove_prefix(nul + 1);
     }
+}
+
+std::string UCase(std::string_view utf8) {
+    std::string upper;
+    upper.reserve(utf8.size());
+    appendUCase(upper, utf8);
     return upper;
 }

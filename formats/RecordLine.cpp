@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -22,31 +23,20 @@ void appendNumber(std::string& out, int value, bool twoDigits) {
 
 // RP_FECHA: yyyymmdd in a TXT line, [yyyy-mm-dd] otherwise. A CSV line writes a missing date as "[--]"; the
 // agency's layout has no empty date, so a TXT line raises Invalid use of Null.
-std::string dateField(const Value& fecha, bool txt) {
+void appendDate(std::string& out, const Value& fecha, bool txt) {
     if (fecha.isNull()) {
         if (txt) throw RuntimeError::invalidUseOfNull();
-        return "[--]";
+        out += "[--]";
+        return;
     }
     const CivilDate date = civilFromSerial(fecha.asDouble());
-    std::string text;
-    if (!txt) text += '[';
-    appendNumber(text, date.year, false);
-    if (!txt) text += '-';
-    appendNumber(text, date.month, true);
-    if (!txt) text += '-';
-    appendNumber(text, date.day, true);
-    if (!txt) text += ']';
-    return text;
-}
-
-// Appends a field and its separator. A CR or LF inside the field becomes a blank: one movement must stay one
-// line, whatever the database holds.
-void appendField(std::string& line, std::string_view field, const std::string& separator) {
-    const std::size_t start = line.size();
-    line += field;
-    for (auto it = line.begin() + std::ptrdiff_t(start); it != line.end(); ++it)
-        if (*it == '\r' || *it == '\n') *it = ' ';
-    line += separator;
+    if (!txt) out += '[';
+    appendNumber(out, date.year, false);
+    if (!txt) out += '-';
+    appendNumber(out, date.month, true);
+    if (!txt) out += '-';
+    appendNumber(out, date.day, true);
+    if (!txt) out += ']';
 }
 
 // The field as stored, Null as the empty text.
@@ -89,30 +79,38 @@ void Escribir_Cabecera_CSV(Form1& form) {
 void Escribir_Linea(Form1& form, const Recordset& rs) { form.file1->PrintLine(recordLine(form, rs)); }
 
 std::string recordLine(const Form1& form, const Recordset& rs) {
-    // The fields are read in a fixed order, so a row with several faults always reports the same one.
+    const bool txt = form.G_TIPO_ARCHIVO == "TXT";
     std::string scratch;
-    const std::string fecha = dateField(rs.Fields("Per_Fecha"), form.G_TIPO_ARCHIVO == "TXT");
-    const std::string cuit = Quitar_Guiones(Conv::CStr(rs.Fields("cmd_numref"), scratch));
-    const std::string facNro = Limpiar_Texto(Conv::CStr(rs.Fields("Per_concepto"), scratch));
-    const std::string facMonto = Formatear_Importe(Conv::CDbl(rs.Fields("Per_Monto")), form.G_SD);
-    const std::string retPer = Formatear_Importe(Conv::CDbl(rs.Fields("Per_Monto1")), form.G_SD);
-    const std::string agCuit = Quitar_Guiones(Conv::CStr(rs.Fields("per_cuit"), scratch));
-    const std::string agRazonSocial = Limpiar_Texto(UCase(Conv::CStr(rs.Fields("Per_responsable"), scratch)));
-
     std::string line;
     line.reserve(256);
-    const auto append = [&](std::string_view field) { appendField(line, field, form.G_SC); };
-    append(cuit);
-    append(textOrEmpty(rs.Fields("CP01_IngBrut"), scratch));
-    append(textOrEmpty(rs.Fields("tipo"), scratch));
-    append(textOrEmpty(rs.Fields("per_año"), scratch));
-    append(textOrEmpty(rs.Fields("per_mes"), scratch));
-    append(fecha);
-    append(facNro);
-    append(facMonto);
-    append(retPer);
-    append(agCuit);
-    append(textOrEmpty(rs.Fields("Per_NumAgenteRet"), scratch));
-    append(agRazonSocial);
+    // Each field is written straight into the line, then followed by the separator. The fields are read in line
+    // order, so a row with several faults always reports the same one.
+    const auto field = [&](auto write) {
+        write();
+        line += form.G_SC;
+    };
+    const auto stored = [&](const char* name) { field([&] { line += textOrEmpty(rs.Fields(name), scratch); }); };
+    field([&] { appendQuitarGuiones(line, Conv::CStr(rs.Fields("cmd_numref"), scratch)); });
+    stored("CP01_IngBrut");
+    stored("tipo");
+    stored("per_año");
+    stored("per_mes");
+    field([&] { appendDate(line, rs.Fields("Per_Fecha"), txt); });
+    field([&] { appendLimpiarTexto(line, Conv::CStr(rs.Fields("Per_concepto"), scratch)); });
+    field([&] { appendImporte(line, Conv::CDbl(rs.Fields("Per_Monto")), form.G_SD); });
+    field([&] { appendImporte(line, Conv::CDbl(rs.Fields("Per_Monto1")), form.G_SD); });
+    field([&] { appendQuitarGuiones(line, Conv::CStr(rs.Fields("per_cuit"), scratch)); });
+    stored("Per_NumAgenteRet");
+    field([&] {
+        // Upper case first, then cleaned: blanks and the three separators are their own capitals.
+        const std::size_t start = line.size();
+        appendUCase(line, trimBlanks(Conv::CStr(rs.Fields("Per_responsable"), scratch)));
+        for (auto it = line.begin() + std::ptrdiff_t(start); it != line.end(); ++it)
+            if (*it == ';' || *it == ',' || *it == '.') *it = ' ';
+    });
+    // A CR or LF inside a field becomes a blank: one movement must stay one line, whatever the database holds.
+    // The separators are never line breaks, so the whole line can be looked at once.
+    if (std::memchr(line.data(), '\r', line.size()) || std::memchr(line.data(), '\n', line.size()))
+        std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return line;
 }

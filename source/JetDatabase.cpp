@@ -476,12 +476,15 @@ private:
         // was found.
         // They ask in the same order row after row: the entry after the last one found is tried first.
         const std::size_t count = m_found.size();
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t i = (m_lastFound + 1 + k) % count;
-            const Found& found = m_found[i];
-            if (found.at == name.data() && found.asked == name) {
+        const auto same = [&](const Found& found) { return found.at == name.data() && found.asked == name; };
+        if (std::size_t next = m_lastFound + 1 < count ? m_lastFound + 1 : 0; next < count && same(m_found[next])) {
+            m_lastFound = next;
+            return m_found[next].column;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (same(m_found[i])) {
                 m_lastFound = i;
-                return found.column;
+                return m_found[i].column;
             }
         }
         for (const Found& found : m_found)
