@@ -211,7 +211,13 @@ std::vector<IndexEntry> indexEntries(const unsigned char* p, std::uint32_t pageS
     const std::size_t tail = node ? 8 : 4;
     std::vector<IndexEntry> entries;
     std::size_t marked = 0;
-    for (std::size_t i = bitmapStart; i < entriesStart && i < pageSize; ++i) marked += std::popcount(unsigned(p[i]));
+    std::size_t i = bitmapStart;
+    for (; i + 8 <= entriesStart; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        marked += std::size_t(std::popcount(word));
+    }
+    for (; i < entriesStart; ++i) marked += std::size_t(std::popcount(unsigned(p[i])));
     entries.reserve(marked);
     std::array<unsigned char, 5> first{};
     std::size_t begin = entriesStart;
