@@ -456,6 +456,8 @@ struct JetFile::Impl {
     std::vector<std::uint32_t> pagesOf(const std::string& name, MdbTableDef* table) const
     {
         std::vector<std::uint32_t> list;
+        // libmdb leaves the map out when it cannot read it, and would then read through a null pointer.
+        if (!table->usage_map || table->map_sz < 1) damaged(name, "page map unreadable");
         mdb_rewind_table(table);
         table->cur_pg_num = 1;
         loadedPage = -1;
