@@ -353,6 +353,7 @@ struct Engine {
             columns->dates.push_back(declared && std::strncmp(declared, "DATETIME", 8) == 0);
         }
         shape.columns = std::move(columns);
+        shape.idle.reserve(2);  // giving a statement back never allocates
         shape.idle.push_back(std::move(statement));
         while (shapes.size() >= kKeptShapes) {
             shapes.erase(recentShapes.back());
@@ -472,9 +473,8 @@ private:
     // told without folding.
     std::size_t columnOf(std::string_view name) const
     {
-        // The writers ask for the same dozen names on every row, mostly with literal texts: remember where each
-        // was found.
-        // They ask in the same order row after row: the entry after the last one found is tried first.
+        // The writers ask for the same dozen names on every row, in the same order and mostly with literal texts:
+        // the names found are remembered with where they were, and the one after the last found is tried first.
         const std::size_t count = m_found.size();
         const auto same = [&](const Found& found) { return found.at == name.data() && found.asked == name; };
         if (std::size_t next = m_lastFound + 1 < count ? m_lastFound + 1 : 0; next < count && same(m_found[next])) {
