@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <system_error>
 
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kWriteBackSize = 1024 * 1024;
 
 RuntimeError fileError(const char* operation, const std::string& path, int error) {
     return RuntimeError(RuntimeError::FileError,
@@ -40,7 +42,10 @@ public:
         }
         m_target = path;
         m_writeError = 0;
-        if (std::setvbuf(m_temp->stream(), nullptr, _IOFBF, kBufferSize) != 0) {
+        m_sinceWriteBack = 0;
+        // The C library would pick its own, smaller buffer if it were not handed one.
+        if (!m_buffer) m_buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
+        if (std::setvbuf(m_temp->stream(), m_buffer.get(), _IOFBF, kBufferSize) != 0) {
             Abandon();
             throw fileError("open", path, ENOMEM);
         }
@@ -53,6 +58,13 @@ public:
         m_bytes += "\r\n";
         if (m_writeError == 0 && std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size())
             m_writeError = lastError();
+        // A long export goes to the disk as it is written, not all at once when it is closed.
+        m_sinceWriteBack += m_bytes.size();
+        if (m_writeError == 0 && m_sinceWriteBack >= kWriteBackSize) {
+            m_sinceWriteBack = 0;
+            if (std::fflush(m_temp->stream()) != 0) m_writeError = lastError();
+            else m_temp->startWriteBack();
+        }
         if (m_writeError != 0) throw fileError("write", m_target, m_writeError);
     }
 
@@ -79,10 +91,12 @@ public:
     bool isOpen() const noexcept override { return m_temp.has_value(); }
 
 private:
+    std::unique_ptr<char[]> m_buffer;  // the stream's buffer: it outlives the stream
     std::optional<SiblingTempFile> m_temp;
     std::string m_target;
     int m_writeError = 0;  // errno of the first failed write since Open
     std::string m_bytes;   // the line being written, in the file's code page
+    std::size_t m_sinceWriteBack = 0;  // bytes written since the last start of a write-back
 };
 
 }  // namespace

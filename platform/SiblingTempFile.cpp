@@ -38,7 +38,8 @@ SiblingTempFile::SiblingTempFile(std::string target) : m_target(std::move(target
 SiblingTempFile::SiblingTempFile(SiblingTempFile&& other) noexcept
     : m_target(std::move(other.m_target)),
       m_path(std::exchange(other.m_path, {})),
-      m_file(std::exchange(other.m_file, nullptr)) {}
+      m_file(std::exchange(other.m_file, nullptr)),
+      m_writtenBack(std::exchange(other.m_writtenBack, 0)) {}
 
 SiblingTempFile& SiblingTempFile::operator=(SiblingTempFile&& other) noexcept {
     if (this != &other) {
@@ -46,6 +47,7 @@ SiblingTempFile& SiblingTempFile::operator=(SiblingTempFile&& other) noexcept {
         m_target = std::move(other.m_target);
         m_path = std::exchange(other.m_path, {});
         m_file = std::exchange(other.m_file, nullptr);
+        m_writtenBack = std::exchange(other.m_writtenBack, 0);
     }
     return *this;
 }
@@ -55,6 +57,15 @@ SiblingTempFile::~SiblingTempFile() { discard(); }
 void SiblingTempFile::discard() noexcept {
     if (m_file != nullptr) std::fclose(std::exchange(m_file, nullptr));
     if (!m_path.empty()) ::unlink(std::exchange(m_path, {}).c_str());
+}
+
+void SiblingTempFile::startWriteBack() noexcept {
+    if (m_file == nullptr) return;
+    const int fd = ::fileno(m_file);
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    // Only a hint: whatever fails here, commit()'s fsync reports.
+    if (end > m_writtenBack && ::sync_file_range(fd, m_writtenBack, end - m_writtenBack, SYNC_FILE_RANGE_WRITE) == 0)
+        m_writtenBack = end;
 }
 
 void SiblingTempFile::commit() {

@@ -19,6 +19,10 @@ public:
     std::FILE* stream() const noexcept { return m_file; }
     const std::string& path() const noexcept { return m_path; }
 
+    // Starts writing to the disk what has reached the file so far (flushed from the stream), without waiting for
+    // it, so that commit() has less left to wait for.
+    void startWriteBack() noexcept;
+
     // Flushes the file to the disk, closes it and renames it over the target.
     void commit();
 
@@ -28,4 +32,5 @@ private:
     std::string m_target;
     std::string m_path;
     std::FILE* m_file = nullptr;
+    long long m_writtenBack = 0;  // bytes already on their way to the disk
 };

@@ -12,6 +12,7 @@
 #include <glib.h>
 #include <mdbtools.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -271,6 +272,9 @@ struct JetFile::Impl {
     mutable std::vector<std::uint32_t> cachedPageNumbers;
     mutable std::map<std::uint32_t, std::size_t> cachedSlots;
     mutable std::size_t nextSlot = 0;
+    static constexpr std::uint32_t kReadAhead = 8;
+    mutable std::array<std::uint32_t, 4> nextInSequence{};  // the page after each of the last runs read
+    mutable std::size_t nextSequence = 0;
     mutable std::vector<MdbField> fields;
     // Decoded rows of the smaller tables, by table, page and slot.
     static constexpr std::size_t kKeptRows = 2048;
@@ -295,12 +299,9 @@ struct JetFile::Impl {
 
     const unsigned char* page() const { return reinterpret_cast<const unsigned char*>(mdb->pg_buf); }
 
-    // Page `pg` of the file, from the pages read lately or from the file.
-    const unsigned char* readPage(const std::string& table, std::uint32_t pg) const
+    // A slot of the page cache for a page about to be read: a new one while there is room, else the next in turn.
+    std::size_t takeSlot() const
     {
-        if (auto it = cachedSlots.find(pg); it != cachedSlots.end())
-            return reinterpret_cast<const unsigned char*>(cachedPages[it->second].data());
-        if (pg == 0 || pg >= pageCount) damaged(table, "page " + std::to_string(pg) + " is outside the file");
         std::size_t slot;
         if (cachedPages.size() < kCachedPages) {
             slot = cachedPages.size();
@@ -311,12 +312,38 @@ struct JetFile::Impl {
         }
         if (cachedPageNumbers[slot] != 0) cachedSlots.erase(cachedPageNumbers[slot]);
         cachedPageNumbers[slot] = 0;
-        std::string& buffer = cachedPages[slot];
-        if (::pread(fd, buffer.data(), pageSize, off_t(pg) * pageSize) != ssize_t(pageSize))
-            damaged(table, "page " + std::to_string(pg) + " cannot be read");
-        cachedPageNumbers[slot] = pg;
-        cachedSlots.emplace(pg, slot);
-        return reinterpret_cast<const unsigned char*>(buffer.data());
+        return slot;
+    }
+
+    // Page `pg` of the file, from the pages read lately or from the file. A page read right after the one before
+    // it is read with the few that follow, in one call: the rows of a declaration lie on consecutive pages.
+    const unsigned char* readPage(const std::string& table, std::uint32_t pg) const
+    {
+        if (auto it = cachedSlots.find(pg); it != cachedSlots.end())
+            return reinterpret_cast<const unsigned char*>(cachedPages[it->second].data());
+        if (pg == 0 || pg >= pageCount) damaged(table, "page " + std::to_string(pg) + " is outside the file");
+        // Several walks may go on at once (a table's rows, its index, the rows it points at): each is followed.
+        std::uint32_t count = 1;
+        const auto sequence = std::find(nextInSequence.begin(), nextInSequence.end(), pg);
+        if (sequence != nextInSequence.end())
+            while (count < kReadAhead && pg + count < pageCount && !cachedSlots.count(pg + count)) ++count;
+        std::array<std::size_t, kReadAhead> slots{};
+        std::array<iovec, kReadAhead> pieces{};
+        for (std::uint32_t i = 0; i < count; ++i) {
+            slots[i] = takeSlot();
+            pieces[i] = {cachedPages[slots[i]].data(), pageSize};
+        }
+        const ssize_t got = ::preadv(fd, pieces.data(), int(count), off_t(pg) * pageSize);
+        if (got < ssize_t(pageSize)) damaged(table, "page " + std::to_string(pg) + " cannot be read");
+        // Pages past a short read stay unread.
+        count = std::min<std::uint32_t>(count, std::uint32_t(std::size_t(got) / pageSize));
+        for (std::uint32_t i = 0; i < count; ++i) {
+            cachedPageNumbers[slots[i]] = pg + i;
+            cachedSlots.emplace(pg + i, slots[i]);
+        }
+        if (sequence != nextInSequence.end()) *sequence = pg + count;
+        else nextInSequence[nextSequence++ % nextInSequence.size()] = pg + count;
+        return reinterpret_cast<const unsigned char*>(cachedPages[slots[0]].data());
     }
 
     // Brings data page `pg` into libmdb's page buffer, where its row functions look.
