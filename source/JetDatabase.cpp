@@ -18,7 +18,6 @@
 #include <list>
 #include <map>
 #include <unordered_map>
-#include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -109,16 +108,6 @@ public:
     SqliteDb& operator=(const SqliteDb&) = delete;
 
     sqlite3* get() const noexcept { return m_db; }
-
-    void exec(const std::string& sql) const
-    {
-        char* message = nullptr;
-        if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-            const std::string text = message ? message : "unknown error";
-            sqlite3_free(message);
-            throw RuntimeError(RuntimeError::DatabaseError, "query engine: " + text);
-        }
-    }
 
 private:
     sqlite3* m_db = nullptr;
@@ -482,13 +471,11 @@ private:
             return m_found[next].column;
         }
         for (std::size_t i = 0; i < count; ++i) {
-            if (same(m_found[i])) {
+            if (m_found[i].asked == name) {
                 m_lastFound = i;
                 return m_found[i].column;
             }
         }
-        for (const Found& found : m_found)
-            if (found.asked == name) return found.column;
         const std::size_t column = findColumn(name);
         if (m_found.size() < 32) {
             m_found.push_back({name.data(), std::string(name), column});
