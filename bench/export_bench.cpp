@@ -10,7 +10,7 @@
 #include "export/StartUp.h"
 #include "platform/Form1.h"
 #include "platform/MessageBoxes.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "source/Recordset.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include "formats/RecordLine.h"
 #include "formats/SpreadsheetRows.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "selection/RangeValidation.h"
 #include "selection/TaxpayerList.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 
 void Crear_Carpeta(Form1& form)
 {

@@ -2,7 +2,7 @@
 
 #include "export/OutputFolder.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "selection/TaxpayerList.h"
 
 void Form_Load(Form1& form)

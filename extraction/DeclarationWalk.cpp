@@ -2,8 +2,8 @@
 
 #include "extraction/MovementExtraction.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
-#include "selection/RangeValidation.h"
+#include "runtime/RuntimeError.h"
+#include "runtime/Numeric.h"
 #include "source/JetSql.h"
 #include "source/Recordset.h"
 

@@ -3,7 +3,7 @@
 #include "formats/RecordLine.h"
 #include "formats/SpreadsheetRows.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "source/Recordset.h"
 
 #include <limits>

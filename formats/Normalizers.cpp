@@ -1,6 +1,7 @@
 #include "formats/Normalizers.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
+#include "runtime/Text.h"
 
 #include <glib.h>
 
@@ -25,12 +26,6 @@ std::string upperPiece(std::string_view piece) {
 }
 
 }  // namespace
-
-std::string_view trimBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 void appendLimpiarTexto(std::string& out, std::string_view text) {
     const std::size_t start = out.size();

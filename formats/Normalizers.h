@@ -3,10 +3,6 @@
 #include <string>
 #include <string_view>
 
-// The text without the blanks at both ends: the space character only, as the runtime's Trim; tabs and line
-// breaks stay.
-std::string_view trimBlanks(std::string_view text);
-
 // Each normaliser also comes in a form that appends its result to `out`.
 //
 // Trims the blanks at both ends, then turns every ";", "," and "." into a blank.

@@ -1,8 +1,9 @@
 #include "formats/RecordLine.h"
 
 #include "formats/Normalizers.h"
+#include "runtime/Text.h"
 #include "platform/Form1.h"
-#include "source/DateSerial.h"
+#include "runtime/DateSerial.h"
 #include "source/Recordset.h"
 
 #include <algorithm>

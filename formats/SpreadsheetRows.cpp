@@ -2,8 +2,8 @@
 
 #include "formats/Normalizers.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
-#include "source/DateSerial.h"
+#include "runtime/RuntimeError.h"
+#include "runtime/DateSerial.h"
 #include "source/Recordset.h"
 
 #include <array>

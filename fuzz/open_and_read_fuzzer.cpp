@@ -6,7 +6,7 @@
 #include "formats/RecordLine.h"
 #include "platform/Form1.h"
 #include "platform/MessageBoxes.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "source/Database.h"
 #include "source/Recordset.h"
 

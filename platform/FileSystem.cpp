@@ -1,6 +1,6 @@
 #include "platform/FileSystem.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 
 #include <cerrno>
 #include <cstring>

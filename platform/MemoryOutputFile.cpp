@@ -1,7 +1,7 @@
 #include "platform/MemoryOutputFile.h"
 
-#include "platform/RuntimeError.h"
-#include "platform/Windows1252.h"
+#include "runtime/RuntimeError.h"
+#include "runtime/TextCodecs.h"
 
 void MemoryOutputFile::Open(const std::string& path) {
     if (m_open) throw RuntimeError(RuntimeError::FileError, "cannot open output file " + path + ": file already open");

@@ -1,8 +1,8 @@
 #include "platform/OutputFile.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "platform/SiblingTempFile.h"
-#include "platform/Windows1252.h"
+#include "runtime/TextCodecs.h"
 
 #include <sys/stat.h>
 

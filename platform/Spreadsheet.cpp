@@ -1,6 +1,6 @@
 #include "platform/Spreadsheet.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "platform/XlsSheet.h"
 
 #include <strings.h>

@@ -1,6 +1,6 @@
 #include "platform/XlsApplication.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 
 #include <cmath>
 #include <string>

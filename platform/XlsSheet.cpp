@@ -2,7 +2,7 @@
 
 #include "platform/Biff8Workbook.h"
 #include "platform/GObjectRef.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "platform/SiblingTempFile.h"
 
 #include <gsf/gsf-outfile-msole.h>

@@ -1,52 +1,13 @@
 #include "selection/RangeValidation.h"
 
-#include "formats/Normalizers.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
-#include "source/Value.h"
+#include "runtime/Numeric.h"
+#include "runtime/Text.h"
+#include "runtime/Value.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <clocale>
 #include <cmath>
-#include <cstdlib>
-#include <string_view>
 
 namespace {
-
-// Characters, not bytes: a UTF-8 continuation byte does not start a character.
-std::size_t characterCount(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Skips a run of digits; returns how many there were.
-std::size_t skipDigits(std::string_view text, std::size_t& pos) {
-    const std::size_t start = pos;
-    while (pos < text.size() && isDigit(text[pos])) ++pos;
-    return pos - start;
-}
-
-// The number without its surrounding blanks when `text` reads as one, else the empty view.
-std::string_view numericPart(std::string_view text) {
-    const std::string_view number = trimBlanks(text);
-    std::size_t pos = 0;
-    if (pos < number.size() && (number[pos] == '+' || number[pos] == '-')) ++pos;
-    std::size_t digits = skipDigits(number, pos);
-    if (pos < number.size() && number[pos] == '.') {
-        ++pos;
-        digits += skipDigits(number, pos);
-    }
-    if (digits == 0) return {};
-    if (pos < number.size() && (number[pos] == 'e' || number[pos] == 'E')) {
-        ++pos;
-        if (pos < number.size() && (number[pos] == '+' || number[pos] == '-')) ++pos;
-        if (skipDigits(number, pos) == 0) return {};
-    }
-    return pos == number.size() ? number : std::string_view();
-}
 
 // The month of a period: the value rounded to a 32-bit integer, its remainder by 100 keeping the value's sign.
 std::int32_t periodMonth(double value) { return Conv::CLng(Value::real(value)) % 100; }
@@ -88,18 +49,4 @@ std::string Validar_Formato_Rango(const Form1Controls& controls) {
     if (!isMonth(periodMonth(last))) return "El mes del anticipo HASTA debe estar entre 01 y 12 !! ";
     if (periodYear(last) >= 1900) return "OK";
     return "El año del anticipo HASTA debe ser mayor a 1900  !! ";
-}
-
-bool IsNumeric(const std::string& text) { return !numericPart(text).empty(); }
-
-double textToDouble(const std::string& text) {
-    const std::string number(numericPart(text));
-    if (number.empty()) throw RuntimeError::typeMismatch();
-    // The decimal point is ".", whatever locale the window set for the process.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t());
-    errno = 0;
-    const double value = strtod_l(number.c_str(), nullptr, cLocale);
-    // Too small a number reads as zero; too large a one does not fit a Double.
-    if (errno == ERANGE && std::fabs(value) > 1.0) throw RuntimeError::overflow();
-    return value;
 }

@@ -12,8 +12,3 @@ bool Validar_Datos(Form1& form);
 // Checks the form of the two period texts; returns "OK" or the message to show.
 std::string Validar_Formato_Rango(const Form1Controls& controls);
 
-// The runtime's numeric test for a text: optional blanks, a sign, digits with an optional decimal point, an
-// optional exponent. An empty text is not numeric.
-bool IsNumeric(const std::string& text);
-// The runtime's conversion of a text that passed IsNumeric to a double; raises Type mismatch (13) otherwise.
-double textToDouble(const std::string& text);

@@ -1,24 +1,10 @@
 #include "selection/TaxpayerList.h"
 
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "source/JetSql.h"
+#include "runtime/Text.h"
 #include "source/Recordset.h"
-
-#include <glib.h>
-
-namespace {
-
-// The first `count` characters (not bytes) of a UTF-8 text.
-std::string firstCharacters(const std::string& text, std::size_t count)
-{
-    const char* begin = text.c_str();
-    const char* end = begin;
-    for (std::size_t i = 0; i < count && *end; ++i) end = g_utf8_next_char(end);
-    return std::string(begin, end);
-}
-
-}  // namespace
 
 void Cargar_Contribuyentes(Form1& form)
 {

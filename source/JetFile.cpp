@@ -1,6 +1,6 @@
 #include "source/JetFile.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "source/JetHeader.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "source/Value.h"
+#include "runtime/Value.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "source/JetHeader.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 
 #include <array>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "source/JetSql.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 
 #include <glib.h>
 #include <sqlite3.h>

@@ -1,6 +1,6 @@
 #include "source/JetVirtualTable.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "source/JetFile.h"
 #include "source/JetSql.h"
 

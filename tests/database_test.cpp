@@ -1,7 +1,7 @@
 // The database layer against real Access-format files and their JSON dumps.
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "source/Database.h"
-#include "source/DateSerial.h"
+#include "runtime/DateSerial.h"
 #include "source/Recordset.h"
 #include "support/TestFiles.h"
 

@@ -2,8 +2,8 @@
 #include "formats/RecordLine.h"
 #include "platform/Form1.h"
 #include "platform/MemoryOutputFile.h"
-#include "platform/RuntimeError.h"
-#include "platform/Windows1252.h"
+#include "runtime/RuntimeError.h"
+#include "runtime/TextCodecs.h"
 #include "support/FakeRecordset.h"
 #include "support/ScriptedMessageBoxes.h"
 

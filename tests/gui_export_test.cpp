@@ -2,7 +2,7 @@
 // compared with files written by hand.
 #include "app/MainWindow.h"
 #include "platform/MemoryOutputFile.h"
-#include "platform/Windows1252.h"
+#include "runtime/TextCodecs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 #include "support/WorkbookReader.h"

@@ -6,7 +6,7 @@
 #include "formats/SpreadsheetRows.h"
 #include "platform/Form1.h"
 #include "platform/MemoryOutputFile.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "platform/XlsApplication.h"
 #include "support/FakeRecordset.h"
 #include "support/ScriptedMessageBoxes.h"

@@ -5,7 +5,7 @@
 #include "export/StartUp.h"
 #include "extraction/MovementExtraction.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "platform/XlsSheet.h"
 #include "source/Database.h"
 #include "source/Recordset.h"

@@ -1,6 +1,6 @@
 #include "platform/MemoryOutputFile.h"
 #include "platform/OutputFile.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>

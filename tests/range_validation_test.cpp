@@ -1,6 +1,7 @@
 #include "platform/Form1.h"
 #include "selection/RangeValidation.h"
-#include "platform/RuntimeError.h"
+#include "runtime/Numeric.h"
+#include "runtime/RuntimeError.h"
 #include "support/ScriptedMessageBoxes.h"
 
 #include <gtest/gtest.h>

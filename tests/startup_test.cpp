@@ -2,7 +2,7 @@
 #include "export/OutputFolder.h"
 #include "export/StartUp.h"
 #include "platform/Form1.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "support/FakeRecordset.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"

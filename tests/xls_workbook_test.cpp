@@ -2,7 +2,7 @@
 // back with libfreexl. Long texts and the record pointers are checked on the workbook stream itself: libfreexl
 // reads a shared string only when it spans at most two records, and it ignores INDEX, DBCELL and EXTSST.
 #include "platform/Biff8Workbook.h"
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 #include "platform/Spreadsheet.h"
 #include "platform/XlsCellGrid.h"
 #include "support/WorkbookReader.h"

@@ -1,6 +1,6 @@
 #include "support/FakeRecordset.h"
 
-#include "platform/RuntimeError.h"
+#include "runtime/RuntimeError.h"
 
 #include <glib.h>
 

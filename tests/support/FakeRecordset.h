@@ -1,7 +1,7 @@
 #pragma once
 
 #include "source/Recordset.h"
-#include "source/Value.h"
+#include "runtime/Value.h"
 
 #include <string>
 #include <utility>

@@ -1,26 +1,14 @@
-#include "source/Value.h"
+#include "runtime/Value.h"
 
-#include "platform/RuntimeError.h"
-#include "selection/RangeValidation.h"
-#include "source/DateSerial.h"
+#include "runtime/DateSerial.h"
+#include "runtime/Numeric.h"
+#include "runtime/RuntimeError.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
 namespace {
-
-// Up to 15 significant digits, without trailing zeros, in exponent form ("1E+20", "1.5E-05") when the decimal
-// exponent is 15 or more or below -4: the runtime's text of a Double, independent of the C locale.
-std::string doubleText(double v) {
-    if (v == 0.0) return "0";  // also -0, which the runtime writes without a sign
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 15);
-    std::string text(buffer, result.ptr);
-    if (const auto e = text.find('e'); e != std::string::npos) text[e] = 'E';
-    return text;
-}
 
 std::string dateText(double serial) {
     const CivilDate date = civilFromSerial(serial);

@@ -1,0 +1,72 @@
+#include "runtime/Numeric.h"
+
+#include "runtime/RuntimeError.h"
+#include "runtime/Text.h"
+
+#include <cerrno>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Skips a run of digits; returns how many there were.
+std::size_t skipDigits(std::string_view text, std::size_t& pos) {
+    const std::size_t start = pos;
+    while (pos < text.size() && isDigit(text[pos])) ++pos;
+    return pos - start;
+}
+
+// The number without its surrounding blanks when `text` reads as one, else the empty view.
+std::string_view numericPart(std::string_view text) {
+    const std::string_view number = trimBlanks(text);
+    std::size_t pos = 0;
+    if (pos < number.size() && (number[pos] == '+' || number[pos] == '-')) ++pos;
+    std::size_t digits = skipDigits(number, pos);
+    if (pos < number.size() && number[pos] == '.') {
+        ++pos;
+        digits += skipDigits(number, pos);
+    }
+    if (digits == 0) return {};
+    if (pos < number.size() && (number[pos] == 'e' || number[pos] == 'E')) {
+        ++pos;
+        if (pos < number.size() && (number[pos] == '+' || number[pos] == '-')) ++pos;
+        if (skipDigits(number, pos) == 0) return {};
+    }
+    return pos == number.size() ? number : std::string_view();
+}
+
+}  // namespace
+
+bool IsNumeric(const std::string& text) { return !numericPart(text).empty(); }
+
+double textToDouble(const std::string& text) {
+    const std::string number(numericPart(text));
+    if (number.empty()) throw RuntimeError::typeMismatch();
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t());
+    errno = 0;
+    const double value = strtod_l(number.c_str(), nullptr, cLocale);
+    // Too small a number reads as zero; too large a one does not fit a Double.
+    if (errno == ERANGE && std::fabs(value) > 1.0) throw RuntimeError::overflow();
+    return value;
+}
+
+char* writeDouble(char* out, double value) {
+    if (value == 0.0) {  // also -0, which the runtime writes without a sign
+        *out = '0';
+        return out + 1;
+    }
+    char* const end = std::to_chars(out, out + kDoubleTextMax, value, std::chars_format::general, 15).ptr;
+    for (char* p = out; p != end; ++p)
+        if (*p == 'e') *p = 'E';
+    return end;
+}
+
+std::string doubleText(double value) {
+    char buffer[kDoubleTextMax];
+    return std::string(buffer, writeDouble(buffer, value));
+}
