@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Form1.h"
+#include "export/Form1.h"
 
 #include <QWidget>
 

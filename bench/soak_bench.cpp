@@ -7,7 +7,7 @@
 #include "bench/AnsweringBoxes.h"
 #include "export/ExportCommands.h"
 #include "export/StartUp.h"
-#include "platform/Form1.h"
+#include "export/Form1.h"
 #include "platform/MessageBoxes.h"
 
 #include <chrono>

@@ -1,14 +1,14 @@
 #include "export/ExportCommands.h"
 
+#include "export/Form1.h"
 #include "export/OutputFolder.h"
 #include "extraction/DeclarationWalk.h"
 #include "formats/RecordLine.h"
 #include "formats/SpreadsheetRows.h"
-#include "platform/Form1.h"
 #include "runtime/RuntimeError.h"
+#include "runtime/Text.h"
 #include "selection/RangeValidation.h"
 #include "selection/TaxpayerList.h"
-
 
 namespace {
 
@@ -28,12 +28,20 @@ constexpr TextCommand kCsv{" No se pudo encontrar el ID del contribuyente!!!", "
                            "Error al crear el archivo!!, si lo tiene abierto en MS Excel",
                            "u otro programa, ciérrelo y vuelva a intentarlo.", true};
 
+// The chosen taxpayer's key and reference; false, after `notFound` is shown, when the list has none such.
+bool buscarContribuyente(Form1& form, const char* notFound, std::int32_t& key, std::string& reference)
+{
+    if (Obtener_Contribuyente(form.Conn.get(), form.controls, key, reference)) return true;
+    form.messages.MsgBox(notFound, MsgIcon::Critical, MsgButtons::OK);
+    return false;
+}
+
 void exportText(Form1& form, const TextCommand& command)
 {
     try {
-        if (!Validar_Datos(form)) return;
+        if (!Validar_Datos(form.controls, form.messages)) return;
         if (command.csv) {
-            Leer_Separadores(form);
+            Leer_Separadores(form.controls, form.G_SC, form.G_SD);
             form.G_TIPO_ARCHIVO = "CSV";
         } else {
             form.G_SC = ";";
@@ -42,10 +50,7 @@ void exportText(Form1& form, const TextCommand& command)
         }
         std::int32_t key = 0;
         std::string reference;
-        if (!Obtener_Contribuyente(form, key, reference)) {
-            form.messages.MsgBox(command.notFound, MsgIcon::Critical, MsgButtons::OK);
-            return;
-        }
+        if (!buscarContribuyente(form, command.notFound, key, reference)) return;
         const std::string path = ruta_salida(form, reference, command.extension);
         if (EXISTE_ARCHIVO(form, path)) {
             const MsgAnswer answer =
@@ -56,7 +61,7 @@ void exportText(Form1& form, const TextCommand& command)
         // The file is written aside and takes the target's place only when the whole export succeeded.
         form.file1->Open(path);
         if (command.csv) {
-            Escribir_Cabecera_CSV(form);
+            Escribir_Cabecera_CSV(*form.file1, form.G_SC);
             Generar_CSV(form, key);
         } else {
             Generar_TXT(form, key);
@@ -78,9 +83,7 @@ std::string ruta_salida(const Form1& form, const std::string& reference, const s
     std::string digits;
     for (char c : reference)
         if (c != '-') digits.push_back(c);
-    const std::size_t first = digits.find_first_not_of(' ');
-    digits = first == std::string::npos ? std::string() : digits.substr(first, digits.find_last_not_of(' ') - first + 1);
-    return form.G_CARPETA_GENERACION + "RET-PERC-IB-" + digits + "-" + form.controls.txt_desde() + "-" +
+    return form.G_CARPETA_GENERACION + "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" + form.controls.txt_desde() + "-" +
            form.controls.txt_hasta() + extension;
 }
 
@@ -91,14 +94,11 @@ void btn_gen_csv_Click(Form1& form) { exportText(form, kCsv); }
 void BTN_XLS_Click(Form1& form)
 {
     try {
-        if (!Validar_Datos(form)) return;
+        if (!Validar_Datos(form.controls, form.messages)) return;
         form.G_TIPO_ARCHIVO = "XLS";
         std::int32_t key = 0;
         std::string reference;
-        if (!Obtener_Contribuyente(form, key, reference)) {
-            form.messages.MsgBox("No se pudo encontrar el ID del contribuyente!!!", MsgIcon::Critical, MsgButtons::OK);
-            return;
-        }
+        if (!buscarContribuyente(form, kTxt.notFound, key, reference)) return;
         const std::string path = ruta_salida(form, reference, ".XLS");
         Generar_XLS(form, key, path);
     } catch (const std::exception& e) {
@@ -118,7 +118,7 @@ void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path)
         created = true;
         form.vExcelSheet->Application().setVisible(false);
         std::int32_t row = 1;
-        Escribir_Cabecera_XLS(form, row);
+        Escribir_Cabecera_XLS(*form.vExcelSheet, row);
         recorrer_declaraciones(form, sql, key, row);
         form.vExcelSheet->SaveAs(path);
         form.vExcelSheet->Application().Quit();

@@ -1,7 +1,7 @@
 #include "export/OutputFolder.h"
 
 #include "platform/FileSystem.h"
-#include "platform/Form1.h"
+#include "export/Form1.h"
 #include "runtime/RuntimeError.h"
 
 void Crear_Carpeta(Form1& form)

@@ -1,7 +1,7 @@
 #include "export/StartUp.h"
 
 #include "export/OutputFolder.h"
-#include "platform/Form1.h"
+#include "export/Form1.h"
 #include "runtime/RuntimeError.h"
 #include "selection/TaxpayerList.h"
 
@@ -10,7 +10,7 @@ void Form_Load(Form1& form)
     try {
         Crear_Carpeta(form);
         const bool connected = Conectar_Base(form);
-        if (connected) Cargar_Contribuyentes(form);
+        if (connected) Cargar_Contribuyentes(*form.Conn, form.controls);
     } catch (const std::exception& e) {
         form.messages.MsgBox("Error : FORM_LOAD -" + RuntimeError::describe(e), MsgIcon::Critical, MsgButtons::OK);
     }

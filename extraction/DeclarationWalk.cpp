@@ -1,9 +1,10 @@
 #include "extraction/DeclarationWalk.h"
 
 #include "extraction/MovementExtraction.h"
-#include "platform/Form1.h"
+#include "extraction/ExportState.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/Numeric.h"
+#include "selection/Form1Controls.h"
 #include "source/JetSql.h"
 #include "source/Recordset.h"
 
@@ -41,7 +42,17 @@ std::int32_t periodKey(const Recordset& rs)
     return static_cast<std::int32_t>(value);
 }
 
-void walk(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
+void generarTexto(ExportState& form, std::int32_t& key, const char* selectList)
+{
+    std::int32_t row = 1;
+    recorrer_declaraciones(form, groupedSql(key, selectList), key, row);
+}
+
+}  // namespace
+
+std::string grouped_declarations_sql(std::int32_t key) { return groupedSql(key, kGroupedSelect); }
+
+void recorrer_declaraciones(ExportState& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
 {
     if (!form.Conn) throw RuntimeError::databaseNotOpen();
     auto rs = form.Conn->OpenRecordset(sql);
@@ -63,35 +74,25 @@ void walk(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& 
     rs->Close();
 }
 
-void generarTexto(Form1& form, std::int32_t& key, const char* selectList)
-{
-    std::int32_t row = 1;
-    walk(form, groupedSql(key, selectList), key, row);
-}
 
-}  // namespace
+void Generar_TXT(ExportState& form, std::int32_t& key) { generarTexto(form, key, kGroupedSelectTxt); }
 
-std::string grouped_declarations_sql(std::int32_t key) { return groupedSql(key, kGroupedSelect); }
+void Generar_CSV(ExportState& form, std::int32_t& key) { generarTexto(form, key, kGroupedSelect); }
 
-void recorrer_declaraciones(Form1& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
-{
-    walk(form, sql, key, row);
-}
-
-void Generar_TXT(Form1& form, std::int32_t& key) { generarTexto(form, key, kGroupedSelectTxt); }
-
-void Generar_CSV(Form1& form, std::int32_t& key) { generarTexto(form, key, kGroupedSelect); }
-
-std::int32_t Obtener_Sid(Form1& form, const std::int32_t& cp01, const std::string& maximo)
+std::string obtener_sid_sql(std::int32_t cp01, const std::string& maximo)
 {
     // The key is compared as the text it is; quoting it keeps the comparison exact on any engine.
-    auto rs = form.Conn->OpenRecordset(
-        " SELECT Form_Sid3.Sid_ID, Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & "
-        "Form_Sid3.Sid_Orden AS maximo "
-        " From Form_Sid3 "
-        " WHERE Form_Sid3.CP01_ID=" + std::to_string(cp01) +
-        " and (((Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden)= " +
-        jetTextConstant(maximo) + "));");
+    return " SELECT Form_Sid3.Sid_ID, Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & "
+           "Form_Sid3.Sid_Orden AS maximo "
+           " From Form_Sid3 "
+           " WHERE Form_Sid3.CP01_ID=" + std::to_string(cp01) +
+           " and (((Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden)= " +
+           jetTextConstant(maximo) + "));";
+}
+
+std::int32_t Obtener_Sid(ExportState& form, const std::int32_t& cp01, const std::string& maximo)
+{
+    auto rs = form.Conn->OpenRecordset(obtener_sid_sql(cp01, maximo));
     const std::int32_t sid = Conv::CLng(rs->Fields("Sid_ID"));
     rs->Close();
     return sid;

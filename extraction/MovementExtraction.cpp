@@ -1,8 +1,8 @@
 #include "extraction/MovementExtraction.h"
 
+#include "extraction/ExportState.h"
 #include "formats/RecordLine.h"
 #include "formats/SpreadsheetRows.h"
-#include "platform/Form1.h"
 #include "runtime/RuntimeError.h"
 #include "source/Recordset.h"
 
@@ -28,16 +28,16 @@ std::string movementSql(const std::string& table, const char* tipo, const char* 
            " ORDER BY [Sid_Año] & [Sid_Mes] & [Sid_Tramite]& [Sid_Orden] DESC;";
 }
 
-void exportar(Form1& form, const std::string& sql, std::int32_t& row)
+void exportar(ExportState& form, const std::string& sql, std::int32_t& row)
 {
     auto rs = form.Conn->OpenRecordset(sql);
     while (!rs->isEOF()) {
         if (form.G_TIPO_ARCHIVO == "XLS") {
-            Escribir_Fila_XLS(form, *rs, row);
+            Escribir_Fila_XLS(*form.vExcelSheet, *rs, row);
             if (row == std::numeric_limits<std::int32_t>::max()) throw RuntimeError::overflow();
             ++row;
         } else {
-            Escribir_Linea(form, *rs);
+            Escribir_Linea(*form.file1, *rs, LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO});
         }
         rs->MoveNext();
     }
@@ -56,12 +56,12 @@ std::string percepciones_sql(std::int32_t key, std::int32_t sid)
     return movementSql("Percepciones", "P", " ", key, sid);
 }
 
-void Exportar_Retenciones(Form1& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row)
+void Exportar_Retenciones(ExportState& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row)
 {
     exportar(form, retenciones_sql(key, sid), row);
 }
 
-void Exportar_Percepciones(Form1& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row)
+void Exportar_Percepciones(ExportState& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row)
 {
     exportar(form, percepciones_sql(key, sid), row);
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-struct Form1;
+struct ExportState;
 
 // The movement statements of one declaration of one taxpayer.
 std::string retenciones_sql(std::int32_t key, std::int32_t sid);
@@ -11,5 +11,5 @@ std::string percepciones_sql(std::int32_t key, std::int32_t sid);
 
 // Emit the withholdings (or perceptions) of declaration `sid` of taxpayer `key`, one record per movement, to the
 // writer of G_TIPO_ARCHIVO. For "XLS" each row goes to the spreadsheet and `row` advances by one.
-void Exportar_Retenciones(Form1& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row);
-void Exportar_Percepciones(Form1& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row);
+void Exportar_Retenciones(ExportState& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row);
+void Exportar_Percepciones(ExportState& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row);

@@ -2,6 +2,7 @@
 
 #include "runtime/RuntimeError.h"
 #include "runtime/Text.h"
+#include "runtime/TextCodecs.h"
 
 #include <glib.h>
 
@@ -9,28 +10,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <memory>
-
-namespace {
-
-struct GFreeDeleter {
-    void operator()(gchar* p) const noexcept { g_free(p); }
-};
-using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
-
-// Upper case of a piece without NUL; invalid UTF-8 becomes U+FFFD, which the output file writes as "?".
-std::string upperPiece(std::string_view piece) {
-    const GCharPtr valid(g_utf8_make_valid(piece.data(), static_cast<gssize>(piece.size())));
-    const GCharPtr upper(g_utf8_strup(valid.get(), -1));
-    return upper.get();
-}
-
-}  // namespace
 
 void appendLimpiarTexto(std::string& out, std::string_view text) {
     const std::size_t start = out.size();
     out += trimBlanks(text);
-    for (auto it = out.begin() + std::ptrdiff_t(start); it != out.end(); ++it)
+    blankSeparators(out, start);
+}
+
+void blankSeparators(std::string& text, std::size_t from) {
+    for (auto it = text.begin() + std::ptrdiff_t(from); it != text.end(); ++it)
         if (*it == ';' || *it == ',' || *it == '.') *it = ' ';
 }
 
@@ -114,15 +102,17 @@ void appendUCase(std::string& out, std::string_view utf8) {
     const std::size_t start = out.size();
     if (upperLatin1(utf8, out)) return;
     out.resize(start);
-
-    // GLib's case mapping stops at a NUL byte, so the pieces between NULs are mapped one by one.
-    std::string_view rest = utf8;
-    for (;;) {
-        const auto nul = rest.find('\0');
-        out += upperPiece(rest.substr(0, nul));
-        if (nul == std::string_view::npos) break;
-        out += '\0';
-        rest.remove_prefix(nul + 1);
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const std::size_t from = pos;
+        char32_t cp;
+        if (!decodeUtf8(utf8, pos, cp)) {
+            for (std::size_t i = from; i < pos; ++i) appendUtf8(out, 0xFFFD);
+            continue;
+        }
+        // The simple case mapping: one character for one. A capital of several characters (ß → SS) is the full
+        // mapping, which the upper-casing the agency's files were made with does not apply.
+        appendUtf8(out, static_cast<char32_t>(g_unichar_toupper(cp)));
     }
 }
 

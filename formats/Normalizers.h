@@ -8,6 +8,8 @@
 // Trims the blanks at both ends, then turns every ";", "," and "." into a blank.
 std::string Limpiar_Texto(std::string_view text);
 void appendLimpiarTexto(std::string& out, std::string_view text);
+// Turns every ";", "," and "." of `text` from position `from` on into a blank.
+void blankSeparators(std::string& text, std::size_t from);
 
 // Trims the blanks at both ends, then removes every "-".
 std::string Quitar_Guiones(std::string_view text);
@@ -19,6 +21,7 @@ void appendQuitarGuiones(std::string& out, std::string_view text);
 std::string Formatear_Importe(double amount, const std::string& G_SD);
 void appendImporte(std::string& out, double amount, const std::string& G_SD);
 
-// Upper case with Unicode rules (í → Í, ñ → Ñ).
+// Upper case, character by character (í → Í, ñ → Ñ): a character whose capital would be several characters
+// stays as it is ("ß" stays "ß", "ﬁ" stays "ﬁ"). Each byte of an invalid UTF-8 sequence becomes U+FFFD.
 std::string UCase(std::string_view utf8);
 void appendUCase(std::string& out, std::string_view utf8);

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 
-struct Form1;
+class ExcelSheet;
 class Recordset;
 
 // Writes the twelve header names into row `row` of the workbook being filled, then advances `row` by one.
-void Escribir_Cabecera_XLS(Form1& form, std::int32_t& row);
+void Escribir_Cabecera_XLS(ExcelSheet& vExcelSheet, std::int32_t& row);
 
 // Writes the current movement row of `rs` into row `row`, cell by cell; `row` is not changed.
-void Escribir_Fila_XLS(Form1& form, const Recordset& rs, const std::int32_t& row);
+void Escribir_Fila_XLS(ExcelSheet& vExcelSheet, const Recordset& rs, const std::int32_t& row);

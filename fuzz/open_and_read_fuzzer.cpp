@@ -4,7 +4,7 @@
 #include "extraction/DeclarationWalk.h"
 #include "extraction/MovementExtraction.h"
 #include "formats/RecordLine.h"
-#include "platform/Form1.h"
+#include "export/Form1.h"
 #include "platform/MessageBoxes.h"
 #include "runtime/RuntimeError.h"
 #include "source/Database.h"
@@ -71,7 +71,7 @@ void readMovements(Form1& form, const std::string& sql)
         for (const char* tipo : {"TXT", "CSV"}) {
             form.G_TIPO_ARCHIVO = tipo;
             try {
-                g_sink += recordLine(form, *rs).size();
+                g_sink += recordLine(*rs, LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO}).size();
             } catch (const RuntimeError&) {
             }
         }

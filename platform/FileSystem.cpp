@@ -23,9 +23,10 @@ bool exists(const std::string& path)
 {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) return true;
-    // Only "nothing there" is an answer; anything else (a path too long, a folder that cannot be searched, a
-    // component that is a file) means the test could not be made.
-    if (errno == ENOENT) return false;
+    // A path that names nothing, because an entry on its way is missing or is not a folder, is an answer; anything
+    // else (a folder that cannot be searched, a loop of links, a name too long, an I/O error) means the test could
+    // not be made.
+    if (errno == ENOENT || errno == ENOTDIR) return false;
     throw RuntimeError(RuntimeError::FileError, "cannot test " + path + ": " + std::strerror(errno));
 }
 

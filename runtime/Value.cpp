@@ -102,4 +102,8 @@ std::int32_t CLng(const Value& v) {
 
 std::string textOrEmpty(const Value& v) { return v.isNull() ? std::string() : CStr(v); }
 
+std::string_view textOrEmpty(const Value& v, std::string& scratch) {
+    return v.isNull() ? std::string_view() : CStr(v, scratch);
+}
+
 }  // namespace Conv

@@ -64,4 +64,6 @@ std::int32_t CLng(const Value& v);
 std::string_view CStr(const Value& v, std::string& scratch);
 // The stored value as text, with Null as the empty text.
 std::string textOrEmpty(const Value& v);
+// The same without a copy, as CStr with `scratch`.
+std::string_view textOrEmpty(const Value& v, std::string& scratch);
 }  // namespace Conv

@@ -6,11 +6,11 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
-cmake -S "$top" -B "$top/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$top" -B "$top/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=ON >/dev/null
 cmake --build "$top/build-test" -j"$jobs"
 (cd "$top/build-test" && ctest --output-on-failure -j"$jobs")
 
-cmake -S "$top" -B "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null
+cmake -S "$top" -B "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$top/build-asan" -j"$jobs"
 # libmdb and GLib keep caches for the life of the process; leaks are checked by the soak benchmark instead.
 (cd "$top/build-asan" && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$jobs")

@@ -1,9 +1,10 @@
 #include "selection/RangeValidation.h"
 
-#include "platform/Form1.h"
+#include "platform/MessageBoxes.h"
 #include "runtime/Numeric.h"
 #include "runtime/Text.h"
 #include "runtime/Value.h"
+#include "selection/Form1Controls.h"
 
 #include <cmath>
 
@@ -19,17 +20,17 @@ bool isMonth(std::int32_t month) { return month >= 1 && month <= 12; }
 
 }  // namespace
 
-bool Validar_Datos(Form1& form) {
+bool Validar_Datos(const Form1Controls& controls, MessageBoxes& messages) {
     std::string message;
-    if (trimBlanks(form.controls.lst_contribuyentes_Text()).empty()) {
+    if (trimBlanks(controls.lst_contribuyentes_Text()).empty()) {
         message = "Seleccione un contribuyente de la lista!";
-    } else if (trimBlanks(form.controls.txt_desde()).empty() || trimBlanks(form.controls.txt_hasta()).empty()) {
+    } else if (trimBlanks(controls.txt_desde()).empty() || trimBlanks(controls.txt_hasta()).empty()) {
         message = "Debe ingresar un rango de anticipos!!";
     } else {
-        message = Validar_Formato_Rango(form.controls);
+        message = Validar_Formato_Rango(controls);
         if (message == "OK") return true;
     }
-    form.messages.MsgBox(message, MsgIcon::Critical, MsgButtons::OK);
+    messages.MsgBox(message, MsgIcon::Critical, MsgButtons::OK);
     return false;
 }
 

@@ -1,32 +1,33 @@
 #include "selection/TaxpayerList.h"
 
-#include "platform/Form1.h"
 #include "runtime/RuntimeError.h"
-#include "source/JetSql.h"
 #include "runtime/Text.h"
+#include "selection/Form1Controls.h"
+#include "source/Database.h"
+#include "source/JetSql.h"
 #include "source/Recordset.h"
 
-void Cargar_Contribuyentes(Form1& form)
+void Cargar_Contribuyentes(Database& Conn, Form1Controls& controls)
 {
-    auto rs = form.Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
-                                       "FROM CMD order by CMD.CMD_Contribuyente;");
+    auto rs = Conn.OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
+                                 "FROM CMD order by CMD.CMD_Contribuyente;");
     while (!rs->isEOF()) {
         // Read in the order the entry is written, so that a failing field is the one a user would expect.
         std::string entry = Conv::textOrEmpty(rs->Fields("cmd_numref")) + "- ";
         entry += Conv::textOrEmpty(rs->Fields("cmd_contribuyente"));
-        form.controls.lst_contribuyentes_AddItem(entry);
+        controls.lst_contribuyentes_AddItem(entry);
         rs->MoveNext();
     }
     rs->Close();
 }
 
-bool Obtener_Contribuyente(Form1& form, std::int32_t& key, std::string& reference)
+bool Obtener_Contribuyente(Database* Conn, const Form1Controls& controls, std::int32_t& key, std::string& reference)
 {
-    if (!form.Conn) throw RuntimeError::databaseNotOpen();
+    if (!Conn) throw RuntimeError::databaseNotOpen();
     // The typed characters are matched as a quoted literal: a quote typed into the box is just a character.
-    const std::string typed = firstCharacters(form.controls.lst_contribuyentes_Text(), 13);
-    auto rs = form.Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
-                                       "FROM CMD WHERE CMD.CMD_NumRef = " + jetTextConstant(typed));
+    const std::string typed = firstCharacters(controls.lst_contribuyentes_Text(), 13);
+    auto rs = Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
+                                  "FROM CMD WHERE CMD.CMD_NumRef = " + jetTextConstant(typed));
     bool found = false;
     key = 0;
     reference.clear();

@@ -3,13 +3,15 @@
 #include <cstdint>
 #include <string>
 
-struct Form1;
+class Database;
+class Form1Controls;
 
 // Fills the taxpayer combo box from table CMD, in name order: each entry is the reference, "- " and the name
-// (a Null field contributes nothing). Errors pass to the caller.
-void Cargar_Contribuyentes(Form1& form);
+// (a Null field contributes nothing). Errors pass to the caller; the entries added before one stay.
+void Cargar_Contribuyentes(Database& Conn, Form1Controls& controls);
 
 // Resolves the combo box's text into the taxpayer's key and reference. The first 13 characters of the text are
 // matched literally against CMD_NumRef; the first matching row wins. Returns false (key 0, empty reference)
-// when no row matches. Errors pass to the caller.
-bool Obtener_Contribuyente(Form1& form, std::int32_t& key, std::string& reference);
+// when no row matches. Without a connection it raises Object variable not set (91); other errors pass to the
+// caller.
+bool Obtener_Contribuyente(Database* Conn, const Form1Controls& controls, std::int32_t& key, std::string& reference);

@@ -1,7 +1,7 @@
 #include "formats/Normalizers.h"
 #include "formats/RecordLine.h"
-#include "platform/Form1.h"
-#include "platform/MemoryOutputFile.h"
+#include "export/Form1.h"
+#include "support/MemoryOutputFile.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
 #include "support/FakeRecordset.h"
@@ -84,6 +84,7 @@ TEST(FormatsTest, TextOperations) {
         {"dots and commas stay", Quitar_Guiones, "1.2,3-4", "1.2,34"},
         {"accented capitals", UCase, "Ferretería ñandú", "FERRETERÍA ÑANDÚ"},
         {"NUL does not end the text", UCase, std::string("a\0b", 3), std::string("A\0B", 3)},
+        {"one character for one: ß and ﬁ stay", UCase, "straße ﬁnal ÿ", "STRAßE ﬁNAL Ÿ"},
     };
     for (const Row& row : rows) EXPECT_EQ(row.operation(row.input), row.expected) << row.name;
 }
@@ -174,7 +175,7 @@ TEST_F(RecordLineTest, TxtLines) {
         SCOPED_TRACE(row.name);
         file->Abandon();
         file->Open("/out/x.txt");
-        EXPECT_EQ(errorNumber([&] { Escribir_Linea(form, FakeRecordset({withholding(row.field, row.value)})); }),
+        EXPECT_EQ(errorNumber([&] { Escribir_Linea(*file, FakeRecordset({withholding(row.field, row.value)}), LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO}); }),
                   row.error);
         EXPECT_EQ(file->bytes(), row.line ? row.line : "");
     }
@@ -199,11 +200,11 @@ TEST_F(RecordLineTest, CsvFiles) {
         file->Abandon();
         file->Open("/out/x.csv");
         controls.separador = separador;
-        Leer_Separadores(form);
+        Leer_Separadores(controls, form.G_SC, form.G_SD);
         form.G_TIPO_ARCHIVO = "CSV";
-        Escribir_Cabecera_CSV(form);
+        Escribir_Cabecera_CSV(*file, form.G_SC);
         FakeRecordset rs({withholding(), withholding("Per_Fecha", Value::null())});
-        for (; !rs.isEOF(); rs.MoveNext()) Escribir_Linea(form, rs);
+        for (; !rs.isEOF(); rs.MoveNext()) Escribir_Linea(*file, rs, LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO});
         EXPECT_EQ(file->bytes(), bytes) << "element " << separador;
     }
 }

@@ -1,7 +1,7 @@
 // Whole exports from impuest-cases.mdb, started from the window with the message boxes answered by the test, and
 // compared with files written by hand.
 #include "app/MainWindow.h"
-#include "platform/MemoryOutputFile.h"
+#include "support/MemoryOutputFile.h"
 #include "runtime/TextCodecs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"

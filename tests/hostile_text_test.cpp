@@ -4,10 +4,10 @@
 // a text too long for a cell stops the export instead of being cut.
 #include "formats/RecordLine.h"
 #include "formats/SpreadsheetRows.h"
-#include "platform/Form1.h"
-#include "platform/MemoryOutputFile.h"
+#include "export/Form1.h"
+#include "support/MemoryOutputFile.h"
 #include "runtime/RuntimeError.h"
-#include "platform/XlsApplication.h"
+#include "workbook/XlsApplication.h"
 #include "support/FakeRecordset.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
@@ -105,7 +105,7 @@ struct HostileText : ::testing::Test {
     {
         file->Abandon();
         file->Open("/out/x.txt");
-        Escribir_Linea(form, FakeRecordset({row}));
+        Escribir_Linea(*file, FakeRecordset({row}), LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO});
         return file->bytes();
     }
 
@@ -150,11 +150,11 @@ TEST(HostileWorkbook, CellsHoldTheTextAsCleaned)
     Form1 form{controls, boxes, "/app"};
     form.vExcelSheet = CreateObject("Excel.Sheet");
     std::int32_t row = 1;
-    Escribir_Cabecera_XLS(form, row);
+    Escribir_Cabecera_XLS(*form.vExcelSheet, row);
     std::map<std::pair<int, int>, std::string> expected;
     for (const Hostile& h : kHostile) {
         for (const Column& column : kColumns) {
-            Escribir_Fila_XLS(form, FakeRecordset({withholding(column.name, h.text)}), row);
+            Escribir_Fila_XLS(*form.vExcelSheet, FakeRecordset({withholding(column.name, h.text)}), row);
             expected[{row, column.cell}] = h.cell.at(column.cleaning);
             ++row;
         }
@@ -179,11 +179,11 @@ TEST(HostileWorkbook, CellsHoldTheTextAsCleaned)
 
     // A cell holds at most 32,767 characters: the longest text fits, a longer one is refused, never cut.
     const std::string longest(XlsApplication::MaxCellText, 'x');
-    Escribir_Fila_XLS(form, FakeRecordset({withholding("Per_Concepto", longest)}), row);
+    Escribir_Fila_XLS(*form.vExcelSheet, FakeRecordset({withholding("Per_Concepto", longest)}), row);
     for (const Column& column : kColumns) {
         SCOPED_TRACE(column.name);
         try {
-            Escribir_Fila_XLS(form, FakeRecordset({withholding(column.name, std::string(70000, 'x'))}), row + 1);
+            Escribir_Fila_XLS(*form.vExcelSheet, FakeRecordset({withholding(column.name, std::string(70000, 'x'))}), row + 1);
             ADD_FAILURE() << "a 70,000-character text was accepted";
         } catch (const RuntimeError& e) {
             EXPECT_EQ(e.Number(), RuntimeError::SpreadsheetError);

@@ -1,4 +1,4 @@
-#include "platform/MemoryOutputFile.h"
+#include "support/MemoryOutputFile.h"
 #include "platform/OutputFile.h"
 #include "runtime/RuntimeError.h"
 #include "support/TestFiles.h"

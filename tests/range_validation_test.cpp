@@ -1,4 +1,4 @@
-#include "platform/Form1.h"
+#include "selection/Form1Controls.h"
 #include "selection/RangeValidation.h"
 #include "runtime/Numeric.h"
 #include "runtime/RuntimeError.h"
@@ -55,8 +55,7 @@ TEST(RangeValidationTest, MessagesInTheirOrder) {
         controls.desde = row.desde;
         controls.hasta = row.hasta;
         ScriptedMessageBoxes boxes;
-        Form1 form(controls, boxes, "/app");
-        EXPECT_EQ(Validar_Datos(form), row.message == nullptr);
+        EXPECT_EQ(Validar_Datos(controls, boxes), row.message == nullptr);
         std::vector<ShownBox> expected;
         if (row.message) expected.push_back({row.message, MsgIcon::Critical, MsgButtons::OK, std::nullopt});
         EXPECT_EQ(boxes.shown(), expected);

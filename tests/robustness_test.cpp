@@ -2,7 +2,7 @@
 // messages: never a crash, a hang, a partial file or a change to the database file.
 #include "export/ExportCommands.h"
 #include "export/StartUp.h"
-#include "platform/Form1.h"
+#include "export/Form1.h"
 #include "support/ChildProcess.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"

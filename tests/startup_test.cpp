@@ -1,7 +1,7 @@
 // Start-up without a window: the output folder, the connection and the taxpayer list, and their messages.
 #include "export/OutputFolder.h"
 #include "export/StartUp.h"
-#include "platform/Form1.h"
+#include "export/Form1.h"
 #include "runtime/RuntimeError.h"
 #include "support/FakeRecordset.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -121,10 +121,17 @@ TEST_F(StartUp, ExistenceTest)
     EXPECT_TRUE(EXISTE_ARCHIVO(form, (dir.path() / "file").string()));
     EXPECT_TRUE(EXISTE_ARCHIVO(form, dir.str()));
     EXPECT_FALSE(EXISTE_ARCHIVO(form, (dir.path() / "nothing").string()));
+    // A path that names nothing because an ordinary file or a missing folder stands on its way.
+    EXPECT_FALSE(EXISTE_ARCHIVO(form, (dir.path() / "file" / "below").string()));
+    EXPECT_FALSE(EXISTE_ARCHIVO(form, (dir.path() / "nothing" / "below").string()));
     EXPECT_TRUE(boxes.shown().empty());
-    // A test that cannot be made counts as an existing entry, after its message.
-    const std::string impossible = (dir.path() / "file" / "below").string();
-    EXPECT_TRUE(EXISTE_ARCHIVO(form, impossible));
-    const ShownBox failed{"ERROR : EXISTE_ARCHIVO - " + impossible, MsgIcon::Critical, MsgButtons::OK, {}};
-    EXPECT_EQ(boxes.shown(), std::vector<ShownBox>{failed});
+    // A test that cannot be made counts as an existing entry, after its message: a loop of links, a name too long.
+    fs::create_symlink("loop", dir.path() / "loop");
+    const std::string impossible[] = {(dir.path() / "loop" / "below").string(), (dir.path() / std::string(300, 'x')).string()};
+    std::vector<ShownBox> failed;
+    for (const std::string& path : impossible) {
+        EXPECT_TRUE(EXISTE_ARCHIVO(form, path));
+        failed.push_back({"ERROR : EXISTE_ARCHIVO - " + path, MsgIcon::Critical, MsgButtons::OK, {}});
+    }
+    EXPECT_EQ(boxes.shown(), failed);
 }

@@ -1,7 +1,7 @@
 // The workbook command on a taxpayer with more movements than an Excel 97 sheet has rows.
 #include "export/ExportCommands.h"
 #include "export/StartUp.h"
-#include "platform/Form1.h"
+#include "export/Form1.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 

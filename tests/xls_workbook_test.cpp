@@ -1,10 +1,10 @@
 // The spreadsheet stand-in end to end: cells set through CreateObject("Excel.Sheet"), saved with SaveAs and read
 // back with libfreexl. Long texts and the record pointers are checked on the workbook stream itself: libfreexl
 // reads a shared string only when it spans at most two records, and it ignores INDEX, DBCELL and EXTSST.
-#include "platform/Biff8Workbook.h"
+#include "workbook/Biff8Workbook.h"
 #include "runtime/RuntimeError.h"
-#include "platform/Spreadsheet.h"
-#include "platform/XlsCellGrid.h"
+#include "workbook/Spreadsheet.h"
+#include "workbook/XlsCellGrid.h"
 #include "support/WorkbookReader.h"
 
 #include <freexl.h>

@@ -1,17 +1,10 @@
 #pragma once
 
-#include "platform/MessageBoxes.h"
-#include "platform/OutputFile.h"
-#include "platform/Spreadsheet.h"
-#include "source/Database.h"
-
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-// The controls of the main window that the procedures read or fill. The window implements it with widgets;
-// tests and benchmarks use PlainControls.
+// The controls of the main window that the procedures read or fill. The window implements it with widgets; the
+// command line, tests and benchmarks use PlainControls.
 class Form1Controls {
 public:
     virtual ~Form1Controls() = default;
@@ -42,29 +35,4 @@ public:
     void set_txt_desde(const std::string& text) override { desde = text; }
     void set_txt_hasta(const std::string& text) override { hasta = text; }
     bool chk_separador(int index) const override { return separador == index; }
-};
-
-// The main form's state and the runtime pieces its procedures use. The window owns one; tests build their own
-// with fakes.
-struct Form1 {
-    Form1(Form1Controls& controls, MessageBoxes& messages, std::string applicationPath)
-        : controls(controls), messages(messages), appPath(std::move(applicationPath)) {}
-
-    Form1Controls& controls;
-    MessageBoxes& messages;
-    // The program's folder (the runtime's application path), without a trailing separator.
-    std::string appPath;
-    // Output channel 1, the automation factory and the database engine; tests may replace any of them.
-    std::unique_ptr<OutputFile> file1 = makeOutputFile();
-    ObjectFactory createObject = CreateObject;
-    std::function<std::unique_ptr<Workspace>()> createWorkspace = Workspaces0;
-
-    // Form variables.
-    std::unique_ptr<Workspace> WS;
-    std::unique_ptr<Database> Conn;
-    std::unique_ptr<ExcelSheet> vExcelSheet;
-    std::string G_SC;
-    std::string G_SD;
-    std::string G_TIPO_ARCHIVO;
-    std::string G_CARPETA_GENERACION;
 };

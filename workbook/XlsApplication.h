@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Spreadsheet.h"
-#include "platform/XlsCellGrid.h"
+#include "workbook/Spreadsheet.h"
+#include "workbook/XlsCellGrid.h"
 
 // The spreadsheet application behind an "Excel.Sheet" object: one worksheet of cells and a visibility flag, no
 // window. After Quit every further use of the cells fails as it would once the real application had gone.

@@ -1,4 +1,4 @@
-#include "platform/XlsCellGrid.h"
+#include "workbook/XlsCellGrid.h"
 
 #include <algorithm>
 #include <stdexcept>

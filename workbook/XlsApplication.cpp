@@ -1,46 +1,12 @@
-#include "platform/XlsApplication.h"
+#include "workbook/XlsApplication.h"
 
 #include "runtime/RuntimeError.h"
+#include "runtime/TextCodecs.h"
 
 #include <cmath>
 #include <string>
-#include <string_view>
 
 namespace {
-
-constexpr char32_t Replacement = 0xFFFD;
-
-// The UTF-16 form of UTF-8 text; each malformed sequence (bad lead or continuation byte, overlong form,
-// surrogate, beyond U+10FFFF, cut short) becomes one U+FFFD.
-std::u16string utf16FromUtf8(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                                                         : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-        char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        std::size_t taken = 1;
-        for (; length > 1 && taken < length && i + taken < utf8.size(); ++taken) {
-            const auto next = static_cast<unsigned char>(utf8[i + taken]);
-            if ((next & 0xC0) != 0x80) break;
-            code = (code << 6) | (next & 0x3F);
-        }
-        const bool valid = length != 0 && taken == length &&
-                           !(length == 3 && code < 0x800) && !(length == 4 && (code < 0x10000 || code > 0x10FFFF)) &&
-                           !(code >= 0xD800 && code <= 0xDFFF);
-        if (!valid) code = Replacement;
-        i += taken;
-        if (code >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(code);
-        }
-    }
-    return out;
-}
 
 RuntimeError cellError(std::int32_t row, std::int16_t column, const std::string& reason) {
     return RuntimeError(RuntimeError::SpreadsheetError,

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Spreadsheet.h"
-#include "platform/XlsApplication.h"
+#include "workbook/Spreadsheet.h"
+#include "workbook/XlsApplication.h"
 
 #include <string>
 

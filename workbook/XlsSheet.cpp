@@ -1,7 +1,7 @@
-#include "platform/XlsSheet.h"
+#include "workbook/XlsSheet.h"
 
-#include "platform/Biff8Workbook.h"
-#include "platform/GObjectRef.h"
+#include "workbook/Biff8Workbook.h"
+#include "workbook/GObjectRef.h"
 #include "runtime/RuntimeError.h"
 #include "platform/SiblingTempFile.h"
 

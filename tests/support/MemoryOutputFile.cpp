@@ -1,4 +1,4 @@
-#include "platform/MemoryOutputFile.h"
+#include "support/MemoryOutputFile.h"
 
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/BiffRecordWriter.h"
-#include "platform/XlsCellGrid.h"
+#include "workbook/BiffRecordWriter.h"
+#include "workbook/XlsCellGrid.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
-#include "platform/Spreadsheet.h"
+#include "workbook/Spreadsheet.h"
 
 #include "runtime/RuntimeError.h"
-#include "platform/XlsSheet.h"
+#include "workbook/XlsSheet.h"
 
 #include <strings.h>
 

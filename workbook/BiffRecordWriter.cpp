@@ -1,4 +1,4 @@
-#include "platform/BiffRecordWriter.h"
+#include "workbook/BiffRecordWriter.h"
 
 #include <bit>
 #include <stdexcept>

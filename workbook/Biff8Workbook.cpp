@@ -1,6 +1,6 @@
-#include "platform/Biff8Workbook.h"
+#include "workbook/Biff8Workbook.h"
 
-#include "platform/BiffRecordWriter.h"
+#include "workbook/BiffRecordWriter.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "extraction/ExportState.h"
+#include "platform/MessageBoxes.h"
+#include "selection/Form1Controls.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The main form's state and the runtime pieces its procedures use. The window owns one; the command line, tests
+// and benchmarks build their own with other controls and message boxes.
+struct Form1 : ExportState {
+    Form1(Form1Controls& formControls, MessageBoxes& messageBoxes, std::string applicationPath)
+        : ExportState(formControls), messages(messageBoxes), appPath(std::move(applicationPath)) {}
+
+    MessageBoxes& messages;
+    // The program's folder (the runtime's application path), without a trailing separator.
+    std::string appPath;
+    // The automation factory and the database engine; tests may replace either.
+    ObjectFactory createObject = CreateObject;
+    std::function<std::unique_ptr<Workspace>()> createWorkspace = Workspaces0;
+
+    // Form variables besides those of ExportState.
+    std::unique_ptr<Workspace> WS;
+    std::string G_CARPETA_GENERACION;
+};
