@@ -8,6 +8,16 @@
 #include <string>
 
 class Form1Controls;
+class Recordset;
+
+// Told what an export does as it goes. The window and the command line use it for progress and counts.
+class ExportObserver {
+public:
+    virtual ~ExportObserver() = default;
+
+    // A movement was written, as a line or a workbook row; `rs` is on its row.
+    virtual void movementWritten(const Recordset& rs) = 0;
+};
 
 // The part of the form's state an export runs on: the connection, the controls the range is read from, the kind
 // of file with its separators, and where the movements go: output channel 1 for "TXT" and "CSV", the workbook for
@@ -23,4 +33,6 @@ struct ExportState {
     std::string G_SC;
     std::string G_SD;
     std::string G_TIPO_ARCHIVO;
+    // Told of each movement written, when set.
+    ExportObserver* observer = nullptr;
 };

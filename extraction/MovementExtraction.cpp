@@ -39,6 +39,7 @@ void exportar(ExportState& form, const std::string& sql, std::int32_t& row)
         } else {
             Escribir_Linea(*form.file1, *rs, LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO});
         }
+        if (form.observer) form.observer->movementWritten(*rs);
         rs->MoveNext();
     }
     rs->Close();

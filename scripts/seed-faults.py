@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Seeds realistic faults into the program, one at a time, and counts how many the tests catch.
+
+Each fault is a small edit of one source file, the kind of slip a maintainer could make: a flipped comparison, an
+off-by-one month, a dropped Null check, a wrong separator, a swapped column... The script copies the checkout
+(tracked files, with the working tree's changes) beside it, builds it once, then for each fault applies the edit,
+rebuilds and runs the test suites of the normal build (ctest), and puts the file back. A fault is caught when at
+least one suite fails. A fault that does not build, or an edit that no longer matches the code, is reported as
+such and counts as not caught: keep the list in step with the code.
+
+    scripts/seed-faults.py [--only N[,N...]] [--jobs N] [--keep]
+"""
+import argparse
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import time
+
+FAULTS = [
+    # formats/
+    ("formats/Normalizers.cpp", "const double hundredths = std::nearbyint(product);",
+     "const double hundredths = std::round(product);", "amounts rounded half away from zero, not half to even"),
+    ("formats/Normalizers.cpp", "if (hundredths < 0) out += '-';", "if (hundredths < -100) out += '-';",
+     "the sign of an amount under one unit dropped"),
+    ("formats/Normalizers.cpp", "    out += static_cast<char>('0' + cents / 10);\n", "",
+     "the tens of the hundredths dropped"),
+    ("formats/Normalizers.cpp", "if (*it == ';' || *it == ',' || *it == '.') *it = ' ';",
+     "if (*it == ';' || *it == ',') *it = ' ';", "a dot left in cleaned texts"),
+    ("formats/Normalizers.cpp", "if (c != '-') out += c;", "if (c != '_') out += c;",
+     "dashes kept in tax numbers"),
+    ("formats/Normalizers.cpp", "next >= 0xA0 && next <= 0xBE && next != 0xB7",
+     "next >= 0xA0 && next <= 0xBF && next != 0xB7", "ÿ upper-cased to a byte that is no capital"),
+    ("formats/RecordLine.cpp", '    stored("per_año");\n    stored("per_mes");\n',
+     '    stored("per_mes");\n    stored("per_año");\n', "year and month columns swapped in lines"),
+    ("formats/RecordLine.cpp", 'const bool txt = format.G_TIPO_ARCHIVO == "TXT";',
+     'const bool txt = format.G_TIPO_ARCHIVO != "CSV";', "the text file's date rules applied by kind name"),
+    ("formats/RecordLine.cpp", "    if (controls.chk_separador(1)) {\n        G_SC = \";\";\n        G_SD = \".\";",
+     "    if (controls.chk_separador(1)) {\n        G_SC = \";\";\n        G_SD = \",\";",
+     "wrong decimal separator for option 1"),
+    ("formats/RecordLine.cpp", "if (!line.empty()) line += G_SC;", "if (!line.empty()) line += ';';",
+     "CSV header always joined by ;"),
+    ("formats/RecordLine.cpp", "return c == '\\r' || c == '\\n';", "return c == '\\r';",
+     "line feeds inside a field kept"),
+    ("formats/RecordLine.cpp", 'stored("CP01_IngBrut");',
+     'field([&] { line += Conv::CStr(rs.Fields("CP01_IngBrut"), scratch); });',
+     "Null check dropped for the registration number"),
+    ("formats/ExportRecord.cpp", "appendNumber(out, date.month, true);", "appendNumber(out, date.month, false);",
+     "one-digit months written without their zero"),
+    ("formats/SpreadsheetRows.cpp", '    cell(8, rs.Fields("Per_Monto"));\n    cell(9, rs.Fields("Per_Monto1"));',
+     '    cell(8, rs.Fields("Per_Monto1"));\n    cell(9, rs.Fields("Per_Monto"));',
+     "amount columns swapped in the workbook"),
+    ("formats/SpreadsheetRows.cpp", "        vExcelSheet.Application().setCell(row, column, Value::text(kExportFieldNames[column - 1]));",
+     "        vExcelSheet.Application().setCell(row, column, Value::text(kExportFieldNames[column % 12]));",
+     "header names shifted by one column"),
+    # selection/
+    ("selection/RangeValidation.cpp", "bool isMonth(std::int32_t month) { return month >= 1 && month <= 12; }",
+     "bool isMonth(std::int32_t month) { return month >= 0 && month <= 12; }", "month 00 accepted"),
+    ("selection/RangeValidation.cpp", "if (desde > hasta)", "if (desde >= hasta)",
+     "flipped comparison: the same period in both boxes refused"),
+    ("selection/RangeValidation.cpp", "if (periodYear(first) < 1900)", "if (periodYear(first) <= 1900)",
+     "off by one year: 1900 refused"),
+    ("selection/RangeValidation.cpp", "if (characterCount(desde) < 6 || characterCount(hasta) < 6)",
+     "if (desde.size() < 6 || hasta.size() < 6)", "period length counted in bytes"),
+    ("selection/RangeValidation.cpp", "if (trimBlanks(controls.lst_contribuyentes_Text()).empty())",
+     "if (controls.lst_contribuyentes_Text().empty())", "blanks in the taxpayer box taken for a choice"),
+    ("selection/TaxpayerList.cpp", "firstCharacters(controls.lst_contribuyentes_Text(), 13)",
+     "firstCharacters(controls.lst_contribuyentes_Text(), 14)", "lookup on 14 characters"),
+    ("selection/TaxpayerList.cpp", 'Conv::textOrEmpty(rs->Fields("cmd_numref")) + "- "',
+     'Conv::textOrEmpty(rs->Fields("cmd_numref")) + " - "', "list entries joined with a wrong separator"),
+    # extraction/
+    ("extraction/DeclarationWalk.cpp", "const bool chosen = (desde <= period) & (hasta >= period);",
+     "const bool chosen = (desde <= period) & (hasta > period);", "off-by-one month: the last period left out"),
+    ("extraction/DeclarationWalk.cpp", "(Form_Sid3.Sid_operacion)=0 Or (Form_Sid3.Sid_operacion)=1",
+     "(Form_Sid3.Sid_operacion)=0 Or (Form_Sid3.Sid_operacion)=2", "re-filings (operation 1) left out"),
+    ("extraction/DeclarationWalk.cpp", '"Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden) AS maximo ";\n// The TXT',
+     '"Form_Sid3.Sid_Orden) AS maximo ";\n// The TXT',
+     "a missed declaration key: the procedure left out of the CSV statement's greatest key"),
+    ("extraction/DeclarationWalk.cpp",
+     "            Exportar_Retenciones(form, key, sid, row);\n            Exportar_Percepciones(form, key, sid, row);",
+     "            Exportar_Percepciones(form, key, sid, row);\n            Exportar_Retenciones(form, key, sid, row);",
+     "perceptions before withholdings"),
+    ("extraction/MovementExtraction.cpp", 'return movementSql("Percepciones", "P", " ", key, sid);',
+     'return movementSql("Percepciones", "R", " ", key, sid);', "perceptions typed as withholdings"),
+    ("extraction/MovementExtraction.cpp", "            ++row;\n", "",
+     "the workbook's row counter not advanced"),
+]
+
+
+def run(command, cwd, log):
+    with open(log, "a") as out:
+        return subprocess.run(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT).returncode
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--only", help="comma-separated fault numbers (from 1)")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--keep", action="store_true", help="keep the scratch copy for a later run")
+    parser.add_argument("--check", action="store_true", help="only check that every edit matches the code once")
+    args = parser.parse_args()
+
+    top = pathlib.Path(__file__).resolve().parent.parent
+    if args.check:
+        stale = [f"{n}: {where}: {fault}" for n, (where, find, _, fault) in enumerate(FAULTS, 1)
+                 if (top / where).read_text().count(find) != 1]
+        print("\n".join(stale) or f"all {len(FAULTS)} edits match")
+        sys.exit(1 if stale else 0)
+    # Beside the checkout, so that the tests find ../shared as they do from the checkout.
+    scratch = top.parent / (top.name + "-seeded")
+    source, build, log = scratch / "src", scratch / "build", scratch / "log.txt"
+    if source.exists():
+        shutil.rmtree(source)
+    source.mkdir(parents=True)
+    files = subprocess.run(["git", "ls-files", "--cached", "--others", "--exclude-standard"], cwd=top,
+                           capture_output=True, text=True, check=True).stdout.split("\n")
+    for name in filter(None, files):
+        if (top / name).is_file():
+            (source / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(top / name, source / name)
+    # The tests look for ../shared beside their source folder.
+    if not (scratch / "shared").exists() and (top.parent / "shared").exists():
+        (scratch / "shared").symlink_to(top.parent / "shared")
+    log.write_text("")
+
+    ctest = ["ctest", "-j", str(args.jobs), "--timeout", "600"]
+    env_build = ["cmake", "--build", str(build), "-j", str(args.jobs)]
+    if run(["cmake", "-S", str(source), "-B", str(build), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+            "-DVELMORA_BUILD_BENCH=OFF"], top, log) or run(env_build, top, log):
+        sys.exit(f"the unchanged program does not build; see {log}")
+    os.environ["QT_QPA_PLATFORM"] = "offscreen"
+    if run(ctest, build, log):
+        sys.exit(f"the tests fail on the unchanged program; see {log}")
+
+    chosen = range(1, len(FAULTS) + 1)
+    if args.only:
+        chosen = [int(n) for n in args.only.split(",")]
+    caught = 0
+    for number in chosen:
+        where, find, replace, fault = FAULTS[number - 1]
+        path = source / where
+        original = path.read_text()
+        started = time.monotonic()
+        if original.count(find) != 1:
+            outcome = "EDIT DOES NOT MATCH"
+        else:
+            path.write_text(original.replace(find, replace))
+            try:
+                if run(env_build, top, log):
+                    outcome = "DOES NOT BUILD"
+                elif run(ctest + ["--output-on-failure"], build, log):
+                    outcome = "caught"
+                    caught += 1
+                else:
+                    outcome = "NOT CAUGHT"
+            finally:
+                path.write_text(original)
+                # The restored file must be rebuilt before the next fault, even if its time stamp went back.
+                path.touch()
+        print(f"{number:3} {outcome:20} {where}: {fault} ({time.monotonic() - started:.0f} s)", flush=True)
+    print(f"caught {caught} of {len(chosen)} seeded faults")
+    if not args.keep:
+        shutil.rmtree(scratch)
+
+
+if __name__ == "__main__":
+    main()
