@@ -1,6 +1,7 @@
 #include "source/JetFile.h"
 
 #include "runtime/RuntimeError.h"
+#include "runtime/TextCodecs.h"
 #include "source/JetHeader.h"
 
 #include <array>
@@ -57,60 +58,15 @@ T load(const unsigned char* p)
     return v;
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp)
-{
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | cp >> 6));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | cp >> 12));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | cp >> 18));
-        out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-// UTF-16LE units to UTF-8; a lone surrogate becomes U+FFFD.
-void appendUtf16(std::string& out, const unsigned char* p, std::size_t units)
-{
-    for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t cp = u16(p + 2 * i);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units) {
-            const std::uint32_t low = u16(p + 2 * (i + 1));
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            } else {
-                cp = 0xFFFD;
-            }
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        appendUtf8(out, cp);
-    }
-}
-
-// Windows-1252 bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
-constexpr std::uint16_t kCp1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
 // Text as a Jet file stores it. Jet 4 keeps UTF-16LE, or, after the marker FF FE, runs of one byte per character
 // (Latin-1) switched to and from UTF-16 by a zero byte. Jet 3 keeps the code page's bytes.
 void appendText(const unsigned char* p, std::size_t size, bool jet3, std::string& out)
 {
-    out.reserve(out.size() + size);
     if (jet3) {
-        for (std::size_t i = 0; i < size; ++i)
-            appendUtf8(out, p[i] >= 0x80 && p[i] < 0xA0 ? kCp1252High[p[i] - 0x80] : p[i]);
+        appendUtf8FromWindows1252(out, p, size);
         return;
     }
+    out.reserve(out.size() + size);
     if (size >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
         bool compressed = true;
         std::size_t i = 2;
@@ -130,13 +86,13 @@ void appendText(const unsigned char* p, std::size_t size, bool jet3, std::string
                 ++i;
             } else {
                 if (i + 1 >= size) break;
-                appendUtf16(out, p + i, 1);
+                appendUtf8FromUtf16le(out, p + i, 1);
                 i += 2;
             }
         }
         return;
     }
-    appendUtf16(out, p, size / 2);
+    appendUtf8FromUtf16le(out, p, size / 2);
 }
 
 std::string decodeText(const unsigned char* p, std::size_t size, bool jet3)
