@@ -1,5 +1,6 @@
 #include "source/JetSql.h"
 
+#include "runtime/Numeric.h"
 #include "runtime/RuntimeError.h"
 
 #include <glib.h>
@@ -105,16 +106,6 @@ std::string upper(std::string_view word) {
     std::string result(word);
     for (char& c : result)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return result;
-}
-
-std::string doubleQuoted(std::string_view name) {
-    std::string result = "\"";
-    for (char c : name) {
-        if (c == '"') result += '"';
-        result += c;
-    }
-    result += '"';
     return result;
 }
 
@@ -356,7 +347,7 @@ private:
 
     std::string name(const std::string& written) const {
         const std::optional<std::string> canonical = m_resolve ? m_resolve(written) : std::nullopt;
-        return doubleQuoted(canonical ? *canonical : written);
+        return sqlQuoted(canonical ? *canonical : written, '"');
     }
 
     std::string call(const Node& function, const Node& arguments) const {
@@ -380,7 +371,7 @@ private:
             } else if (token.kind == TokenKind::Identifier) {
                 const bool alias = i > 0 && nodes[i - 1].token.kind == TokenKind::Keyword && nodes[i - 1].token.text == "AS";
                 if (alias) {
-                    result.push_back({doubleQuoted(token.text), Role::Other, token.offset});
+                    result.push_back({sqlQuoted(token.text, '"'), Role::Other, token.offset});
                 } else if (callFollows) {
                     result.push_back({call(node, nodes[i + 1]), Role::Operand, token.offset});
                     ++i;
@@ -647,20 +638,9 @@ private:
 // ---------------------------------------------------------------------------------------------------------------
 // jet_cat
 
-// Longest text of an operand that is a number: "-9223372036854775808" or "-1.23456789012346E-308".
-constexpr std::size_t kNumberTextMax = 32;
-
-// The runtime's text of a Double: %.15G with the C locale whatever the process locale is, and no sign on zero.
-char* writeDouble(char* out, double value) {
-    if (value == 0.0) {
-        *out = '0';
-        return out + 1;
-    }
-    char* const end = std::to_chars(out, out + kNumberTextMax, value, std::chars_format::general, 15).ptr;
-    for (char* p = out; p != end; ++p)
-        if (*p == 'e') *p = 'E';
-    return end;
-}
+// The longest text of an operand that is a number: a Double as the runtime writes it, or a 64-bit integer.
+constexpr std::size_t kNumberTextMax = kDoubleTextMax;
+static_assert(kNumberTextMax >= sizeof "-9223372036854775808");
 
 void jetCat(sqlite3_context* context, int argc, sqlite3_value** argv) {
     std::size_t capacity = 0;
@@ -746,9 +726,11 @@ void registerJetFunctions(sqlite3* db) {
                            std::string("cannot turn off double-quoted text constants: ") + sqlite3_errmsg(db));
 }
 
-std::string sqlQuoted(const std::string& text, char quote)
+std::string sqlQuoted(std::string_view text, char quote)
 {
-    std::string out(1, quote);
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back(quote);
     for (char c : text) {
         if (c == quote) out.push_back(quote);
         out.push_back(c);

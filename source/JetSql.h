@@ -23,7 +23,7 @@ struct TableColumns {
 using TableLookup = std::function<const TableColumns*(const std::string&)>;
 
 // `text` between two `quote` characters, each quote inside it doubled: a text constant with "'", a name with '"'.
-std::string sqlQuoted(const std::string& text, char quote);
+std::string sqlQuoted(std::string_view text, char quote);
 
 // A Jet text constant holding `text` exactly.
 inline std::string jetTextConstant(const std::string& text) { return sqlQuoted(text, '\''); }
