@@ -57,7 +57,7 @@ public:
     JetFile(const JetFile&) = delete;
     JetFile& operator=(const JetFile&) = delete;
 
-    const std::vector<JetTableInfo>& tables() const noexcept { return m_tables; }
+    const std::vector<JetTableInfo>& tables() const noexcept;
 
     // The data pages of a table, in the order a scan visits them.
     const std::vector<std::uint32_t>& dataPages(std::size_t table) const;
@@ -75,5 +75,4 @@ private:
     struct Impl;
 
     std::unique_ptr<Impl> m_impl;
-    std::vector<JetTableInfo> m_tables;
 };
