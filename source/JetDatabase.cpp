@@ -1,11 +1,14 @@
 #include "source/JetDatabase.h"
 
 #include "runtime/RuntimeError.h"
+#include "source/GlibString.h"
 #include "source/JetFile.h"
 #include "source/JetHeader.h"
 #include "source/JetSql.h"
 #include "source/JetVirtualTable.h"
 #include "source/Recordset.h"
+#include "source/SqliteConnection.h"
+#include "source/SqliteStatement.h"
 
 #include <algorithm>
 #include <array>
@@ -26,10 +29,8 @@ namespace {
 // Names are matched the way Jet matches them: without regard to case, Unicode-aware (per_año finds Per_Año).
 std::string foldName(std::string_view name)
 {
-    gchar* folded = g_utf8_casefold(name.data(), static_cast<gssize>(name.size()));
-    std::string result = folded ? folded : std::string(name);
-    g_free(folded);
-    return result;
+    const GlibString folded(g_utf8_casefold(name.data(), static_cast<gssize>(name.size())));
+    return folded ? std::string(folded.get()) : std::string(name);
 }
 
 struct FileIdentity {
@@ -51,22 +52,17 @@ FileIdentity identityOf(const std::string& path)
 // The sort key of a text: case folded, with or without its accents.
 std::string textKey(const char* text, int length, bool keepAccents)
 {
-    gchar* folded = g_utf8_casefold(text, length);
-    std::string key;
+    const GlibString folded(g_utf8_casefold(text, length));
     if (!folded) return std::string(text, static_cast<std::size_t>(length));
-    if (keepAccents) {
-        key = folded;
-    } else {
-        gchar* decomposed = g_utf8_normalize(folded, -1, G_NORMALIZE_NFD);
-        for (const gchar* p = decomposed ? decomposed : folded; *p; p = g_utf8_next_char(p)) {
-            const gunichar c = g_utf8_get_char(p);
-            if (g_unichar_ismark(c)) continue;
-            char buffer[6];
-            key.append(buffer, static_cast<std::size_t>(g_unichar_to_utf8(c, buffer)));
-        }
-        g_free(decomposed);
+    if (keepAccents) return folded.get();
+    std::string key;
+    const GlibString decomposed(g_utf8_normalize(folded.get(), -1, G_NORMALIZE_NFD));
+    for (const gchar* p = decomposed ? decomposed.get() : folded.get(); *p; p = g_utf8_next_char(p)) {
+        const gunichar c = g_utf8_get_char(p);
+        if (g_unichar_ismark(c)) continue;
+        char buffer[6];
+        key.append(buffer, static_cast<std::size_t>(g_unichar_to_utf8(c, buffer)));
     }
-    g_free(folded);
     return key;
 }
 
@@ -93,42 +89,6 @@ int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void*
     }
     return 0;
 }
-
-class SqliteDb {
-public:
-    SqliteDb()
-    {
-        if (sqlite3_open_v2(":memory:", &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot start the query engine");
-        registerJetFunctions(m_db);
-        sqlite3_create_collation(m_db, "jet_text", SQLITE_UTF8, nullptr, jetTextCollation);
-    }
-    ~SqliteDb() { sqlite3_close_v2(m_db); }
-    SqliteDb(const SqliteDb&) = delete;
-    SqliteDb& operator=(const SqliteDb&) = delete;
-
-    sqlite3* get() const noexcept { return m_db; }
-
-private:
-    sqlite3* m_db = nullptr;
-};
-
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql)
-    {
-        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &m_stmt, nullptr) != SQLITE_OK)
-            throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot run query: ") + sqlite3_errmsg(db));
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    sqlite3_stmt* get() const noexcept { return m_stmt; }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-};
 
 // The columns of a query shape: their names as the engine gives them, folded for lookups, and which hold dates
 // (a number in a DATETIME column is a date).
@@ -292,7 +252,7 @@ std::string extractConstants(const std::string& sql, bool jet, std::vector<Liter
 // One query shape as the engine runs it: its idle prepared statements (a shape walked inside a walk of the same
 // shape needs a second one) and its columns.
 struct Shape {
-    std::vector<std::unique_ptr<Statement>> idle;
+    std::vector<std::unique_ptr<SqliteStatement>> idle;
     std::shared_ptr<const Columns> columns;
     std::list<std::string>::iterator recent;
 };
@@ -305,20 +265,24 @@ struct Engine {
     // Destroyed in reverse order: statements, then the connection, then the reader its tables use.
     std::unique_ptr<JetFile> file;
     JetVirtualTable::Source source;
-    std::unique_ptr<SqliteDb> sql;
+    SqliteConnection sql;
     std::unordered_map<std::string, Shape> shapes;  // by the parameterized SQLite text
     std::list<std::string> recentShapes;            // most recently used first
     std::chrono::steady_clock::time_point deadline;
     bool broken = false;  // a read failed: what was read may be incomplete, or the file is being rewritten
 
     Engine(const std::string& path, const std::string& password)
-        : file(std::make_unique<JetFile>(path, password)), sql(std::make_unique<SqliteDb>())
+        : file(std::make_unique<JetFile>(path, password)), sql(SqliteConnection::inMemory())
     {
+        registerJetFunctions(sql.get());
+        if (sqlite3_create_collation(sql.get(), "jet_text", SQLITE_UTF8, nullptr, jetTextCollation) != SQLITE_OK)
+            throw RuntimeError(RuntimeError::DatabaseError,
+                               std::string("cannot register collation jet_text: ") + sqlite3_errmsg(sql.get()));
         source.file = file.get();
-        JetVirtualTable::attach(sql->get(), source);
+        JetVirtualTable::attach(sql.get(), source);
         // The query time-out bounds each step of a query; the engine checks it every few thousand operations.
         sqlite3_progress_handler(
-            sql->get(), 10000,
+            sql.get(), 10000,
             [](void* engine) { return std::chrono::steady_clock::now() > static_cast<Engine*>(engine)->deadline ? 1 : 0; },
             this);
     }
@@ -332,7 +296,7 @@ struct Engine {
             return it->second;
         }
         Shape shape;
-        auto statement = std::make_unique<Statement>(sql->get(), text);
+        auto statement = std::make_unique<SqliteStatement>(sql.get(), text);
         const int count = sqlite3_column_count(statement->get());
         auto columns = std::make_shared<Columns>();
         for (int i = 0; i < count; ++i) {
@@ -354,16 +318,16 @@ struct Engine {
     }
 
     // A statement of the shape to run, idle or new.
-    std::unique_ptr<Statement> take(const std::string& text, Shape& shape)
+    std::unique_ptr<SqliteStatement> take(const std::string& text, Shape& shape)
     {
-        if (shape.idle.empty()) return std::make_unique<Statement>(sql->get(), text);
+        if (shape.idle.empty()) return std::make_unique<SqliteStatement>(sql.get(), text);
         auto statement = std::move(shape.idle.back());
         shape.idle.pop_back();
         return statement;
     }
 
     // A statement walked to its end or abandoned, ready for its shape's next query.
-    void giveBack(const std::string& text, std::unique_ptr<Statement> statement)
+    void giveBack(const std::string& text, std::unique_ptr<SqliteStatement> statement)
     {
         sqlite3_reset(statement->get());
         sqlite3_clear_bindings(statement->get());
@@ -381,7 +345,7 @@ struct Engine {
         if (rc == SQLITE_ROW) return true;
         if (rc == SQLITE_DONE) return false;
         broken = true;
-        const std::string failure = source.lastError.empty() ? sqlite3_errmsg(sql->get()) : source.lastError;
+        const std::string failure = source.lastError.empty() ? sqlite3_errmsg(sql.get()) : source.lastError;
         sqlite3_reset(stmt);
         if (rc == SQLITE_INTERRUPT) throw RuntimeError(RuntimeError::DatabaseError, "the query timed out");
         if (rc == SQLITE_NOMEM) throw std::bad_alloc();
@@ -400,7 +364,7 @@ public:
     }
 
     QueryRecordset(std::shared_ptr<const Columns> columns, std::shared_ptr<const Rows> head,
-                   std::shared_ptr<Engine> engine, std::string shape, std::unique_ptr<Statement> statement,
+                   std::shared_ptr<Engine> engine, std::string shape, std::unique_ptr<SqliteStatement> statement,
                    int timeoutSeconds, std::vector<Value> next)
         : m_columns(std::move(columns)), m_head(std::move(head)), m_engine(std::move(engine)),
           m_shape(std::move(shape)), m_statement(std::move(statement)), m_timeout(timeoutSeconds),
@@ -511,7 +475,7 @@ private:
     // While more rows are to be read: the reading they come from and the statement reading them.
     std::shared_ptr<Engine> m_engine;
     std::string m_shape;
-    std::unique_ptr<Statement> m_statement;
+    std::unique_ptr<SqliteStatement> m_statement;
     int m_timeout = 0;
     mutable std::vector<Value> m_row;  // the current row once past the head
     mutable std::vector<char> m_read;  // which of its columns were read
@@ -682,7 +646,7 @@ struct JetDatabase::State {
         }
         Shape& shape = engine->shape(query.shape);
         query.columns = shape.columns;
-        std::unique_ptr<Statement> statement = engine->take(query.shape, shape);
+        std::unique_ptr<SqliteStatement> statement = engine->take(query.shape, shape);
         sqlite3_stmt* stmt = statement->get();
         bindLiterals(stmt, query.literals);
         const Columns& columns = *query.columns;
