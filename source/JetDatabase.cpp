@@ -49,47 +49,6 @@ FileIdentity identityOf(const std::string& path)
     return {st.st_dev, st.st_ino, st.st_size, std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-// The sort key of a text: case folded, with or without its accents.
-std::string textKey(const char* text, int length, bool keepAccents)
-{
-    const GlibString folded(g_utf8_casefold(text, length));
-    if (!folded) return std::string(text, static_cast<std::size_t>(length));
-    if (keepAccents) return folded.get();
-    std::string key;
-    const GlibString decomposed(g_utf8_normalize(folded.get(), -1, G_NORMALIZE_NFD));
-    for (const gchar* p = decomposed ? decomposed.get() : folded.get(); *p; p = g_utf8_next_char(p)) {
-        const gunichar c = g_utf8_get_char(p);
-        if (g_unichar_ismark(c)) continue;
-        char buffer[6];
-        key.append(buffer, static_cast<std::size_t>(g_unichar_to_utf8(c, buffer)));
-    }
-    return key;
-}
-
-// Jet compares text without regard to case, and sorts letters with accents beside the plain ones (Ñandubay among
-// the N, Ángel among the A): the accents decide only between texts that are otherwise the same.
-int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void* b)
-{
-    const auto* textA = static_cast<const char*>(a);
-    const auto* textB = static_cast<const char*>(b);
-    const bool ascii = std::all_of(textA, textA + lengthA, [](char c) { return (c & 0x80) == 0; }) &&
-                       std::all_of(textB, textB + lengthB, [](char c) { return (c & 0x80) == 0; });
-    if (ascii) {
-        const int common = std::min(lengthA, lengthB);
-        for (int i = 0; i < common; ++i) {
-            const int ca = g_ascii_tolower(textA[i]);
-            const int cb = g_ascii_tolower(textB[i]);
-            if (ca != cb) return ca < cb ? -1 : 1;
-        }
-        return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
-    }
-    for (bool keepAccents : {false, true}) {
-        const int order = textKey(textA, lengthA, keepAccents).compare(textKey(textB, lengthB, keepAccents));
-        if (order != 0) return order < 0 ? -1 : 1;
-    }
-    return 0;
-}
-
 // The columns of a query shape: their names as the engine gives them, folded for lookups, and which hold dates
 // (a number in a DATETIME column is a date).
 struct Columns {
@@ -275,9 +234,6 @@ struct Engine {
         : file(std::make_unique<JetFile>(path, password)), sql(SqliteConnection::inMemory())
     {
         registerJetFunctions(sql.get());
-        if (sqlite3_create_collation(sql.get(), "jet_text", SQLITE_UTF8, nullptr, jetTextCollation) != SQLITE_OK)
-            throw RuntimeError(RuntimeError::DatabaseError,
-                               std::string("cannot register collation jet_text: ") + sqlite3_errmsg(sql.get()));
         source.file = file.get();
         JetVirtualTable::attach(sql.get(), source);
         // The query time-out bounds each step of a query; the engine checks it every few thousand operations.

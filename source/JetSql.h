@@ -1,12 +1,12 @@
 #pragma once
 
+#include "source/JetFunctions.h"  // registerJetFunctions: what translated SQL needs of its connection
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct sqlite3;
 
 // Maps a table or column name, as a query writes it, to the spelling the database stores; nullopt for a name it
 // does not know. Jet matches names without regard to case, SQLite only for ASCII letters, so the resolver is
@@ -39,9 +39,3 @@ inline std::string jetTextConstant(const std::string& text) { return sqlQuoted(t
 // conjunction holds an equality between a number and a column whose index allows each value once, and the joins
 // are inner joins. Every row then has the same sort key, and the rows keep the order the joins produce them in.
 std::string translateJetSql(std::string_view jetSql, const NameResolver& resolve, const TableLookup& tables = {});
-
-// Prepares `db` to run translated SQL: registers jet_cat(...), Jet's `&` (Null operands count as the empty
-// text, the result is Null only when every operand is; numbers are written as Jet writes them: 5, 1234.5,
-// 1E+20, 1.5E-05), and stops SQLite from reading a double-quoted name that matches no column as a text
-// constant, so a misspelt name fails instead of selecting its own spelling. Raises RuntimeError on failure.
-void registerJetFunctions(sqlite3* db);
