@@ -4,7 +4,7 @@
 #include "source/JetTranslator.h"
 
 std::string translateJetSql(std::string_view jetSql, const NameResolver& resolve, const TableLookup& tables) {
-    return translateTokens(jetSql, tokenizeJetSql(jetSql), resolve, tables);
+    return translateJet(lexJetSql(jetSql), resolve, tables, false).sql;
 }
 
 std::string sqlQuoted(std::string_view text, char quote) {

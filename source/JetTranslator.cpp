@@ -19,9 +19,13 @@ bool contains(const List& list, std::string_view word) {
 
 class Translator {
 public:
-    Translator(std::string_view sql, const NameResolver& resolve) : m_sql(sql), m_resolve(resolve) {}
+    Translator(const JetLexed& lexed, const NameResolver& resolve, bool parameters)
+        : m_lexed(lexed), m_resolve(resolve), m_parameters(parameters) {}
 
-    std::string run(const std::vector<JetNode>& nodes) const { return emitSequence(nodes); }
+    SqliteTranslation run(const std::vector<JetNode>& nodes) {
+        m_translation.sql = emitSequence(nodes);
+        return std::move(m_translation);
+    }
 
 private:
     enum class Role { Operand, Concat, Arithmetic, Other };
@@ -34,25 +38,37 @@ private:
     };
 
     [[noreturn]] void fail(std::size_t offset, std::string_view problem) const {
-        failTranslation(m_sql, offset, problem);
+        failTranslation(m_lexed.sql, offset, problem);
     }
 
-    std::string name(const std::string& written) const {
+    // A constant, written in or as a parameter; a column position as written.
+    std::string constant(const JetToken& token) {
+        if (token.constant == JetToken::kNoConstant) return std::string(token.text);
+        if (m_parameters) {
+            m_translation.parameters.push_back(token.constant);
+            return "?";
+        }
+        const JetConstant& constant = m_lexed.constants[token.constant];
+        return constant.text ? sqlQuoted(constant.value, '\'') : constant.value;
+    }
+
+    std::string name(std::string_view written) const {
         const std::optional<std::string> canonical = m_resolve ? m_resolve(written) : std::nullopt;
-        return sqlQuoted(canonical ? *canonical : written, '"');
+        return canonical ? sqlQuoted(*canonical, '"') : sqlQuoted(written, '"');
     }
 
-    std::string call(const JetNode& function, const JetNode& arguments) const {
+    std::string call(const JetNode& function, const JetNode& arguments) {
         const JetToken& token = function.token;
-        if (!contains(kFunctions, token.text)) fail(token.offset, "unsupported function " + token.text);
+        if (!contains(kFunctions, token.text)) fail(token.offset, "unsupported function " + std::string(token.text));
         std::size_t commas = 0;
         for (const JetNode& child : arguments.children)
             if (isSymbol(child.token, ",")) ++commas;
-        if (arguments.children.empty() || commas > 0) fail(token.offset, token.text + " takes exactly one argument");
-        return token.text + "(" + emitSequence(arguments.children) + ")";
+        if (arguments.children.empty() || commas > 0)
+            fail(token.offset, std::string(token.text) + " takes exactly one argument");
+        return std::string(token.text) + "(" + emitSequence(arguments.children) + ")";
     }
 
-    std::vector<Item> items(const std::vector<JetNode>& nodes) const {
+    std::vector<Item> items(const std::vector<JetNode>& nodes) {
         std::vector<Item> result;
         for (std::size_t i = 0; i < nodes.size(); ++i) {
             const JetNode& node = nodes[i];
@@ -89,18 +105,18 @@ private:
             } else if (token.kind == JetTokenKind::Keyword) {
                 // Left( and Right( are Jet text functions; SQLite would read a join.
                 if (callFollows && (token.text == "LEFT" || token.text == "RIGHT"))
-                    fail(token.offset, "unsupported function " + std::string(m_sql.substr(token.offset, token.text.size())));
-                result.push_back({token.text, token.text == "NULL" ? Role::Operand : Role::Other, token.offset});
+                    fail(token.offset, "unsupported function " + std::string(m_lexed.sql.substr(token.offset, token.text.size())));
+                result.push_back({std::string(token.text), token.text == "NULL" ? Role::Operand : Role::Other, token.offset});
             } else if (token.kind == JetTokenKind::Number || token.kind == JetTokenKind::Text) {
-                result.push_back({token.text, Role::Operand, token.offset});
+                result.push_back({constant(token), Role::Operand, token.offset});
             } else if (token.text == "&") {
-                result.push_back({token.text, Role::Concat, token.offset});
+                result.push_back({std::string(token.text), Role::Concat, token.offset});
             } else if (token.text == "+" || token.text == "-" || token.text == "*" || token.text == "/") {
-                result.push_back({token.text, Role::Arithmetic, token.offset});
+                result.push_back({std::string(token.text), Role::Arithmetic, token.offset});
             } else if (token.text == ".") {
                 fail(token.offset, "misplaced .");
             } else {
-                result.push_back({token.text, Role::Other, token.offset});
+                result.push_back({std::string(token.text), Role::Other, token.offset});
             }
         }
         return result;
@@ -109,7 +125,7 @@ private:
     // Jet's & binds more loosely than + - * / but more tightly than comparisons, And, Or and Not. A chain whose
     // operands are primaries and whose neighbours are not arithmetic reads the same however it is grouped, so it
     // can become one jet_cat call; anything else would need Jet's precedence rebuilt and is refused.
-    std::string emitSequence(const std::vector<JetNode>& nodes) const {
+    std::string emitSequence(const std::vector<JetNode>& nodes) {
         const std::vector<Item> all = items(nodes);
         std::string sql;
         const auto append = [&sql](const std::string& piece) {
@@ -141,15 +157,17 @@ private:
         return sql;
     }
 
-    std::string_view m_sql;
+    const JetLexed& m_lexed;
     const NameResolver& m_resolve;
+    const bool m_parameters;
+    SqliteTranslation m_translation;
 };
 
 }  // namespace
 
-std::string translateTokens(std::string_view sql, const std::vector<JetToken>& tokens, const NameResolver& resolve,
-                            const TableLookup& tables) {
-    std::vector<JetNode> nodes = groupJetTokens(sql, tokens);
+SqliteTranslation translateJet(const JetLexed& lexed, const NameResolver& resolve, const TableLookup& tables,
+                               bool parameters) {
+    std::vector<JetNode> nodes = groupJetTokens(lexed);
     if (const std::size_t order = sortWithOneKey(nodes, resolve, tables); order != 0) nodes.resize(order);
-    return Translator(sql, resolve).run(nodes);
+    return Translator(lexed, resolve, parameters).run(nodes);
 }

@@ -3,10 +3,20 @@
 #include "source/JetLexer.h"
 #include "source/JetSql.h"
 
+#include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
-// Writing a Jet SELECT statement, read into tokens, as SQLite SQL (see translateJetSql).
-std::string translateTokens(std::string_view sql, const std::vector<JetToken>& tokens, const NameResolver& resolve,
-                            const TableLookup& tables);
+// A query in SQLite's dialect.
+struct SqliteTranslation {
+    std::string sql;
+    // For a translation with parameters: the constant (an index into JetLexed::constants) each `?` takes, in
+    // order. A constant the translation leaves out, in an ORDER BY it leaves out, takes none.
+    std::vector<std::uint32_t> parameters;
+};
+
+// Writes a query read by lexJetSql as SQLite SQL, as translateJetSql describes. With `parameters`, every constant
+// is written as `?`, so that queries differing only in their constants share one translation; without, the
+// constants are written in. Raises RuntimeError (DatabaseError) for what cannot be translated.
+SqliteTranslation translateJet(const JetLexed& lexed, const NameResolver& resolve, const TableLookup& tables,
+                               bool parameters);

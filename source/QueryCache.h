@@ -1,6 +1,8 @@
 #pragma once
 
+#include "source/JetLexer.h"
 #include "source/JetSql.h"
+#include "source/JetTranslator.h"
 #include "source/QueryColumns.h"
 
 #include <list>
@@ -26,17 +28,11 @@ public:
     void clear() noexcept;
 
 private:
-    // A constant of a translated query, taken out so that queries differing only in their constants share one
-    // prepared statement.
-    struct Literal {
-        bool text;
-        std::string value;
-    };
-
-    // One query text: its shape and constants and, when small, its rows.
+    // One query text: its shape (the parameterised SQLite text, whose statements queries differing only in their
+    // constants share), the constants its parameters take and, when small, its rows.
     struct KeptQuery {
         std::string shape;
-        std::vector<Literal> literals;
+        std::vector<JetConstant> constants;
         std::shared_ptr<const QueryColumns> columns;
         std::shared_ptr<const QueryRows> rows;
         std::list<std::string>::iterator recent;
@@ -47,8 +43,7 @@ private:
     void drop(const std::string& jetSql);
     void release(KeptQuery& query) noexcept;
     void keep(KeptQuery& query, const std::shared_ptr<const QueryRows>& rows);
-    static std::string extractConstants(const std::string& sql, bool jet, std::vector<Literal>& literals);
-    static void bindLiterals(sqlite3_stmt* stmt, const std::vector<Literal>& literals);
+    static void bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants);
 
     // How many query texts are kept, how many values their kept rows may hold in all (a few megabytes), and how
     // many values a query reads when it opens: a result that fits is read whole and may be kept, a longer one is
@@ -60,8 +55,7 @@ private:
     std::unordered_map<std::string, KeptQuery> m_queries;  // by the query's Jet text
     std::list<std::string> m_recentQueries;                // most recently used first
     std::list<KeptQuery*> m_keptRows;                      // queries holding rows, most recently used first
-    // Translations by the Jet text with neutral constants: the parameterized SQLite text and how many constants
-    // it takes; empty when that query must be translated with its own constants.
-    std::unordered_map<std::string, std::pair<std::string, std::size_t>> m_translations;
+    // Translations with parameters, by the key of the Jet text.
+    std::unordered_map<std::string, SqliteTranslation> m_translations;
     std::size_t m_keptValues = 0;
 };

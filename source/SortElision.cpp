@@ -37,9 +37,9 @@ private:
         return token && token->kind == JetTokenKind::Keyword && token->text == word;
     }
 
-    std::string stored(const std::string& written) const {
-        const std::optional<std::string> canonical = m_resolve ? m_resolve(written) : std::nullopt;
-        return canonical ? *canonical : written;
+    std::string stored(std::string_view written) const {
+        std::optional<std::string> canonical = m_resolve ? m_resolve(written) : std::nullopt;
+        return canonical ? std::move(*canonical) : std::string(written);
     }
 
     // The tables of a FROM clause made of tables and inner joins; false for anything else.
@@ -75,7 +75,7 @@ private:
         return !ranges.empty();
     }
 
-    static bool sameName(const std::string& a, const std::string& b) {
+    static bool sameName(std::string_view a, std::string_view b) {
         return a.size() == b.size() && g_ascii_strncasecmp(a.data(), b.data(), a.size()) == 0;
     }
 
@@ -170,7 +170,7 @@ std::size_t SortElision::run(const std::vector<JetNode>& nodes) const {
     flatten(std::span(nodes).subspan(1, from - 1), selectList);
     std::vector<std::string> aliases;
     for (std::size_t i = 0; i + 1 < selectList.size(); ++i)
-        if (isKeyword(selectList[i], "AS") && selectList[i + 1]) aliases.push_back(selectList[i + 1]->text);
+        if (isKeyword(selectList[i], "AS") && selectList[i + 1]) aliases.emplace_back(selectList[i + 1]->text);
 
     std::vector<const JetToken*> terms;
     flatten(std::span(nodes).subspan(order + 2), terms);

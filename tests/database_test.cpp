@@ -184,6 +184,15 @@ TEST(Database, UntranslatableSqlIsAnErrorNotAWrongResult)
     EXPECT_FALSE(db->OpenRecordset("SELECT CMD_ID FROM CMD")->isEOF());
 }
 
+// A query is read once: its constants are the ones the translator reads, .5 included (taken for 5 after a dot
+// once, which SQLite then refused).
+TEST(Database, ANumberWithoutItsLeadingZeroIsOneConstant)
+{
+    auto db = open(shared("fixtures/impuest-cases.mdb"));
+    EXPECT_EQ(db->OpenRecordset("SELECT .5 AS n FROM CMD WHERE CMD_ID = 3")->Fields("n"), Value::real(0.5));
+    EXPECT_EQ(db->OpenRecordset("SELECT .25 AS n FROM CMD WHERE CMD_ID = 3")->Fields("n"), Value::real(0.25));
+}
+
 TEST(Database, SeesAChangeToTheFileBetweenTwoQueries)
 {
     TempDir dir;
