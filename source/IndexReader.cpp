@@ -26,13 +26,8 @@ std::array<unsigned char, 5> longKey(std::int32_t key)
             static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
 }
 
-// An index entry, packed: its key bytes (up to five, big-endian, then their count) make one number that sorts as
-// the keys do, a key that is a prefix of another sorting first.
-struct IndexEntry {
-    std::uint64_t key;
-    std::uint32_t row;    // data page << 8 | slot
-    std::uint32_t child;  // node pages only
-};
+// The five key bytes of a packed key, before their count.
+constexpr std::uint64_t kKeyBytes = 0xFFFFFFFFFF;
 
 std::uint64_t packedKey(const unsigned char* bytes, std::size_t length)
 {
@@ -41,18 +36,20 @@ std::uint64_t packedKey(const unsigned char* bytes, std::size_t length)
     return key << 8 | length;
 }
 
+}  // namespace
+
 // The entries of an index page. Entry ends are marked in a bitmap; entries after the first may leave out the
 // prefix their page's keys share; each ends with its row's page (3 bytes) and slot, then, on node pages, the
 // child page (4 bytes), all big-endian.
 // Raises std::invalid_argument naming what is wrong; the caller words it for the table.
-std::vector<IndexEntry> indexEntries(const unsigned char* p, std::uint32_t pageSize, bool jet3)
+std::vector<IndexReader::Entry> IndexReader::parseEntries(const unsigned char* p, std::uint32_t pageSize, bool jet3)
 {
     const std::size_t bitmapStart = jet3 ? 0x16 : 0x1B;
     const std::size_t entriesStart = jet3 ? 0xF8 : 0x1E0;
     const std::size_t prefix = jetbytes::u16(p + (jet3 ? 0x14 : 0x18));
     const bool node = p[0] == kPageIndexNode;
     const std::size_t tail = node ? 8 : 4;
-    std::vector<IndexEntry> entries;
+    std::vector<Entry> entries;
     std::size_t marked = 0;
     std::size_t i = bitmapStart;
     for (; i + 8 <= entriesStart; i += 8) {
@@ -62,7 +59,7 @@ std::vector<IndexEntry> indexEntries(const unsigned char* p, std::uint32_t pageS
     }
     for (; i < entriesStart; ++i) marked += std::size_t(std::popcount(unsigned(p[i])));
     entries.reserve(marked);
-    std::array<unsigned char, 5> first{};
+    std::uint64_t first = 0;  // the key bytes of the first entry, as packed
     std::size_t begin = entriesStart;
     // Bit n marks an entry ending at entriesStart + n; bit 0 marks none.
     for (std::size_t byte = bitmapStart; byte < entriesStart; ++byte) {
@@ -75,13 +72,16 @@ std::vector<IndexEntry> indexEntries(const unsigned char* p, std::uint32_t pageS
             const std::size_t stored = end - begin;
             if (stored < tail || omitted > 5) throw std::invalid_argument("index entry malformed");
             const std::size_t keyStored = stored - tail;
-            std::array<unsigned char, 5> key{};
             const std::size_t keyLength = std::min<std::size_t>(omitted + keyStored, 5);
-            for (std::size_t i = 0; i < keyLength; ++i) key[i] = i < omitted ? first[i] : p[begin + i - omitted];
+            // The omitted bytes are the first key's, the others follow in the entry.
+            const unsigned shift = unsigned(8 * (5 - omitted));
+            std::uint64_t key = first & (kKeyBytes >> shift << shift);
+            for (std::size_t i = omitted; i < keyLength; ++i)
+                key |= std::uint64_t(p[begin + i - omitted]) << (8 * (4 - i));
             if (isFirst) first = key;
             const unsigned char* t = p + end - tail;
-            IndexEntry e{};
-            e.key = packedKey(key.data(), keyLength);
+            Entry e{};
+            e.key = key << 8 | keyLength;
             e.row = jetbytes::u32be(t);
             if (node) e.child = jetbytes::u32be(t + 4);
             entries.push_back(e);
@@ -91,38 +91,23 @@ std::vector<IndexEntry> indexEntries(const unsigned char* p, std::uint32_t pageS
     return entries;
 }
 
-}  // namespace
-
-struct IndexReader::Page {
-    unsigned char type;
-    std::uint32_t next;  // leaves: the next leaf in key order
-    std::vector<IndexEntry> entries;
-};
-
 IndexReader::IndexReader(PageCache& pages, bool jet3) : m_pages(pages), m_jet3(jet3) {}
 
 IndexReader::~IndexReader() = default;
 
-std::shared_ptr<const IndexReader::Page> IndexReader::page(const std::string& table, std::uint32_t pg)
+const IndexReader::Page& IndexReader::page(const std::string& table, std::uint32_t pg)
 {
-    if (auto it = m_parsed.find(pg); it != m_parsed.end()) return it->second;
+    if (const Page* kept = m_parsed.find(pg)) return *kept;
     const unsigned char* p = m_pages.page(table, pg);
     if (p[0] != kPageIndexLeaf && p[0] != kPageIndexNode)
         throwDamaged(m_pages.path(), table, "index page " + std::to_string(pg) + " has the wrong type");
-    auto parsed = std::make_shared<Page>();
-    parsed->type = p[0];
-    parsed->next = jetbytes::u32(p + kNextLeafOffset);
+    Page parsed{p[0], jetbytes::u32(p + kNextLeafOffset), {}};
     try {
-        parsed->entries = indexEntries(p, m_pages.pageSize(), m_jet3);
+        parsed.entries = parseEntries(p, m_pages.pageSize(), m_jet3);
     } catch (const std::invalid_argument& e) {
         throwDamaged(m_pages.path(), table, e.what());
     }
-    // Full: the leaves go, the few node pages every search starts from stay.
-    if (m_parsed.size() >= 128)
-        std::erase_if(m_parsed, [](const auto& kept) { return kept.second->type == kPageIndexLeaf; });
-    if (m_parsed.size() >= 128) m_parsed.clear();
-    m_parsed.emplace(pg, parsed);
-    return parsed;
+    return m_parsed.insert(pg, std::move(parsed));
 }
 
 std::vector<RowPointer> IndexReader::find(const std::string& table, std::uint32_t firstPage, std::int32_t key)
@@ -138,27 +123,27 @@ std::vector<RowPointer> IndexReader::find(const std::string& table, std::uint32_
     std::size_t visited = 0;
     for (;;) {
         if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
-        const auto node = page(table, pg);
-        if (node->type == kPageIndexLeaf) break;
-        if (node->entries.empty()) return found;
-        const auto it = std::find_if(node->entries.begin(), node->entries.end(),
-                                     [&](const IndexEntry& e) { return e.key >= target; });
-        pg = (it == node->entries.end() ? node->entries.back() : *it).child;
+        const Page& node = page(table, pg);
+        if (node.type == kPageIndexLeaf) break;
+        if (node.entries.empty()) return found;
+        const auto it = std::find_if(node.entries.begin(), node.entries.end(),
+                                     [&](const Entry& e) { return e.key >= target; });
+        pg = (it == node.entries.end() ? node.entries.back() : *it).child;
     }
     // Along the leaves, in key order, until a key above the one sought.
     for (;;) {
-        const auto leaf = page(table, pg);
-        if (leaf->type != kPageIndexLeaf)
+        const Page& leaf = page(table, pg);
+        if (leaf.type != kPageIndexLeaf)
             throwDamaged(m_pages.path(), table, "index page " + std::to_string(pg) + " has the wrong type");
         // Entries are in key order: start at the first that is not below the key.
-        auto it = std::lower_bound(leaf->entries.begin(), leaf->entries.end(), target,
-                                   [](const IndexEntry& e, std::uint64_t k) { return e.key < k; });
-        for (; it != leaf->entries.end(); ++it) {
+        auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), target,
+                                   [](const Entry& e, std::uint64_t k) { return e.key < k; });
+        for (; it != leaf.entries.end(); ++it) {
             if (it->key > target) return found;
             found.push_back({it->row >> 8, std::uint8_t(it->row)});
         }
-        if (leaf->next == 0) return found;
+        if (leaf.next == 0) return found;
         if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
-        pg = leaf->next;
+        pg = leaf.next;
     }
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "source/JetFile.h"
+#include "source/LruCache.h"
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,11 +25,26 @@ public:
     std::vector<RowPointer> find(const std::string& table, std::uint32_t firstPage, std::int32_t key);
 
 private:
-    struct Page;
-    std::shared_ptr<const Page> page(const std::string& table, std::uint32_t pg);
+    // An index entry, packed: its key bytes (up to five, big-endian, then their count) make one number that sorts
+    // as the keys do, a key that is a prefix of another sorting first.
+    struct Entry {
+        std::uint64_t key;
+        std::uint32_t row;    // data page << 8 | slot
+        std::uint32_t child;  // node pages only
+    };
+    struct Page {
+        unsigned char type;
+        std::uint32_t next;  // leaves: the next leaf in key order
+        std::vector<Entry> entries;
+    };
+
+    const Page& page(const std::string& table, std::uint32_t pg);
+    static std::vector<Entry> parseEntries(const unsigned char* p, std::uint32_t pageSize, bool jet3);
 
     PageCache& m_pages;
     bool m_jet3;
-    // Index pages already taken apart, by page number (a few hundred pages at most are kept).
-    std::map<std::uint32_t, std::shared_ptr<const Page>> m_parsed;
+    // Index pages already taken apart, by page number: the few node pages every search starts from stay, the
+    // leaves come and go. A search uses one page at a time, done with it before it asks for the next.
+    static constexpr std::size_t kParsedPages = 128;
+    LruCache<std::uint32_t, Page> m_parsed{kParsedPages};
 };

@@ -29,75 +29,38 @@ void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant
     }
 }
 
-QueryCache::KeptQuery& QueryCache::query(const std::string& jetSql, const NameResolver& resolve,
-                                      const TableLookup& tables)
+// The query kept for `jetSql` (whose hash is `hash`), or one made now.
+const QueryCache::KeptQuery& QueryCache::query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
+                                                const TableLookup& tables)
 {
-    if (auto it = m_queries.find(jetSql); it != m_queries.end()) {
-        m_recentQueries.splice(m_recentQueries.begin(), m_recentQueries, it->second.recent);
-        return it->second;
-    }
-    KeptQuery query;
+    if (const KeptQuery* kept = m_queries.find(jetSql, hash)) return *kept;
     // Queries that differ only in their constants share one translation, and one shape.
     JetLexed lexed = lexJetSql(jetSql);
-    auto known = m_translations.find(lexed.key);
-    if (known == m_translations.end()) {
-        SqliteTranslation translation = translateJet(lexed, resolve, tables, true);
-        if (m_translations.size() > 256) m_translations.clear();
-        known = m_translations.emplace(std::move(lexed.key), std::move(translation)).first;
+    const SqliteTranslation* translation = m_translations.find(lexed.key);
+    if (!translation) {
+        SqliteTranslation translated = translateJet(lexed, resolve, tables, true);
+        translation = &m_translations.insert(std::move(lexed.key), std::move(translated));
     }
-    query.shape = known->second.sql;
-    query.constants.reserve(known->second.parameters.size());
-    for (const std::uint32_t constant : known->second.parameters)
+    KeptQuery query{translation->sql, {}};
+    query.constants.reserve(translation->parameters.size());
+    for (const std::uint32_t constant : translation->parameters)
         query.constants.push_back(std::move(lexed.constants[constant]));
-    while (m_queries.size() >= kKeptQueries) drop(m_recentQueries.back());
-    m_recentQueries.push_front(jetSql);
-    query.recent = m_recentQueries.begin();
-    return m_queries.emplace(jetSql, std::move(query)).first->second;
-}
-
-void QueryCache::drop(const std::string& jetSql)
-{
-    const auto it = m_queries.find(jetSql);
-    if (it == m_queries.end()) return;
-    if (it->second.rows) release(it->second);
-    m_recentQueries.erase(it->second.recent);
-    m_queries.erase(it);
-}
-
-void QueryCache::release(KeptQuery& query) noexcept
-{
-    m_keptValues -= query.rows->size() * query.columns->names.size();
-    query.rows.reset();
-    m_keptRows.erase(query.kept);
-}
-
-// Keeps a query's rows while they fit, making room among the least recently used.
-void QueryCache::keep(KeptQuery& query, const std::shared_ptr<const QueryRows>& rows)
-{
-    const std::size_t values = rows->size() * query.columns->names.size();
-    if (values > kKeptValues / 4) return;
-    while (m_keptValues + values > kKeptValues && !m_keptRows.empty()) release(*m_keptRows.back());
-    query.rows = rows;
-    m_keptRows.push_front(&query);
-    query.kept = m_keptRows.begin();
-    m_keptValues += values;
+    return m_queries.insert(jetSql, hash, std::move(query));
 }
 
 std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
-                                        const NameResolver& resolve, const TableLookup& tables, int timeoutSeconds)
+                                            const NameResolver& resolve, const TableLookup& tables, int timeoutSeconds)
 {
-    KeptQuery& query = this->query(jetSql, resolve, tables);
-    if (query.rows) {
-        // Kept rows used again move to the front of those kept.
-        m_keptRows.splice(m_keptRows.begin(), m_keptRows, query.kept);
-        return std::make_unique<QueryRecordset>(query.columns, query.rows);
-    }
+    // One hash of the text serves both caches kept by it.
+    const std::size_t hash = m_results.hashOf(jetSql);
+    if (const KeptResult* kept = m_results.find(jetSql, hash))
+        return std::make_unique<QueryRecordset>(kept->columns, kept->rows);
+    const KeptQuery& query = this->query(jetSql, hash, resolve, tables);
     QueryEngine::Taken taken = engine->take(query.shape);
-    query.columns = std::move(taken.columns);
     std::unique_ptr<SqliteStatement> statement = std::move(taken.statement);
     sqlite3_stmt* stmt = statement->get();
     bindConstants(stmt, query.constants);
-    const QueryColumns& columns = *query.columns;
+    const QueryColumns& columns = *taken.columns;
     const std::size_t width = std::max<std::size_t>(columns.names.size(), 1);
     auto head = std::make_shared<QueryRows>();
     std::vector<Value> next;
@@ -116,18 +79,17 @@ std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std
         throw;
     }
     if (more)
-        return std::make_unique<QueryRecordset>(query.columns, std::move(head), engine, query.shape,
+        return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head), engine, query.shape,
                                                 std::move(statement), timeoutSeconds, std::move(next));
     engine->giveBack(query.shape, std::move(statement));
-    keep(query, head);
-    return std::make_unique<QueryRecordset>(query.columns, std::move(head));
+    const std::size_t values = head->size() * columns.names.size();
+    if (values <= kKeptValues / 4) m_results.insert(jetSql, hash, {taken.columns, head}, values);
+    return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head));
 }
 
 void QueryCache::clear() noexcept
 {
+    m_results.clear();
     m_queries.clear();
-    m_recentQueries.clear();
-    m_keptRows.clear();
     m_translations.clear();
-    m_keptValues = 0;
 }

@@ -3,13 +3,11 @@
 #include "source/JetLexer.h"
 #include "source/JetSql.h"
 #include "source/JetTranslator.h"
+#include "source/LruCache.h"
 #include "source/QueryColumns.h"
 
-#include <list>
 #include <memory>
 #include <string>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 class QueryEngine;
@@ -28,34 +26,33 @@ public:
     void clear() noexcept;
 
 private:
-    // One query text: its shape (the parameterised SQLite text, whose statements queries differing only in their
-    // constants share), the constants its parameters take and, when small, its rows.
+    // One query text: its shape (the parameterised SQLite text, whose statements the texts differing only in their
+    // constants share) and the constants its parameters take.
     struct KeptQuery {
         std::string shape;
         std::vector<JetConstant> constants;
-        std::shared_ptr<const QueryColumns> columns;
-        std::shared_ptr<const QueryRows> rows;
-        std::list<std::string>::iterator recent;
-        std::list<KeptQuery*>::iterator kept;  // in m_keptRows while `rows` is held
     };
 
-    KeptQuery& query(const std::string& jetSql, const NameResolver& resolve, const TableLookup& tables);
-    void drop(const std::string& jetSql);
-    void release(KeptQuery& query) noexcept;
-    void keep(KeptQuery& query, const std::shared_ptr<const QueryRows>& rows);
+    // The rows of a short result.
+    struct KeptResult {
+        std::shared_ptr<const QueryColumns> columns;
+        std::shared_ptr<const QueryRows> rows;
+    };
+
+    const KeptQuery& query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
+                           const TableLookup& tables);
     static void bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants);
 
-    // How many query texts are kept, how many values their kept rows may hold in all (a few megabytes), and how
-    // many values a query reads when it opens: a result that fits is read whole and may be kept, a longer one is
-    // read on as it is walked.
+    // How many query texts and translations are kept, how many values the kept results may hold in all (a few
+    // megabytes), and how many values a query reads when it opens: a result that fits is read whole and may be
+    // kept, unless it would take more than a quarter of what results may hold; a longer one is read on as it is
+    // walked.
     static constexpr std::size_t kKeptQueries = 2048;
+    static constexpr std::size_t kKeptTranslations = 256;
     static constexpr std::size_t kKeptValues = 30000;
     static constexpr std::size_t kHeadValues = 512;
 
-    std::unordered_map<std::string, KeptQuery> m_queries;  // by the query's Jet text
-    std::list<std::string> m_recentQueries;                // most recently used first
-    std::list<KeptQuery*> m_keptRows;                      // queries holding rows, most recently used first
-    // Translations with parameters, by the key of the Jet text.
-    std::unordered_map<std::string, SqliteTranslation> m_translations;
-    std::size_t m_keptValues = 0;
+    LruCache<std::string, KeptQuery> m_queries{kKeptQueries};                  // by the query's Jet text
+    LruCache<std::string, SqliteTranslation> m_translations{kKeptTranslations};  // by the Jet text's key
+    LruCache<std::string, KeptResult> m_results{kKeptQueries, kKeptValues};    // by the query's Jet text
 };

@@ -22,22 +22,13 @@ QueryEngine::QueryEngine(const std::string& path, const std::string& password)
 
 QueryEngine::Shape& QueryEngine::shape(const std::string& text)
 {
-    if (auto it = m_shapes.find(text); it != m_shapes.end()) {
-        m_recentShapes.splice(m_recentShapes.begin(), m_recentShapes, it->second.recent);
-        return it->second;
-    }
+    if (Shape* kept = m_shapes.find(text)) return *kept;
     Shape shape;
     auto statement = std::make_unique<SqliteStatement>(m_sql.get(), text);
     shape.columns = std::make_shared<QueryColumns>(QueryColumns::of(statement->get()));
     shape.idle.reserve(2);  // giving a statement back never allocates
     shape.idle.push_back(std::move(statement));
-    while (m_shapes.size() >= kKeptShapes) {
-        m_shapes.erase(m_recentShapes.back());
-        m_recentShapes.pop_back();
-    }
-    m_recentShapes.push_front(text);
-    shape.recent = m_recentShapes.begin();
-    return m_shapes.emplace(text, std::move(shape)).first->second;
+    return m_shapes.insert(text, std::move(shape));
 }
 
 QueryEngine::Taken QueryEngine::take(const std::string& text)
@@ -53,8 +44,9 @@ void QueryEngine::giveBack(const std::string& text, std::unique_ptr<SqliteStatem
 {
     sqlite3_reset(statement->get());
     sqlite3_clear_bindings(statement->get());
-    const auto it = m_shapes.find(text);
-    if (it != m_shapes.end() && it->second.idle.size() < 2) it->second.idle.push_back(std::move(statement));
+    // Its shape may have been dropped meanwhile: the statement then goes too.
+    Shape* kept = m_shapes.peek(text);
+    if (kept && kept->idle.size() < 2) kept->idle.push_back(std::move(statement));
 }
 
 bool QueryEngine::step(sqlite3_stmt* stmt, int timeoutSeconds)

@@ -2,15 +2,14 @@
 
 #include "source/JetFile.h"
 #include "source/JetVirtualTable.h"
+#include "source/LruCache.h"
 #include "source/QueryColumns.h"
 #include "source/SqliteConnection.h"
 #include "source/SqliteStatement.h"
 
 #include <chrono>
-#include <list>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 // One reading of the file: the reader, the SQLite connection serving its tables, and the statements prepared on
@@ -47,18 +46,16 @@ private:
     struct Shape {
         std::vector<std::unique_ptr<SqliteStatement>> idle;
         std::shared_ptr<const QueryColumns> columns;
-        std::list<std::string>::iterator recent;
     };
     Shape& shape(const std::string& text);
-
-    static constexpr std::size_t kKeptShapes = 16;
 
     // Destroyed in reverse order: statements, then the connection, then the reader its tables use.
     JetFile m_file;
     JetVirtualTable::Source m_source;
     SqliteConnection m_sql;
-    std::unordered_map<std::string, Shape> m_shapes;  // by the parameterised SQLite text
-    std::list<std::string> m_recentShapes;            // most recently used first
+    // Shapes by their parameterised SQLite text: an export runs a handful.
+    static constexpr std::size_t kKeptShapes = 16;
+    LruCache<std::string, Shape> m_shapes{kKeptShapes};
     std::chrono::steady_clock::time_point m_deadline;
     bool m_broken = false;
 };

@@ -157,8 +157,8 @@ const std::vector<Value>* RowReader::rowAt(std::size_t t, const JetTableInfo& in
     const bool keep = info.rowCountEstimate <= kKeptRowsTableLimit;
     const std::uint64_t key = std::uint64_t(t) << 40 | std::uint64_t(pointer.page) << 8 | pointer.row;
     if (keep) {
-        if (auto it = m_kept.find(key); it != m_kept.end()) {
-            buffer.kept = it->second;
+        if (const auto* kept = m_kept.find(key)) {
+            buffer.kept = *kept;
             return buffer.kept.get();
         }
     }
@@ -177,8 +177,7 @@ const std::vector<Value>* RowReader::rowAt(std::size_t t, const JetTableInfo& in
             }
             auto row = std::make_shared<std::vector<Value>>();
             decodeRow(info, table, start & kRowOffsetMask, size, *row);
-            if (m_kept.size() >= kKeptRows) m_kept.clear();
-            m_kept.emplace(key, row);
+            m_kept.insert(key, row);
             buffer.kept = std::move(row);
             return buffer.kept.get();
         }

@@ -2,11 +2,11 @@
 
 #include "source/JetFile.h"
 #include "source/LibmdbHandle.h"
+#include "source/LruCache.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 class PageCache;
@@ -42,8 +42,8 @@ private:
     bool m_jet3;
     std::vector<MdbField> m_fields;
     // Decoded rows of the smaller tables (taxpayers, forms, declarations), by table, page and slot: an export looks
-    // them up again and again.
+    // them up again and again. Shared, so that a row handed out outlives its place here.
     static constexpr std::size_t kKeptRows = 2048;
     static constexpr std::uint32_t kKeptRowsTableLimit = 50000;
-    std::unordered_map<std::uint64_t, std::shared_ptr<const std::vector<Value>>> m_kept;
+    LruCache<std::uint64_t, std::shared_ptr<const std::vector<Value>>> m_kept{kKeptRows};
 };
