@@ -48,6 +48,9 @@ struct RowBuffer {
 //
 // Every read checks what the file says against the file itself (page numbers, offsets, lengths, chains) and raises
 // RuntimeError naming the table when the file is damaged.
+//
+// One thread at a time: a JetFile belongs to the database that opened it. Its const functions read through caches
+// and libmdb's page buffer, which they change, and nothing is locked.
 class JetFile {
 public:
     // Opens `path` and checks `password` against the one stored in the file (a file without one opens with any).
