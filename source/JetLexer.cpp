@@ -235,8 +235,10 @@ private:
         // After a dot every word is a column name, even one spelt like a keyword.
         if (!afterDot()) {
             if (const Word* known = findWord(text)) {
-                if (known->kind == WordKind::UnsupportedOperator) fail(start, "unsupported operator " + std::string(text));
-                if (known->kind == WordKind::UnsupportedKeyword) fail(start, "unsupported keyword " + std::string(text));
+                if (known->kind == WordKind::UnsupportedOperator)
+                    fail(start, "unsupported operator " + std::string(text));
+                if (known->kind == WordKind::UnsupportedKeyword)
+                    fail(start, "unsupported keyword " + std::string(text));
                 addWord(JetTokenKind::Keyword, known->text, start, known->role);
                 return end;
             }

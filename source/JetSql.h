@@ -1,6 +1,9 @@
 #pragma once
 
-#include "source/JetFunctions.h"  // registerJetFunctions: what translated SQL needs of its connection
+// The Jet SQL dialect as the rest of the program meets it: quoting, translation to SQLite, and, through
+// JetFunctions.h, what a connection needs to run the translation.
+
+#include "source/JetFunctions.h"
 
 #include <functional>
 #include <optional>

@@ -41,7 +41,8 @@ private:
         failTranslation(m_lexed.sql, offset, problem);
     }
 
-    // A constant, written in or as a parameter; a column position as written.
+    // A constant, written in or as a parameter; a column position as written. Items are made in the order they are
+    // written, nested ones included, so the parameters are recorded in the order of their `?`.
     std::string constant(const JetToken& token) {
         if (token.constant == JetToken::kNoConstant) return std::string(token.text);
         if (m_parameters) {
@@ -77,7 +78,8 @@ private:
             if (node.group) {
                 result.push_back({"(" + emitSequence(node.children) + ")", Role::Operand, token.offset});
             } else if (token.kind == JetTokenKind::Identifier) {
-                const bool alias = i > 0 && nodes[i - 1].token.kind == JetTokenKind::Keyword && nodes[i - 1].token.text == "AS";
+                const bool alias =
+                    i > 0 && nodes[i - 1].token.kind == JetTokenKind::Keyword && nodes[i - 1].token.text == "AS";
                 if (alias) {
                     result.push_back({sqlQuoted(token.text, '"'), Role::Other, token.offset});
                 } else if (callFollows) {
@@ -105,8 +107,10 @@ private:
             } else if (token.kind == JetTokenKind::Keyword) {
                 // Left( and Right( are Jet text functions; SQLite would read a join.
                 if (callFollows && (token.text == "LEFT" || token.text == "RIGHT"))
-                    fail(token.offset, "unsupported function " + std::string(m_lexed.sql.substr(token.offset, token.text.size())));
-                result.push_back({std::string(token.text), token.text == "NULL" ? Role::Operand : Role::Other, token.offset});
+                    fail(token.offset,
+                         "unsupported function " + std::string(m_lexed.sql.substr(token.offset, token.text.size())));
+                const Role role = token.text == "NULL" ? Role::Operand : Role::Other;
+                result.push_back({std::string(token.text), role, token.offset});
             } else if (token.kind == JetTokenKind::Number || token.kind == JetTokenKind::Text) {
                 result.push_back({constant(token), Role::Operand, token.offset});
             } else if (token.text == "&") {

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// Writing a Jet SELECT statement, as the lexer read it, in SQLite's dialect: names resolved and quoted, `&` chains
+// as calls of jet_cat, constants written in or as parameters, a sort every row has the same key for left out.
+
 // A query in SQLite's dialect.
 struct SqliteTranslation {
     std::string sql;

@@ -305,10 +305,12 @@ void attach(sqlite3* db, Source& source)
 {
     const JetFile& file = *source.file;
     if (sqlite3_create_module(db, "jet", &kModule, &source) != SQLITE_OK)
-        throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot start the query engine: ") + sqlite3_errmsg(db));
+        throw RuntimeError(RuntimeError::DatabaseError,
+                           std::string("cannot start the query engine: ") + sqlite3_errmsg(db));
     const auto& tables = file.tables();
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        const std::string sql = "CREATE VIRTUAL TABLE " + sqlQuoted(tables[i].name, '"') + " USING jet(" + std::to_string(i) + ")";
+        const std::string sql =
+            "CREATE VIRTUAL TABLE " + sqlQuoted(tables[i].name, '"') + " USING jet(" + std::to_string(i) + ")";
         char* message = nullptr;
         const int status = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
         const std::unique_ptr<char, SqliteFree> owned(message);

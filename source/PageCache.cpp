@@ -31,7 +31,8 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
 {
     if (auto it = m_pageSlots.find(pg); it != m_pageSlots.end())
         return reinterpret_cast<const unsigned char*>(m_slots[it->second].data());
-    if (pg == 0 || pg >= m_pageCount) throwDamaged(m_path, table, "page " + std::to_string(pg) + " is outside the file");
+    if (pg == 0 || pg >= m_pageCount)
+        throwDamaged(m_path, table, "page " + std::to_string(pg) + " is outside the file");
     // Several walks may go on at once (a table's rows, its index, the rows it points at): each is followed.
     std::uint32_t count = 1;
     const auto sequence = std::find(m_nextInSequence.begin(), m_nextInSequence.end(), pg);

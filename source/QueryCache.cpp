@@ -17,7 +17,8 @@ void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant
         const JetConstant& constant = constants[i];
         const int n = static_cast<int>(i) + 1;
         if (constant.text) {
-            sqlite3_bind_text(stmt, n, constant.value.data(), static_cast<int>(constant.value.size()), SQLITE_TRANSIENT);
+            const auto size = static_cast<int>(constant.value.size());
+            sqlite3_bind_text(stmt, n, constant.value.data(), size, SQLITE_TRANSIENT);
         } else if (constant.value.find_first_of(".eE") == std::string::npos) {
             errno = 0;
             const long long v = std::strtoll(constant.value.c_str(), nullptr, 10);

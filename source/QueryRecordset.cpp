@@ -25,7 +25,8 @@ QueryRecordset::~QueryRecordset() { finish(); }
 const Value& QueryRecordset::Fields(std::string_view name) const
 {
     if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
-    if (isEOF()) throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
+    if (isEOF())
+        throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
     const std::size_t column = columnOf(name);
     if (m_position < m_head->size()) return (*m_head)[m_position][column];
     // Past the head, a column is read when it is first asked for.

@@ -81,14 +81,15 @@ private:
 
     // The table a column reference reads (`table.column` or a column only one of the tables has) and the
     // column's stored name; null when that cannot be told.
-    Range* rangeOf(const JetToken* qualifier, const JetToken& column, std::vector<Range>& ranges, std::string& name) const {
+    Range* rangeOf(const JetToken* qualifier, const JetToken& column, std::vector<Range>& ranges,
+                   std::string& name) const {
         name = stored(column.text);
         Range* found = nullptr;
         for (Range& range : ranges) {
             if (qualifier && !sameName(range.name, qualifier->text) && !sameName(range.name, stored(qualifier->text)))
                 continue;
-            if (std::find(range.columns->columns.begin(), range.columns->columns.end(), name) == range.columns->columns.end())
-                continue;
+            const std::vector<std::string>& columns = range.columns->columns;
+            if (std::find(columns.begin(), columns.end(), name) == columns.end()) continue;
             if (found) return nullptr;
             found = &range;
         }
@@ -125,7 +126,8 @@ private:
                                        !column[2]->group;
                 if (!plain && !qualified) continue;
                 const JetToken& name = (qualified ? column[2] : column[0])->token;
-                if (name.kind != JetTokenKind::Identifier || (qualified && column[0]->token.kind != JetTokenKind::Identifier))
+                if (name.kind != JetTokenKind::Identifier ||
+                    (qualified && column[0]->token.kind != JetTokenKind::Identifier))
                     continue;
                 std::string columnName;
                 Range* range = rangeOf(qualified ? &column[0]->token : nullptr, name, ranges, columnName);
@@ -188,7 +190,8 @@ std::size_t SortElision::run(const std::vector<JetNode>& nodes) const {
                                       [&](const std::string& alias) { return sameName(alias, token->text); }))
             return 0;
         std::string columnName;
-        const Range* range = rangeOf(qualified ? token : nullptr, qualified ? *terms[i + 2] : *token, ranges, columnName);
+        const Range* range =
+            rangeOf(qualified ? token : nullptr, qualified ? *terms[i + 2] : *token, ranges, columnName);
         if (!range || !range->pinned) return 0;
         anyColumn = true;
         if (qualified) i += 2;
