@@ -44,7 +44,8 @@ private:
     PageCache& m_pages;
     bool m_jet3;
     // Index pages already taken apart, by page number: the few node pages every search starts from stay, the
-    // leaves come and go. A search uses one page at a time, done with it before it asks for the next.
-    static constexpr std::size_t kParsedPages = 128;
+    // leaves come and go. A search uses one page at a time, done with it before it asks for the next. An export's
+    // searches find their pages again among the last few dozen; more would only hold memory.
+    static constexpr std::size_t kParsedPages = 64;
     LruCache<std::uint32_t, Page> m_parsed{kParsedPages};
 };
