@@ -15,7 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstring>
 
 // The parts of an open file, declared in the order they are built: each part uses those above it, and they are

@@ -28,18 +28,22 @@ constexpr auto K = WordKind::Keyword;
 constexpr auto O = WordKind::UnsupportedOperator;
 constexpr auto U = WordKind::UnsupportedKeyword;
 constexpr std::array kWords{
-    Word{"BY", K, WordRole::By},  Word{"ON", K},   Word{"OR", K},   Word{"AS", K},    Word{"IS", K},
-    Word{"IN", K},                Word{"ALL", K},  Word{"AND", K},  Word{"NOT", K},   Word{"ASC", K},
-    Word{"MOD", O},               Word{"XOR", O},  Word{"EQV", O},  Word{"IMP", O},   Word{"TOP", U},
-    Word{"FROM", K, WordRole::EndsList},           Word{"LEFT", K}, Word{"JOIN", K},  Word{"DESC", K},
-    Word{"NULL", K},              Word{"LIKE", O}, Word{"TRUE", U}, Word{"INTO", U},  Word{"WITH", U},
-    Word{"INNER", K},             Word{"RIGHT", K},                 Word{"OUTER", K},
-    Word{"WHERE", K, WordRole::EndsList},          Word{"GROUP", K, WordRole::OrderOrGroup},
-    Word{"ORDER", K, WordRole::OrderOrGroup},      Word{"ALIKE", O},                  Word{"FALSE", U},
-    Word{"UNION", U, WordRole::EndsList},          Word{"PIVOT", U},                  Word{"SELECT", K},
-    Word{"HAVING", K, WordRole::EndsList},         Word{"EXISTS", K},               Word{"BETWEEN", K},
-    Word{"PERCENT", U},           Word{"DISTINCT", K},              Word{"TRANSFORM", U},
-    Word{"PARAMETERS", U},        Word{"DISTINCTROW", U}};
+    Word{"BY", K, WordRole::By}, Word{"ON", K}, Word{"OR", K}, Word{"AS", K}, Word{"IS", K}, Word{"IN", K},
+    Word{"ALL", K}, Word{"AND", K}, Word{"NOT", K}, Word{"ASC", K}, Word{"MOD", O}, Word{"XOR", O}, Word{"EQV", O},
+    Word{"IMP", O}, Word{"TOP", U},
+    Word{"FROM", K, WordRole::EndsList}, Word{"LEFT", K}, Word{"JOIN", K}, Word{"DESC", K}, Word{"NULL", K},
+    Word{"LIKE", O}, Word{"TRUE", U}, Word{"INTO", U}, Word{"WITH", U},
+    Word{"INNER", K}, Word{"RIGHT", K}, Word{"OUTER", K}, Word{"WHERE", K, WordRole::EndsList},
+    Word{"GROUP", K, WordRole::OrderOrGroup}, Word{"ORDER", K, WordRole::OrderOrGroup}, Word{"ALIKE", O},
+    Word{"FALSE", U}, Word{"UNION", U, WordRole::EndsList}, Word{"PIVOT", U},
+    Word{"SELECT", K}, Word{"HAVING", K, WordRole::EndsList}, Word{"EXISTS", K},
+    Word{"BETWEEN", K}, Word{"PERCENT", U},
+    Word{"DISTINCT", K},
+    Word{"TRANSFORM", U},
+    Word{"PARAMETERS", U},
+    Word{"DISTINCTROW", U}};
+static_assert(std::is_sorted(kWords.begin(), kWords.end(),
+                             [](const Word& a, const Word& b) { return a.text.size() < b.text.size(); }));
 constexpr std::size_t kLongestWord = 11;
 
 // Where the words of each length start in kWords.
