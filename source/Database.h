@@ -6,6 +6,9 @@
 class Recordset;
 
 // An open Jet database: the program's `Conn`. It reads the file and never writes it.
+//
+// One thread per open database: a database and the recordsets it opened are used by one thread at a time (nothing
+// in them is locked). Two databases may be used by two threads.
 class Database {
 public:
     virtual ~Database() = default;
@@ -18,7 +21,7 @@ public:
     int QueryTimeout = 60;
 };
 
-// Workspace 0 of the engine: opens databases.
+// Workspace 0 of the engine: opens databases. Each database it opens may go to a thread of its own.
 class Workspace {
 public:
     virtual ~Workspace() = default;

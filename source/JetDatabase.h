@@ -10,6 +10,9 @@
 // size, modification time) is compared with the one read, and a file that changed is read afresh, so a query
 // always sees the file as it is when the query runs. A short result is read whole when its query opens and kept
 // while the file is unchanged; a long one is read as it is walked.
+//
+// One thread per open database: the database, its reader, its SQLite connection (opened without SQLite's mutexes),
+// its recordsets and its caches are used by one thread at a time, and nothing is locked.
 class JetDatabase : public Database {
 public:
     JetDatabase(std::string path, std::string password);

@@ -48,6 +48,9 @@ struct RowBuffer {
 //
 // Every read checks what the file says against the file itself (page numbers, offsets, lengths, chains) and raises
 // RuntimeError naming the table when the file is damaged.
+//
+// One thread at a time: a JetFile belongs to the database that opened it. Its const functions read through caches
+// and libmdb's page buffer, which they change, and nothing is locked.
 class JetFile {
 public:
     // Opens `path` and checks `password` against the one stored in the file (a file without one opens with any).
@@ -57,7 +60,7 @@ public:
     JetFile(const JetFile&) = delete;
     JetFile& operator=(const JetFile&) = delete;
 
-    const std::vector<JetTableInfo>& tables() const noexcept { return m_tables; }
+    const std::vector<JetTableInfo>& tables() const noexcept;
 
     // The data pages of a table, in the order a scan visits them.
     const std::vector<std::uint32_t>& dataPages(std::size_t table) const;
@@ -75,5 +78,4 @@ private:
     struct Impl;
 
     std::unique_ptr<Impl> m_impl;
-    std::vector<JetTableInfo> m_tables;
 };

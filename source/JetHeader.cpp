@@ -1,6 +1,7 @@
 #include "source/JetHeader.h"
 
 #include "runtime/RuntimeError.h"
+#include "runtime/TextCodecs.h"
 
 #include <array>
 #include <cmath>
@@ -58,12 +59,15 @@ std::string jet4Password(unsigned char* page)
         if (unit == 0) break;
         units.push_back(unit);
     }
-    glong written = 0;
-    gchar* utf8 = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(units.data()), static_cast<glong>(units.size()),
-                                  nullptr, &written, nullptr);
-    if (!utf8) return std::string(1, '\x01');  // unreadable: matches no password a user can supply
-    std::string result(utf8, static_cast<std::size_t>(written));
-    g_free(utf8);
+    // A lone surrogate makes the password unreadable: it matches no password a user can supply.
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const bool high = units[i] >= 0xD800 && units[i] <= 0xDBFF;
+        const bool low = units[i] >= 0xDC00 && units[i] <= 0xDFFF;
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) ++i;
+        else if (high || low) return std::string(1, '\x01');
+    }
+    std::string result;
+    appendUtf8FromUtf16(result, units);
     return result;
 }
 
@@ -73,12 +77,11 @@ std::string jet3Password(const unsigned char* page)
     std::string bytes;
     for (int i = 0; i < 20 && page[kPasswordOffset + i] != 0; ++i)
         bytes.push_back(static_cast<char>(page[kPasswordOffset + i]));
-    gsize written = 0;
-    gchar* utf8 = g_convert(bytes.data(), static_cast<gssize>(bytes.size()), "UTF-8", "WINDOWS-1252", nullptr,
-                            &written, nullptr);
-    if (!utf8) return bytes;
-    std::string result(utf8, written);
-    g_free(utf8);
+    // The five bytes the code page leaves undefined cannot be converted: such a password is kept as it is stored.
+    for (const char c : bytes)
+        if (c == '\x81' || c == '\x8D' || c == '\x8F' || c == '\x90' || c == '\x9D') return bytes;
+    std::string result;
+    appendUtf8FromWindows1252(result, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     return result;
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
+// The Jet SQL dialect as the rest of the program meets it: quoting, translation to SQLite, and, through
+// JetFunctions.h, what a connection needs to run the translation.
+
+#include "source/JetFunctions.h"
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct sqlite3;
 
 // Maps a table or column name, as a query writes it, to the spelling the database stores; nullopt for a name it
 // does not know. Jet matches names without regard to case, SQLite only for ASCII letters, so the resolver is
@@ -23,7 +26,7 @@ struct TableColumns {
 using TableLookup = std::function<const TableColumns*(const std::string&)>;
 
 // `text` between two `quote` characters, each quote inside it doubled: a text constant with "'", a name with '"'.
-std::string sqlQuoted(const std::string& text, char quote);
+std::string sqlQuoted(std::string_view text, char quote);
 
 // A Jet text constant holding `text` exactly.
 inline std::string jetTextConstant(const std::string& text) { return sqlQuoted(text, '\''); }
@@ -39,9 +42,3 @@ inline std::string jetTextConstant(const std::string& text) { return sqlQuoted(t
 // conjunction holds an equality between a number and a column whose index allows each value once, and the joins
 // are inner joins. Every row then has the same sort key, and the rows keep the order the joins produce them in.
 std::string translateJetSql(std::string_view jetSql, const NameResolver& resolve, const TableLookup& tables = {});
-
-// Prepares `db` to run translated SQL: registers jet_cat(...), Jet's `&` (Null operands count as the empty
-// text, the result is Null only when every operand is; numbers are written as Jet writes them: 5, 1234.5,
-// 1E+20, 1.5E-05), and stops SQLite from reading a double-quoted name that matches no column as a text
-// constant, so a misspelt name fails instead of selecting its own spelling. Raises RuntimeError on failure.
-void registerJetFunctions(sqlite3* db);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <sqlite3.h>
 
 namespace {
@@ -291,6 +292,11 @@ sqlite3_module makeModule()
 
 const sqlite3_module kModule = makeModule();
 
+// A text SQLite allocated, freed by its owner.
+struct SqliteFree {
+    void operator()(char* text) const noexcept { sqlite3_free(text); }
+};
+
 }  // namespace
 
 namespace JetVirtualTable {
@@ -299,16 +305,18 @@ void attach(sqlite3* db, Source& source)
 {
     const JetFile& file = *source.file;
     if (sqlite3_create_module(db, "jet", &kModule, &source) != SQLITE_OK)
-        throw RuntimeError(RuntimeError::DatabaseError, std::string("cannot start the query engine: ") + sqlite3_errmsg(db));
+        throw RuntimeError(RuntimeError::DatabaseError,
+                           std::string("cannot start the query engine: ") + sqlite3_errmsg(db));
     const auto& tables = file.tables();
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        const std::string sql = "CREATE VIRTUAL TABLE " + sqlQuoted(tables[i].name, '"') + " USING jet(" + std::to_string(i) + ")";
+        const std::string sql =
+            "CREATE VIRTUAL TABLE " + sqlQuoted(tables[i].name, '"') + " USING jet(" + std::to_string(i) + ")";
         char* message = nullptr;
-        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-            const std::string text = message ? message : sqlite3_errmsg(db);
-            sqlite3_free(message);
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot serve table " + tables[i].name + ": " + text);
-        }
+        const int status = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+        const std::unique_ptr<char, SqliteFree> owned(message);
+        if (status != SQLITE_OK)
+            throw RuntimeError(RuntimeError::DatabaseError, "cannot serve table " + tables[i].name + ": " +
+                                                                (message ? message : sqlite3_errmsg(db)));
     }
 }
 

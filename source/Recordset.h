@@ -5,7 +5,8 @@
 #include <string>
 #include <string_view>
 
-// A forward-only recordset: the rows of one query, walked once.
+// A forward-only recordset: the rows of one query, walked once. It is used by the thread that uses the database it
+// came from, like the database itself.
 class Recordset {
 public:
     virtual ~Recordset() = default;

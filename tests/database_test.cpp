@@ -3,10 +3,12 @@
 #include "source/Database.h"
 #include "runtime/DateSerial.h"
 #include "source/Recordset.h"
+#include "source/SqliteConnection.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -137,6 +139,13 @@ TEST(Database, RefusesWhatJetRefuses)
     }
 }
 
+// SQLite hands back a connection even when it cannot open the database; it is closed before the error is raised
+// (the sanitizer build's leak check reports it otherwise).
+TEST(Database, AConnectionThatFailsToOpenIsClosed)
+{
+    EXPECT_THROW(SqliteConnection("/nonexistent/Impuest.db", SQLITE_OPEN_READONLY), RuntimeError);
+}
+
 TEST(Database, NamesMatchWithoutRegardToCase)
 {
     auto db = open(shared("fixtures/impuest-cases.mdb"));
@@ -173,6 +182,15 @@ TEST(Database, UntranslatableSqlIsAnErrorNotAWrongResult)
     EXPECT_EQ(ordered->Fields("CMD_ID"), Value::integer(3));
     // The layer is still usable afterwards.
     EXPECT_FALSE(db->OpenRecordset("SELECT CMD_ID FROM CMD")->isEOF());
+}
+
+// A query is read once: its constants are the ones the translator reads, .5 included (taken for 5 after a dot
+// once, which SQLite then refused).
+TEST(Database, ANumberWithoutItsLeadingZeroIsOneConstant)
+{
+    auto db = open(shared("fixtures/impuest-cases.mdb"));
+    EXPECT_EQ(db->OpenRecordset("SELECT .5 AS n FROM CMD WHERE CMD_ID = 3")->Fields("n"), Value::real(0.5));
+    EXPECT_EQ(db->OpenRecordset("SELECT .25 AS n FROM CMD WHERE CMD_ID = 3")->Fields("n"), Value::real(0.25));
 }
 
 TEST(Database, SeesAChangeToTheFileBetweenTwoQueries)

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// Raises the run-time error of a Jet file that is not what it says it is (a page number, offset, length or chain
+// out of bounds): it names the table being read, the file and what is wrong.
+[[noreturn]] void throwDamaged(const std::string& path, const std::string& table, const std::string& what);

@@ -1,0 +1,13 @@
+#pragma once
+
+struct sqlite3;
+
+// What translated SQL needs of the connection it runs on.
+
+// Prepares `db` to run translated SQL. Registers jet_cat(...), Jet's `&`: Null operands count as the empty text,
+// the result is Null only when every operand is; numbers are written as Jet writes them: 5, 1234.5, 1E+20,
+// 1.5E-05. Registers the collation jet_text, Jet's order of text: without regard to case, letters with accents
+// beside the plain ones (the accents decide only between texts that are otherwise the same). Stops SQLite from
+// reading a double-quoted name that matches no column as a text constant, so a misspelt name fails instead of
+// selecting its own spelling. Raises RuntimeError on failure.
+void registerJetFunctions(sqlite3* db);

@@ -1,0 +1,96 @@
+#include "source/QueryCache.h"
+
+#include "source/QueryEngine.h"
+#include "source/QueryRecordset.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+// Texts are bound as texts; whole numbers as 64-bit integers, or as Doubles when they do not fit; numbers with a
+// decimal point or an exponent as Doubles.
+void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants)
+{
+    for (std::size_t i = 0; i < constants.size(); ++i) {
+        const JetConstant& constant = constants[i];
+        const int n = static_cast<int>(i) + 1;
+        if (constant.text) {
+            const auto size = static_cast<int>(constant.value.size());
+            sqlite3_bind_text(stmt, n, constant.value.data(), size, SQLITE_TRANSIENT);
+        } else if (constant.value.find_first_of(".eE") == std::string::npos) {
+            errno = 0;
+            const long long v = std::strtoll(constant.value.c_str(), nullptr, 10);
+            if (errno == ERANGE) sqlite3_bind_double(stmt, n, std::strtod(constant.value.c_str(), nullptr));
+            else sqlite3_bind_int64(stmt, n, v);
+        } else {
+            sqlite3_bind_double(stmt, n, std::strtod(constant.value.c_str(), nullptr));
+        }
+    }
+}
+
+// The query kept for `jetSql` (whose hash is `hash`), or one made now.
+const QueryCache::KeptQuery& QueryCache::query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
+                                                const TableLookup& tables)
+{
+    if (const KeptQuery* kept = m_queries.find(jetSql, hash)) return *kept;
+    // Queries that differ only in their constants share one translation, and one shape.
+    JetLexed lexed = lexJetSql(jetSql);
+    const SqliteTranslation* translation = m_translations.find(lexed.key);
+    if (!translation) {
+        SqliteTranslation translated = translateJet(lexed, resolve, tables, true);
+        translation = &m_translations.insert(std::move(lexed.key), std::move(translated));
+    }
+    KeptQuery query{translation->sql, {}};
+    query.constants.reserve(translation->parameters.size());
+    for (const std::uint32_t constant : translation->parameters)
+        query.constants.push_back(std::move(lexed.constants[constant]));
+    return m_queries.insert(jetSql, hash, std::move(query));
+}
+
+std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
+                                            const NameResolver& resolve, const TableLookup& tables, int timeoutSeconds)
+{
+    // One hash of the text serves both caches kept by it.
+    const std::size_t hash = m_results.hashOf(jetSql);
+    if (const KeptResult* kept = m_results.find(jetSql, hash))
+        return std::make_unique<QueryRecordset>(kept->columns, kept->rows);
+    const KeptQuery& query = this->query(jetSql, hash, resolve, tables);
+    QueryEngine::Taken taken = engine->take(query.shape);
+    std::unique_ptr<SqliteStatement> statement = std::move(taken.statement);
+    sqlite3_stmt* stmt = statement->get();
+    bindConstants(stmt, query.constants);
+    const QueryColumns& columns = *taken.columns;
+    const std::size_t width = std::max<std::size_t>(columns.names.size(), 1);
+    auto head = std::make_shared<QueryRows>();
+    std::vector<Value> next;
+    bool more = false;
+    try {
+        while (engine->step(stmt, timeoutSeconds)) {
+            if (head->size() * width >= kHeadValues) {
+                readRow(stmt, columns, next);
+                more = true;
+                break;
+            }
+            readRow(stmt, columns, head->emplace_back());
+        }
+    } catch (...) {
+        engine->giveBack(query.shape, std::move(statement));
+        throw;
+    }
+    if (more)
+        return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head), engine, query.shape,
+                                                std::move(statement), timeoutSeconds, std::move(next));
+    engine->giveBack(query.shape, std::move(statement));
+    const std::size_t values = head->size() * columns.names.size();
+    if (values <= kKeptValues / 4) m_results.insert(jetSql, hash, {taken.columns, head}, values);
+    return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head));
+}
+
+void QueryCache::clear() noexcept
+{
+    m_results.clear();
+    m_queries.clear();
+    m_translations.clear();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "source/JetLexer.h"
+#include "source/JetSql.h"
+#include "source/JetTranslator.h"
+#include "source/LruCache.h"
+#include "source/QueryColumns.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QueryEngine;
+class Recordset;
+
+// What one reading of the file keeps of the queries run on it: each query text's translation (shared by the texts
+// that differ only in their constants) and, for a short result, its rows. Everything is dropped with the reading.
+class QueryCache {
+public:
+    // The rows of `jetSql` on `engine`: kept rows when the same text ran before and its result was kept, else the
+    // result of running its translation (names resolved by `resolve`, tables known from `tables`) with its
+    // constants, read whole when short and kept, read as it is walked when long. Raises RuntimeError when the text
+    // cannot be translated or run.
+    std::unique_ptr<Recordset> open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
+                                    const NameResolver& resolve, const TableLookup& tables, int timeoutSeconds);
+    void clear() noexcept;
+
+private:
+    // One query text: its shape (the parameterised SQLite text, whose statements the texts differing only in their
+    // constants share) and the constants its parameters take.
+    struct KeptQuery {
+        std::string shape;
+        std::vector<JetConstant> constants;
+    };
+
+    // The rows of a short result.
+    struct KeptResult {
+        std::shared_ptr<const QueryColumns> columns;
+        std::shared_ptr<const QueryRows> rows;
+    };
+
+    const KeptQuery& query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
+                           const TableLookup& tables);
+    static void bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants);
+
+    // How many query texts and translations are kept, how many values the kept results may hold in all (a few
+    // megabytes), and how many values a query reads when it opens: a result that fits is read whole and may be
+    // kept, unless it would take more than a quarter of what results may hold; a longer one is read on as it is
+    // walked.
+    static constexpr std::size_t kKeptQueries = 2048;
+    static constexpr std::size_t kKeptTranslations = 256;
+    static constexpr std::size_t kKeptValues = 30000;
+    static constexpr std::size_t kHeadValues = 512;
+
+    LruCache<std::string, KeptQuery> m_queries{kKeptQueries};                  // by the query's Jet text
+    LruCache<std::string, SqliteTranslation> m_translations{kKeptTranslations};  // by the Jet text's key
+    LruCache<std::string, KeptResult> m_results{kKeptQueries, kKeptValues};    // by the query's Jet text
+};

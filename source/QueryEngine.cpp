@@ -1,0 +1,65 @@
+#include "source/QueryEngine.h"
+
+#include "runtime/RuntimeError.h"
+#include "source/JetFunctions.h"
+
+#include <sqlite3.h>
+
+QueryEngine::QueryEngine(const std::string& path, const std::string& password)
+    : m_file(path, password), m_sql(SqliteConnection::inMemory())
+{
+    registerJetFunctions(m_sql.get());
+    m_source.file = &m_file;
+    JetVirtualTable::attach(m_sql.get(), m_source);
+    // The query time-out bounds each step of a query; the engine checks it every few thousand operations.
+    sqlite3_progress_handler(
+        m_sql.get(), 10000,
+        [](void* engine) {
+            return std::chrono::steady_clock::now() > static_cast<QueryEngine*>(engine)->m_deadline ? 1 : 0;
+        },
+        this);
+}
+
+QueryEngine::Shape& QueryEngine::shape(const std::string& text)
+{
+    if (Shape* kept = m_shapes.find(text)) return *kept;
+    Shape shape;
+    auto statement = std::make_unique<SqliteStatement>(m_sql.get(), text);
+    shape.columns = std::make_shared<QueryColumns>(QueryColumns::of(statement->get()));
+    shape.idle.reserve(2);  // giving a statement back never allocates
+    shape.idle.push_back(std::move(statement));
+    return m_shapes.insert(text, std::move(shape));
+}
+
+QueryEngine::Taken QueryEngine::take(const std::string& text)
+{
+    Shape& kept = shape(text);
+    if (kept.idle.empty()) return {std::make_unique<SqliteStatement>(m_sql.get(), text), kept.columns};
+    auto statement = std::move(kept.idle.back());
+    kept.idle.pop_back();
+    return {std::move(statement), kept.columns};
+}
+
+void QueryEngine::giveBack(const std::string& text, std::unique_ptr<SqliteStatement> statement) noexcept
+{
+    sqlite3_reset(statement->get());
+    sqlite3_clear_bindings(statement->get());
+    // Its shape may have been dropped meanwhile: the statement then goes too.
+    Shape* kept = m_shapes.peek(text);
+    if (kept && kept->idle.size() < 2) kept->idle.push_back(std::move(statement));
+}
+
+bool QueryEngine::step(sqlite3_stmt* stmt, int timeoutSeconds)
+{
+    m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 1 << 20);
+    m_source.lastError.clear();
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    m_broken = true;
+    const std::string failure = m_source.lastError.empty() ? sqlite3_errmsg(m_sql.get()) : m_source.lastError;
+    sqlite3_reset(stmt);
+    if (rc == SQLITE_INTERRUPT) throw RuntimeError(RuntimeError::DatabaseError, "the query timed out");
+    if (rc == SQLITE_NOMEM) throw std::bad_alloc();
+    throw RuntimeError(RuntimeError::DatabaseError, failure);
+}
