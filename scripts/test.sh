@@ -12,5 +12,6 @@ cmake --build "$top/build-test" -j"$jobs"
 
 cmake -S "$top" -B "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$top/build-asan" -j"$jobs"
-# libmdb and GLib keep caches for the life of the process; leaks are checked by the soak benchmark instead.
-(cd "$top/build-asan" && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$jobs")
+# LeakSanitizer is on; the suppressions file names what libraries may keep for the life of the process.
+(cd "$top/build-asan" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
+  ctest --output-on-failure -j"$jobs")

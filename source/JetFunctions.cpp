@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 namespace {
@@ -52,7 +53,13 @@ void jetCat(sqlite3_context* context, int argc, sqlite3_value** argv) {
     std::unique_ptr<char[]> heap;
     char* buffer = local;
     if (capacity > sizeof local) {
-        heap = std::make_unique_for_overwrite<char[]>(capacity);
+        // SQLite calls this from C: nothing may be thrown back through it.
+        try {
+            heap = std::make_unique_for_overwrite<char[]>(capacity);
+        } catch (const std::bad_alloc&) {
+            sqlite3_result_error_nomem(context);
+            return;
+        }
         buffer = heap.get();
     }
     char* out = buffer;
@@ -117,11 +124,19 @@ int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void*
         }
         return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
     }
-    for (bool keepAccents : {false, true}) {
-        const int order = textKey(textA, lengthA, keepAccents).compare(textKey(textB, lengthB, keepAccents));
+    // SQLite calls this from C and has no way to hear of a failure: without the memory for the keys, the bytes
+    // decide.
+    try {
+        for (bool keepAccents : {false, true}) {
+            const int order = textKey(textA, lengthA, keepAccents).compare(textKey(textB, lengthB, keepAccents));
+            if (order != 0) return order < 0 ? -1 : 1;
+        }
+        return 0;
+    } catch (const std::bad_alloc&) {
+        const int order = std::memcmp(textA, textB, static_cast<std::size_t>(std::min(lengthA, lengthB)));
         if (order != 0) return order < 0 ? -1 : 1;
+        return lengthA == lengthB ? 0 : (lengthA < lengthB ? -1 : 1);
     }
-    return 0;
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 #include "source/QueryCache.h"
 
+#include "runtime/Numeric.h"
 #include "source/QueryEngine.h"
 #include "source/QueryRecordset.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
+#include <charconv>
 
 // Texts are bound as texts; whole numbers as 64-bit integers, or as Doubles when they do not fit; numbers with a
 // decimal point or an exponent as Doubles.
@@ -19,14 +19,17 @@ void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant
         if (constant.text) {
             const auto size = static_cast<int>(constant.value.size());
             sqlite3_bind_text(stmt, n, constant.value.data(), size, SQLITE_TRANSIENT);
-        } else if (constant.value.find_first_of(".eE") == std::string::npos) {
-            errno = 0;
-            const long long v = std::strtoll(constant.value.c_str(), nullptr, 10);
-            if (errno == ERANGE) sqlite3_bind_double(stmt, n, std::strtod(constant.value.c_str(), nullptr));
-            else sqlite3_bind_int64(stmt, n, v);
-        } else {
-            sqlite3_bind_double(stmt, n, std::strtod(constant.value.c_str(), nullptr));
+            continue;
         }
+        // Neither reading depends on the locale the window set for the process; a number beyond a Double's range
+        // raises Overflow.
+        const char* const first = constant.value.data();
+        long long whole = 0;
+        if (constant.value.find_first_of(".eE") == std::string::npos &&
+            std::from_chars(first, first + constant.value.size(), whole).ec == std::errc())
+            sqlite3_bind_int64(stmt, n, whole);
+        else
+            sqlite3_bind_double(stmt, n, textToDouble(constant.value));
     }
 }
 
