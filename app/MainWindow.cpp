@@ -25,15 +25,12 @@ constexpr const char* kAgency = "Dirección General de Rentas";
 // The layout was drawn in twips at 96 dpi.
 constexpr int kTwipsPerPixel = 15;
 
-void place(QWidget* widget, int left, int top, int width, int height)
-{
-    widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                        height / kTwipsPerPixel);
+void place(QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
 }
 
 template <typename Widget>
-Widget* make(QWidget* parent, const char* name)
-{
+Widget* make(QWidget* parent, const char* name) {
     auto* widget = new Widget(parent);
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
@@ -41,23 +38,18 @@ Widget* make(QWidget* parent, const char* name)
 
 // The installed family called `family`. A family that several foundries provide is listed once per foundry, as
 // "Name [foundry]"; any of them serves. Empty when none is installed.
-QString installedFamily(const QString& family)
-{
+QString installedFamily(const QString& family) {
     for (const QString& name : QFontDatabase::families()) {
         if (name == family || name.startsWith(family + QStringLiteral(" ["))) return name;
     }
     return {};
 }
 
-bool installed(const QString& family)
-{
-    return !installedFamily(family).isEmpty();
-}
+bool installed(const QString& family) { return !installedFamily(family).isEmpty(); }
 
 // The first installed face of `families` at the given size; the application's face when none is installed. The
 // family is always set explicitly: a control inside a frame would otherwise take the frame's face.
-QFont pickFont(const QStringList& families, qreal points, bool bold = false)
-{
+QFont pickFont(const QStringList& families, qreal points, bool bold = false) {
     QFont font;
     font.setFamily(QApplication::font().family());
     for (const QString& family : families) {
@@ -71,54 +63,45 @@ QFont pickFont(const QStringList& families, qreal points, bool bold = false)
     return font;
 }
 
-QFont serifFont(qreal points)
-{
+QFont serifFont(qreal points) {
     return pickFont({"Georgia", "Gelasio", "DejaVu Serif", "Liberation Serif", "Serif"}, points);
 }
 
-QFont textBoxFont()
-{
+QFont textBoxFont() {
     return pickFont({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "DejaVu Sans"}, 9.75);
 }
 
 // The headings are set in a heavy condensed display face; without it a bold condensed sans keeps their weight, and
 // fitCaptions keeps them within their width.
-QFont displayFont()
-{
+QFont displayFont() {
     if (installed("Haettenschweiler")) return pickFont({"Haettenschweiler"}, 14.25);
-    return pickFont({"Impact", "DejaVu Sans Condensed", "Liberation Sans Narrow", "Nimbus Sans Narrow"}, 14.25,
-                    true);
+    return pickFont({"Impact", "DejaVu Sans Condensed", "Liberation Sans Narrow", "Nimbus Sans Narrow"}, 14.25, true);
 }
 
-QFont narrowFont(qreal points)
-{
+QFont narrowFont(qreal points) {
     if (installed("Arial Narrow")) return pickFont({"Arial Narrow"}, points);
     return pickFont({"Liberation Sans Narrow", "Nimbus Sans Narrow", "DejaVu Sans Condensed"}, points);
 }
 
-void setColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
-{
+void setColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(role, colour);
     widget->setPalette(palette);
 }
 
-void fill(QWidget* widget, const QColor& colour)
-{
+void fill(QWidget* widget, const QColor& colour) {
     setColour(widget, QPalette::Window, colour);
     widget->setAutoFillBackground(true);
 }
 
-QFrame* makeShape(QWidget* parent, const char* name, const QColor& fillColour)
-{
+QFrame* makeShape(QWidget* parent, const char* name, const QColor& fillColour) {
     auto* shape = make<QFrame>(parent, name);
     shape->setFrameShape(QFrame::NoFrame);
     fill(shape, fillColour);
     return shape;
 }
 
-QFrame* makeLine(QWidget* parent, const char* name, QFrame::Shape direction, const QColor& colour)
-{
+QFrame* makeLine(QWidget* parent, const char* name, QFrame::Shape direction, const QColor& colour) {
     auto* line = make<QFrame>(parent, name);
     line->setFrameShape(direction);
     line->setFrameShadow(QFrame::Plain);
@@ -128,8 +111,7 @@ QFrame* makeLine(QWidget* parent, const char* name, QFrame::Shape direction, con
 }
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, const QFont& font,
-                  Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
-{
+                  Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter) {
     auto* label = make<QLabel>(parent, name);
     label->setText(caption);
     label->setTextFormat(Qt::PlainText);
@@ -139,8 +121,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& caption, con
 }
 
 // A command starts only by a click or by Space on the focused button: never as a default button, never by Enter.
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QFont& font)
-{
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QFont& font) {
     auto* button = make<QPushButton>(parent, name);
     button->setText(caption);
     button->setFont(font);
@@ -149,8 +130,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
-QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& caption, const QFont& font)
-{
+QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& caption, const QFont& font) {
     auto* frame = make<QGroupBox>(parent, name);
     frame->setTitle(caption);
     frame->setFont(font);
@@ -161,8 +141,7 @@ const QColor kGridGrey(128, 128, 128);
 
 // The captions are sized for the faces named above; a wider face standing in for one of them would clip its
 // caption, so the caption's size comes down until it fits its control.
-void shrinkToFit(QWidget* control, const QString& caption, int padding)
-{
+void shrinkToFit(QWidget* control, const QString& caption, int padding) {
     QFont font = control->font();
     const int room = control->width() - padding;
     while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(caption) > room)
@@ -177,8 +156,7 @@ public:
     using QRadioButton::QRadioButton;
 
 protected:
-    void focusInEvent(QFocusEvent* event) override
-    {
+    void focusInEvent(QFocusEvent* event) override {
         QRadioButton::focusInEvent(event);
         if (QButtonGroup* options = group()) {
             for (QAbstractButton* option : options->buttons()) option->setFocusPolicy(Qt::StrongFocus);
@@ -190,8 +168,7 @@ protected:
 
 MainWindow::MainWindow(std::string appPath, MessageBoxes* messages)
     : m_ownMessages(messages ? nullptr : std::make_unique<QtMessageBoxes>(this)),
-      m_form(*this, messages ? *messages : *m_ownMessages, std::move(appPath))
-{
+      m_form(*this, messages ? *messages : *m_ownMessages, std::move(appPath)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("O.R.V. - Velmora"));
     setFixedSize(438, 409);
@@ -219,8 +196,7 @@ MainWindow::MainWindow(std::string appPath, MessageBoxes* messages)
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::buildTitleBand()
-{
+void MainWindow::buildTitleBand() {
     place(makeShape(this, "Shape2", QColor(192, 255, 192)), 120, 45, 6375, 735);
 
     QFont emblemFont;
@@ -235,16 +211,15 @@ void MainWindow::buildTitleBand()
     }
     place(makeLabel(this, "Label15", emblem, emblemFont, Qt::AlignCenter), 180, 45, 720, 735);
 
-    place(makeLabel(this, "Label1", QStringLiteral("Velmora ") + QString::fromLatin1(kVersion), displayFont()), 960,
-          60, 5475, 405);
+    place(makeLabel(this, "Label1", QStringLiteral("Velmora ") + QString::fromLatin1(kVersion), displayFont()), 960, 60,
+          5475, 405);
 
     place(makeLine(this, "Line1", QFrame::HLine, QColor(0, 0, 0)), 960, 465, 5475, 15);
 
     place(makeLabel(this, "Label2", QString::fromUtf8(kAgency), serifFont(8.25)), 960, 480, 5475, 270);
 }
 
-void MainWindow::buildTaxpayerFrame()
-{
+void MainWindow::buildTaxpayerFrame() {
     auto* Frame1 = makeFrame(this, "Frame1", QStringLiteral("Seleccione el Contribuyente"), serifFont(9.75));
     place(Frame1, 120, 840, 6375, 870);
 
@@ -261,11 +236,10 @@ void MainWindow::buildTaxpayerFrame()
     place(lst_contribuyentes, 240, 360, 6015, 330);
 }
 
-void MainWindow::buildPeriodFrame()
-{
-    auto* Frame4 = makeFrame(this, "Frame4",
-                             QStringLiteral("Anticipos  - Utilice el siguiente formato :  aaaamm   (Ej: 200501)"),
-                             serifFont(9.75));
+void MainWindow::buildPeriodFrame() {
+    auto* Frame4 =
+        makeFrame(this, "Frame4", QStringLiteral("Anticipos  - Utilice el siguiente formato :  aaaamm   (Ej: 200501)"),
+                  serifFont(9.75));
     place(Frame4, 120, 1800, 6375, 1020);
 
     place(makeLabel(Frame4, "Label3", QStringLiteral("Desde"), serifFont(9.75)), 240, 420, 690, 330);
@@ -291,8 +265,7 @@ void MainWindow::buildPeriodFrame()
     place(btn_borrar, 5385, 405, 855, 360);
 }
 
-void MainWindow::buildCsvFrame()
-{
+void MainWindow::buildCsvFrame() {
     place(makeShape(this, "Shape3", QColor(224, 224, 224)), 135, 2940, 6345, 525);
 
     auto* Label13 = makeLabel(this, "Label13", QStringLiteral("Generar Archivos  de Retenciones y Percepciones "),
@@ -303,8 +276,8 @@ void MainWindow::buildCsvFrame()
     auto* Frame2 = makeFrame(this, "Frame2", QString(), font());
     place(Frame2, 120, 3480, 2655, 2535);
 
-    auto* Label14 = makeLabel(Frame2, "Label14", QStringLiteral("Configuración archivo CSV"), narrowFont(8.25),
-                              Qt::AlignCenter);
+    auto* Label14 =
+        makeLabel(Frame2, "Label14", QStringLiteral("Configuración archivo CSV"), narrowFont(8.25), Qt::AlignCenter);
     fill(Label14, QColor(255, 192, 128));
     place(Label14, 120, 150, 2415, 270);
 
@@ -322,8 +295,8 @@ void MainWindow::buildCsvFrame()
 
     const char* rules[] = {"Line5", "Line3", "Line4"};
     for (int row = 0; row < 3; ++row)
-        place(makeLine(Frame2, rules[row], QFrame::HLine, kGridGrey), gridLeft,
-              gridTop + headingRow + row * rowHeight, gridWidth, 15);
+        place(makeLine(Frame2, rules[row], QFrame::HLine, kGridGrey), gridLeft, gridTop + headingRow + row * rowHeight,
+              gridWidth, 15);
     place(makeLine(Frame2, "Line6", QFrame::VLine, kGridGrey), fieldLeft, gridTop, 15, gridHeight);
     place(makeLine(Frame2, "Line7", QFrame::VLine, kGridGrey), decimalLeft, gridTop, 15, gridHeight);
 
@@ -368,8 +341,7 @@ void MainWindow::buildCsvFrame()
     m_chk_separador[2]->setChecked(true);
 }
 
-void MainWindow::buildExportFrame()
-{
+void MainWindow::buildExportFrame() {
     auto* Frame5 = makeFrame(this, "Frame5", QString(), font());
     place(Frame5, 2880, 3510, 2415, 2505);
 
@@ -385,16 +357,14 @@ void MainWindow::buildExportFrame()
     place(Command3, 5400, 3600, 1095, 2415);
 }
 
-void MainWindow::arrangeTabOrder()
-{
-    QWidget* const order[] = {lst_contribuyentes, m_txt_desde,        m_txt_hasta,        btn_borrar,
-                              m_chk_separador[0], m_chk_separador[1], m_chk_separador[2], btn_gen_txt_orv,
-                              BTN_XLS,            Command2,           btn_gen_csv,        Command3};
+void MainWindow::arrangeTabOrder() {
+    QWidget* const order[] = {
+        lst_contribuyentes, m_txt_desde,     m_txt_hasta, btn_borrar, m_chk_separador[0], m_chk_separador[1],
+        m_chk_separador[2], btn_gen_txt_orv, BTN_XLS,     Command2,   btn_gen_csv,        Command3};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
-void MainWindow::fitCaptions()
-{
+void MainWindow::fitCaptions() {
     for (QLabel* label : findChildren<QLabel*>()) {
         if (!label->wordWrap()) shrinkToFit(label, label->text(), 2 * label->margin() + 2);
     }
@@ -403,18 +373,11 @@ void MainWindow::fitCaptions()
     for (QGroupBox* frame : findChildren<QGroupBox*>()) shrinkToFit(frame, frame->title(), 20);
 }
 
-void MainWindow::load()
-{
-    Form_Load(m_form);
-}
+void MainWindow::load() { Form_Load(m_form); }
 
-std::string MainWindow::lst_contribuyentes_Text() const
-{
-    return lst_contribuyentes->currentText().toStdString();
-}
+std::string MainWindow::lst_contribuyentes_Text() const { return lst_contribuyentes->currentText().toStdString(); }
 
-void MainWindow::lst_contribuyentes_AddItem(const std::string& entry)
-{
+void MainWindow::lst_contribuyentes_AddItem(const std::string& entry) {
     // QComboBox selects the first entry added to an empty list; the text field must keep what it held.
     const int index = lst_contribuyentes->currentIndex();
     const QString text = lst_contribuyentes->currentText();
@@ -425,59 +388,30 @@ void MainWindow::lst_contribuyentes_AddItem(const std::string& entry)
     }
 }
 
-std::string MainWindow::txt_desde() const
-{
-    return m_txt_desde->text().toStdString();
-}
+std::string MainWindow::txt_desde() const { return m_txt_desde->text().toStdString(); }
 
-std::string MainWindow::txt_hasta() const
-{
-    return m_txt_hasta->text().toStdString();
-}
+std::string MainWindow::txt_hasta() const { return m_txt_hasta->text().toStdString(); }
 
-void MainWindow::set_txt_desde(const std::string& text)
-{
-    m_txt_desde->setText(QString::fromStdString(text));
-}
+void MainWindow::set_txt_desde(const std::string& text) { m_txt_desde->setText(QString::fromStdString(text)); }
 
-void MainWindow::set_txt_hasta(const std::string& text)
-{
-    m_txt_hasta->setText(QString::fromStdString(text));
-}
+void MainWindow::set_txt_hasta(const std::string& text) { m_txt_hasta->setText(QString::fromStdString(text)); }
 
-bool MainWindow::chk_separador(int index) const
-{
+bool MainWindow::chk_separador(int index) const {
     if (index < 0 || index > 2) return false;
     return m_chk_separador[static_cast<std::size_t>(index)]->isChecked();
 }
 
-void MainWindow::btn_gen_txt_orv_Click()
-{
-    ::btn_gen_txt_orv_Click(m_form);
-}
+void MainWindow::btn_gen_txt_orv_Click() { ::btn_gen_txt_orv_Click(m_form); }
 
-void MainWindow::btn_gen_csv_Click()
-{
-    ::btn_gen_csv_Click(m_form);
-}
+void MainWindow::btn_gen_csv_Click() { ::btn_gen_csv_Click(m_form); }
 
-void MainWindow::BTN_XLS_Click()
-{
-    ::BTN_XLS_Click(m_form);
-}
+void MainWindow::BTN_XLS_Click() { ::BTN_XLS_Click(m_form); }
 
-void MainWindow::Command2_Click()
-{
-    ::Command2_Click(m_form);
-}
+void MainWindow::Command2_Click() { ::Command2_Click(m_form); }
 
-void MainWindow::btn_borrar_Click()
-{
-    ::btn_borrar_Click(m_form);
-}
+void MainWindow::btn_borrar_Click() { ::btn_borrar_Click(m_form); }
 
-void MainWindow::Command3_Click()
-{
+void MainWindow::Command3_Click() {
     ::Command3_Click(m_form);
     close();
 }

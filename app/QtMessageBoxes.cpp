@@ -6,13 +6,12 @@
 
 namespace {
 
-QMessageBox::Icon toQt(MsgIcon icon)
-{
+QMessageBox::Icon toQt(MsgIcon icon) {
     switch (icon) {
-    case MsgIcon::Critical: return QMessageBox::Critical;
-    case MsgIcon::Question: return QMessageBox::Question;
-    case MsgIcon::Information: return QMessageBox::Information;
-    case MsgIcon::None: break;
+        case MsgIcon::Critical: return QMessageBox::Critical;
+        case MsgIcon::Question: return QMessageBox::Question;
+        case MsgIcon::Information: return QMessageBox::Information;
+        case MsgIcon::None: break;
     }
     return QMessageBox::NoIcon;
 }
@@ -22,8 +21,7 @@ QMessageBox::Icon toQt(MsgIcon icon)
 QtMessageBoxes::QtMessageBoxes(QWidget* parent) : m_parent(parent) {}
 
 MsgAnswer QtMessageBoxes::MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
-                                 const std::optional<std::string>& title)
-{
+                                 const std::optional<std::string>& title) {
     const QString caption = QString::fromStdString(title ? *title : std::string(kApplicationTitle));
     QMessageBox box(toQt(icon), caption, QString::fromStdString(text), QMessageBox::NoButton, m_parent.data());
     // Messages carry file paths and database texts; a "<" in them must not switch the box to rich text.

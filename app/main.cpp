@@ -3,8 +3,7 @@
 
 #include <QApplication>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     MainWindow window(FileSystem::executableFolder());
     // The start-up messages (output folder, connection) come before the window appears.

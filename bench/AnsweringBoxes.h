@@ -9,8 +9,7 @@
 class AnsweringBoxes : public MessageBoxes {
 public:
     MsgAnswer MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
-                     const std::optional<std::string>&) override
-    {
+                     const std::optional<std::string>&) override {
         if (icon == MsgIcon::Critical || icon == MsgIcon::None) {
             ++failures;
             if (failure.empty()) failure = text;

@@ -7,12 +7,15 @@
 //   export_bench <Impuest.mdb> [heavy reference] [small reference] [--runs N]
 #include "bench/AnsweringBoxes.h"
 #include "export/ExportCommands.h"
-#include "export/StartUp.h"
 #include "export/Form1.h"
+#include "export/StartUp.h"
 #include "platform/MessageBoxes.h"
 #include "runtime/RuntimeError.h"
 #include "source/Recordset.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,28 +25,22 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-double seconds(std::chrono::steady_clock::time_point since)
-{
+double seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-long peakRssKiB()
-{
+long peakRssKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
 
-double scanSeconds(const std::string& mdb)
-{
+double scanSeconds(const std::string& mdb) {
     const auto start = std::chrono::steady_clock::now();
     for (const char* table : {"Percepciones", "retenciones"}) {
         const std::string command = "printf 'SELECT Per_ID FROM " + std::string(table) +
@@ -53,8 +50,7 @@ double scanSeconds(const std::string& mdb)
     return seconds(start);
 }
 
-double median(std::vector<double> values)
-{
+double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
@@ -62,13 +58,14 @@ double median(std::vector<double> values)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<std::string> args;
     int runs = 5;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        else args.emplace_back(argv[i]);
+        if (std::string(argv[i]) == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else
+            args.emplace_back(argv[i]);
     }
     if (args.empty()) {
         std::cerr << "usage: export_bench <Impuest.mdb> [heavy reference] [small reference] [--runs N]\n";
@@ -126,7 +123,8 @@ int main(int argc, char** argv)
                 close(pipeEnds[1]);
                 std::string text;
                 char buffer[4096];
-                for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+                for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+                    text.append(buffer, std::size_t(n));
                 close(pipeEnds[0]);
                 int status = 0;
                 waitpid(child, &status, 0);
@@ -138,7 +136,8 @@ int main(int argc, char** argv)
                     long peak = 0, added = 0;
                     std::getline(fields, name, '\t');
                     fields >> wall >> peak >> added;
-                    auto it = std::find_if(results.begin(), results.end(), [&](const auto& e) { return e.first == name; });
+                    auto it =
+                        std::find_if(results.begin(), results.end(), [&](const auto& e) { return e.first == name; });
                     if (it == results.end()) it = results.insert(results.end(), {name, {}});
                     it->second.seconds.push_back(wall);
                     it->second.ratios.push_back(wall / tScan);
@@ -194,9 +193,10 @@ int main(int argc, char** argv)
                     median(m.ratios));
     }
     const auto [scanLow, scanHigh] = std::minmax_element(scans.begin(), scans.end());
-    std::printf("%-16s %d runs each, each after its own T_scan (%.3f-%.3f s); file size %ld KiB, a quarter of it %ld KiB (+KiB: peak RSS "
-                "over the process's peak once the window was ready, the largest of the runs)\n",
-                file.c_str(), runs, *scanLow, *scanHigh, fileKiB, fileKiB / 4);
+    std::printf(
+        "%-16s %d runs each, each after its own T_scan (%.3f-%.3f s); file size %ld KiB, a quarter of it %ld KiB (+KiB: peak RSS "
+        "over the process's peak once the window was ready, the largest of the runs)\n",
+        file.c_str(), runs, *scanLow, *scanHigh, fileKiB, fileKiB / 4);
     fs::remove_all(folder);
     return 0;
 }

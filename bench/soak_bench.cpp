@@ -6,10 +6,11 @@
 //   soak_bench <Impuest.mdb> [exports]
 #include "bench/AnsweringBoxes.h"
 #include "export/ExportCommands.h"
-#include "export/StartUp.h"
 #include "export/Form1.h"
+#include "export/StartUp.h"
 #include "platform/MessageBoxes.h"
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,22 +18,19 @@
 #include <fstream>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-long residentKiB()
-{
+long residentKiB() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
         if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
     return -1;
 }
 
-long entries(const fs::path& folder)
-{
+long entries(const fs::path& folder) {
     std::error_code ignored;
     long count = 0;
     for (auto it = fs::directory_iterator(folder, ignored); it != fs::directory_iterator(); it.increment(ignored))
@@ -42,8 +40,7 @@ long entries(const fs::path& folder)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         std::cerr << "usage: soak_bench <Impuest.mdb> [exports]\n";
         return 2;
@@ -86,8 +83,10 @@ int main(int argc, char** argv)
         controls.desde = ranges[i / (3 * kTaxpayers) % std::size(ranges)].first;
         controls.hasta = ranges[i / (3 * kTaxpayers) % std::size(ranges)].second;
         commands[i % 3](form);
-        if (i + 1 == kTargets) report("warm", i + 1);
-        else if ((i + 1) % 200 == 0 && i + 1 != exports) report("", i + 1);
+        if (i + 1 == kTargets)
+            report("warm", i + 1);
+        else if ((i + 1) % 200 == 0 && i + 1 != exports)
+            report("", i + 1);
     }
     report("end", exports);
     if (boxes.failures != 0) std::cerr << "first failure: " << boxes.failure << "\n";

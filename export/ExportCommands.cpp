@@ -21,23 +21,27 @@ struct TextCommand {
     bool csv;
 };
 
-constexpr TextCommand kTxt{"No se pudo encontrar el ID del contribuyente!!!", ".txt", "  El archivo ya existe! ... ",
+constexpr TextCommand kTxt{"No se pudo encontrar el ID del contribuyente!!!",
+                           ".txt",
+                           "  El archivo ya existe! ... ",
                            "Error al crear el archivo!!, si lo tiene abierto en otro programa ",
-                           "ciérrelo y vuelva a intentarlo.", false};
-constexpr TextCommand kCsv{" No se pudo encontrar el ID del contribuyente!!!", ".csv", "El archivo ya existe! ... ",
+                           "ciérrelo y vuelva a intentarlo.",
+                           false};
+constexpr TextCommand kCsv{" No se pudo encontrar el ID del contribuyente!!!",
+                           ".csv",
+                           "El archivo ya existe! ... ",
                            "Error al crear el archivo!!, si lo tiene abierto en MS Excel",
-                           "u otro programa, ciérrelo y vuelva a intentarlo.", true};
+                           "u otro programa, ciérrelo y vuelva a intentarlo.",
+                           true};
 
 // The chosen taxpayer's key and reference; false, after `notFound` is shown, when the list has none such.
-bool buscarContribuyente(Form1& form, const char* notFound, std::int32_t& key, std::string& reference)
-{
+bool buscarContribuyente(Form1& form, const char* notFound, std::int32_t& key, std::string& reference) {
     if (Obtener_Contribuyente(form.Conn.get(), form.controls, key, reference)) return true;
     form.messages.MsgBox(notFound, MsgIcon::Critical, MsgButtons::OK);
     return false;
 }
 
-void exportText(Form1& form, const TextCommand& command)
-{
+void exportText(Form1& form, const TextCommand& command) {
     try {
         if (!Validar_Datos(form.controls, form.messages)) return;
         if (command.csv) {
@@ -53,9 +57,9 @@ void exportText(Form1& form, const TextCommand& command)
         if (!buscarContribuyente(form, command.notFound, key, reference)) return;
         const std::string path = ruta_salida(form, reference, command.extension);
         if (EXISTE_ARCHIVO(form, path)) {
-            const MsgAnswer answer =
-                form.messages.MsgBox(std::string(command.existsQuestion) + "\n\n" + " Desea sobreescribir el archivo?? ",
-                                     MsgIcon::Question, MsgButtons::YesNo);
+            const MsgAnswer answer = form.messages.MsgBox(
+                std::string(command.existsQuestion) + "\n\n" + " Desea sobreescribir el archivo?? ", MsgIcon::Question,
+                MsgButtons::YesNo);
             if (answer == MsgAnswer::No) return;
         }
         // The file is written aside and takes the target's place only when the whole export succeeded.
@@ -70,29 +74,27 @@ void exportText(Form1& form, const TextCommand& command)
         form.messages.MsgBox(" Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
     } catch (const std::exception& e) {
         if (form.file1->isOpen()) form.file1->Abandon();
-        form.messages.MsgBox(std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" + "Motivo: " +
-                                 RuntimeError::describe(e),
+        form.messages.MsgBox(std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" +
+                                 "Motivo: " + RuntimeError::describe(e),
                              MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
     }
 }
 
 }  // namespace
 
-std::string ruta_salida(const Form1& form, const std::string& reference, const std::string& extension)
-{
+std::string ruta_salida(const Form1& form, const std::string& reference, const std::string& extension) {
     std::string digits;
     for (char c : reference)
         if (c != '-') digits.push_back(c);
-    return form.G_CARPETA_GENERACION + "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" + form.controls.txt_desde() + "-" +
-           form.controls.txt_hasta() + extension;
+    return form.G_CARPETA_GENERACION + "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" +
+           form.controls.txt_desde() + "-" + form.controls.txt_hasta() + extension;
 }
 
 void btn_gen_txt_orv_Click(Form1& form) { exportText(form, kTxt); }
 
 void btn_gen_csv_Click(Form1& form) { exportText(form, kCsv); }
 
-void BTN_XLS_Click(Form1& form)
-{
+void BTN_XLS_Click(Form1& form) {
     try {
         if (!Validar_Datos(form.controls, form.messages)) return;
         form.G_TIPO_ARCHIVO = "XLS";
@@ -103,13 +105,13 @@ void BTN_XLS_Click(Form1& form)
         Generar_XLS(form, key, path);
     } catch (const std::exception& e) {
         form.vExcelSheet.reset();
-        form.messages.MsgBox(std::string("Error al crear el archivo!! ") + "\r\r" + "Motivo: " + RuntimeError::describe(e),
-                             MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
+        form.messages.MsgBox(
+            std::string("Error al crear el archivo!! ") + "\r\r" + "Motivo: " + RuntimeError::describe(e),
+            MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
     }
 }
 
-void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path)
-{
+void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
     bool created = false;
     try {
         const std::string sql = grouped_declarations_sql(key);

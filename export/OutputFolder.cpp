@@ -1,11 +1,10 @@
 #include "export/OutputFolder.h"
 
-#include "platform/FileSystem.h"
 #include "export/Form1.h"
+#include "platform/FileSystem.h"
 #include "runtime/RuntimeError.h"
 
-void Crear_Carpeta(Form1& form)
-{
+void Crear_Carpeta(Form1& form) {
     try {
         form.G_CARPETA_GENERACION = form.appPath + "/RET-PERC";
         if (!EXISTE_ARCHIVO(form, form.G_CARPETA_GENERACION)) FileSystem::MkDir(form.G_CARPETA_GENERACION);
@@ -16,8 +15,7 @@ void Crear_Carpeta(Form1& form)
     }
 }
 
-bool EXISTE_ARCHIVO(Form1& form, const std::string& path)
-{
+bool EXISTE_ARCHIVO(Form1& form, const std::string& path) {
     try {
         return FileSystem::exists(path);
     } catch (const RuntimeError&) {

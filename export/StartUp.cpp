@@ -1,12 +1,11 @@
 #include "export/StartUp.h"
 
-#include "export/OutputFolder.h"
 #include "export/Form1.h"
+#include "export/OutputFolder.h"
 #include "runtime/RuntimeError.h"
 #include "selection/TaxpayerList.h"
 
-void Form_Load(Form1& form)
-{
+void Form_Load(Form1& form) {
     try {
         Crear_Carpeta(form);
         const bool connected = Conectar_Base(form);
@@ -16,8 +15,7 @@ void Form_Load(Form1& form)
     }
 }
 
-bool Conectar_Base(Form1& form)
-{
+bool Conectar_Base(Form1& form) {
     try {
         const std::string path = form.appPath + "/Impuest.mdb";
         form.WS = form.createWorkspace();
@@ -25,26 +23,23 @@ bool Conectar_Base(Form1& form)
         form.Conn->QueryTimeout = 9000;
         return true;
     } catch (const std::exception&) {
-        form.messages.MsgBox("No se ha podido realizar la conexión al servidor", MsgIcon::Information,
-                             MsgButtons::OK, "Atención");
+        form.messages.MsgBox("No se ha podido realizar la conexión al servidor", MsgIcon::Information, MsgButtons::OK,
+                             "Atención");
         return false;
     }
 }
 
-void Command2_Click(Form1& form)
-{
+void Command2_Click(Form1& form) {
     form.controls.set_txt_desde("200001");
     form.controls.set_txt_hasta("222201");
 }
 
-void btn_borrar_Click(Form1& form)
-{
+void btn_borrar_Click(Form1& form) {
     form.controls.set_txt_desde("");
     form.controls.set_txt_hasta("");
 }
 
-void Command3_Click(Form1& form)
-{
+void Command3_Click(Form1& form) {
     if (form.Conn) form.Conn->Close();
     if (form.WS) form.WS->Close();
     form.Conn.reset();

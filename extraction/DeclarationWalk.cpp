@@ -1,9 +1,9 @@
 #include "extraction/DeclarationWalk.h"
 
-#include "extraction/MovementExtraction.h"
 #include "extraction/ExportState.h"
-#include "runtime/RuntimeError.h"
+#include "extraction/MovementExtraction.h"
 #include "runtime/Numeric.h"
+#include "runtime/RuntimeError.h"
 #include "selection/Form1Controls.h"
 #include "source/JetSql.h"
 #include "source/Recordset.h"
@@ -13,8 +13,7 @@
 
 namespace {
 
-std::string groupedSql(std::int32_t key, const char* selectList)
-{
+std::string groupedSql(std::int32_t key, const char* selectList) {
     return std::string(selectList) +
            " FROM CMD INNER JOIN (Form_Cp01 INNER JOIN Form_Sid3 ON Form_Cp01.CP01_ID = Form_Sid3.CP01_ID) ON "
            "CMD.CMD_ID = Form_Cp01.Cmd_ID " +
@@ -33,8 +32,7 @@ constexpr const char* kGroupedSelectTxt =
     "Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden) AS maximo ";
 
 // The month of a grouped row as the number aaaamm: the two texts joined, converted, rounded down.
-std::int32_t periodKey(const Recordset& rs)
-{
+std::int32_t periodKey(const Recordset& rs) {
     const std::string text = Conv::textOrEmpty(rs.Fields("Sid_Año")) + Conv::textOrEmpty(rs.Fields("Sid_Mes"));
     const double value = std::floor(textToDouble(text));
     if (!(value >= std::numeric_limits<std::int32_t>::min() && value <= std::numeric_limits<std::int32_t>::max()))
@@ -42,8 +40,7 @@ std::int32_t periodKey(const Recordset& rs)
     return static_cast<std::int32_t>(value);
 }
 
-void generarTexto(ExportState& form, std::int32_t& key, const char* selectList)
-{
+void generarTexto(ExportState& form, std::int32_t& key, const char* selectList) {
     std::int32_t row = 1;
     recorrer_declaraciones(form, groupedSql(key, selectList), key, row);
 }
@@ -52,8 +49,7 @@ void generarTexto(ExportState& form, std::int32_t& key, const char* selectList)
 
 std::string grouped_declarations_sql(std::int32_t key) { return groupedSql(key, kGroupedSelect); }
 
-void recorrer_declaraciones(ExportState& form, const std::string& sql, std::int32_t& key, std::int32_t& row)
-{
+void recorrer_declaraciones(ExportState& form, const std::string& sql, std::int32_t& key, std::int32_t& row) {
     if (!form.Conn) throw RuntimeError::databaseNotOpen();
     auto rs = form.Conn->OpenRecordset(sql);
     while (!rs->isEOF()) {
@@ -74,24 +70,22 @@ void recorrer_declaraciones(ExportState& form, const std::string& sql, std::int3
     rs->Close();
 }
 
-
 void Generar_TXT(ExportState& form, std::int32_t& key) { generarTexto(form, key, kGroupedSelectTxt); }
 
 void Generar_CSV(ExportState& form, std::int32_t& key) { generarTexto(form, key, kGroupedSelect); }
 
-std::string obtener_sid_sql(std::int32_t cp01, const std::string& maximo)
-{
+std::string obtener_sid_sql(std::int32_t cp01, const std::string& maximo) {
     // The key is compared as the text it is; quoting it keeps the comparison exact on any engine.
     return " SELECT Form_Sid3.Sid_ID, Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & "
            "Form_Sid3.Sid_Orden AS maximo "
            " From Form_Sid3 "
-           " WHERE Form_Sid3.CP01_ID=" + std::to_string(cp01) +
+           " WHERE Form_Sid3.CP01_ID=" +
+           std::to_string(cp01) +
            " and (((Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden)= " +
            jetTextConstant(maximo) + "));";
 }
 
-std::int32_t Obtener_Sid(ExportState& form, const std::int32_t& cp01, const std::string& maximo)
-{
+std::int32_t Obtener_Sid(ExportState& form, const std::int32_t& cp01, const std::string& maximo) {
     auto rs = form.Conn->OpenRecordset(obtener_sid_sql(cp01, maximo));
     const std::int32_t sid = Conv::CLng(rs->Fields("Sid_ID"));
     rs->Close();

@@ -7,9 +7,9 @@ class Value;
 
 // The twelve fields of an exported movement, in their order, by the names the CSV header line and the workbook's
 // header row give them.
-inline constexpr std::array<const char*, 12> kExportFieldNames = {
-    "CUIT",    "IIB",       "TIPO",    "DJ_AÑO",  "DJ_MES", "RP_FECHA",
-    "FAC_NRO", "FAC_MONTO", "RET_PER", "AG_CUIT", "AG_NRO", "AG_RAZON_SOCIAL"};
+inline constexpr std::array<const char*, 12> kExportFieldNames = {"CUIT",    "IIB",      "TIPO",    "DJ_AÑO",
+                                                                  "DJ_MES",  "RP_FECHA", "FAC_NRO", "FAC_MONTO",
+                                                                  "RET_PER", "AG_CUIT",  "AG_NRO",  "AG_RAZON_SOCIAL"};
 
 // RP_FECHA, the movement's date: yyyymmdd in the agency's text file, [yyyy-mm-dd] in a CSV line or a workbook
 // cell. A missing date is "[--]" there; the agency's layout has no empty date, so in the text file it raises

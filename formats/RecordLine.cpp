@@ -74,6 +74,7 @@ std::string recordLine(const Recordset& rs, const LineFormat& format) {
     // A CR or LF inside a field becomes a blank: one movement must stay one line, whatever the database holds.
     // The separators are never line breaks, so the whole line can be looked at once.
     if (std::memchr(line.data(), '\r', line.size()) || std::memchr(line.data(), '\n', line.size()))
-        std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+        std::replace_if(
+            line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return line;
 }

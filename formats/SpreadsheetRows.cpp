@@ -8,16 +8,14 @@
 
 #include <limits>
 
-void Escribir_Cabecera_XLS(ExcelSheet& vExcelSheet, std::int32_t& row)
-{
+void Escribir_Cabecera_XLS(ExcelSheet& vExcelSheet, std::int32_t& row) {
     for (std::int16_t column = 1; column <= 12; ++column)
         vExcelSheet.Application().setCell(row, column, Value::text(kExportFieldNames[column - 1]));
     if (row == std::numeric_limits<std::int32_t>::max()) throw RuntimeError::overflow();
     ++row;
 }
 
-void Escribir_Fila_XLS(ExcelSheet& vExcelSheet, const Recordset& rs, const std::int32_t& row)
-{
+void Escribir_Fila_XLS(ExcelSheet& vExcelSheet, const Recordset& rs, const std::int32_t& row) {
     // Each cell is set as soon as its value is known: a failure leaves the cells before it filled.
     const auto cell = [&](std::int16_t column, const Value& value) {
         vExcelSheet.Application().setCell(row, column, value);

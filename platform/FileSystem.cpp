@@ -2,15 +2,14 @@
 
 #include "runtime/RuntimeError.h"
 
-#include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace FileSystem {
 
-std::string executableFolder()
-{
+std::string executableFolder() {
     std::string buffer(4096, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
     if (n <= 0) return ".";
@@ -19,8 +18,7 @@ std::string executableFolder()
     return slash == 0 ? std::string("/") : buffer.substr(0, slash);
 }
 
-bool exists(const std::string& path)
-{
+bool exists(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) return true;
     // A path that names nothing, because an entry on its way is missing or is not a folder, is an answer; anything
@@ -30,8 +28,7 @@ bool exists(const std::string& path)
     throw RuntimeError(RuntimeError::FileError, "cannot test " + path + ": " + std::strerror(errno));
 }
 
-void MkDir(const std::string& path)
-{
+void MkDir(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) != 0)
         throw RuntimeError(RuntimeError::FileError, "cannot create folder " + path + ": " + std::strerror(errno));
 }

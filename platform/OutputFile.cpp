@@ -1,7 +1,7 @@
 #include "platform/OutputFile.h"
 
-#include "runtime/RuntimeError.h"
 #include "platform/SiblingTempFile.h"
+#include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
 
 #include <sys/stat.h>
@@ -62,8 +62,10 @@ public:
         m_sinceWriteBack += m_bytes.size();
         if (m_writeError == 0 && m_sinceWriteBack >= kWriteBackSize) {
             m_sinceWriteBack = 0;
-            if (std::fflush(m_temp->stream()) != 0) m_writeError = lastError();
-            else m_temp->startWriteBack();
+            if (std::fflush(m_temp->stream()) != 0)
+                m_writeError = lastError();
+            else
+                m_temp->startWriteBack();
         }
         if (m_writeError != 0) throw fileError("write", m_target, m_writeError);
     }
@@ -94,8 +96,8 @@ private:
     std::unique_ptr<char[]> m_buffer;  // the stream's buffer: it outlives the stream
     std::optional<SiblingTempFile> m_temp;
     std::string m_target;
-    int m_writeError = 0;  // errno of the first failed write since Open
-    std::string m_bytes;   // the line being written, in the file's code page
+    int m_writeError = 0;              // errno of the first failed write since Open
+    std::string m_bytes;               // the line being written, in the file's code page
     std::size_t m_sinceWriteBack = 0;  // bytes written since the last start of a write-back
 };
 

@@ -17,8 +17,7 @@ struct CivilDate {
 // Dates outside the years 100 to 9999, and values that are not finite, raise Overflow (6).
 inline CivilDate civilFromSerial(double serial) {
     // 0100-01-01 and 9999-12-31 as serials; the fraction of the last day is still inside the range.
-    if (!std::isfinite(serial) || serial <= -657435.0 || serial >= 2958466.0)
-        throw RuntimeError::overflow();
+    if (!std::isfinite(serial) || serial <= -657435.0 || serial >= 2958466.0) throw RuntimeError::overflow();
     // Days since 0000-03-01 in the proleptic Gregorian calendar, so that leap days end each year.
     const std::int64_t days = static_cast<std::int64_t>(std::trunc(serial)) + 693899;
     const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;

@@ -18,8 +18,7 @@ public:
     static constexpr int FileError = 75;
     static constexpr int SpreadsheetError = 1004;
 
-    RuntimeError(int number, const std::string& description)
-        : std::runtime_error(description), m_number(number) {}
+    RuntimeError(int number, const std::string& description) : std::runtime_error(description), m_number(number) {}
 
     int Number() const noexcept { return m_number; }
     std::string Description() const { return what(); }
@@ -27,14 +26,12 @@ public:
     static RuntimeError overflow() { return RuntimeError(Overflow, "Overflow"); }
     static RuntimeError invalidUseOfNull() { return RuntimeError(InvalidUseOfNull, "Invalid use of Null"); }
     static RuntimeError typeMismatch() { return RuntimeError(TypeMismatch, "Type mismatch"); }
-    static RuntimeError databaseNotOpen()
-    {
+    static RuntimeError databaseNotOpen() {
         return RuntimeError(ObjectNotSet, "Object variable not set (the database is not open)");
     }
 
     // The description an error handler shows for any failure: a run-time error's own, or the runtime's words.
-    static std::string describe(const std::exception& e)
-    {
+    static std::string describe(const std::exception& e) {
         if (const auto* runtime = dynamic_cast<const RuntimeError*>(&e)) return runtime->Description();
         if (dynamic_cast<const std::bad_alloc*>(&e)) return "Out of memory";
         return e.what();

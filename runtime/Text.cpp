@@ -15,7 +15,8 @@ std::string_view trimBlanks(std::string_view text) {
 }
 
 std::size_t characterCount(std::string_view utf8) {
-    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) { return !continuesCharacter(c); }));
+    return static_cast<std::size_t>(
+        std::count_if(utf8.begin(), utf8.end(), [](char c) { return !continuesCharacter(c); }));
 }
 
 std::string firstCharacters(std::string_view utf8, std::size_t count) {

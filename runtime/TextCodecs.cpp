@@ -10,10 +10,10 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // The code points of Windows-1252 bytes 0x80 to 0x9F; 0 marks the five bytes the code page leaves undefined.
 // The rest of the code page is Latin-1.
-constexpr std::array<char32_t, 32> kHighControls = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr std::array<char32_t, 32> kHighControls = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                                    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 char windows1252Byte(char32_t cp) {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
@@ -55,9 +55,12 @@ bool decodeUtf8(std::string_view s, std::size_t& pos, char32_t& cp) {
     }
     std::size_t length = 0;
     char32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, minimum = 0x80, cp = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, minimum = 0x800, cp = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, minimum = 0x10000, cp = lead & 0x07;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2, minimum = 0x80, cp = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3, minimum = 0x800, cp = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4, minimum = 0x10000, cp = lead & 0x07;
     std::size_t taken = 1;
     for (; taken < length && pos + taken < s.size(); ++taken) {
         const auto next = static_cast<unsigned char>(s[pos + taken]);
@@ -132,8 +135,10 @@ void appendWindows1252(std::string& bytes, std::string_view utf8) {
         if (pos == utf8.size()) break;
         const std::size_t start = pos;
         char32_t cp;
-        if (decodeUtf8(utf8, pos, cp)) bytes += windows1252Byte(cp);
-        else bytes.append(pos - start, '?');
+        if (decodeUtf8(utf8, pos, cp))
+            bytes += windows1252Byte(cp);
+        else
+            bytes.append(pos - start, '?');
     }
 }
 

@@ -28,14 +28,12 @@ std::string dateText(double serial) {
 
 }  // namespace
 
-void Value::setNull() noexcept
-{
+void Value::setNull() noexcept {
     m_kind = Kind::Null;
     m_data.emplace<std::monostate>();
 }
 
-std::string& Value::setText()
-{
+std::string& Value::setText() {
     m_kind = Kind::Text;
     if (auto* text = std::get_if<std::string>(&m_data)) {
         text->clear();
@@ -46,15 +44,11 @@ std::string& Value::setText()
 
 double Value::asDouble() const {
     switch (m_kind) {
-    case Kind::Null:
-        throw RuntimeError::invalidUseOfNull();
-    case Kind::Integer:
-        return static_cast<double>(std::get<std::int64_t>(m_data));
-    case Kind::Double:
-    case Kind::Date:
-        return std::get<double>(m_data);
-    case Kind::Text:
-        break;
+        case Kind::Null: throw RuntimeError::invalidUseOfNull();
+        case Kind::Integer: return static_cast<double>(std::get<std::int64_t>(m_data));
+        case Kind::Double:
+        case Kind::Date: return std::get<double>(m_data);
+        case Kind::Text: break;
     }
     throw RuntimeError::typeMismatch();
 }
@@ -63,16 +57,11 @@ namespace Conv {
 
 std::string CStr(const Value& v) {
     switch (v.kind()) {
-    case Value::Kind::Null:
-        throw RuntimeError::invalidUseOfNull();
-    case Value::Kind::Integer:
-        return std::to_string(v.asInteger());
-    case Value::Kind::Double:
-        return doubleText(v.asDouble());
-    case Value::Kind::Date:
-        return dateText(v.asDouble());
-    case Value::Kind::Text:
-        break;
+        case Value::Kind::Null: throw RuntimeError::invalidUseOfNull();
+        case Value::Kind::Integer: return std::to_string(v.asInteger());
+        case Value::Kind::Double: return doubleText(v.asDouble());
+        case Value::Kind::Date: return dateText(v.asDouble());
+        case Value::Kind::Text: break;
     }
     return v.asText();
 }
@@ -83,9 +72,7 @@ std::string_view CStr(const Value& v, std::string& scratch) {
     return scratch;
 }
 
-double CDbl(const Value& v) {
-    return v.kind() == Value::Kind::Text ? textToDouble(v.asText()) : v.asDouble();
-}
+double CDbl(const Value& v) { return v.kind() == Value::Kind::Text ? textToDouble(v.asText()) : v.asDouble(); }
 
 std::int32_t CLng(const Value& v) {
     if (v.kind() == Value::Kind::Integer) {

@@ -40,8 +40,7 @@ private:
     template <typename T>
     Value(Kind kind, T data) : m_kind(kind), m_data(std::move(data)) {}
     template <typename T>
-    void set(Kind kind, T data) noexcept
-    {
+    void set(Kind kind, T data) noexcept {
         m_kind = kind;
         m_data.template emplace<T>(data);
     }

@@ -42,7 +42,9 @@ std::string Validar_Formato_Rango(const Form1Controls& controls) {
     if (!IsNumeric(desde) || !IsNumeric(hasta)) return "Ingrese sólo números en el rango de anticipos!! ";
     // Byte order of UTF-8 is code point order: the exact comparison of the two texts, not a numeric one.
     // Split where "??!" would read as a trigraph warning.
-    if (desde > hasta) return "Anticipo DESDE mayor que el HASTA???" "!! ...corriga el rango. ";
+    if (desde > hasta)
+        return "Anticipo DESDE mayor que el HASTA???"
+               "!! ...corriga el rango. ";
     const double first = textToDouble(desde);
     if (!isMonth(periodMonth(first))) return "El MES del anticipo DESDE debe estar entre 01 y 12 !! ";
     if (periodYear(first) < 1900) return "El año del anticipo DESDE debe mayor a 1900  !! ";

@@ -7,10 +7,10 @@
 #include "source/JetSql.h"
 #include "source/Recordset.h"
 
-void Cargar_Contribuyentes(Database& Conn, Form1Controls& controls)
-{
-    auto rs = Conn.OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
-                                 "FROM CMD order by CMD.CMD_Contribuyente;");
+void Cargar_Contribuyentes(Database& Conn, Form1Controls& controls) {
+    auto rs = Conn.OpenRecordset(
+        "SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
+        "FROM CMD order by CMD.CMD_Contribuyente;");
     while (!rs->isEOF()) {
         // Read in the order the entry is written, so that a failing field is the one a user would expect.
         std::string entry = Conv::textOrEmpty(rs->Fields("cmd_numref")) + "- ";
@@ -21,13 +21,14 @@ void Cargar_Contribuyentes(Database& Conn, Form1Controls& controls)
     rs->Close();
 }
 
-bool Obtener_Contribuyente(Database* Conn, const Form1Controls& controls, std::int32_t& key, std::string& reference)
-{
+bool Obtener_Contribuyente(Database* Conn, const Form1Controls& controls, std::int32_t& key, std::string& reference) {
     if (!Conn) throw RuntimeError::databaseNotOpen();
     // The typed characters are matched as a quoted literal: a quote typed into the box is just a character.
     const std::string typed = firstCharacters(controls.lst_contribuyentes_Text(), 13);
-    auto rs = Conn->OpenRecordset("SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
-                                  "FROM CMD WHERE CMD.CMD_NumRef = " + jetTextConstant(typed));
+    auto rs = Conn->OpenRecordset(
+        "SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
+        "FROM CMD WHERE CMD.CMD_NumRef = " +
+        jetTextConstant(typed));
     bool found = false;
     key = 0;
     reference.clear();

@@ -11,8 +11,7 @@ public:
     explicit FileDescriptor(int fd) noexcept : m_fd(fd) {}
     ~FileDescriptor() noexcept { reset(); }
     FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept
-    {
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
         if (this != &other) {
             reset();
             m_fd = std::exchange(other.m_fd, -1);
@@ -26,8 +25,7 @@ public:
     int get() const noexcept { return m_fd; }
 
 private:
-    void reset() noexcept
-    {
+    void reset() noexcept {
         if (m_fd >= 0) ::close(m_fd);
         m_fd = -1;
     }

@@ -19,8 +19,7 @@ constexpr std::size_t kNextLeafOffset = 0x10;
 
 // Jet's index key of a Long in an ascending index: a flag byte for "not Null", then the number big-endian with
 // its sign bit flipped, so that the bytes sort as the numbers do.
-std::array<unsigned char, 5> longKey(std::int32_t key)
-{
+std::array<unsigned char, 5> longKey(std::int32_t key) {
     const auto v = static_cast<std::uint32_t>(key) ^ 0x80000000u;
     return {0x7F, static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
             static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
@@ -29,8 +28,7 @@ std::array<unsigned char, 5> longKey(std::int32_t key)
 // The five key bytes of a packed key, before their count.
 constexpr std::uint64_t kKeyBytes = 0xFFFFFFFFFF;
 
-std::uint64_t packedKey(const unsigned char* bytes, std::size_t length)
-{
+std::uint64_t packedKey(const unsigned char* bytes, std::size_t length) {
     std::uint64_t key = 0;
     for (std::size_t i = 0; i < 5; ++i) key = key << 8 | (i < length ? bytes[i] : 0);
     return key << 8 | length;
@@ -42,8 +40,7 @@ std::uint64_t packedKey(const unsigned char* bytes, std::size_t length)
 // prefix their page's keys share; each ends with its row's page (3 bytes) and slot, then, on node pages, the
 // child page (4 bytes), all big-endian.
 // Raises std::invalid_argument naming what is wrong; the caller words it for the table.
-std::vector<IndexReader::Entry> IndexReader::parseEntries(const unsigned char* p, std::uint32_t pageSize, bool jet3)
-{
+std::vector<IndexReader::Entry> IndexReader::parseEntries(const unsigned char* p, std::uint32_t pageSize, bool jet3) {
     const std::size_t bitmapStart = jet3 ? 0x16 : 0x1B;
     const std::size_t entriesStart = jet3 ? 0xF8 : 0x1E0;
     const std::size_t prefix = jetbytes::u16(p + (jet3 ? 0x14 : 0x18));
@@ -95,8 +92,7 @@ IndexReader::IndexReader(PageCache& pages, bool jet3) : m_pages(pages), m_jet3(j
 
 IndexReader::~IndexReader() = default;
 
-const IndexReader::Page& IndexReader::page(const std::string& table, std::uint32_t pg)
-{
+const IndexReader::Page& IndexReader::page(const std::string& table, std::uint32_t pg) {
     if (const Page* kept = m_parsed.find(pg)) return *kept;
     const unsigned char* p = m_pages.page(table, pg);
     if (p[0] != kPageIndexLeaf && p[0] != kPageIndexNode)
@@ -110,8 +106,7 @@ const IndexReader::Page& IndexReader::page(const std::string& table, std::uint32
     return m_parsed.insert(pg, std::move(parsed));
 }
 
-std::vector<RowPointer> IndexReader::find(const std::string& table, std::uint32_t firstPage, std::int32_t key)
-{
+std::vector<RowPointer> IndexReader::find(const std::string& table, std::uint32_t firstPage, std::int32_t key) {
     std::vector<RowPointer> found;
     const std::array<unsigned char, 5> bytes = longKey(key);
     const std::uint64_t target = packedKey(bytes.data(), bytes.size());
@@ -126,8 +121,8 @@ std::vector<RowPointer> IndexReader::find(const std::string& table, std::uint32_
         const Page& node = page(table, pg);
         if (node.type == kPageIndexLeaf) break;
         if (node.entries.empty()) return found;
-        const auto it = std::find_if(node.entries.begin(), node.entries.end(),
-                                     [&](const Entry& e) { return e.key >= target; });
+        const auto it =
+            std::find_if(node.entries.begin(), node.entries.end(), [&](const Entry& e) { return e.key >= target; });
         pg = (it == node.entries.end() ? node.entries.back() : *it).child;
     }
     // Along the leaves, in key order, until a key above the one sought.

@@ -10,28 +10,26 @@
 
 namespace {
 
-bool keptType(int type, JetType& kept)
-{
+bool keptType(int type, JetType& kept) {
     switch (type) {
-    case MDB_BOOL: kept = JetType::Boolean; return true;
-    case MDB_BYTE: kept = JetType::Byte; return true;
-    case MDB_INT: kept = JetType::Integer; return true;
-    case MDB_LONGINT: kept = JetType::Long; return true;
-    case MDB_MONEY: kept = JetType::Currency; return true;
-    case MDB_FLOAT: kept = JetType::Single; return true;
-    case MDB_DOUBLE: kept = JetType::Double; return true;
-    case MDB_DATETIME: kept = JetType::DateTime; return true;
-    case MDB_TEXT: kept = JetType::Text; return true;
-    case MDB_MEMO: kept = JetType::Memo; return true;
-    default: return false;
+        case MDB_BOOL: kept = JetType::Boolean; return true;
+        case MDB_BYTE: kept = JetType::Byte; return true;
+        case MDB_INT: kept = JetType::Integer; return true;
+        case MDB_LONGINT: kept = JetType::Long; return true;
+        case MDB_MONEY: kept = JetType::Currency; return true;
+        case MDB_FLOAT: kept = JetType::Single; return true;
+        case MDB_DOUBLE: kept = JetType::Double; return true;
+        case MDB_DATETIME: kept = JetType::DateTime; return true;
+        case MDB_TEXT: kept = JetType::Text; return true;
+        case MDB_MEMO: kept = JetType::Memo; return true;
+        default: return false;
     }
 }
 
 }  // namespace
 
 // A catalog entry of our own for the table defined on page `page`: libmdb reads a table through one.
-std::unique_ptr<MdbCatalogEntry> JetCatalog::entry(const char* name, std::uint32_t page) const
-{
+std::unique_ptr<MdbCatalogEntry> JetCatalog::entry(const char* name, std::uint32_t page) const {
     auto entry = std::make_unique<MdbCatalogEntry>();
     std::memset(entry.get(), 0, sizeof(MdbCatalogEntry));
     entry->mdb = m_mdb.get();
@@ -41,8 +39,7 @@ std::unique_ptr<MdbCatalogEntry> JetCatalog::entry(const char* name, std::uint32
     return entry;
 }
 
-JetCatalog::JetCatalog(LibmdbHandle& mdb, PageCache& pages, RowReader& rows, bool jet3) : m_mdb(mdb), m_pages(pages)
-{
+JetCatalog::JetCatalog(LibmdbHandle& mdb, PageCache& pages, RowReader& rows, bool jet3) : m_mdb(mdb), m_pages(pages) {
     // The catalog: the rows of MSysObjects, read here rather than by libmdb, which also decodes every object's
     // properties and can spend minutes on a damaged file doing it. Only names, types, pages and flags are needed.
     struct CatalogRow {
@@ -134,8 +131,7 @@ JetCatalog::~JetCatalog() = default;
 
 // A table definition read through libmdb, after checking that the page is one and that its counts are within
 // Jet's limits (libmdb allocates and loops by them).
-JetCatalog::TableDefPtr JetCatalog::readTable(MdbCatalogEntry* entry)
-{
+JetCatalog::TableDefPtr JetCatalog::readTable(MdbCatalogEntry* entry) {
     const std::string name = entry->object_name;
     if (entry->table_pg == 0 || entry->table_pg >= m_pages.pageCount())
         throwDamaged(m_pages.path(), name, "definition outside the file");
@@ -156,8 +152,7 @@ JetCatalog::TableDefPtr JetCatalog::readTable(MdbCatalogEntry* entry)
 }
 
 // The data pages of a table, in the order the usage map lists them.
-std::vector<std::uint32_t> JetCatalog::pagesOf(const std::string& name, MdbTableDef* table)
-{
+std::vector<std::uint32_t> JetCatalog::pagesOf(const std::string& name, MdbTableDef* table) {
     std::vector<std::uint32_t> list;
     // libmdb leaves the map out when it cannot read it, and would then read through a null pointer.
     if (!table->usage_map || table->map_sz < 1) throwDamaged(m_pages.path(), name, "page map unreadable");
@@ -173,8 +168,7 @@ std::vector<std::uint32_t> JetCatalog::pagesOf(const std::string& name, MdbTable
     return list;
 }
 
-const std::vector<std::uint32_t>& JetCatalog::dataPages(std::size_t t)
-{
+const std::vector<std::uint32_t>& JetCatalog::dataPages(std::size_t t) {
     if (!m_dataPages[t]) m_dataPages[t] = pagesOf(m_tables[t].name, m_defs[t].get());
     return *m_dataPages[t];
 }

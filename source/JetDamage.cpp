@@ -2,8 +2,7 @@
 
 #include "runtime/RuntimeError.h"
 
-void throwDamaged(const std::string& path, const std::string& table, const std::string& what)
-{
+void throwDamaged(const std::string& path, const std::string& table, const std::string& what) {
     throw RuntimeError(RuntimeError::DatabaseError,
                        "cannot read table " + table + " of " + path + ": " + what + " (the file is damaged)");
 }

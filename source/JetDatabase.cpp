@@ -23,8 +23,7 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-FileIdentity identityOf(const std::string& path)
-{
+FileIdentity identityOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": " + std::strerror(errno));
@@ -54,8 +53,7 @@ struct JetDatabase::State {
         return it == tableColumns.end() ? nullptr : &it->second;
     };
 
-    void forget()
-    {
+    void forget() {
         queries.clear();
         canonical.clear();
         tableColumns.clear();
@@ -64,8 +62,7 @@ struct JetDatabase::State {
 
     // Reads the file afresh when it is not the one read before, or when a read of it failed; everything read
     // before is dropped (a recordset still being walked keeps its own reading).
-    void refresh()
-    {
+    void refresh() {
         const FileIdentity now = identityOf(path);
         if (engine && !engine->broken() && now == identity) return;
         forget();
@@ -84,8 +81,7 @@ struct JetDatabase::State {
     }
 };
 
-JetDatabase::JetDatabase(std::string path, std::string password) : m_state(std::make_unique<State>())
-{
+JetDatabase::JetDatabase(std::string path, std::string password) : m_state(std::make_unique<State>()) {
     m_state->path = std::move(path);
     m_state->password = std::move(password);
     m_state->refresh();
@@ -93,16 +89,14 @@ JetDatabase::JetDatabase(std::string path, std::string password) : m_state(std::
 
 JetDatabase::~JetDatabase() = default;
 
-std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql)
-{
+std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql) {
     State& s = *m_state;
     if (s.closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
     s.refresh();
     return s.queries.open(jetSql, s.engine, s.resolve, s.tables, QueryTimeout);
 }
 
-void JetDatabase::Close()
-{
+void JetDatabase::Close() {
     m_state->closed = true;
     m_state->forget();
 }
@@ -112,8 +106,7 @@ namespace {
 class JetWorkspace : public Workspace {
 public:
     std::unique_ptr<Database> OpenDatabase(const std::string& path, bool /*exclusive*/, bool /*readOnly*/,
-                                           const std::string& connect) override
-    {
+                                           const std::string& connect) override {
         // The program only reads: the file is always opened read-only, whatever the caller asks.
         return std::make_unique<JetDatabase>(path, passwordFromConnect(connect));
     }

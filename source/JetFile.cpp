@@ -26,9 +26,7 @@ struct JetFile::Impl {
           mdb(path),
           rows(mdb, pages, header.version == JetHeader::Version::Jet3),
           catalog(mdb, pages, rows, header.version == JetHeader::Version::Jet3),
-          index(pages, header.version == JetHeader::Version::Jet3)
-    {
-    }
+          index(pages, header.version == JetHeader::Version::Jet3) {}
 
     PageCache pages;
     LibmdbHandle mdb;
@@ -37,8 +35,7 @@ struct JetFile::Impl {
     IndexReader index;
 };
 
-JetFile::JetFile(const std::string& path, const std::string& password)
-{
+JetFile::JetFile(const std::string& path, const std::string& password) {
     // Check the header ourselves before libmdb sees the file: only Jet files with the right password reach it.
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
@@ -66,20 +63,17 @@ const std::vector<JetTableInfo>& JetFile::tables() const noexcept { return m_imp
 
 const std::vector<std::uint32_t>& JetFile::dataPages(std::size_t t) const { return m_impl->catalog.dataPages(t); }
 
-void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vector<Value>>& rows) const
-{
+void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vector<Value>>& rows) const {
     Impl& impl = *m_impl;
     impl.rows.rowsOnPage(impl.catalog.tables()[t], impl.catalog.definition(t), pg, rows);
 }
 
-const std::vector<Value>* JetFile::rowAt(std::size_t t, RowPointer pointer, RowBuffer& buffer) const
-{
+const std::vector<Value>* JetFile::rowAt(std::size_t t, RowPointer pointer, RowBuffer& buffer) const {
     Impl& impl = *m_impl;
     return impl.rows.rowAt(t, impl.catalog.tables()[t], impl.catalog.definition(t), pointer, buffer);
 }
 
-std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, std::int64_t key) const
-{
+std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, std::int64_t key) const {
     Impl& impl = *m_impl;
     const MdbIndex* idx = impl.catalog.seekIndex(t, column);
     if (!idx) return std::nullopt;

@@ -25,20 +25,17 @@ void jetCat(sqlite3_context* context, int argc, sqlite3_value** argv) {
     bool anyValue = false;
     for (int i = 0; i < argc; ++i) {
         switch (sqlite3_value_type(argv[i])) {
-        case SQLITE_NULL:
-            continue;
-        case SQLITE_INTEGER:
-        case SQLITE_FLOAT:
-            capacity += kNumberTextMax;
-            break;
-        case SQLITE_BLOB:
-            sqlite3_value_blob(argv[i]);
-            capacity += static_cast<std::size_t>(sqlite3_value_bytes(argv[i]));
-            break;
-        default:
-            sqlite3_value_text(argv[i]);
-            capacity += static_cast<std::size_t>(sqlite3_value_bytes(argv[i]));
-            break;
+            case SQLITE_NULL: continue;
+            case SQLITE_INTEGER:
+            case SQLITE_FLOAT: capacity += kNumberTextMax; break;
+            case SQLITE_BLOB:
+                sqlite3_value_blob(argv[i]);
+                capacity += static_cast<std::size_t>(sqlite3_value_bytes(argv[i]));
+                break;
+            default:
+                sqlite3_value_text(argv[i]);
+                capacity += static_cast<std::size_t>(sqlite3_value_bytes(argv[i]));
+                break;
         }
         anyValue = true;
     }
@@ -66,27 +63,22 @@ void jetCat(sqlite3_context* context, int argc, sqlite3_value** argv) {
     for (int i = 0; i < argc; ++i) {
         sqlite3_value* const value = argv[i];
         switch (sqlite3_value_type(value)) {
-        case SQLITE_NULL:
-            break;
-        case SQLITE_INTEGER:
-            out = std::to_chars(out, out + kNumberTextMax, sqlite3_value_int64(value)).ptr;
-            break;
-        case SQLITE_FLOAT:
-            out = writeDouble(out, sqlite3_value_double(value));
-            break;
-        case SQLITE_BLOB: {
-            const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
-            if (size > 0) std::memcpy(out, sqlite3_value_blob(value), size);
-            out += size;
-            break;
-        }
-        default: {
-            const unsigned char* const text = sqlite3_value_text(value);
-            const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
-            if (size > 0) std::memcpy(out, text, size);
-            out += size;
-            break;
-        }
+            case SQLITE_NULL: break;
+            case SQLITE_INTEGER: out = std::to_chars(out, out + kNumberTextMax, sqlite3_value_int64(value)).ptr; break;
+            case SQLITE_FLOAT: out = writeDouble(out, sqlite3_value_double(value)); break;
+            case SQLITE_BLOB: {
+                const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+                if (size > 0) std::memcpy(out, sqlite3_value_blob(value), size);
+                out += size;
+                break;
+            }
+            default: {
+                const unsigned char* const text = sqlite3_value_text(value);
+                const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
+                if (size > 0) std::memcpy(out, text, size);
+                out += size;
+                break;
+            }
         }
     }
     sqlite3_result_text64(context, buffer, static_cast<sqlite3_uint64>(out - buffer), SQLITE_TRANSIENT, SQLITE_UTF8);
@@ -142,9 +134,9 @@ int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void*
 }  // namespace
 
 void registerJetFunctions(sqlite3* db) {
-    const int status = sqlite3_create_function_v2(db, "jet_cat", -1,
-                                                  SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
-                                                  jetCat, nullptr, nullptr, nullptr);
+    const int status =
+        sqlite3_create_function_v2(db, "jet_cat", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   jetCat, nullptr, nullptr, nullptr);
     if (status != SQLITE_OK)
         throw RuntimeError(RuntimeError::DatabaseError,
                            std::string("cannot register function jet_cat: ") + sqlite3_errmsg(db));
@@ -155,4 +147,3 @@ void registerJetFunctions(sqlite3* db) {
         throw RuntimeError(RuntimeError::DatabaseError,
                            std::string("cannot register collation jet_text: ") + sqlite3_errmsg(db));
 }
-

@@ -3,10 +3,10 @@
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
 
+#include <glib.h>
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <glib.h>
 
 namespace {
 
@@ -15,8 +15,7 @@ constexpr std::size_t kPasswordOffset = 0x42;
 constexpr std::size_t kCreationDateOffset = 0x72;
 
 // RC4 keystream XORed over `data`. The header region is masked with a fixed key; it is not encryption.
-void rc4(const std::array<unsigned char, 4>& key, unsigned char* data, std::size_t length)
-{
+void rc4(const std::array<unsigned char, 4>& key, unsigned char* data, std::size_t length) {
     std::array<unsigned char, 256> s{};
     for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
     for (int i = 0, j = 0; i < 256; ++i) {
@@ -31,13 +30,11 @@ void rc4(const std::array<unsigned char, 4>& key, unsigned char* data, std::size
     }
 }
 
-std::uint32_t readU32(const unsigned char* p)
-{
+std::uint32_t readU32(const unsigned char* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
-std::string jet4Password(unsigned char* page)
-{
+std::string jet4Password(unsigned char* page) {
     // A second mask: the whole day number of the file's creation date, repeated over the password bytes.
     double created = 0;
     std::memcpy(&created, page + kCreationDateOffset, sizeof created);
@@ -63,16 +60,17 @@ std::string jet4Password(unsigned char* page)
     for (std::size_t i = 0; i < units.size(); ++i) {
         const bool high = units[i] >= 0xD800 && units[i] <= 0xDBFF;
         const bool low = units[i] >= 0xDC00 && units[i] <= 0xDFFF;
-        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) ++i;
-        else if (high || low) return std::string(1, '\x01');
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF)
+            ++i;
+        else if (high || low)
+            return std::string(1, '\x01');
     }
     std::string result;
     appendUtf8FromUtf16(result, units);
     return result;
 }
 
-std::string jet3Password(const unsigned char* page)
-{
+std::string jet3Password(const unsigned char* page) {
     // Single-byte characters of the file's code page; Windows-1252 covers the passwords in use.
     std::string bytes;
     for (int i = 0; i < 20 && page[kPasswordOffset + i] != 0; ++i)
@@ -87,11 +85,9 @@ std::string jet3Password(const unsigned char* page)
 
 }  // namespace
 
-JetHeader JetHeader::parse(std::string_view page0, const std::string& path)
-{
+JetHeader JetHeader::parse(std::string_view page0, const std::string& path) {
     static constexpr unsigned char kMagic[] = {0x00, 0x01, 0x00, 0x00};
-    if (page0.size() < 2048 || std::memcmp(page0.data(), kMagic, 4) != 0 ||
-        page0.substr(4, 15) != "Standard Jet DB")
+    if (page0.size() < 2048 || std::memcmp(page0.data(), kMagic, 4) != 0 || page0.substr(4, 15) != "Standard Jet DB")
         throw RuntimeError(RuntimeError::DatabaseError, "not a Jet database: " + path);
 
     JetHeader header;
@@ -115,8 +111,7 @@ JetHeader JetHeader::parse(std::string_view page0, const std::string& path)
     return header;
 }
 
-std::string passwordFromConnect(const std::string& connect)
-{
+std::string passwordFromConnect(const std::string& connect) {
     std::size_t start = 0;
     while (start <= connect.size()) {
         std::size_t end = connect.find(';', start);

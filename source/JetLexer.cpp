@@ -27,21 +27,49 @@ struct Word {
 constexpr auto K = WordKind::Keyword;
 constexpr auto O = WordKind::UnsupportedOperator;
 constexpr auto U = WordKind::UnsupportedKeyword;
-constexpr std::array kWords{
-    Word{"BY", K, WordRole::By}, Word{"ON", K}, Word{"OR", K}, Word{"AS", K}, Word{"IS", K}, Word{"IN", K},
-    Word{"ALL", K}, Word{"AND", K}, Word{"NOT", K}, Word{"ASC", K}, Word{"MOD", O}, Word{"XOR", O}, Word{"EQV", O},
-    Word{"IMP", O}, Word{"TOP", U},
-    Word{"FROM", K, WordRole::EndsList}, Word{"LEFT", K}, Word{"JOIN", K}, Word{"DESC", K}, Word{"NULL", K},
-    Word{"LIKE", O}, Word{"TRUE", U}, Word{"INTO", U}, Word{"WITH", U},
-    Word{"INNER", K}, Word{"RIGHT", K}, Word{"OUTER", K}, Word{"WHERE", K, WordRole::EndsList},
-    Word{"GROUP", K, WordRole::OrderOrGroup}, Word{"ORDER", K, WordRole::OrderOrGroup}, Word{"ALIKE", O},
-    Word{"FALSE", U}, Word{"UNION", U, WordRole::EndsList}, Word{"PIVOT", U},
-    Word{"SELECT", K}, Word{"HAVING", K, WordRole::EndsList}, Word{"EXISTS", K},
-    Word{"BETWEEN", K}, Word{"PERCENT", U},
-    Word{"DISTINCT", K},
-    Word{"TRANSFORM", U},
-    Word{"PARAMETERS", U},
-    Word{"DISTINCTROW", U}};
+constexpr std::array kWords{Word{"BY", K, WordRole::By},
+                            Word{"ON", K},
+                            Word{"OR", K},
+                            Word{"AS", K},
+                            Word{"IS", K},
+                            Word{"IN", K},
+                            Word{"ALL", K},
+                            Word{"AND", K},
+                            Word{"NOT", K},
+                            Word{"ASC", K},
+                            Word{"MOD", O},
+                            Word{"XOR", O},
+                            Word{"EQV", O},
+                            Word{"IMP", O},
+                            Word{"TOP", U},
+                            Word{"FROM", K, WordRole::EndsList},
+                            Word{"LEFT", K},
+                            Word{"JOIN", K},
+                            Word{"DESC", K},
+                            Word{"NULL", K},
+                            Word{"LIKE", O},
+                            Word{"TRUE", U},
+                            Word{"INTO", U},
+                            Word{"WITH", U},
+                            Word{"INNER", K},
+                            Word{"RIGHT", K},
+                            Word{"OUTER", K},
+                            Word{"WHERE", K, WordRole::EndsList},
+                            Word{"GROUP", K, WordRole::OrderOrGroup},
+                            Word{"ORDER", K, WordRole::OrderOrGroup},
+                            Word{"ALIKE", O},
+                            Word{"FALSE", U},
+                            Word{"UNION", U, WordRole::EndsList},
+                            Word{"PIVOT", U},
+                            Word{"SELECT", K},
+                            Word{"HAVING", K, WordRole::EndsList},
+                            Word{"EXISTS", K},
+                            Word{"BETWEEN", K},
+                            Word{"PERCENT", U},
+                            Word{"DISTINCT", K},
+                            Word{"TRANSFORM", U},
+                            Word{"PARAMETERS", U},
+                            Word{"DISTINCTROW", U}};
 static_assert(std::is_sorted(kWords.begin(), kWords.end(),
                              [](const Word& a, const Word& b) { return a.text.size() < b.text.size(); }));
 constexpr std::size_t kLongestWord = 11;
@@ -78,19 +106,19 @@ const Word* findWord(std::string_view word) {
 // no Jet keyword.
 WordRole roleOfName(std::string_view name) {
     switch (name.size()) {
-    case 2: return sameWord(name, "BY") ? WordRole::By : WordRole::None;
-    case 4: return sameWord(name, "FROM") ? WordRole::EndsList : WordRole::None;
-    case 5:
-        switch (upper(name[0])) {
-        case 'O': return sameWord(name, "ORDER") ? WordRole::OrderOrGroup : WordRole::None;
-        case 'G': return sameWord(name, "GROUP") ? WordRole::OrderOrGroup : WordRole::None;
-        case 'W': return sameWord(name, "WHERE") ? WordRole::EndsList : WordRole::None;
-        case 'L': return sameWord(name, "LIMIT") ? WordRole::EndsList : WordRole::None;
-        case 'U': return sameWord(name, "UNION") ? WordRole::EndsList : WordRole::None;
+        case 2: return sameWord(name, "BY") ? WordRole::By : WordRole::None;
+        case 4: return sameWord(name, "FROM") ? WordRole::EndsList : WordRole::None;
+        case 5:
+            switch (upper(name[0])) {
+                case 'O': return sameWord(name, "ORDER") ? WordRole::OrderOrGroup : WordRole::None;
+                case 'G': return sameWord(name, "GROUP") ? WordRole::OrderOrGroup : WordRole::None;
+                case 'W': return sameWord(name, "WHERE") ? WordRole::EndsList : WordRole::None;
+                case 'L': return sameWord(name, "LIMIT") ? WordRole::EndsList : WordRole::None;
+                case 'U': return sameWord(name, "UNION") ? WordRole::EndsList : WordRole::None;
+                default: return WordRole::None;
+            }
+        case 6: return sameWord(name, "HAVING") ? WordRole::EndsList : WordRole::None;
         default: return WordRole::None;
-        }
-    case 6: return sameWord(name, "HAVING") ? WordRole::EndsList : WordRole::None;
-    default: return WordRole::None;
     }
 }
 
@@ -227,8 +255,10 @@ private:
     void addWord(JetTokenKind kind, std::string_view text, std::size_t offset, WordRole role) {
         add(kind, text, offset);
         const bool by = role == WordRole::By && m_previousRole == WordRole::OrderOrGroup;
-        if (by) m_inPositionList = true;
-        else if (role == WordRole::EndsList) m_inPositionList = false;
+        if (by)
+            m_inPositionList = true;
+        else if (role == WordRole::EndsList)
+            m_inPositionList = false;
         m_termStart = by;
         m_previousRole = role;
     }

@@ -62,7 +62,6 @@ std::vector<JetNode> groupJetTokens(const JetLexed& lexed);
 // ASCII letters compared without regard to case, as Jet compares its keywords.
 bool equalsAsciiNoCase(std::string_view a, std::string_view b);
 
-inline bool isSymbol(const JetToken& token, std::string_view symbol)
-{
+inline bool isSymbol(const JetToken& token, std::string_view symbol) {
     return token.kind == JetTokenKind::Symbol && token.text == symbol;
 }

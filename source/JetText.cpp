@@ -2,8 +2,7 @@
 
 #include "runtime/TextCodecs.h"
 
-void appendJetText(const unsigned char* p, std::size_t size, bool jet3, std::string& out)
-{
+void appendJetText(const unsigned char* p, std::size_t size, bool jet3, std::string& out) {
     if (jet3) {
         appendUtf8FromWindows1252(out, p, size);
         return;
@@ -37,8 +36,7 @@ void appendJetText(const unsigned char* p, std::size_t size, bool jet3, std::str
     appendUtf8FromUtf16le(out, p, size / 2);
 }
 
-std::string jetText(const unsigned char* bytes, std::size_t size, bool jet3)
-{
+std::string jetText(const unsigned char* bytes, std::size_t size, bool jet3) {
     std::string out;
     appendJetText(bytes, size, jet3, out);
     return out;

@@ -4,29 +4,28 @@
 #include "source/JetFile.h"
 #include "source/JetSql.h"
 
+#include <sqlite3.h>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <sqlite3.h>
 
 namespace {
 
 // Declared types fix both SQLite's storage (REAL keeps 5.0 a double, TEXT keeps "007" a text) and the kind a
 // recordset reports for a plain column. Text compares and sorts as Jet does (see the jet_text collation).
-const char* declaredType(JetType type)
-{
+const char* declaredType(JetType type) {
     switch (type) {
-    case JetType::Boolean: return "BOOLEAN INTEGER";
-    case JetType::Byte: return "BYTE INTEGER";
-    case JetType::Integer: return "SHORT INTEGER";
-    case JetType::Long: return "LONG INTEGER";
-    case JetType::Currency: return "CURRENCY REAL";
-    case JetType::Single: return "SINGLE REAL";
-    case JetType::Double: return "DOUBLE REAL";
-    case JetType::DateTime: return "DATETIME REAL";
-    case JetType::Text: return "TEXT COLLATE jet_text";
-    case JetType::Memo: return "MEMO TEXT COLLATE jet_text";
+        case JetType::Boolean: return "BOOLEAN INTEGER";
+        case JetType::Byte: return "BYTE INTEGER";
+        case JetType::Integer: return "SHORT INTEGER";
+        case JetType::Long: return "LONG INTEGER";
+        case JetType::Currency: return "CURRENCY REAL";
+        case JetType::Single: return "SINGLE REAL";
+        case JetType::Double: return "DOUBLE REAL";
+        case JetType::DateTime: return "DATETIME REAL";
+        case JetType::Text: return "TEXT COLLATE jet_text";
+        case JetType::Memo: return "MEMO TEXT COLLATE jet_text";
     }
     return "BLOB";
 }
@@ -63,8 +62,7 @@ Cursor& cursorOf(sqlite3_vtab_cursor* cursor) { return *reinterpret_cast<Cursor*
 
 // Runs a callback's body; a failure of the reader becomes SQLite's error, its description kept for the caller.
 template <typename Body>
-int guarded(sqlite3_vtab* vtab, Body body)
-{
+int guarded(sqlite3_vtab* vtab, Body body) {
     try {
         return body();
     } catch (const RuntimeError& e) {
@@ -83,8 +81,7 @@ int guarded(sqlite3_vtab* vtab, Body body)
 }
 
 // Moves to the next live row, or to the end.
-void advance(Table& table, Cursor& c)
-{
+void advance(Table& table, Cursor& c) {
     c.eof = true;
     if (c.seeking) {
         while (c.next < c.pointers.size()) {
@@ -108,8 +105,7 @@ void advance(Table& table, Cursor& c)
     ++c.rowid;
 }
 
-int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** error)
-{
+int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** error) {
     auto* source = static_cast<JetVirtualTable::Source*>(aux);
     const JetFile* file = source->file;
     if (argc < 4) {
@@ -137,8 +133,7 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     return SQLITE_OK;
 }
 
-int xDisconnect(sqlite3_vtab* vtab)
-{
+int xDisconnect(sqlite3_vtab* vtab) {
     delete &tableOf(vtab);
     return SQLITE_OK;
 }
@@ -146,8 +141,7 @@ int xDisconnect(sqlite3_vtab* vtab)
 // Weighs a search of a file index against a scan of the table: an equality on a seekable column wins, one on a
 // column whose index allows each key once (one row) best of all, so that the engine searches from the most
 // selective table inwards.
-int xBestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info)
-{
+int xBestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
     const JetTableInfo& table = tableOf(vtab).file->tables()[tableOf(vtab).index];
     const double rows = std::max<double>(table.rowCountEstimate, 1.0);
     int chosen = -1;
@@ -179,37 +173,33 @@ int xBestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info)
     return SQLITE_OK;
 }
 
-int xOpen(sqlite3_vtab*, sqlite3_vtab_cursor** out)
-{
+int xOpen(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
     auto* cursor = new (std::nothrow) Cursor;
     if (!cursor) return SQLITE_NOMEM;
     *out = &cursor->base;
     return SQLITE_OK;
 }
 
-int xClose(sqlite3_vtab_cursor* cursor)
-{
+int xClose(sqlite3_vtab_cursor* cursor) {
     delete &cursorOf(cursor);
     return SQLITE_OK;
 }
 
 // The key of a search, when the value compared is a whole number; anything else is answered by a scan.
-bool wholeKey(sqlite3_value* value, std::int64_t& key)
-{
+bool wholeKey(sqlite3_value* value, std::int64_t& key) {
     switch (sqlite3_value_numeric_type(value)) {
-    case SQLITE_INTEGER: key = sqlite3_value_int64(value); return true;
-    case SQLITE_FLOAT: {
-        const double v = sqlite3_value_double(value);
-        if (std::trunc(v) != v || std::fabs(v) > 9.0e15) return false;
-        key = static_cast<std::int64_t>(v);
-        return true;
-    }
-    default: return false;
+        case SQLITE_INTEGER: key = sqlite3_value_int64(value); return true;
+        case SQLITE_FLOAT: {
+            const double v = sqlite3_value_double(value);
+            if (std::trunc(v) != v || std::fabs(v) > 9.0e15) return false;
+            key = static_cast<std::int64_t>(v);
+            return true;
+        }
+        default: return false;
     }
 }
 
-int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqlite3_value** argv)
-{
+int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqlite3_value** argv) {
     return guarded(cursor->pVtab, [&] {
         Table& table = tableOf(cursor);
         Cursor& c = cursorOf(cursor);
@@ -230,8 +220,7 @@ int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqli
     });
 }
 
-int xNext(sqlite3_vtab_cursor* cursor)
-{
+int xNext(sqlite3_vtab_cursor* cursor) {
     return guarded(cursor->pVtab, [&] {
         advance(tableOf(cursor), cursorOf(cursor));
         return SQLITE_OK;
@@ -240,8 +229,7 @@ int xNext(sqlite3_vtab_cursor* cursor)
 
 int xEof(sqlite3_vtab_cursor* cursor) { return cursorOf(cursor).eof ? 1 : 0; }
 
-int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column)
-{
+int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column) {
     const Cursor& c = cursorOf(cursor);
     if (!c.current || column < 0 || std::size_t(column) >= c.current->size()) {
         sqlite3_result_null(context);
@@ -249,30 +237,28 @@ int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column)
     }
     const Value& v = (*c.current)[std::size_t(column)];
     switch (v.kind()) {
-    case Value::Kind::Null: sqlite3_result_null(context); break;
-    case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;
-    case Value::Kind::Double:
-    case Value::Kind::Date: sqlite3_result_double(context, v.asDouble()); break;
-    case Value::Kind::Text: {
-        // Told that the text ends in a NUL (when it holds none), SQLite copies that too and functions reading it
-        // need no copy of their own.
-        const std::string& text = v.asText();
-        const bool plain = std::memchr(text.data(), 0, text.size()) == nullptr;
-        sqlite3_result_text(context, text.c_str(), plain ? -1 : static_cast<int>(text.size()), SQLITE_TRANSIENT);
-        break;
-    }
+        case Value::Kind::Null: sqlite3_result_null(context); break;
+        case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;
+        case Value::Kind::Double:
+        case Value::Kind::Date: sqlite3_result_double(context, v.asDouble()); break;
+        case Value::Kind::Text: {
+            // Told that the text ends in a NUL (when it holds none), SQLite copies that too and functions reading it
+            // need no copy of their own.
+            const std::string& text = v.asText();
+            const bool plain = std::memchr(text.data(), 0, text.size()) == nullptr;
+            sqlite3_result_text(context, text.c_str(), plain ? -1 : static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            break;
+        }
     }
     return SQLITE_OK;
 }
 
-int xRowid(sqlite3_vtab_cursor* cursor, sqlite3_int64* rowid)
-{
+int xRowid(sqlite3_vtab_cursor* cursor, sqlite3_int64* rowid) {
     *rowid = cursorOf(cursor).rowid;
     return SQLITE_OK;
 }
 
-sqlite3_module makeModule()
-{
+sqlite3_module makeModule() {
     sqlite3_module module{};
     module.iVersion = 1;
     module.xCreate = xConnect;
@@ -301,8 +287,7 @@ struct SqliteFree {
 
 namespace JetVirtualTable {
 
-void attach(sqlite3* db, Source& source)
-{
+void attach(sqlite3* db, Source& source) {
     const JetFile& file = *source.file;
     if (sqlite3_create_module(db, "jet", &kModule, &source) != SQLITE_OK)
         throw RuntimeError(RuntimeError::DatabaseError,

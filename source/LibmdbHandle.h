@@ -21,9 +21,7 @@ public:
     explicit LibmdbHandle(const std::string& path);
     ~LibmdbHandle() noexcept;
     LibmdbHandle(LibmdbHandle&& other) noexcept
-        : m_mdb(std::exchange(other.m_mdb, nullptr)), m_loadedPage(std::exchange(other.m_loadedPage, -1))
-    {
-    }
+        : m_mdb(std::exchange(other.m_mdb, nullptr)), m_loadedPage(std::exchange(other.m_loadedPage, -1)) {}
     LibmdbHandle& operator=(LibmdbHandle&& other) noexcept;
     LibmdbHandle(const LibmdbHandle&) = delete;
     LibmdbHandle& operator=(const LibmdbHandle&) = delete;
@@ -35,8 +33,7 @@ public:
     const unsigned char* page() const noexcept { return m_mdb->pg_buf; }
     bool holds(std::uint32_t pg) const noexcept { return m_loadedPage == long(pg); }
     // Copies data page `pg` (`size` bytes at `bytes`) into the page buffer.
-    void load(std::uint32_t pg, const unsigned char* bytes, std::size_t size) noexcept
-    {
+    void load(std::uint32_t pg, const unsigned char* bytes, std::size_t size) noexcept {
         std::memcpy(m_mdb->pg_buf, bytes, size);
         m_loadedPage = long(pg);
     }

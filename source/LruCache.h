@@ -24,22 +24,19 @@ public:
     static std::size_t hashOf(const Key& key) { return Hash{}(key); }
 
     // The value kept under `key`, now the most recently used; null when none is.
-    Value* find(const Key& key)
-    {
+    Value* find(const Key& key) {
         if (m_entries.size() > kScanned) return find(key, hashOf(key));
         for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
             if (it->key == key) return &touch(it);
         return nullptr;
     }
-    Value* find(const Key& key, std::size_t hash)
-    {
+    Value* find(const Key& key, std::size_t hash) {
         const auto it = m_index.find(KeyRef{&key, hash});
         return it == m_index.end() ? nullptr : &touch(it->second);
     }
 
     // The value kept under `key`, its place in the order unchanged; null when none is.
-    Value* peek(const Key& key)
-    {
+    Value* peek(const Key& key) {
         if (m_entries.size() <= kScanned) {
             for (Entry& entry : m_entries)
                 if (entry.key == key) return &entry.value;
@@ -51,13 +48,11 @@ public:
 
     // Keeps `value` under `key` as the most recently used, in place of any value kept there, after dropping the
     // least recently used until there is room for it. `cost` counts against the budget.
-    Value& insert(Key key, Value value, std::size_t cost = 1)
-    {
+    Value& insert(Key key, Value value, std::size_t cost = 1) {
         const std::size_t hash = hashOf(key);
         return insert(std::move(key), hash, std::move(value), cost);
     }
-    Value& insert(Key key, std::size_t hash, Value value, std::size_t cost = 1)
-    {
+    Value& insert(Key key, std::size_t hash, Value value, std::size_t cost = 1) {
         if (const auto it = m_index.find(KeyRef{&key, hash}); it != m_index.end()) drop(it);
         while (!m_entries.empty() && (m_entries.size() >= m_capacity || m_cost + cost > m_budget))
             drop(m_index.find(KeyRef{&m_entries.back().key, m_entries.back().hash}));
@@ -72,8 +67,7 @@ public:
         return m_entries.front().value;
     }
 
-    void clear() noexcept
-    {
+    void clear() noexcept {
         m_index.clear();
         m_entries.clear();
         m_cost = 0;
@@ -109,14 +103,12 @@ private:
     // A cache this small is searched along its order: cheaper than hashing a long key (a statement's text).
     static constexpr std::size_t kScanned = 16;
 
-    Value& touch(typename Entries::iterator entry) noexcept
-    {
+    Value& touch(typename Entries::iterator entry) noexcept {
         if (entry != m_entries.begin()) m_entries.splice(m_entries.begin(), m_entries, entry);
         return entry->value;
     }
 
-    void drop(typename Index::iterator it) noexcept
-    {
+    void drop(typename Index::iterator it) noexcept {
         const auto entry = it->second;
         m_index.erase(it);
         m_cost -= entry->cost;

@@ -7,13 +7,10 @@
 #include <algorithm>
 
 PageCache::PageCache(FileDescriptor file, std::string path, std::uint32_t pageSize, std::uint32_t pageCount)
-    : m_file(std::move(file)), m_path(std::move(path)), m_pageSize(pageSize), m_pageCount(pageCount)
-{
-}
+    : m_file(std::move(file)), m_path(std::move(path)), m_pageSize(pageSize), m_pageCount(pageCount) {}
 
 // A slot for a page about to be read: a new one while there is room, else the next in turn.
-std::size_t PageCache::takeSlot()
-{
+std::size_t PageCache::takeSlot() {
     std::size_t slot;
     if (m_slots.size() < kCachedPages) {
         slot = m_slots.size();
@@ -27,8 +24,7 @@ std::size_t PageCache::takeSlot()
     return slot;
 }
 
-const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
-{
+const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg) {
     if (auto it = m_pageSlots.find(pg); it != m_pageSlots.end())
         return reinterpret_cast<const unsigned char*>(m_slots[it->second].data());
     if (pg == 0 || pg >= m_pageCount)
@@ -52,12 +48,13 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
         m_slotPages[slots[i]] = pg + i;
         m_pageSlots.emplace(pg + i, slots[i]);
     }
-    if (sequence != m_nextInSequence.end()) *sequence = pg + count;
-    else m_nextInSequence[m_nextSequence++ % m_nextInSequence.size()] = pg + count;
+    if (sequence != m_nextInSequence.end())
+        *sequence = pg + count;
+    else
+        m_nextInSequence[m_nextSequence++ % m_nextInSequence.size()] = pg + count;
     return reinterpret_cast<const unsigned char*>(m_slots[slots[0]].data());
 }
 
-bool PageCache::readUncached(std::uint32_t pg, unsigned char* into) const
-{
+bool PageCache::readUncached(std::uint32_t pg, unsigned char* into) const {
     return ::pread(m_file.get(), into, m_pageSize, off_t(pg) * m_pageSize) == ssize_t(m_pageSize);
 }

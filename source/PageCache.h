@@ -41,7 +41,7 @@ private:
     std::uint32_t m_pageSize;
     std::uint32_t m_pageCount;
     std::vector<std::string> m_slots;
-    std::vector<std::uint32_t> m_slotPages;          // the page each slot holds, 0 for none
+    std::vector<std::uint32_t> m_slotPages;            // the page each slot holds, 0 for none
     std::map<std::uint32_t, std::size_t> m_pageSlots;  // page number → slot
     std::size_t m_nextSlot = 0;
     std::array<std::uint32_t, 4> m_nextInSequence{};  // the page after each of the last runs read

@@ -11,8 +11,7 @@
 
 // Texts are bound as texts; whole numbers as 64-bit integers, or as Doubles when they do not fit; numbers with a
 // decimal point or an exponent as Doubles.
-void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants)
-{
+void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants) {
     for (std::size_t i = 0; i < constants.size(); ++i) {
         const JetConstant& constant = constants[i];
         const int n = static_cast<int>(i) + 1;
@@ -35,8 +34,7 @@ void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant
 
 // The query kept for `jetSql` (whose hash is `hash`), or one made now.
 const QueryCache::KeptQuery& QueryCache::query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
-                                                const TableLookup& tables)
-{
+                                               const TableLookup& tables) {
     if (const KeptQuery* kept = m_queries.find(jetSql, hash)) return *kept;
     // Queries that differ only in their constants share one translation, and one shape.
     JetLexed lexed = lexJetSql(jetSql);
@@ -53,8 +51,8 @@ const QueryCache::KeptQuery& QueryCache::query(const std::string& jetSql, std::s
 }
 
 std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
-                                            const NameResolver& resolve, const TableLookup& tables, int timeoutSeconds)
-{
+                                            const NameResolver& resolve, const TableLookup& tables,
+                                            int timeoutSeconds) {
     // One hash of the text serves both caches kept by it.
     const std::size_t hash = m_results.hashOf(jetSql);
     if (const KeptResult* kept = m_results.find(jetSql, hash))
@@ -91,8 +89,7 @@ std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std
     return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head));
 }
 
-void QueryCache::clear() noexcept
-{
+void QueryCache::clear() noexcept {
     m_results.clear();
     m_queries.clear();
     m_translations.clear();

@@ -52,7 +52,7 @@ private:
     static constexpr std::size_t kKeptValues = 30000;
     static constexpr std::size_t kHeadValues = 512;
 
-    LruCache<std::string, KeptQuery> m_queries{kKeptQueries};                  // by the query's Jet text
+    LruCache<std::string, KeptQuery> m_queries{kKeptQueries};                    // by the query's Jet text
     LruCache<std::string, SqliteTranslation> m_translations{kKeptTranslations};  // by the Jet text's key
-    LruCache<std::string, KeptResult> m_results{kKeptQueries, kKeptValues};    // by the query's Jet text
+    LruCache<std::string, KeptResult> m_results{kKeptQueries, kKeptValues};      // by the query's Jet text
 };

@@ -6,8 +6,7 @@
 
 #include <cstring>
 
-QueryColumns QueryColumns::of(sqlite3_stmt* stmt)
-{
+QueryColumns QueryColumns::of(sqlite3_stmt* stmt) {
     QueryColumns columns;
     const int count = sqlite3_column_count(stmt);
     for (int i = 0; i < count; ++i) {
@@ -19,35 +18,34 @@ QueryColumns QueryColumns::of(sqlite3_stmt* stmt)
     return columns;
 }
 
-std::string foldName(std::string_view name)
-{
+std::string foldName(std::string_view name) {
     const GlibString folded(g_utf8_casefold(name.data(), static_cast<gssize>(name.size())));
     return folded ? std::string(folded.get()) : std::string(name);
 }
 
 // The column's value is read through sqlite3_column_value, as the connection is used by one thread only.
-void readColumn(sqlite3_stmt* stmt, int i, bool date, Value& into)
-{
+void readColumn(sqlite3_stmt* stmt, int i, bool date, Value& into) {
     sqlite3_value* value = sqlite3_column_value(stmt, i);
     switch (sqlite3_value_type(value)) {
-    case SQLITE_NULL: into.setNull(); break;
-    case SQLITE_INTEGER: into.setInteger(sqlite3_value_int64(value)); break;
-    case SQLITE_FLOAT: {
-        const double v = sqlite3_value_double(value);
-        if (date) into.setDate(v);
-        else into.setReal(v);
-        break;
-    }
-    default: {
-        // A text is UTF-8 as stored; read as bytes, it needs no terminating copy.
-        const auto* text = static_cast<const char*>(sqlite3_value_blob(value));
-        into.setText().assign(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
-    }
+        case SQLITE_NULL: into.setNull(); break;
+        case SQLITE_INTEGER: into.setInteger(sqlite3_value_int64(value)); break;
+        case SQLITE_FLOAT: {
+            const double v = sqlite3_value_double(value);
+            if (date)
+                into.setDate(v);
+            else
+                into.setReal(v);
+            break;
+        }
+        default: {
+            // A text is UTF-8 as stored; read as bytes, it needs no terminating copy.
+            const auto* text = static_cast<const char*>(sqlite3_value_blob(value));
+            into.setText().assign(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
+        }
     }
 }
 
-void readRow(sqlite3_stmt* stmt, const QueryColumns& columns, std::vector<Value>& row)
-{
+void readRow(sqlite3_stmt* stmt, const QueryColumns& columns, std::vector<Value>& row) {
     row.resize(columns.names.size());
     for (std::size_t i = 0; i < row.size(); ++i) readColumn(stmt, int(i), columns.dates[i], row[i]);
 }

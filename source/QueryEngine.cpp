@@ -6,8 +6,7 @@
 #include <sqlite3.h>
 
 QueryEngine::QueryEngine(const std::string& path, const std::string& password)
-    : m_file(path, password), m_sql(SqliteConnection::inMemory())
-{
+    : m_file(path, password), m_sql(SqliteConnection::inMemory()) {
     registerJetFunctions(m_sql.get());
     m_source.file = &m_file;
     JetVirtualTable::attach(m_sql.get(), m_source);
@@ -20,8 +19,7 @@ QueryEngine::QueryEngine(const std::string& path, const std::string& password)
         this);
 }
 
-QueryEngine::Shape& QueryEngine::shape(const std::string& text)
-{
+QueryEngine::Shape& QueryEngine::shape(const std::string& text) {
     if (Shape* kept = m_shapes.find(text)) return *kept;
     Shape shape;
     auto statement = std::make_unique<SqliteStatement>(m_sql.get(), text);
@@ -31,8 +29,7 @@ QueryEngine::Shape& QueryEngine::shape(const std::string& text)
     return m_shapes.insert(text, std::move(shape));
 }
 
-QueryEngine::Taken QueryEngine::take(const std::string& text)
-{
+QueryEngine::Taken QueryEngine::take(const std::string& text) {
     Shape& kept = shape(text);
     if (kept.idle.empty()) return {std::make_unique<SqliteStatement>(m_sql.get(), text), kept.columns};
     auto statement = std::move(kept.idle.back());
@@ -40,8 +37,7 @@ QueryEngine::Taken QueryEngine::take(const std::string& text)
     return {std::move(statement), kept.columns};
 }
 
-void QueryEngine::giveBack(const std::string& text, std::unique_ptr<SqliteStatement> statement) noexcept
-{
+void QueryEngine::giveBack(const std::string& text, std::unique_ptr<SqliteStatement> statement) noexcept {
     sqlite3_reset(statement->get());
     sqlite3_clear_bindings(statement->get());
     // Its shape may have been dropped meanwhile: the statement then goes too.
@@ -49,8 +45,7 @@ void QueryEngine::giveBack(const std::string& text, std::unique_ptr<SqliteStatem
     if (kept && kept->idle.size() < 2) kept->idle.push_back(std::move(statement));
 }
 
-bool QueryEngine::step(sqlite3_stmt* stmt, int timeoutSeconds)
-{
+bool QueryEngine::step(sqlite3_stmt* stmt, int timeoutSeconds) {
     m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 1 << 20);
     m_source.lastError.clear();
     const int rc = sqlite3_step(stmt);

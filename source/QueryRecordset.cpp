@@ -8,22 +8,23 @@
 #include <algorithm>
 
 QueryRecordset::QueryRecordset(std::shared_ptr<const QueryColumns> columns, std::shared_ptr<const QueryRows> head)
-    : m_columns(std::move(columns)), m_head(std::move(head))
-{
-}
+    : m_columns(std::move(columns)), m_head(std::move(head)) {}
 
 QueryRecordset::QueryRecordset(std::shared_ptr<const QueryColumns> columns, std::shared_ptr<const QueryRows> head,
                                std::shared_ptr<QueryEngine> engine, std::string shape,
                                std::unique_ptr<SqliteStatement> statement, int timeoutSeconds, std::vector<Value> next)
-    : m_columns(std::move(columns)), m_head(std::move(head)), m_engine(std::move(engine)), m_shape(std::move(shape)),
-      m_statement(std::move(statement)), m_timeout(timeoutSeconds), m_row(std::move(next)), m_read(m_row.size(), 1)
-{
-}
+    : m_columns(std::move(columns)),
+      m_head(std::move(head)),
+      m_engine(std::move(engine)),
+      m_shape(std::move(shape)),
+      m_statement(std::move(statement)),
+      m_timeout(timeoutSeconds),
+      m_row(std::move(next)),
+      m_read(m_row.size(), 1) {}
 
 QueryRecordset::~QueryRecordset() { finish(); }
 
-const Value& QueryRecordset::Fields(std::string_view name) const
-{
+const Value& QueryRecordset::Fields(std::string_view name) const {
     if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
     if (isEOF())
         throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
@@ -37,8 +38,7 @@ const Value& QueryRecordset::Fields(std::string_view name) const
     return m_row[column];
 }
 
-void QueryRecordset::MoveNext()
-{
+void QueryRecordset::MoveNext() {
     if (isEOF()) throw RuntimeError(RuntimeError::DatabaseError, "no current record");
     if (m_position < m_head->size()) {
         ++m_position;
@@ -51,27 +51,26 @@ void QueryRecordset::MoveNext()
         finish();
         throw;
     }
-    if (more) std::fill(m_read.begin(), m_read.end(), 0);
-    else finish();
+    if (more)
+        std::fill(m_read.begin(), m_read.end(), 0);
+    else
+        finish();
 }
 
-void QueryRecordset::Close()
-{
+void QueryRecordset::Close() {
     m_closed = true;
     m_head.reset();
     finish();
 }
 
-void QueryRecordset::finish() noexcept
-{
+void QueryRecordset::finish() noexcept {
     if (m_statement) m_engine->giveBack(m_shape, std::move(m_statement));
     m_engine.reset();
 }
 
 // Writers read a dozen fields per row; most names differ from the stored ones in ASCII case only, which is told
 // without folding.
-std::size_t QueryRecordset::columnOf(std::string_view name) const
-{
+std::size_t QueryRecordset::columnOf(std::string_view name) const {
     // The writers ask for the same dozen names on every row, in the same order and mostly with literal texts: the
     // names found are remembered with where they were, and the one after the last found is tried first.
     const std::size_t count = m_found.size();
@@ -94,8 +93,7 @@ std::size_t QueryRecordset::columnOf(std::string_view name) const
     return column;
 }
 
-std::size_t QueryRecordset::findColumn(std::string_view name) const
-{
+std::size_t QueryRecordset::findColumn(std::string_view name) const {
     const std::vector<std::string>& names = m_columns->names;
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i].size() == name.size() &&

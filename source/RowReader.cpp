@@ -28,24 +28,21 @@ constexpr std::uint32_t kMaxMemoBytes = 64u << 20;
 RowReader::RowReader(LibmdbHandle& mdb, PageCache& pages, bool jet3) : m_mdb(mdb), m_pages(pages), m_jet3(jet3) {}
 
 // Brings data page `pg` into libmdb's page buffer, where its row functions look.
-void RowReader::loadDataPage(const std::string& table, std::uint32_t pg)
-{
+void RowReader::loadDataPage(const std::string& table, std::uint32_t pg) {
     if (m_mdb.holds(pg)) return;
     m_mdb.forgetPage();
     m_mdb.load(pg, m_pages.page(table, pg), m_pages.pageSize());
 }
 
 // Checked before every row read from the loaded page: the page must be a data page of the table.
-inline void RowReader::checkDataPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg) const
-{
+inline void RowReader::checkDataPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg) const {
     const unsigned char* p = m_mdb.page();
     if (p[0] != kPageData || u32(p + 4) != table->entry->table_pg ||
         u16(p + m_mdb.format().row_count_offset) > m_pages.pageSize() / 2) [[unlikely]]
         notADataPage(info, table, pg);
 }
 
-void RowReader::notADataPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg) const
-{
+void RowReader::notADataPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg) const {
     const unsigned char* p = m_mdb.page();
     if (p[0] != kPageData || u32(p + 4) != table->entry->table_pg)
         throwDamaged(m_pages.path(), info.name, "page " + std::to_string(pg) + " is not one of its data pages");
@@ -53,13 +50,11 @@ void RowReader::notADataPage(const JetTableInfo& info, MdbTableDef* table, std::
 }
 
 // The slot `row` of the loaded page: its offset with flags, and its size; false when the slot is unusable.
-bool RowReader::slot(unsigned row, int& start, std::size_t& size) const
-{
+bool RowReader::slot(unsigned row, int& start, std::size_t& size) const {
     return mdb_find_row(m_mdb.get(), static_cast<int>(row), &start, &size) == 0 && size != 0;
 }
 
-std::string RowReader::readMemo(const std::string& table, const unsigned char* field, std::size_t size) const
-{
+std::string RowReader::readMemo(const std::string& table, const unsigned char* field, std::size_t size) const {
     if (size < kMemoHeader) return {};
     const std::uint32_t header = u32(field);
     const std::uint32_t length = header & 0x3FFFFFFF;
@@ -96,8 +91,7 @@ std::string RowReader::readMemo(const std::string& table, const unsigned char* f
 
 // Decodes the row in [start, start + size) of the loaded page into `values`, whose texts keep their buffers.
 void RowReader::decodeRow(const JetTableInfo& info, MdbTableDef* table, int start, std::size_t size,
-                          std::vector<Value>& values)
-{
+                          std::vector<Value>& values) {
     if (start + int(size) > int(m_pages.pageSize())) throwDamaged(m_pages.path(), info.name, "row outside its page");
     m_fields.resize(table->num_cols);
     if (mdb_crack_row(table, start, size, m_fields.data()) < 0)
@@ -122,23 +116,43 @@ void RowReader::decodeRow(const JetTableInfo& info, MdbTableDef* table, int star
             if (f.siz < bytes) throwDamaged(m_pages.path(), info.name, "field shorter than its type");
         };
         switch (column.type) {
-        case JetType::Byte: need(1); values[c].setInteger(p[0]); break;
-        case JetType::Integer: need(2); values[c].setInteger(load<std::int16_t>(p)); break;
-        case JetType::Long: need(4); values[c].setInteger(load<std::int32_t>(p)); break;
-        case JetType::Currency: need(8); values[c].setReal(double(load<std::int64_t>(p)) / 10000.0); break;
-        case JetType::Single: need(4); values[c].setReal(load<float>(p)); break;
-        case JetType::Double: need(8); values[c].setReal(load<double>(p)); break;
-        case JetType::DateTime: need(8); values[c].setDate(load<double>(p)); break;
-        case JetType::Text: appendJetText(p, std::size_t(f.siz), m_jet3, values[c].setText()); break;
-        case JetType::Memo: values[c].setText() = readMemo(info.name, p, std::size_t(f.siz)); break;
-        case JetType::Boolean: break;
+            case JetType::Byte:
+                need(1);
+                values[c].setInteger(p[0]);
+                break;
+            case JetType::Integer:
+                need(2);
+                values[c].setInteger(load<std::int16_t>(p));
+                break;
+            case JetType::Long:
+                need(4);
+                values[c].setInteger(load<std::int32_t>(p));
+                break;
+            case JetType::Currency:
+                need(8);
+                values[c].setReal(double(load<std::int64_t>(p)) / 10000.0);
+                break;
+            case JetType::Single:
+                need(4);
+                values[c].setReal(load<float>(p));
+                break;
+            case JetType::Double:
+                need(8);
+                values[c].setReal(load<double>(p));
+                break;
+            case JetType::DateTime:
+                need(8);
+                values[c].setDate(load<double>(p));
+                break;
+            case JetType::Text: appendJetText(p, std::size_t(f.siz), m_jet3, values[c].setText()); break;
+            case JetType::Memo: values[c].setText() = readMemo(info.name, p, std::size_t(f.siz)); break;
+            case JetType::Boolean: break;
         }
     }
 }
 
 void RowReader::rowsOnPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg,
-                           std::vector<std::vector<Value>>& rows)
-{
+                           std::vector<std::vector<Value>>& rows) {
     if (table->num_cols == 0) return;
     loadDataPage(info.name, pg);
     checkDataPage(info, table, pg);
@@ -152,8 +166,7 @@ void RowReader::rowsOnPage(const JetTableInfo& info, MdbTableDef* table, std::ui
 }
 
 const std::vector<Value>* RowReader::rowAt(std::size_t t, const JetTableInfo& info, MdbTableDef* table,
-                                           RowPointer pointer, RowBuffer& buffer)
-{
+                                           RowPointer pointer, RowBuffer& buffer) {
     const bool keep = info.rowCountEstimate <= kKeptRowsTableLimit;
     const std::uint64_t key = std::uint64_t(t) << 40 | std::uint64_t(pointer.page) << 8 | pointer.row;
     if (keep) {

@@ -101,8 +101,10 @@ private:
         std::vector<std::vector<const JetNode*>> terms(1);
         for (const JetNode& node : where) {
             if (node.token.kind == JetTokenKind::Keyword && node.token.text == "OR") return;
-            if (node.token.kind == JetTokenKind::Keyword && node.token.text == "AND") terms.emplace_back();
-            else terms.back().push_back(&node);
+            if (node.token.kind == JetTokenKind::Keyword && node.token.text == "AND")
+                terms.emplace_back();
+            else
+                terms.back().push_back(&node);
         }
         for (const std::vector<const JetNode*>& term : terms) {
             if (term.size() == 1 && term[0]->group) {
@@ -113,8 +115,10 @@ private:
             std::vector<const JetNode*> sides[2];
             int side = 0;
             for (const JetNode* node : term) {
-                if (isSymbol(node->token, "=") && !node->group && side == 0) side = 1;
-                else sides[side].push_back(node);
+                if (isSymbol(node->token, "=") && !node->group && side == 0)
+                    side = 1;
+                else
+                    sides[side].push_back(node);
             }
             if (side != 1) continue;
             for (int s = 0; s < 2; ++s) {
@@ -122,8 +126,8 @@ private:
                 const auto& number = sides[1 - s];
                 if (number.size() != 1 || number[0]->group || number[0]->token.kind != JetTokenKind::Number) continue;
                 const bool plain = column.size() == 1 && !column[0]->group;
-                const bool qualified = column.size() == 3 && !column[0]->group && isSymbol(column[1]->token, ".") &&
-                                       !column[2]->group;
+                const bool qualified =
+                    column.size() == 3 && !column[0]->group && isSymbol(column[1]->token, ".") && !column[2]->group;
                 if (!plain && !qualified) continue;
                 const JetToken& name = (qualified ? column[2] : column[0])->token;
                 if (name.kind != JetTokenKind::Identifier ||
@@ -151,9 +155,12 @@ std::size_t SortElision::run(const std::vector<JetNode>& nodes) const {
         if (token.kind != JetTokenKind::Keyword) continue;
         if (token.text == "DISTINCT" || token.text == "GROUP" || token.text == "HAVING" || token.text == "SELECT")
             return 0;
-        if (token.text == "FROM" && !from) from = i;
-        else if (token.text == "WHERE" && !where) where = i;
-        else if (token.text == "ORDER" && i + 1 < nodes.size() && nodes[i + 1].token.text == "BY") order = i;
+        if (token.text == "FROM" && !from)
+            from = i;
+        else if (token.text == "WHERE" && !where)
+            where = i;
+        else if (token.text == "ORDER" && i + 1 < nodes.size() && nodes[i + 1].token.text == "BY")
+            order = i;
     }
     if (!from || !where || !order || !(from < where && where < order)) return 0;
     std::vector<const JetToken*> all;

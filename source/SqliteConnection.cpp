@@ -4,13 +4,11 @@
 
 #include <sqlite3.h>
 
-SqliteConnection SqliteConnection::inMemory()
-{
+SqliteConnection SqliteConnection::inMemory() {
     return SqliteConnection(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
 }
 
-SqliteConnection::SqliteConnection(const std::string& name, int flags)
-{
+SqliteConnection::SqliteConnection(const std::string& name, int flags) {
     const int status = sqlite3_open_v2(name.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (status != SQLITE_OK) {
         // SQLite hands back a handle even when it fails to open (null only when it runs out of memory).
@@ -22,8 +20,7 @@ SqliteConnection::SqliteConnection(const std::string& name, int flags)
 
 SqliteConnection::~SqliteConnection() noexcept { sqlite3_close_v2(m_db); }
 
-SqliteConnection& SqliteConnection::operator=(SqliteConnection&& other) noexcept
-{
+SqliteConnection& SqliteConnection::operator=(SqliteConnection&& other) noexcept {
     if (this != &other) {
         sqlite3_close_v2(m_db);
         m_db = std::exchange(other.m_db, nullptr);

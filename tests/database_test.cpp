@@ -1,14 +1,14 @@
 // The database layer against real Access-format files and their JSON dumps.
-#include "runtime/RuntimeError.h"
 #include "source/Database.h"
 #include "runtime/DateSerial.h"
+#include "runtime/RuntimeError.h"
 #include "source/Recordset.h"
 #include "source/SqliteConnection.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <sqlite3.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -21,13 +21,11 @@ namespace {
 
 const std::string kProgramPassword = ";pwd=Kb7731R28";
 
-std::unique_ptr<Database> open(const std::string& path, const std::string& connect = kProgramPassword)
-{
+std::unique_ptr<Database> open(const std::string& path, const std::string& connect = kProgramPassword) {
     return Workspaces0()->OpenDatabase(path, false, false, connect);
 }
 
-std::string isoDate(double serial)
-{
+std::string isoDate(double serial) {
     const CivilDate d = civilFromSerial(serial);
     double seconds = std::round((serial - std::trunc(serial)) * 86400.0);
     const int s = static_cast<int>(std::fabs(seconds));
@@ -39,35 +37,33 @@ std::string isoDate(double serial)
 
 // One cell compared with its dump: the dump writes dates as ISO texts, booleans as true/false, and Singles with
 // the digits of the float.
-bool sameValue(const Value& ours, const nlohmann::json& dumped)
-{
+bool sameValue(const Value& ours, const nlohmann::json& dumped) {
     if (dumped.is_null()) return ours.isNull();
     switch (ours.kind()) {
-    case Value::Kind::Null: return false;
-    case Value::Kind::Text: return dumped.is_string() && dumped.get<std::string>() == ours.asText();
-    case Value::Kind::Date: {
-        if (!dumped.is_string()) return false;
-        return dumped.get<std::string>().substr(0, 19) == isoDate(ours.asDouble());
-    }
-    case Value::Kind::Integer:
-        if (dumped.is_boolean()) return ours.asInteger() == (dumped.get<bool>() ? -1 : 0);
-        return dumped.is_number_integer() && dumped.get<std::int64_t>() == ours.asInteger();
-    case Value::Kind::Double: {
-        // Currency is dumped as its exact decimal text.
-        if (!dumped.is_number() && !dumped.is_string()) return false;
-        const double expected = dumped.is_string() ? std::stod(dumped.get<std::string>()) : dumped.get<double>();
-        const double actual = ours.asDouble();
-        const bool single = static_cast<double>(static_cast<float>(actual)) == actual;
-        return expected == actual || (single && static_cast<float>(expected) == static_cast<float>(actual));
-    }
+        case Value::Kind::Null: return false;
+        case Value::Kind::Text: return dumped.is_string() && dumped.get<std::string>() == ours.asText();
+        case Value::Kind::Date: {
+            if (!dumped.is_string()) return false;
+            return dumped.get<std::string>().substr(0, 19) == isoDate(ours.asDouble());
+        }
+        case Value::Kind::Integer:
+            if (dumped.is_boolean()) return ours.asInteger() == (dumped.get<bool>() ? -1 : 0);
+            return dumped.is_number_integer() && dumped.get<std::int64_t>() == ours.asInteger();
+        case Value::Kind::Double: {
+            // Currency is dumped as its exact decimal text.
+            if (!dumped.is_number() && !dumped.is_string()) return false;
+            const double expected = dumped.is_string() ? std::stod(dumped.get<std::string>()) : dumped.get<double>();
+            const double actual = ours.asDouble();
+            const bool single = static_cast<double>(static_cast<float>(actual)) == actual;
+            return expected == actual || (single && static_cast<float>(expected) == static_cast<float>(actual));
+        }
     }
     return false;
 }
 
 // Every row of every table in `dump` is read back with the same values; rows may come in another order (a row
 // that grew when edited is stored elsewhere), so each dumped row is matched by its first column.
-void expectMatchesDump(Database& db, const nlohmann::json& tables)
-{
+void expectMatchesDump(Database& db, const nlohmann::json& tables) {
     for (const auto& [table, content] : tables.items()) {
         const nlohmann::json& rows = content.is_object() ? content["rows"] : content;
         auto rs = db.OpenRecordset("SELECT * FROM [" + table + "]");
@@ -87,15 +83,11 @@ void expectMatchesDump(Database& db, const nlohmann::json& tables)
     }
 }
 
-nlohmann::json loadDump(const std::string& relative)
-{
-    return nlohmann::json::parse(readBytes(shared(relative)));
-}
+nlohmann::json loadDump(const std::string& relative) { return nlohmann::json::parse(readBytes(shared(relative))); }
 
 }  // namespace
 
-TEST(Database, EveryValueMatchesTheDumps)
-{
+TEST(Database, EveryValueMatchesTheDumps) {
     struct Case {
         const char* mdb;
         const char* json;
@@ -118,8 +110,7 @@ TEST(Database, EveryValueMatchesTheDumps)
     }
 }
 
-TEST(Database, RefusesWhatJetRefuses)
-{
+TEST(Database, RefusesWhatJetRefuses) {
     struct Case {
         const char* name;
         std::string path;
@@ -141,13 +132,11 @@ TEST(Database, RefusesWhatJetRefuses)
 
 // SQLite hands back a connection even when it cannot open the database; it is closed before the error is raised
 // (the sanitizer build's leak check reports it otherwise).
-TEST(Database, AConnectionThatFailsToOpenIsClosed)
-{
+TEST(Database, AConnectionThatFailsToOpenIsClosed) {
     EXPECT_THROW(SqliteConnection("/nonexistent/Impuest.db", SQLITE_OPEN_READONLY), RuntimeError);
 }
 
-TEST(Database, NamesMatchWithoutRegardToCase)
-{
+TEST(Database, NamesMatchWithoutRegardToCase) {
     auto db = open(shared("fixtures/impuest-cases.mdb"));
     auto rs = db->OpenRecordset("SELECT per_año, PER_MES, Per_Responsable FROM percepciones WHERE per_id = 1");
     ASSERT_FALSE(rs->isEOF());
@@ -157,17 +146,16 @@ TEST(Database, NamesMatchWithoutRegardToCase)
     EXPECT_THROW(rs->Fields("Per_Nada"), RuntimeError);
 }
 
-TEST(Database, NullIsNotTheEmptyText)
-{
+TEST(Database, NullIsNotTheEmptyText) {
     auto db = open(shared("fixtures/impuest-cases.mdb"));
-    auto rs = db->OpenRecordset("SELECT CMD_Contribuyente, CMD_Contribuyente & \"\" AS joined FROM CMD WHERE CMD_ID = 4");
+    auto rs =
+        db->OpenRecordset("SELECT CMD_Contribuyente, CMD_Contribuyente & \"\" AS joined FROM CMD WHERE CMD_ID = 4");
     ASSERT_FALSE(rs->isEOF());
     EXPECT_TRUE(rs->Fields("CMD_Contribuyente").isNull());
     EXPECT_EQ(rs->Fields("joined"), Value::text(""));
 }
 
-TEST(Database, UntranslatableSqlIsAnErrorNotAWrongResult)
-{
+TEST(Database, UntranslatableSqlIsAnErrorNotAWrongResult) {
     auto db = open(shared("fixtures/impuest-cases.mdb"));
     EXPECT_THROW(db->OpenRecordset("SELECT CMD_ID + 1 & \"x\" FROM CMD"), RuntimeError);
     EXPECT_THROW(db->OpenRecordset("DELETE FROM CMD"), RuntimeError);
@@ -186,15 +174,13 @@ TEST(Database, UntranslatableSqlIsAnErrorNotAWrongResult)
 
 // A query is read once: its constants are the ones the translator reads, .5 included (taken for 5 after a dot
 // once, which SQLite then refused).
-TEST(Database, ANumberWithoutItsLeadingZeroIsOneConstant)
-{
+TEST(Database, ANumberWithoutItsLeadingZeroIsOneConstant) {
     auto db = open(shared("fixtures/impuest-cases.mdb"));
     EXPECT_EQ(db->OpenRecordset("SELECT .5 AS n FROM CMD WHERE CMD_ID = 3")->Fields("n"), Value::real(0.5));
     EXPECT_EQ(db->OpenRecordset("SELECT .25 AS n FROM CMD WHERE CMD_ID = 3")->Fields("n"), Value::real(0.25));
 }
 
-TEST(Database, SeesAChangeToTheFileBetweenTwoQueries)
-{
+TEST(Database, SeesAChangeToTheFileBetweenTwoQueries) {
     TempDir dir;
     const auto path = dir.path() / "Impuest.mdb";
     std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path);
@@ -212,8 +198,7 @@ TEST(Database, SeesAChangeToTheFileBetweenTwoQueries)
     EXPECT_EQ(count(), 14);
 }
 
-TEST(Database, NeverChangesTheFile)
-{
+TEST(Database, NeverChangesTheFile) {
     TempDir dir;
     const auto path = dir.path() / "Impuest.mdb";
     std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path);
@@ -230,8 +215,7 @@ TEST(Database, NeverChangesTheFile)
 }
 
 // Damaged copies either open and read or fail with a run-time error: never a crash or a hang.
-TEST(Database, DamagedCopiesFailCleanly)
-{
+TEST(Database, DamagedCopiesFailCleanly) {
     const std::string original = readBytes(shared("fixtures/impuest-cases.mdb"));
     TempDir dir;
     const auto path = dir.path() / "Impuest.mdb";
@@ -242,8 +226,7 @@ TEST(Database, DamagedCopiesFailCleanly)
             for (const char* table : {"CMD", "Form_Cp01", "Form_Sid3", "Percepciones", "retenciones"})
                 for (auto rs = db->OpenRecordset(std::string("SELECT * FROM ") + table); !rs->isEOF(); rs->MoveNext()) {
                 }
-        } catch (const RuntimeError&) {
-        }
+        } catch (const RuntimeError&) {}
     };
     for (std::size_t cut : {std::size_t(0), std::size_t(100), std::size_t(2048), std::size_t(4096), std::size_t(4097),
                             original.size() / 2, original.size() - 1}) {
@@ -253,15 +236,15 @@ TEST(Database, DamagedCopiesFailCleanly)
     }
     for (int round = 0; round < 60; ++round) {
         std::string damaged = original;
-        for (int flips = 0; flips < 20; ++flips) damaged[random() % damaged.size()] ^= static_cast<char>(1 << (random() % 8));
+        for (int flips = 0; flips < 20; ++flips)
+            damaged[random() % damaged.size()] ^= static_cast<char>(1 << (random() % 8));
         SCOPED_TRACE("bit flips, round " + std::to_string(round));
         writeBytes(path, damaged);
         readEverything();
     }
 }
 
-TEST(Database, SortsTextAsJetDoes)
-{
+TEST(Database, SortsTextAsJetDoes) {
     auto db = open(shared("fixtures/impuest-cases.mdb"));
     std::vector<std::string> names;
     for (auto rs = db->OpenRecordset("SELECT CMD_Contribuyente FROM CMD WHERE CMD_ID IN (3, 8, 9, 10, 11, 13) "
@@ -269,30 +252,31 @@ TEST(Database, SortsTextAsJetDoes)
          !rs->isEOF(); rs->MoveNext())
         names.push_back(rs->Fields("CMD_Contribuyente").asText());
     // Letters with accents sort beside the plain ones, and case does not count.
-    const std::vector<std::string> expected = {"Cooperativa Agrícola La Unión Ltda.", "Ñandubay Agropecuaria S.A.",
-                                               "Olmos, Begoña", "Ruiz Díaz, Ramón", "Sánchez Ibáñez, Lucía",
+    const std::vector<std::string> expected = {"Cooperativa Agrícola La Unión Ltda.",
+                                               "Ñandubay Agropecuaria S.A.",
+                                               "Olmos, Begoña",
+                                               "Ruiz Díaz, Ramón",
+                                               "Sánchez Ibáñez, Lucía",
                                                "Suárez, Ángel"};
     EXPECT_EQ(names, expected);
 }
 
 // A lookup through the file's index finds exactly the rows a scan of the table finds, in the same order, for
 // every key of every indexed Long column.
-TEST(Database, IndexSearchesAgreeWithScans)
-{
+TEST(Database, IndexSearchesAgreeWithScans) {
     struct Column {
         const char* table;
         const char* column;
     };
-    const Column columns[] = {{"CMD", "CMD_ID"},         {"Form_Cp01", "CP01_ID"},   {"Form_Cp01", "Cmd_ID"},
-                              {"Form_Sid3", "Sid_ID"},   {"Form_Sid3", "CP01_ID"},   {"Percepciones", "Per_ID"},
+    const Column columns[] = {{"CMD", "CMD_ID"},          {"Form_Cp01", "CP01_ID"},  {"Form_Cp01", "Cmd_ID"},
+                              {"Form_Sid3", "Sid_ID"},    {"Form_Sid3", "CP01_ID"},  {"Percepciones", "Per_ID"},
                               {"Percepciones", "Sid_ID"}, {"retenciones", "Per_ID"}, {"retenciones", "Sid_ID"}};
     auto render = [](Recordset& rs) {
         std::string row;
         for (const char* name : {"Per_Concepto", "Sid_Mes", "CP01_IngBrut", "CMD_NumRef"}) {
             try {
                 row += Conv::textOrEmpty(rs.Fields(name)) + "|";
-            } catch (const RuntimeError&) {
-            }
+            } catch (const RuntimeError&) {}
         }
         return row;
     };
@@ -302,23 +286,26 @@ TEST(Database, IndexSearchesAgreeWithScans)
             SCOPED_TRACE(std::string(file) + " " + c.table + "." + c.column);
             // The scan: `+ 0` keeps the engine from searching the index.
             std::map<std::int64_t, std::vector<std::string>> scanned;
-            for (auto rs = db->OpenRecordset(std::string("SELECT * FROM ") + c.table + " WHERE " + c.column + " + 0 > -1e10");
+            for (auto rs =
+                     db->OpenRecordset(std::string("SELECT * FROM ") + c.table + " WHERE " + c.column + " + 0 > -1e10");
                  !rs->isEOF(); rs->MoveNext())
                 scanned[rs->Fields(c.column).asInteger()].push_back(render(*rs));
             ASSERT_FALSE(scanned.empty());
             for (const auto& [key, rows] : scanned) {
                 std::vector<std::string> sought;
-                for (auto rs = db->OpenRecordset(std::string("SELECT * FROM ") + c.table + " WHERE " + c.column + " = " +
-                                                 std::to_string(key));
+                for (auto rs = db->OpenRecordset(std::string("SELECT * FROM ") + c.table + " WHERE " + c.column +
+                                                 " = " + std::to_string(key));
                      !rs->isEOF(); rs->MoveNext())
                     sought.push_back(render(*rs));
                 ASSERT_EQ(sought, rows) << "key " << key;
             }
             // Keys that are not there, below, between and above the stored ones.
-            for (std::int64_t missing : {std::int64_t(-5), std::int64_t(0), scanned.rbegin()->first + 1, std::int64_t(2147483647)}) {
+            for (std::int64_t missing :
+                 {std::int64_t(-5), std::int64_t(0), scanned.rbegin()->first + 1, std::int64_t(2147483647)}) {
                 if (scanned.count(missing)) continue;
                 EXPECT_TRUE(db->OpenRecordset(std::string("SELECT * FROM ") + c.table + " WHERE " + c.column + " = " +
-                                              std::to_string(missing))->isEOF());
+                                              std::to_string(missing))
+                                ->isEOF());
             }
         }
     }
@@ -326,8 +313,7 @@ TEST(Database, IndexSearchesAgreeWithScans)
 
 // A long result is read as it is walked: other queries, the same one among them, may run meanwhile, and the file
 // may be replaced; the walk still yields the rows of the file as it was when the query ran.
-TEST(Database, LongResultsWalkedAmongOtherQueries)
-{
+TEST(Database, LongResultsWalkedAmongOtherQueries) {
     TempDir dir;
     const auto path = dir.path() / "Impuest.mdb";
     std::filesystem::copy_file(shared("fixtures/impuest-demo.mdb"), path);

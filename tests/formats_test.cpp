@@ -1,10 +1,10 @@
+#include "export/Form1.h"
 #include "formats/Normalizers.h"
 #include "formats/RecordLine.h"
-#include "export/Form1.h"
-#include "support/MemoryOutputFile.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
 #include "support/FakeRecordset.h"
+#include "support/MemoryOutputFile.h"
 #include "support/ScriptedMessageBoxes.h"
 
 #include <gtest/gtest.h>
@@ -91,10 +91,13 @@ TEST(FormatsTest, TextOperations) {
 
 TEST(FormatsTest, ValueConversions) {
     const std::pair<Value, const char*> texts[] = {
-        {Value::integer(-9012345), "-9012345"},       {Value::real(1234.5), "1234.5"},
-        {Value::real(1e20), "1E+20"},                 {Value::real(0.00001), "1E-05"},
+        {Value::integer(-9012345), "-9012345"},
+        {Value::real(1234.5), "1234.5"},
+        {Value::real(1e20), "1E+20"},
+        {Value::real(0.00001), "1E-05"},
         {Value::real(123456789012345678.0), "1.23456789012346E+17"},
-        {Value::date(36585), "29/02/2000"},           {Value::date(39575.75), "07/05/2008 18:00:00"},
+        {Value::date(36585), "29/02/2000"},
+        {Value::date(39575.75), "07/05/2008 18:00:00"},
         {Value::date(-1.25), "29/12/1899 06:00:00"},  // before 1899-12-30 the time still counts forward
     };
     for (const auto& [value, text] : texts) EXPECT_EQ(Conv::CStr(value), text);
@@ -106,21 +109,32 @@ TEST(FormatsTest, ValueConversions) {
 
 TEST(FormatsTest, Windows1252Bytes) {
     const std::pair<std::string, std::string> rows[] = {
-        {"DJ_AÑO é", "DJ_A\xD1O \xE9"},  {"€ ’ “”", "\x80 \x92 \x93\x94"},  {"a中b", "a?b"},
-        {"a\xFF" "b", "a?b"},            {"\xE2\x82", "??"},                 {"\xC0\xAF", "??"},
+        {"DJ_AÑO é", "DJ_A\xD1O \xE9"},
+        {"€ ’ “”", "\x80 \x92 \x93\x94"},
+        {"a中b", "a?b"},
+        {"a\xFF"
+         "b",
+         "a?b"},
+        {"\xE2\x82", "??"},
+        {"\xC0\xAF", "??"},
     };
     for (const auto& [utf8, bytes] : rows) EXPECT_EQ(toWindows1252(utf8), bytes) << utf8;
 }
 
 // The withholding of the record-line examples, with field names in the database's own case.
 FakeRecordset::Row withholding(const std::string& changed = "", const Value& value = {}) {
-    FakeRecordset::Row row = {
-        {"CMD_NumRef", Value::text("20-12345678-3")},  {"CP01_IngBrut", Value::integer(9012345)},
-        {"tipo", Value::text("R")},                    {"Per_Año", Value::integer(2008)},
-        {"Per_Mes", Value::integer(5)},                {"Per_Fecha", Value::date(39575)},
-        {"Per_Concepto", Value::text("0001-00001234")}, {"Per_Monto", Value::real(1234.5)},
-        {"Per_Monto1", Value::real(37.04)},            {"Per_CUIT", Value::text("30-98765432-1")},
-        {"Per_NumAgenteRet", Value::integer(456)},     {"Per_Responsable", Value::text("Ferretería Centro S.A.")}};
+    FakeRecordset::Row row = {{"CMD_NumRef", Value::text("20-12345678-3")},
+                              {"CP01_IngBrut", Value::integer(9012345)},
+                              {"tipo", Value::text("R")},
+                              {"Per_Año", Value::integer(2008)},
+                              {"Per_Mes", Value::integer(5)},
+                              {"Per_Fecha", Value::date(39575)},
+                              {"Per_Concepto", Value::text("0001-00001234")},
+                              {"Per_Monto", Value::real(1234.5)},
+                              {"Per_Monto1", Value::real(37.04)},
+                              {"Per_CUIT", Value::text("30-98765432-1")},
+                              {"Per_NumAgenteRet", Value::integer(456)},
+                              {"Per_Responsable", Value::text("Ferretería Centro S.A.")}};
     for (auto& [name, field] : row)
         if (name == changed) field = value;
     return row;
@@ -149,21 +163,33 @@ TEST_F(RecordLineTest, TxtLines) {
         int error;
     };
     const Row rows[] = {
-        {"the example", "", {},
+        {"the example",
+         "",
+         {},
          "20123456783;9012345;R;2008;5;20080507;0001-00001234;123450;3704;30987654321;456;"
-         "FERRETER\xCD" "A CENTRO S A ;\r\n", 0},
+         "FERRETER\xCD"
+         "A CENTRO S A ;\r\n",
+         0},
         {"new year's day", "Per_Fecha", Value::date(39448),
          "20123456783;9012345;R;2008;5;20080101;0001-00001234;123450;3704;30987654321;456;"
-         "FERRETER\xCD" "A CENTRO S A ;\r\n", 0},
+         "FERRETER\xCD"
+         "A CENTRO S A ;\r\n",
+         0},
         {"absent agent number", "Per_NumAgenteRet", Value::null(),
          "20123456783;9012345;R;2008;5;20080507;0001-00001234;123450;3704;30987654321;;"
-         "FERRETER\xCD" "A CENTRO S A ;\r\n", 0},
+         "FERRETER\xCD"
+         "A CENTRO S A ;\r\n",
+         0},
         {"separator and LF kept to one field", "CP01_IngBrut", Value::text("90;12\n3"),
          "20123456783;90;12 3;R;2008;5;20080507;0001-00001234;123450;3704;30987654321;456;"
-         "FERRETER\xCD" "A CENTRO S A ;\r\n", 0},
+         "FERRETER\xCD"
+         "A CENTRO S A ;\r\n",
+         0},
         {"line break in agent name", "Per_Responsable", Value::text("Ferretería\r\nCentro, S.A."),
          "20123456783;9012345;R;2008;5;20080507;0001-00001234;123450;3704;30987654321;456;"
-         "FERRETER\xCD" "A  CENTRO  S A ;\r\n", 0},
+         "FERRETER\xCD"
+         "A  CENTRO  S A ;\r\n",
+         0},
         {"absent date", "Per_Fecha", Value::null(), nullptr, RuntimeError::InvalidUseOfNull},
         {"absent taxpayer", "CMD_NumRef", Value::null(), nullptr, RuntimeError::InvalidUseOfNull},
         {"absent voucher", "Per_Concepto", Value::null(), nullptr, RuntimeError::InvalidUseOfNull},
@@ -175,7 +201,10 @@ TEST_F(RecordLineTest, TxtLines) {
         SCOPED_TRACE(row.name);
         file->Abandon();
         file->Open("/out/x.txt");
-        EXPECT_EQ(errorNumber([&] { Escribir_Linea(*file, FakeRecordset({withholding(row.field, row.value)}), LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO}); }),
+        EXPECT_EQ(errorNumber([&] {
+                      Escribir_Linea(*file, FakeRecordset({withholding(row.field, row.value)}),
+                                     LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO});
+                  }),
                   row.error);
         EXPECT_EQ(file->bytes(), row.line ? row.line : "");
     }
@@ -183,18 +212,20 @@ TEST_F(RecordLineTest, TxtLines) {
 
 TEST_F(RecordLineTest, CsvFiles) {
     const std::pair<int, const char*> dialects[] = {
-        {2, "\"CUIT\";\"IIB\";\"TIPO\";\"DJ_A\xD1O\";\"DJ_MES\";\"RP_FECHA\";\"FAC_NRO\";\"FAC_MONTO\";\"RET_PER\";"
-            "\"AG_CUIT\";\"AG_NRO\";\"AG_RAZON_SOCIAL\"\r\n"
-            "20123456783;9012345;R;2008;5;[2008-05-07];0001-00001234;1234,50;37,04;30987654321;456;FERRETER\xCD"
-            "A CENTRO S A ;\r\n"
-            "20123456783;9012345;R;2008;5;[--];0001-00001234;1234,50;37,04;30987654321;456;FERRETER\xCD"
-            "A CENTRO S A ;\r\n"},
-        {0, "\"CUIT\",\"IIB\",\"TIPO\",\"DJ_A\xD1O\",\"DJ_MES\",\"RP_FECHA\",\"FAC_NRO\",\"FAC_MONTO\",\"RET_PER\","
-            "\"AG_CUIT\",\"AG_NRO\",\"AG_RAZON_SOCIAL\"\r\n"
-            "20123456783,9012345,R,2008,5,[2008-05-07],0001-00001234,1234.50,37.04,30987654321,456,FERRETER\xCD"
-            "A CENTRO S A ,\r\n"
-            "20123456783,9012345,R,2008,5,[--],0001-00001234,1234.50,37.04,30987654321,456,FERRETER\xCD"
-            "A CENTRO S A ,\r\n"},
+        {2,
+         "\"CUIT\";\"IIB\";\"TIPO\";\"DJ_A\xD1O\";\"DJ_MES\";\"RP_FECHA\";\"FAC_NRO\";\"FAC_MONTO\";\"RET_PER\";"
+         "\"AG_CUIT\";\"AG_NRO\";\"AG_RAZON_SOCIAL\"\r\n"
+         "20123456783;9012345;R;2008;5;[2008-05-07];0001-00001234;1234,50;37,04;30987654321;456;FERRETER\xCD"
+         "A CENTRO S A ;\r\n"
+         "20123456783;9012345;R;2008;5;[--];0001-00001234;1234,50;37,04;30987654321;456;FERRETER\xCD"
+         "A CENTRO S A ;\r\n"},
+        {0,
+         "\"CUIT\",\"IIB\",\"TIPO\",\"DJ_A\xD1O\",\"DJ_MES\",\"RP_FECHA\",\"FAC_NRO\",\"FAC_MONTO\",\"RET_PER\","
+         "\"AG_CUIT\",\"AG_NRO\",\"AG_RAZON_SOCIAL\"\r\n"
+         "20123456783,9012345,R,2008,5,[2008-05-07],0001-00001234,1234.50,37.04,30987654321,456,FERRETER\xCD"
+         "A CENTRO S A ,\r\n"
+         "20123456783,9012345,R,2008,5,[--],0001-00001234,1234.50,37.04,30987654321,456,FERRETER\xCD"
+         "A CENTRO S A ,\r\n"},
     };
     for (const auto& [separador, bytes] : dialects) {
         file->Abandon();
@@ -204,7 +235,8 @@ TEST_F(RecordLineTest, CsvFiles) {
         form.G_TIPO_ARCHIVO = "CSV";
         Escribir_Cabecera_CSV(*file, form.G_SC);
         FakeRecordset rs({withholding(), withholding("Per_Fecha", Value::null())});
-        for (; !rs.isEOF(); rs.MoveNext()) Escribir_Linea(*file, rs, LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO});
+        for (; !rs.isEOF(); rs.MoveNext())
+            Escribir_Linea(*file, rs, LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO});
         EXPECT_EQ(file->bytes(), bytes) << "element " << separador;
     }
 }

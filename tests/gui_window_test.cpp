@@ -26,8 +26,7 @@
 
 namespace {
 
-std::string caption(const QWidget* widget)
-{
+std::string caption(const QWidget* widget) {
     if (auto* button = qobject_cast<const QAbstractButton*>(widget)) return button->text().toStdString();
     if (auto* label = qobject_cast<const QLabel*>(widget)) return label->text().toStdString();
     if (auto* frame = qobject_cast<const QGroupBox*>(widget)) return frame->title().toStdString();
@@ -39,27 +38,23 @@ std::string caption(const QWidget* widget)
 class WindowTest : public ::testing::Test {
 protected:
     // A window over `folder`, loaded as the program loads it.
-    void open(const std::string& folder)
-    {
+    void open(const std::string& folder) {
         window = std::make_unique<MainWindow>(folder, &messages);
         window->load();
     }
     // A window over a folder holding a copy of `fixture` as the program's database.
-    void openWithDatabase(const std::string& fixture)
-    {
+    void openWithDatabase(const std::string& fixture) {
         std::filesystem::copy_file(shared("fixtures/" + fixture), dir.path() / "Impuest.mdb");
         open(dir.str());
     }
-    void showActive()
-    {
+    void showActive() {
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 
     template <typename Widget = QWidget>
-    Widget* find(const char* name) const
-    {
+    Widget* find(const char* name) const {
         auto* widget = window->findChild<Widget*>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
@@ -67,13 +62,11 @@ protected:
     QComboBox* combo() const { return find<QComboBox>("lst_contribuyentes"); }
     QLineEdit* desde() const { return find<QLineEdit>("txt_desde"); }
     QLineEdit* hasta() const { return find<QLineEdit>("txt_hasta"); }
-    QRadioButton* option(int index) const
-    {
+    QRadioButton* option(int index) const {
         return find<QRadioButton>(QStringLiteral("chk_separador_%1").arg(index).toLatin1().constData());
     }
     // The named control holding the focus; the combo's text field holds it on the combo's behalf.
-    static std::string focusedControl()
-    {
+    static std::string focusedControl() {
         QWidget* focused = QApplication::focusWidget();
         while (focused && focused->objectName().isEmpty()) focused = focused->parentWidget();
         return focused ? focused->objectName().toStdString() : "<none>";
@@ -85,11 +78,10 @@ protected:
     std::unique_ptr<MainWindow> window;
 };
 
-const ShownBox kNoConnection{"No se ha podido realizar la conexión al servidor", MsgIcon::Information,
-                             MsgButtons::OK, "Atención"};
+const ShownBox kNoConnection{"No se ha podido realizar la conexión al servidor", MsgIcon::Information, MsgButtons::OK,
+                             "Atención"};
 
-TEST_F(WindowTest, CaptionsAndTooltips)
-{
+TEST_F(WindowTest, CaptionsAndTooltips) {
     open(dir.str());
     EXPECT_EQ(window->windowTitle().toStdString(), "O.R.V. - Velmora");
 
@@ -148,8 +140,7 @@ TEST_F(WindowTest, CaptionsAndTooltips)
     }
 }
 
-TEST_F(WindowTest, TabFromTheComboVisitsTheControlsInOrder)
-{
+TEST_F(WindowTest, TabFromTheComboVisitsTheControlsInOrder) {
     open(dir.str());
     showActive();
     ASSERT_EQ(QApplication::focusWidget(), combo()) << "the combo has the focus when the window is first shown";
@@ -175,8 +166,7 @@ TEST_F(WindowTest, TabFromTheComboVisitsTheControlsInOrder)
     EXPECT_EQ(focusedControl(), "Command3");
 }
 
-TEST_F(WindowTest, PeriodBoxesTakeSixCharacters)
-{
+TEST_F(WindowTest, PeriodBoxesTakeSixCharacters) {
     open(dir.str());
     QTest::keyClicks(desde(), "2005011");
     QTest::keyClicks(hasta(), "2006129");
@@ -186,8 +176,7 @@ TEST_F(WindowTest, PeriodBoxesTakeSixCharacters)
     EXPECT_EQ(window->txt_hasta(), "200612");
 }
 
-TEST_F(WindowTest, TodoFillsAndBorrarEmptiesOnlyThePeriods)
-{
+TEST_F(WindowTest, TodoFillsAndBorrarEmptiesOnlyThePeriods) {
     open(dir.str());
     combo()->setEditText(QStringLiteral("30-71234567-1"));
     QTest::mouseClick(option(0), Qt::LeftButton);
@@ -207,8 +196,7 @@ TEST_F(WindowTest, TodoFillsAndBorrarEmptiesOnlyThePeriods)
     EXPECT_EQ(messages.shown().size(), 1u);  // the connection message of load() only
 }
 
-TEST_F(WindowTest, OneSeparatorOptionSelected)
-{
+TEST_F(WindowTest, OneSeparatorOptionSelected) {
     open(dir.str());
     EXPECT_FALSE(window->chk_separador(0));
     EXPECT_FALSE(window->chk_separador(1));
@@ -229,8 +217,7 @@ TEST_F(WindowTest, OneSeparatorOptionSelected)
     EXPECT_FALSE(window->chk_separador(2));
 }
 
-TEST_F(WindowTest, WithoutDatabaseTheListIsEmptyAndSalirCloses)
-{
+TEST_F(WindowTest, WithoutDatabaseTheListIsEmptyAndSalirCloses) {
     open(dir.str());
     EXPECT_EQ(messages.shown(), std::vector<ShownBox>{kNoConnection});
     EXPECT_EQ(combo()->count(), 0);
@@ -244,8 +231,7 @@ TEST_F(WindowTest, WithoutDatabaseTheListIsEmptyAndSalirCloses)
     EXPECT_EQ(messages.shown().size(), 1u);
 }
 
-TEST_F(WindowTest, WithDatabaseTheListFillsAndSalirClosesIt)
-{
+TEST_F(WindowTest, WithDatabaseTheListFillsAndSalirClosesIt) {
     openWithDatabase("impuest-cases.mdb");
     EXPECT_EQ(messages.texts(), std::vector<std::string>{});
     std::vector<std::string> entries;
@@ -263,8 +249,7 @@ TEST_F(WindowTest, WithDatabaseTheListFillsAndSalirClosesIt)
     EXPECT_EQ(messages.texts(), std::vector<std::string>{});
 }
 
-TEST_F(WindowTest, EnterAndEscapeStartNothing)
-{
+TEST_F(WindowTest, EnterAndEscapeStartNothing) {
     open(dir.str());
     messages.clear();
     showActive();
@@ -273,8 +258,8 @@ TEST_F(WindowTest, EnterAndEscapeStartNothing)
     QTest::keyClicks(hasta(), "2006");
 
     // An export would complain about the range, "Todo" or "Borrar" would change the periods.
-    for (QWidget* box : {static_cast<QWidget*>(combo()), static_cast<QWidget*>(desde()),
-                         static_cast<QWidget*>(hasta())}) {
+    for (QWidget* box :
+         {static_cast<QWidget*>(combo()), static_cast<QWidget*>(desde()), static_cast<QWidget*>(hasta())}) {
         box->setFocus();
         QWidget* target = QApplication::focusWidget();
         ASSERT_NE(target, nullptr);
@@ -301,10 +286,8 @@ struct QtBox {
 };
 
 // Shows one box through QtMessageBoxes and answers it by clicking `press`.
-MsgAnswer showAndAnswer(QtMessageBoxes& boxes, QtBox& seen, QMessageBox::StandardButton press,
-                        const std::string& text, MsgIcon icon, MsgButtons buttons,
-                        const std::optional<std::string>& title)
-{
+MsgAnswer showAndAnswer(QtMessageBoxes& boxes, QtBox& seen, QMessageBox::StandardButton press, const std::string& text,
+                        MsgIcon icon, MsgButtons buttons, const std::optional<std::string>& title) {
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -324,8 +307,7 @@ MsgAnswer showAndAnswer(QtMessageBoxes& boxes, QtBox& seen, QMessageBox::Standar
     return boxes.MsgBox(text, icon, buttons, title);
 }
 
-TEST(QtMessageBoxesTest, ShowsTheBoxAndReturnsTheAnswer)
-{
+TEST(QtMessageBoxesTest, ShowsTheBoxAndReturnsTheAnswer) {
     QWidget owner;
     QtMessageBoxes boxes(&owner);
     struct Case {

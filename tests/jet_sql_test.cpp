@@ -16,11 +16,12 @@ namespace {
 
 // Names as the source database spells them; queries may write them in any case.
 const std::vector<std::string> kSchemaNames = {
-    "CMD",          "CMD_ID",         "CMD_NumRef",     "CMD_Contribuyente",   "Form_Cp01",        "CP01_ID",
-    "Cmd_ID",       "CP01_IngBrut",   "Form_Sid3",      "Sid_ID",              "Sid_Año",          "Sid_Mes",
-    "Sid_Tramite",  "Sid_Orden",      "Sid_Tramite_Descrip", "Sid_operacion", "Percepciones",     "retenciones",
-    "Per_Fecha",    "Per_Año",        "Per_Mes",        "Per_CUIT",            "Per_NumAgenteRet", "Per_Responsable",
-    "Per_Concepto", "Per_Monto",      "Per_Monto1"};
+    "CMD",           "CMD_ID",       "CMD_NumRef",       "CMD_Contribuyente", "Form_Cp01",
+    "CP01_ID",       "Cmd_ID",       "CP01_IngBrut",     "Form_Sid3",         "Sid_ID",
+    "Sid_Año",       "Sid_Mes",      "Sid_Tramite",      "Sid_Orden",         "Sid_Tramite_Descrip",
+    "Sid_operacion", "Percepciones", "retenciones",      "Per_Fecha",         "Per_Año",
+    "Per_Mes",       "Per_CUIT",     "Per_NumAgenteRet", "Per_Responsable",   "Per_Concepto",
+    "Per_Monto",     "Per_Monto1"};
 
 std::string fold(std::string_view name) {
     gchar* folded = g_utf8_casefold(name.data(), static_cast<gssize>(name.size()));
@@ -105,15 +106,17 @@ const std::string kGroupedSelectTxt =
 
 // The ordering key goes into the lookup as a quoted text, so SQLite compares text with text.
 std::string obtenerSidQuery(int cp01Id, const std::string& maximo) {
-    return std::string(" SELECT Form_Sid3.Sid_ID, Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden AS maximo ") +
+    return std::string(
+               " SELECT Form_Sid3.Sid_ID, Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden AS maximo ") +
            " From Form_Sid3 " + " WHERE Form_Sid3.CP01_ID=" + std::to_string(cp01Id) +
            " and (((Form_Sid3.Sid_Año & Form_Sid3.Sid_Mes & Form_Sid3.Sid_Tramite & Form_Sid3.Sid_Orden)= " + "'" +
            maximo + "'" + "));";
 }
 
 std::string movementTail(int cmdId, int sidId) {
-    return std::string(" WHERE Form_Cp01.Cmd_ID= ") + std::to_string(cmdId) + "   and Form_Sid3.Sid_ID= " +
-           std::to_string(sidId) + " ORDER BY [Sid_Año] & [Sid_Mes] & [Sid_Tramite]& [Sid_Orden] DESC;";
+    return std::string(" WHERE Form_Cp01.Cmd_ID= ") + std::to_string(cmdId) +
+           "   and Form_Sid3.Sid_ID= " + std::to_string(sidId) +
+           " ORDER BY [Sid_Año] & [Sid_Mes] & [Sid_Tramite]& [Sid_Orden] DESC;";
 }
 
 const std::string kMovementHead =
@@ -214,19 +217,18 @@ TEST_P(ObtenerSid, FindsTheDeclarationByFormAndOrderingKey) {
     EXPECT_EQ(rows.values, GetParam().rows);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lookups, ObtenerSid,
-    ::testing::Values(LookupCase{"GreatestKeyOfAugust", 10, "20070819", {{"100", "20070819"}}},
-                      LookupCase{"OtherFilingOfAugust", 10, "200708111", {{"101", "200708111"}}},
-                      LookupCase{"MonthWithoutLeadingZero", 10, "2007912", {{"102", "2007912"}}},
-                      LookupCase{"NullKindCountsAsEmpty", 11, "2007103", {{"103", "2007103"}}},
-                      LookupCase{"KeyOfAnotherForm", 11, "20070819", {}}),
-    [](const ::testing::TestParamInfo<LookupCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lookups, ObtenerSid,
+                         ::testing::Values(LookupCase{"GreatestKeyOfAugust", 10, "20070819", {{"100", "20070819"}}},
+                                           LookupCase{"OtherFilingOfAugust", 10, "200708111", {{"101", "200708111"}}},
+                                           LookupCase{"MonthWithoutLeadingZero", 10, "2007912", {{"102", "2007912"}}},
+                                           LookupCase{"NullKindCountsAsEmpty", 11, "2007103", {{"103", "2007103"}}},
+                                           LookupCase{"KeyOfAnotherForm", 11, "20070819", {}}),
+                         [](const ::testing::TestParamInfo<LookupCase>& info) { return std::string(info.param.name); });
 
 const std::vector<std::string> kMovementColumns = {
-    "Cmd_ID",   "Sid_ID",  "CMD_NumRef", "CP01_IngBrut",  "anticipo",       "Sid_Tramite_Descrip",
-    "tipo",     "Per_Fecha", "Per_Año",  "Per_Mes",       "Sid_operacion",  "Sid_Orden",
-    "Per_CUIT", "Per_NumAgenteRet", "Per_Responsable", "Per_Concepto", "Per_Monto", "Per_Monto1"};
+    "Cmd_ID",   "Sid_ID",           "CMD_NumRef",      "CP01_IngBrut", "anticipo",      "Sid_Tramite_Descrip",
+    "tipo",     "Per_Fecha",        "Per_Año",         "Per_Mes",      "Sid_operacion", "Sid_Orden",
+    "Per_CUIT", "Per_NumAgenteRet", "Per_Responsable", "Per_Concepto", "Per_Monto",     "Per_Monto1"};
 
 struct MovementCase {
     const char* name;
@@ -281,33 +283,37 @@ TEST_P(Rejected, RaisesADatabaseError) {
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, Rejected,
-    ::testing::Values(
-        RejectedCase{"SumBeforeAmpersand", "SELECT a + b & c FROM t",
-                     R"(cannot translate query: unsupported use of & near "& c FROM t")"},
-        RejectedCase{"UnterminatedDoubleQuotedText", R"(SELECT "abc FROM t)",
-                     R"(cannot translate query: unterminated text constant near ""abc FROM t")"},
-        RejectedCase{"UnterminatedBracket", "SELECT [Sid_Año FROM t",
-                     R"(cannot translate query: unterminated bracketed name near "[Sid_Año FROM t")"},
-        RejectedCase{"TwoStatements", "SELECT a FROM t; SELECT b FROM t",
-                     R"(cannot translate query: only one statement can be run near "SELECT b FROM t")"},
-        RejectedCase{"Delete", "DELETE FROM t", R"(cannot translate query: only SELECT statements can be run near "DELETE FROM t")"},
-        RejectedCase{"BangQualifier", "SELECT t!a FROM t", R"(cannot translate query: unsupported ! qualifier near "!a FROM t")"},
-        RejectedCase{"Mod", "SELECT a Mod 2 FROM t", R"(cannot translate query: unsupported operator Mod near "Mod 2 FROM t")"},
-        RejectedCase{"Like", "SELECT a FROM t WHERE a Like 'x*'",
-                     R"(cannot translate query: unsupported operator Like near "Like 'x*'")"},
-        RejectedCase{"Top", "SELECT TOP 1 a FROM t", R"(cannot translate query: unsupported keyword TOP near "TOP 1 a FROM t")"},
-        RejectedCase{"JetOnlyFunction", "SELECT Nz(a, 0) FROM t",
-                     R"(cannot translate query: unsupported function Nz near "Nz(a, 0) FROM t")"},
-        RejectedCase{"TwoArgumentMax", "SELECT Max(a, b) FROM t",
-                     R"(cannot translate query: Max takes exactly one argument near "Max(a, b) FROM t")"},
-        RejectedCase{"DeepNesting", "SELECT " + std::string(250, '(') + "1" + std::string(250, ')'),
-                     R"(cannot translate query: parentheses nested too deeply near "((((((((((((((((((((")"},
-        RejectedCase{"NumberRunningIntoAName", "SELECT 0x10 FROM t",
-                     R"(cannot translate query: malformed number near "0x10 FROM t")"},
-        RejectedCase{"UnknownCharacter", "SELECT a FROM t WHERE a ¬ 1",
-                     R"(cannot translate query: unexpected character ¬ near "¬ 1")"},
-        RejectedCase{"InvalidUtf8", "SELECT a\xFF FROM t",
-                     "cannot translate query: text that is not valid UTF-8 near \"\xFF FROM t\""}),
+    ::testing::Values(RejectedCase{"SumBeforeAmpersand", "SELECT a + b & c FROM t",
+                                   R"(cannot translate query: unsupported use of & near "& c FROM t")"},
+                      RejectedCase{"UnterminatedDoubleQuotedText", R"(SELECT "abc FROM t)",
+                                   R"(cannot translate query: unterminated text constant near ""abc FROM t")"},
+                      RejectedCase{"UnterminatedBracket", "SELECT [Sid_Año FROM t",
+                                   R"(cannot translate query: unterminated bracketed name near "[Sid_Año FROM t")"},
+                      RejectedCase{"TwoStatements", "SELECT a FROM t; SELECT b FROM t",
+                                   R"(cannot translate query: only one statement can be run near "SELECT b FROM t")"},
+                      RejectedCase{"Delete", "DELETE FROM t",
+                                   R"(cannot translate query: only SELECT statements can be run near "DELETE FROM t")"},
+                      RejectedCase{"BangQualifier", "SELECT t!a FROM t",
+                                   R"(cannot translate query: unsupported ! qualifier near "!a FROM t")"},
+                      RejectedCase{"Mod", "SELECT a Mod 2 FROM t",
+                                   R"(cannot translate query: unsupported operator Mod near "Mod 2 FROM t")"},
+                      RejectedCase{"Like", "SELECT a FROM t WHERE a Like 'x*'",
+                                   R"(cannot translate query: unsupported operator Like near "Like 'x*'")"},
+                      RejectedCase{"Top", "SELECT TOP 1 a FROM t",
+                                   R"(cannot translate query: unsupported keyword TOP near "TOP 1 a FROM t")"},
+                      RejectedCase{"JetOnlyFunction", "SELECT Nz(a, 0) FROM t",
+                                   R"(cannot translate query: unsupported function Nz near "Nz(a, 0) FROM t")"},
+                      RejectedCase{"TwoArgumentMax", "SELECT Max(a, b) FROM t",
+                                   R"(cannot translate query: Max takes exactly one argument near "Max(a, b) FROM t")"},
+                      RejectedCase{
+                          "DeepNesting", "SELECT " + std::string(250, '(') + "1" + std::string(250, ')'),
+                          R"(cannot translate query: parentheses nested too deeply near "((((((((((((((((((((")"},
+                      RejectedCase{"NumberRunningIntoAName", "SELECT 0x10 FROM t",
+                                   R"(cannot translate query: malformed number near "0x10 FROM t")"},
+                      RejectedCase{"UnknownCharacter", "SELECT a FROM t WHERE a ¬ 1",
+                                   R"(cannot translate query: unexpected character ¬ near "¬ 1")"},
+                      RejectedCase{"InvalidUtf8", "SELECT a\xFF FROM t",
+                                   "cannot translate query: text that is not valid UTF-8 near \"\xFF FROM t\""}),
     [](const ::testing::TestParamInfo<RejectedCase>& info) { return std::string(info.param.name); });
 
 // ----------------------------------------------------------------------------------------------------------------
@@ -335,26 +341,18 @@ TEST_P(JetCat, WritesOperandsAsJetDoes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Operands, JetCat,
-    ::testing::Values(CatCase{"Integer", "5", "5"},
-                      CatCase{"NegativeInteger", "-9223372036854775807 - 1", "-9223372036854775808"},
-                      CatCase{"WholeDouble", "5.0", "5"},
-                      CatCase{"Fraction", "1234.5", "1234.5"},
-                      CatCase{"Tenth", "0.1", "0.1"},
-                      CatCase{"NegativeZero", "-0.0", "0"},
-                      CatCase{"NegativeDouble", "-2.25", "-2.25"},
-                      CatCase{"LargeDouble", "1e20", "1E+20"},
-                      CatCase{"FifteenDigitExponent", "1e15", "1E+15"},
-                      CatCase{"BelowExponentForm", "123456789012345.0", "123456789012345"},
-                      CatCase{"SmallDouble", "0.00001", "1E-05"},
-                      CatCase{"SmallFraction", "1.5e-5", "1.5E-05"},
-                      CatCase{"AboveExponentForm", "0.0001", "0.0001"},
-                      CatCase{"RoundedToFifteenDigits", "CAST(123456789012345678 AS REAL)", "1.23456789012346E+17"},
-                      CatCase{"Text", "'Año'", "Año"},
-                      CatCase{"Blob", "x'41420043'", std::string("AB\0C", 4)},
-                      CatCase{"NullOperandIsEmpty", "'2007', NULL, 8", "20078"},
-                      CatCase{"OnlyNulls", "NULL, NULL", std::nullopt},
-                      CatCase{"LongText", "'a', substr(hex(zeroblob(300)), 1, 600), 'b'",
-                              "a" + std::string(600, '0') + "b"}),
+    ::testing::Values(
+        CatCase{"Integer", "5", "5"}, CatCase{"NegativeInteger", "-9223372036854775807 - 1", "-9223372036854775808"},
+        CatCase{"WholeDouble", "5.0", "5"}, CatCase{"Fraction", "1234.5", "1234.5"}, CatCase{"Tenth", "0.1", "0.1"},
+        CatCase{"NegativeZero", "-0.0", "0"}, CatCase{"NegativeDouble", "-2.25", "-2.25"},
+        CatCase{"LargeDouble", "1e20", "1E+20"}, CatCase{"FifteenDigitExponent", "1e15", "1E+15"},
+        CatCase{"BelowExponentForm", "123456789012345.0", "123456789012345"},
+        CatCase{"SmallDouble", "0.00001", "1E-05"}, CatCase{"SmallFraction", "1.5e-5", "1.5E-05"},
+        CatCase{"AboveExponentForm", "0.0001", "0.0001"},
+        CatCase{"RoundedToFifteenDigits", "CAST(123456789012345678 AS REAL)", "1.23456789012346E+17"},
+        CatCase{"Text", "'Año'", "Año"}, CatCase{"Blob", "x'41420043'", std::string("AB\0C", 4)},
+        CatCase{"NullOperandIsEmpty", "'2007', NULL, 8", "20078"}, CatCase{"OnlyNulls", "NULL, NULL", std::nullopt},
+        CatCase{"LongText", "'a', substr(hex(zeroblob(300)), 1, 600), 'b'", "a" + std::string(600, '0') + "b"}),
     [](const ::testing::TestParamInfo<CatCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
@@ -374,9 +372,10 @@ protected:
         (*tables)["CMD"] = {{"CMD_ID", "CMD_NumRef", "CMD_Contribuyente"}, {"CMD_ID"}};
         (*tables)["Form_Cp01"] = {{"CP01_ID", "Cmd_ID", "CP01_IngBrut"}, {"CP01_ID"}};
         (*tables)["Form_Sid3"] = {{"Sid_ID", "CP01_ID", "Sid_Año", "Sid_Mes", "Sid_Tramite", "Sid_Orden",
-                                   "Sid_Tramite_Descrip", "Sid_operacion"}, {"Sid_ID"}};
-        const std::vector<std::string> movement = {"Sid_ID", "Per_Fecha", "Per_Año", "Per_Mes", "Per_CUIT",
-                                                   "Per_NumAgenteRet", "Per_Responsable", "Per_Concepto",
+                                   "Sid_Tramite_Descrip", "Sid_operacion"},
+                                  {"Sid_ID"}};
+        const std::vector<std::string> movement = {"Sid_ID",    "Per_Fecha",        "Per_Año",         "Per_Mes",
+                                                   "Per_CUIT",  "Per_NumAgenteRet", "Per_Responsable", "Per_Concepto",
                                                    "Per_Monto", "Per_Monto1"};
         (*tables)["Percepciones"] = {movement, {}};
         (*tables)["retenciones"] = {movement, {}};
@@ -396,16 +395,18 @@ TEST_P(SortOfOneKey, IsLeftOutOnlyWhenEveryRowHasTheSameKey) {
     EXPECT_EQ(actual.values, expected.values);
 }
 
-const std::string kPinnedHead = "SELECT Sid_Año, Per_Concepto FROM Form_Sid3 INNER JOIN Percepciones ON "
-                                "Form_Sid3.Sid_ID = Percepciones.Sid_ID ";
+const std::string kPinnedHead =
+    "SELECT Sid_Año, Per_Concepto FROM Form_Sid3 INNER JOIN Percepciones ON "
+    "Form_Sid3.Sid_ID = Percepciones.Sid_ID ";
 
 INSTANTIATE_TEST_SUITE_P(
     Translation, SortOfOneKey,
     ::testing::Values(
         SortCase{"ProgramMovements", perceptionQuery(1, 100), false},
-        SortCase{"QualifiedKeyReversed", kPinnedHead + "WHERE 100 = Form_Sid3.Sid_ID ORDER BY Form_Sid3.Sid_Mes", false},
-        SortCase{"KeyInsideParentheses", kPinnedHead + "WHERE ((Form_Sid3.Sid_ID = 100) AND (Per_Monto > 0)) ORDER BY Sid_Mes",
+        SortCase{"QualifiedKeyReversed", kPinnedHead + "WHERE 100 = Form_Sid3.Sid_ID ORDER BY Form_Sid3.Sid_Mes",
                  false},
+        SortCase{"KeyInsideParentheses",
+                 kPinnedHead + "WHERE ((Form_Sid3.Sid_ID = 100) AND (Per_Monto > 0)) ORDER BY Sid_Mes", false},
         SortCase{"KeyThatIsNotUnique", kPinnedHead + "WHERE Form_Sid3.CP01_ID = 10 ORDER BY Sid_Mes DESC", true},
         SortCase{"KeyUnderOr", kPinnedHead + "WHERE Form_Sid3.Sid_ID = 100 OR Form_Sid3.Sid_ID = 101 ORDER BY Sid_Mes",
                  true},

@@ -2,16 +2,16 @@
 // folders, a spreadsheet stand-in that fails, and a database page that turns unreadable between start-up and the
 // export. Each must end in the command's message, with no partial file and an existing file left as it was.
 #include "export/ExportCommands.h"
+#include "export/Form1.h"
 #include "export/StartUp.h"
 #include "extraction/MovementExtraction.h"
-#include "export/Form1.h"
 #include "runtime/RuntimeError.h"
-#include "workbook/XlsSheet.h"
 #include "source/Database.h"
 #include "source/Recordset.h"
 #include "support/ChildProcess.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
+#include "workbook/XlsSheet.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -35,8 +35,9 @@ namespace {
 
 const std::string kTxtError =
     "Error al crear el archivo!!, si lo tiene abierto en otro programa \rciérrelo y vuelva a intentarlo.\r\rMotivo: ";
-const std::string kCsvError = "Error al crear el archivo!!, si lo tiene abierto en MS Excel\ru otro programa, "
-                              "ciérrelo y vuelva a intentarlo.\r\rMotivo: ";
+const std::string kCsvError =
+    "Error al crear el archivo!!, si lo tiene abierto en MS Excel\ru otro programa, "
+    "ciérrelo y vuelva a intentarlo.\r\rMotivo: ";
 const char* kXlsRetry =
     "Se detectó un error, cierre MS Excel si lo tiene abierto, e intente generar la planilla nuevamente.";
 const std::string kKept = "kept\r\n";
@@ -55,8 +56,7 @@ bool isXls(const Command& c) { return c.click == BTN_XLS_Click; }
 
 // What a command shows when its export fails with `reason`: the TXT and CSV commands first ask about an existing
 // file; the XLS driver shows the reason alone, then offers the retry.
-std::vector<ShownBox> failureBoxes(const Command& c, const std::string& reason, bool targetExists)
-{
+std::vector<ShownBox> failureBoxes(const Command& c, const std::string& reason, bool targetExists) {
     if (isXls(c))
         return {{reason, MsgIcon::None, MsgButtons::OK, {}}, {kXlsRetry, MsgIcon::Information, MsgButtons::OK, {}}};
     const bool txt = c.click == btn_gen_txt_orv_Click;
@@ -64,7 +64,9 @@ std::vector<ShownBox> failureBoxes(const Command& c, const std::string& reason, 
     if (targetExists)
         boxes.push_back({std::string(txt ? "  El archivo ya existe! ... " : "El archivo ya existe! ... ") +
                              "\n\n Desea sobreescribir el archivo?? ",
-                         MsgIcon::Question, MsgButtons::YesNo, {}});
+                         MsgIcon::Question,
+                         MsgButtons::YesNo,
+                         {}});
     boxes.push_back({(txt ? kTxtError : kCsvError) + reason, MsgIcon::Critical, MsgButtons::OK, "** ERROR **"});
     return boxes;
 }
@@ -72,8 +74,7 @@ std::vector<ShownBox> failureBoxes(const Command& c, const std::string& reason, 
 using Files = std::map<std::string, std::string>;
 
 // The boxes shown and the files left, one line each with line breaks escaped: what the tests compare.
-std::vector<std::string> describe(const std::vector<ShownBox>& boxes, const Files& files)
-{
+std::vector<std::string> describe(const std::vector<ShownBox>& boxes, const Files& files) {
     std::vector<std::string> lines;
     for (const ShownBox& box : boxes) {
         std::ostringstream out;
@@ -88,15 +89,13 @@ std::vector<std::string> describe(const std::vector<ShownBox>& boxes, const File
     return lines;
 }
 
-std::string joined(const std::vector<std::string>& lines)
-{
+std::string joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     return text;
 }
 
-std::vector<std::string> split(const std::string& text)
-{
+std::vector<std::string> split(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -107,8 +106,7 @@ std::vector<std::string> split(const std::string& text)
 std::string words(int error) { return std::strerror(error); }
 
 // What a command reports when no file can be made beside `path`.
-std::string cannotCreate(const Command& c, const std::string& path, int error)
-{
+std::string cannotCreate(const Command& c, const std::string& path, int error) {
     return isXls(c) ? "cannot save workbook " + path + ": cannot create a temporary file beside it: " + words(error)
                     : "cannot open output file " + path + ": " + words(error);
 }
@@ -117,8 +115,7 @@ std::string cannotCreate(const Command& c, const std::string& path, int error)
 class SheetThatCannotSave : public ExcelSheet {
 public:
     ExcelApplication& Application() override { return m_sheet.Application(); }
-    void SaveAs(const std::string& path) override
-    {
+    void SaveAs(const std::string& path) override {
         throw RuntimeError(RuntimeError::FileError, "cannot save workbook " + path + ": the device is not ready");
     }
 
@@ -130,13 +127,11 @@ private:
 // real full disk and a real read-only folder, also for root. Unmounted at the end.
 class SmallFileSystem {
 public:
-    explicit SmallFileSystem(fs::path folder) : m_folder(std::move(folder))
-    {
+    explicit SmallFileSystem(fs::path folder) : m_folder(std::move(folder)) {
         fs::create_directories(m_folder);
         m_mounted = ::mount("tmpfs", m_folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") == 0;
     }
-    ~SmallFileSystem()
-    {
+    ~SmallFileSystem() {
         if (m_mounted) ::umount2(m_folder.c_str(), MNT_DETACH);
     }
     SmallFileSystem(const SmallFileSystem&) = delete;
@@ -145,15 +140,12 @@ public:
     bool mounted() const { return m_mounted; }
     fs::path filler() const { return m_folder / "filler"; }
     // Takes up every free byte.
-    void fill() const
-    {
+    void fill() const {
         std::ofstream out(filler(), std::ios::binary | std::ios::app);
         const std::string block(512, 'x');
-        while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {
-        }
+        while (out.write(block.data(), static_cast<std::streamsize>(block.size())) && out.flush()) {}
     }
-    bool makeReadOnly() const
-    {
+    bool makeReadOnly() const {
         return m_mounted && ::mount(nullptr, m_folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=64k") == 0;
     }
 
@@ -163,8 +155,7 @@ private:
 };
 
 // The data pages (type 1) of the tables whose definition (type 2) names `column`, in a Jet 4 file.
-std::vector<std::size_t> dataPagesOf(const std::string& file, const std::string& column)
-{
+std::vector<std::size_t> dataPagesOf(const std::string& file, const std::string& column) {
     constexpr std::size_t kPage = 4096;
     std::string marker;  // Jet 4 keeps column names in UTF-16LE
     for (char c : column) marker += {c, '\0'};
@@ -186,8 +177,7 @@ std::vector<std::size_t> dataPagesOf(const std::string& file, const std::string&
 
 class OutputFaults : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         fs::copy_file(shared("fixtures/impuest-cases.mdb"), database());
         // The shared copy is read-only; the tests damage theirs.
         fs::permissions(database(), fs::perms::owner_write, fs::perm_options::add);
@@ -195,13 +185,11 @@ protected:
 
     fs::path database() const { return m_dir.path() / "Impuest.mdb"; }
     fs::path folder() const { return m_dir.path() / "RET-PERC"; }
-    std::string target(const Command& c) const
-    {
+    std::string target(const Command& c) const {
         return (folder() / (std::string("RET-PERC-IB-20123456783-200001-222201") + c.extension)).string();
     }
 
-    void start()
-    {
+    void start() {
         Form_Load(m_form);
         ASSERT_EQ(m_boxes.shown(), std::vector<ShownBox>{});
         m_controls.combo = "20-12345678-3";
@@ -210,15 +198,13 @@ protected:
     }
 
     // An earlier export's file in place of the target.
-    Files keep(const Command& c) const
-    {
+    Files keep(const Command& c) const {
         writeBytes(target(c), kKept);
         return {{fs::path(target(c)).filename().string(), kKept}};
     }
 
     // Runs the command; returns the boxes it showed and what the output folder then holds (a filler file aside).
-    std::vector<std::string> run(const Command& c)
-    {
+    std::vector<std::string> run(const Command& c) {
         m_boxes.clear();
         c.click(m_form);
         Files files;
@@ -235,8 +221,7 @@ protected:
     Form1 m_form{m_controls, m_boxes, m_dir.str()};
 };
 
-TEST_F(OutputFaults, AFullDiskLeavesNoPartialFile)
-{
+TEST_F(OutputFaults, AFullDiskLeavesNoPartialFile) {
     SmallFileSystem disk(folder());
     start();
     // Without a file system of its own, a file size limit makes the writes fail at the same point.
@@ -263,15 +248,15 @@ TEST_F(OutputFaults, AFullDiskLeavesNoPartialFile)
                 shown = split(outcome.output);
             }
             const std::string reason = (isXls(c) ? "cannot save workbook " + target(c) + ": cannot write the file: "
-                                                 : "cannot write output file " + target(c) + ": ") + words(error);
+                                                 : "cannot write output file " + target(c) + ": ") +
+                                       words(error);
             EXPECT_EQ(shown, describe(failureBoxes(c, reason, existing), files));
             fs::remove(target(c));
         }
     }
 }
 
-TEST_F(OutputFaults, AReadOnlyFolderKeepsTheOldFile)
-{
+TEST_F(OutputFaults, AReadOnlyFolderKeepsTheOldFile) {
     // Root writes through a folder's permissions; a file system mounted read-only stops it too.
     fs::create_directory(folder());
     fs::permissions(folder(), fs::perms::owner_read | fs::perms::owner_exec);
@@ -298,8 +283,7 @@ TEST_F(OutputFaults, AReadOnlyFolderKeepsTheOldFile)
 
 // A file named RET-PERC: start-up takes it for the folder, so every export meets a path that cannot be used. The
 // path names nothing (a file stands where a folder should): no overwrite question, only the command's error.
-TEST_F(OutputFaults, AFileWhereTheFolderShouldBe)
-{
+TEST_F(OutputFaults, AFileWhereTheFolderShouldBe) {
     writeBytes(folder(), "not a folder");
     start();
     for (const Command& c : kCommands) {
@@ -309,8 +293,7 @@ TEST_F(OutputFaults, AFileWhereTheFolderShouldBe)
     }
 }
 
-TEST_F(OutputFaults, TheSpreadsheetStandInFails)
-{
+TEST_F(OutputFaults, TheSpreadsheetStandInFails) {
     struct Case {
         const char* name;
         ObjectFactory factory;
@@ -341,8 +324,7 @@ TEST_F(OutputFaults, TheSpreadsheetStandInFails)
 
 // The database layer reads the file again when it changed since start-up, so damage done now is met in the
 // middle of the export, after the output was opened. The command must show the layer's own error.
-TEST_F(OutputFaults, ADatabasePageThatCannotBeRead)
-{
+TEST_F(OutputFaults, ADatabasePageThatCannotBeRead) {
     using Pages = std::vector<std::size_t>;
     const std::string original = readBytes(database());
     // Every movement table in this file has one data page; the taxpayer table too.

@@ -1,6 +1,6 @@
-#include "support/MemoryOutputFile.h"
 #include "platform/OutputFile.h"
 #include "runtime/RuntimeError.h"
+#include "support/MemoryOutputFile.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "selection/Form1Controls.h"
-#include "selection/RangeValidation.h"
 #include "runtime/Numeric.h"
 #include "runtime/RuntimeError.h"
+#include "selection/Form1Controls.h"
+#include "selection/RangeValidation.h"
 #include "support/ScriptedMessageBoxes.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,9 @@ const char* const kSelection = "Seleccione un contribuyente de la lista!";
 const char* const kPresence = "Debe ingresar un rango de anticipos!!";
 const char* const kFormat = "Respete el formato del rango del anticipo!! --> aaaamm ";
 const char* const kDigits = "Ingrese sólo números en el rango de anticipos!! ";
-const char* const kOrder = "Anticipo DESDE mayor que el HASTA???" "!! ...corriga el rango. ";
+const char* const kOrder =
+    "Anticipo DESDE mayor que el HASTA???"
+    "!! ...corriga el rango. ";
 const char* const kFirstMonth = "El MES del anticipo DESDE debe estar entre 01 y 12 !! ";
 const char* const kFirstYear = "El año del anticipo DESDE debe mayor a 1900  !! ";
 const char* const kLastMonth = "El mes del anticipo HASTA debe estar entre 01 y 12 !! ";
@@ -69,11 +71,14 @@ TEST(RangeValidationTest, NumericTexts) {
         double value;
     };
     const Row rows[] = {
-        {"200501", true, 200501},     {" 200501  ", true, 200501}, {"+2005.5", true, 2005.5},
-        {"-.5", true, -0.5},          {"2.", true, 2},             {"1.5E-3", true, 0.0015},
-        {"2e5", true, 200000},        {"", false, 0},              {"   ", false, 0},
-        {".", false, 0},              {"1e", false, 0},            {"20 05", false, 0},
-        {"0x1A", false, 0},           {"2005a1", false, 0},        {"1,5", false, 0},
+        {"200501", true, 200501},  {" 200501  ", true, 200501},
+        {"+2005.5", true, 2005.5}, {"-.5", true, -0.5},
+        {"2.", true, 2},           {"1.5E-3", true, 0.0015},
+        {"2e5", true, 200000},     {"", false, 0},
+        {"   ", false, 0},         {".", false, 0},
+        {"1e", false, 0},          {"20 05", false, 0},
+        {"0x1A", false, 0},        {"2005a1", false, 0},
+        {"1,5", false, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string("\"") + row.text + "\"");

@@ -1,8 +1,8 @@
 // Damaged copies of the databases through start-up and a TXT export. Each copy must end in the program's own
 // messages: never a crash, a hang, a partial file or a change to the database file.
 #include "export/ExportCommands.h"
-#include "export/StartUp.h"
 #include "export/Form1.h"
+#include "export/StartUp.h"
 #include "support/ChildProcess.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
@@ -30,8 +30,7 @@ const ShownBox kNotFound{"No se pudo encontrar el ID del contribuyente!!!", MsgI
 const std::string kTxtError =
     "Error al crear el archivo!!, si lo tiene abierto en otro programa \rciérrelo y vuelva a intentarlo.\r\rMotivo: ";
 
-std::string describe(const std::vector<ShownBox>& boxes)
-{
+std::string describe(const std::vector<ShownBox>& boxes) {
     std::ostringstream out;
     for (const ShownBox& box : boxes) {
         PrintTo(box, &out);
@@ -40,8 +39,7 @@ std::string describe(const std::vector<ShownBox>& boxes)
     return out.str();
 }
 
-std::vector<std::string> namesIn(const fs::path& folder)
-{
+std::vector<std::string> namesIn(const fs::path& folder) {
     std::vector<std::string> names;
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(folder, ignored)) names.push_back(entry.path().filename().string());
@@ -52,8 +50,7 @@ std::vector<std::string> namesIn(const fs::path& folder)
 // Start-up in `folder`, then a TXT export of the first listed taxpayer (or a typed one when the list is empty).
 // Returns the outcome as "start-up / export" when every message and file is one the program allows, else a
 // text starting with "!" that says what is wrong.
-std::string startAndExport(const fs::path& folder)
-{
+std::string startAndExport(const fs::path& folder) {
     PlainControls controls;
     ScriptedMessageBoxes boxes;
     Form1 form(controls, boxes, folder.string());
@@ -119,8 +116,7 @@ struct DamagedCopy {
 
 // The `n`th copy of `kind` (0 truncated, 1 bytes changed, 2 pages swapped, 3 page zero-filled); the same
 // arguments always give the same copy.
-DamagedCopy damage(const Source& source, const std::string& original, int kind, int n)
-{
+DamagedCopy damage(const Source& source, const std::string& original, int kind, int n) {
     std::mt19937 random(static_cast<unsigned>(kind * 100003 + n) ^ static_cast<unsigned>(original.size()));
     const std::size_t pages = original.size() / source.pageSize;
     // Swaps and zero-fills spare page 0: a damaged header only ever ends in the plainest outcome, which cut copies
@@ -130,43 +126,42 @@ DamagedCopy damage(const Source& source, const std::string& original, int kind, 
     std::ostringstream name;
     name << source.file << ", ";
     switch (kind) {
-    case 0: {
-        const std::size_t size = random() % original.size();
-        bytes.resize(size);
-        name << "cut to " << size << " bytes";
-        break;
-    }
-    case 1: {
-        name << "bytes changed at";
-        for (int count = 1 + static_cast<int>(random() % 16); count > 0; --count) {
-            const std::size_t at = random() % bytes.size();
-            bytes[at] = static_cast<char>(bytes[at] ^ static_cast<char>(1 + random() % 255));
-            name << ' ' << at << "=0x" << std::hex << (bytes[at] & 0xFF) << std::dec;
+        case 0: {
+            const std::size_t size = random() % original.size();
+            bytes.resize(size);
+            name << "cut to " << size << " bytes";
+            break;
         }
-        break;
-    }
-    case 2: {
-        const std::size_t a = page();
-        std::size_t b = page();
-        if (b == a) b = a % (pages - 1) + 1;
-        std::swap_ranges(bytes.begin() + static_cast<std::ptrdiff_t>(a * source.pageSize),
-                         bytes.begin() + static_cast<std::ptrdiff_t>((a + 1) * source.pageSize),
-                         bytes.begin() + static_cast<std::ptrdiff_t>(b * source.pageSize));
-        name << "pages " << a << " and " << b << " swapped";
-        break;
-    }
-    default: {
-        const std::size_t p = page();
-        std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(p * source.pageSize), source.pageSize, '\0');
-        name << "page " << p << " zero-filled";
-        break;
-    }
+        case 1: {
+            name << "bytes changed at";
+            for (int count = 1 + static_cast<int>(random() % 16); count > 0; --count) {
+                const std::size_t at = random() % bytes.size();
+                bytes[at] = static_cast<char>(bytes[at] ^ static_cast<char>(1 + random() % 255));
+                name << ' ' << at << "=0x" << std::hex << (bytes[at] & 0xFF) << std::dec;
+            }
+            break;
+        }
+        case 2: {
+            const std::size_t a = page();
+            std::size_t b = page();
+            if (b == a) b = a % (pages - 1) + 1;
+            std::swap_ranges(bytes.begin() + static_cast<std::ptrdiff_t>(a * source.pageSize),
+                             bytes.begin() + static_cast<std::ptrdiff_t>((a + 1) * source.pageSize),
+                             bytes.begin() + static_cast<std::ptrdiff_t>(b * source.pageSize));
+            name << "pages " << a << " and " << b << " swapped";
+            break;
+        }
+        default: {
+            const std::size_t p = page();
+            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(p * source.pageSize), source.pageSize, '\0');
+            name << "page " << p << " zero-filled";
+            break;
+        }
     }
     return {name.str(), std::move(bytes)};
 }
 
-std::vector<fs::path> regressionInputs()
-{
+std::vector<fs::path> regressionInputs() {
     std::vector<fs::path> inputs;
     const fs::path folder = testData("regressions");
     if (!fs::is_directory(folder)) return inputs;
@@ -178,8 +173,7 @@ std::vector<fs::path> regressionInputs()
 
 // Writes the copy as the program's database in a folder of its own, runs start-up and the export, and checks
 // what is left on disk.
-std::string runCopy(const fs::path& folder, const DamagedCopy& copy)
-{
+std::string runCopy(const fs::path& folder, const DamagedCopy& copy) {
     fs::remove_all(folder);
     fs::create_directory(folder);
     writeBytes(folder / "Impuest.mdb", copy.bytes);
@@ -190,8 +184,7 @@ std::string runCopy(const fs::path& folder, const DamagedCopy& copy)
     return outcome;
 }
 
-TEST(DamagedDatabases, EndInTheProgramsOwnMessages)
-{
+TEST(DamagedDatabases, EndInTheProgramsOwnMessages) {
     struct Planned {
         const Source* source;
         int kind;
@@ -215,8 +208,8 @@ TEST(DamagedDatabases, EndInTheProgramsOwnMessages)
     TempDir dir;
     const auto start = std::chrono::steady_clock::now();
     const std::size_t count = planned.size() + regressions.size();
-    const std::vector<ChildOutcome> outcomes =
-        runEachInChild(count, [&](std::size_t i) { return runCopy(dir.path() / "case", copy(i)); }, kCaseSeconds);
+    const std::vector<ChildOutcome> outcomes = runEachInChild(
+        count, [&](std::size_t i) { return runCopy(dir.path() / "case", copy(i)); }, kCaseSeconds);
     EXPECT_GE(count, 1000u);
     std::map<std::string, int> tally;
     for (std::size_t i = 0; i < count; ++i) {
@@ -238,8 +231,7 @@ TEST(DamagedDatabases, EndInTheProgramsOwnMessages)
 
 // Start-up and exports of every kind leave the database file as it was, bytes and modification time, and put
 // nothing beside it.
-TEST(DatabaseFile, ExportsNeverChangeIt)
-{
+TEST(DatabaseFile, ExportsNeverChangeIt) {
     TempDir dir;
     const fs::path database = dir.path() / "Impuest.mdb";
     fs::copy_file(shared("fixtures/impuest-cases.mdb"), database);

@@ -1,7 +1,7 @@
 // Start-up without a window: the output folder, the connection and the taxpayer list, and their messages.
-#include "export/OutputFolder.h"
 #include "export/StartUp.h"
 #include "export/Form1.h"
+#include "export/OutputFolder.h"
 #include "runtime/RuntimeError.h"
 #include "support/FakeRecordset.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -31,11 +31,14 @@ struct StartUp : ::testing::Test {
 // A database whose taxpayer list fails after its first two rows.
 class FailingListDatabase : public Database {
 public:
-    std::unique_ptr<Recordset> OpenRecordset(const std::string&) override
-    {
+    std::unique_ptr<Recordset> OpenRecordset(const std::string&) override {
         auto rows = std::vector<FakeRecordset::Row>{
-            {{"CMD_ID", Value::integer(1)}, {"CMD_NumRef", Value::text("20-12345678-3")}, {"CMD_Contribuyente", Value::text("Uno")}},
-            {{"CMD_ID", Value::integer(2)}, {"CMD_NumRef", Value::text("27-23456789-4")}, {"CMD_Contribuyente", Value::text("Dos")}},
+            {{"CMD_ID", Value::integer(1)},
+             {"CMD_NumRef", Value::text("20-12345678-3")},
+             {"CMD_Contribuyente", Value::text("Uno")}},
+            {{"CMD_ID", Value::integer(2)},
+             {"CMD_NumRef", Value::text("27-23456789-4")},
+             {"CMD_Contribuyente", Value::text("Dos")}},
             {{"CMD_ID", Value::integer(3)}, {"CMD_NumRef", Value::text("30-71234567-1")}}};
         return std::make_unique<FakeRecordset>(std::move(rows));
     }
@@ -44,8 +47,7 @@ public:
 
 class FailingListWorkspace : public Workspace {
 public:
-    std::unique_ptr<Database> OpenDatabase(const std::string&, bool, bool, const std::string&) override
-    {
+    std::unique_ptr<Database> OpenDatabase(const std::string&, bool, bool, const std::string&) override {
         return std::make_unique<FailingListDatabase>();
     }
     void Close() override {}
@@ -53,8 +55,7 @@ public:
 
 }  // namespace
 
-TEST_F(StartUp, LoadsTheListInNameOrder)
-{
+TEST_F(StartUp, LoadsTheListInNameOrder) {
     withDatabase();
     Form_Load(form);
     EXPECT_TRUE(boxes.shown().empty());
@@ -68,18 +69,16 @@ TEST_F(StartUp, LoadsTheListInNameOrder)
     EXPECT_FALSE(form.WS);
 }
 
-TEST_F(StartUp, MissingDatabaseShowsAtencionAndLeavesTheListEmpty)
-{
+TEST_F(StartUp, MissingDatabaseShowsAtencionAndLeavesTheListEmpty) {
     Form_Load(form);
     EXPECT_EQ(boxes.shown(), std::vector<ShownBox>{kAtencion});
     EXPECT_TRUE(controls.list.empty());
     EXPECT_FALSE(form.Conn);
     EXPECT_TRUE(fs::is_directory(dir.path() / "RET-PERC"));  // the folder comes first
-    Command3_Click(form);                                      // and Salir still works
+    Command3_Click(form);                                    // and Salir still works
 }
 
-TEST_F(StartUp, AFolderThatCannotBeCreatedIsReportedAndTheListStillLoads)
-{
+TEST_F(StartUp, AFolderThatCannotBeCreatedIsReportedAndTheListStillLoads) {
     withDatabase();
     // An immutable folder refuses new entries even to root.
     if (std::system(("chattr +i '" + dir.str() + "' 2>/dev/null").c_str()) != 0)
@@ -88,14 +87,14 @@ TEST_F(StartUp, AFolderThatCannotBeCreatedIsReportedAndTheListStillLoads)
     std::system(("chattr -i '" + dir.str() + "'").c_str());
     ASSERT_EQ(boxes.shown().size(), 1u);
     const std::string folder = dir.str() + "/RET-PERC";
-    EXPECT_EQ(boxes.shown()[0].text, "Error : " + folder + "-cannot create folder " + folder + ": Operation not permitted");
+    EXPECT_EQ(boxes.shown()[0].text,
+              "Error : " + folder + "-cannot create folder " + folder + ": Operation not permitted");
     EXPECT_EQ(boxes.shown()[0].icon, MsgIcon::Critical);
     EXPECT_EQ(form.G_CARPETA_GENERACION, folder);  // without its final separator
     EXPECT_EQ(controls.list.size(), 14u);
 }
 
-TEST_F(StartUp, AFileNamedLikeTheFolderCountsAsTheFolder)
-{
+TEST_F(StartUp, AFileNamedLikeTheFolderCountsAsTheFolder) {
     withDatabase();
     writeBytes(dir.path() / "RET-PERC", "not a folder");
     Form_Load(form);
@@ -103,8 +102,7 @@ TEST_F(StartUp, AFileNamedLikeTheFolderCountsAsTheFolder)
     EXPECT_EQ(form.G_CARPETA_GENERACION, dir.str() + "/RET-PERC/");
 }
 
-TEST_F(StartUp, AFailureWhileTheListLoadsKeepsTheEntriesReadBeforeIt)
-{
+TEST_F(StartUp, AFailureWhileTheListLoadsKeepsTheEntriesReadBeforeIt) {
     form.createWorkspace = [] { return std::make_unique<FailingListWorkspace>(); };
     Form_Load(form);
     ASSERT_EQ(boxes.shown().size(), 1u);
@@ -115,8 +113,7 @@ TEST_F(StartUp, AFailureWhileTheListLoadsKeepsTheEntriesReadBeforeIt)
     EXPECT_TRUE(form.Conn);
 }
 
-TEST_F(StartUp, ExistenceTest)
-{
+TEST_F(StartUp, ExistenceTest) {
     writeBytes(dir.path() / "file", "x");
     EXPECT_TRUE(EXISTE_ARCHIVO(form, (dir.path() / "file").string()));
     EXPECT_TRUE(EXISTE_ARCHIVO(form, dir.str()));
@@ -127,7 +124,8 @@ TEST_F(StartUp, ExistenceTest)
     EXPECT_TRUE(boxes.shown().empty());
     // A test that cannot be made counts as an existing entry, after its message: a loop of links, a name too long.
     fs::create_symlink("loop", dir.path() / "loop");
-    const std::string impossible[] = {(dir.path() / "loop" / "below").string(), (dir.path() / std::string(300, 'x')).string()};
+    const std::string impossible[] = {(dir.path() / "loop" / "below").string(),
+                                      (dir.path() / std::string(300, 'x')).string()};
     std::vector<ShownBox> failed;
     for (const std::string& path : impossible) {
         EXPECT_TRUE(EXISTE_ARCHIVO(form, path));

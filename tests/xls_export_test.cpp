@@ -1,7 +1,7 @@
 // The workbook command on a taxpayer with more movements than an Excel 97 sheet has rows.
 #include "export/ExportCommands.h"
-#include "export/StartUp.h"
 #include "export/Form1.h"
+#include "export/StartUp.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 
@@ -11,8 +11,7 @@
 
 namespace fs = std::filesystem;
 
-TEST(XlsExport, MoreRowsThanTheFormatHoldsEndsInTheErrorPathWithoutAFile)
-{
+TEST(XlsExport, MoreRowsThanTheFormatHoldsEndsInTheErrorPathWithoutAFile) {
     TempDir dir;
     fs::create_symlink(shared("bench/impuest-m.mdb"), dir.path() / "Impuest.mdb");
     PlainControls controls;

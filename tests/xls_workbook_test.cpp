@@ -1,11 +1,11 @@
 // The spreadsheet stand-in end to end: cells set through CreateObject("Excel.Sheet"), saved with SaveAs and read
 // back with libfreexl. Long texts and the record pointers are checked on the workbook stream itself: libfreexl
 // reads a shared string only when it spans at most two records, and it ignores INDEX, DBCELL and EXTSST.
-#include "workbook/Biff8Workbook.h"
 #include "runtime/RuntimeError.h"
+#include "support/WorkbookReader.h"
+#include "workbook/Biff8Workbook.h"
 #include "workbook/Spreadsheet.h"
 #include "workbook/XlsCellGrid.h"
-#include "support/WorkbookReader.h"
 
 #include <freexl.h>
 #include <gtest/gtest.h>
@@ -70,7 +70,11 @@ TEST_F(XlsWorkbookTest, CellValuesReadBackAsTheyWereSet) {
         {"empty text", {Value::text("")}, std::monostate{}},
         {"euro, dash and quote", {Value::text("Peña & Cía — 1.500 € ’x’")}, "Peña & Cía — 1.500 € ’x’"},
         {"character beyond the BMP", {Value::text("clave 𝄞 fin")}, "clave 𝄞 fin"},
-        {"malformed UTF-8", {Value::text("a\xFF" "b")}, "a\xEF\xBF\xBD" "b"},
+        {"malformed UTF-8",
+         {Value::text("a\xFF"
+                      "b")},
+         "a\xEF\xBF\xBD"
+         "b"},
         {"number replaced by text", {Value::real(1), Value::text("R")}, "R"},
         {"text replaced by null", {Value::text("P"), Value::null()}, std::monostate{}},
         {"same text twice", {Value::text("CUIT")}, "CUIT"},
@@ -109,8 +113,10 @@ TEST_F(XlsWorkbookTest, SheetSizeFollowsTheUsedCells) {
             const double number = row + column / 1000.0;
             sheet->Application().setCell(std::abs(row), static_cast<std::int16_t>(std::abs(column)),
                                          row > 0 ? Value::real(number) : Value::null());
-            if (row > 0) expected[{row, column}] = number;
-            else expected.erase({-row, -column});
+            if (row > 0)
+                expected[{row, column}] = number;
+            else
+                expected.erase({-row, -column});
         }
         sheet->SaveAs((m_dir / "size.XLS").string());
         const ReadBook book = readBook(m_dir / "size.XLS");
@@ -150,8 +156,8 @@ TEST(XlsApplication, CellsTheFormatCannotHoldAreRejected) {
             EXPECT_STREQ(c.reason, "") << c.name;
         } catch (const RuntimeError& e) {
             EXPECT_EQ(e.Number(), RuntimeError::SpreadsheetError) << c.name;
-            EXPECT_EQ(e.Description(), "cannot set cell (" + std::to_string(c.row) + ", " +
-                                           std::to_string(c.column) + "): " + c.reason)
+            EXPECT_EQ(e.Description(),
+                      "cannot set cell (" + std::to_string(c.row) + ", " + std::to_string(c.column) + "): " + c.reason)
                 << c.name;
         }
     }
@@ -249,7 +255,7 @@ SharedStrings decode(const std::vector<std::uint8_t>& s) {
         }
         if (type == 0x00FD) out.cells[{b.u16(at + 4), b.u16(at + 6)}] = b.u32(at + 10);
     }
-    std::size_t part = 0, at = 4 + 8;  // offsets within a record, counting its header
+    std::size_t part = 0, at = 4 + 8;   // offsets within a record, counting its header
     const auto nextRecordAtEnd = [&] {  // moves on to the next record when this one is used up
         if (at != 4u + b.u16(sst[part] + 2)) return false;
         ++part;

@@ -12,15 +12,54 @@ namespace {
 
 // Record types.
 enum : std::uint16_t {
-    Dimensions = 0x0200, Eof = 0x000A, CalcCount = 0x000C, CalcMode = 0x000D, Precision = 0x000E,
-    RefMode = 0x000F, Delta = 0x0010, Iteration = 0x0011, Protect = 0x0012, Password = 0x0013,
-    WindowProtect = 0x0019, DateMode = 0x0022, PrintHeaders = 0x002A, PrintGridlines = 0x002B, Font = 0x0031,
-    Continue = 0x003C, Window1 = 0x003D, Backup = 0x0040, CodePage = 0x0042, DefColWidth = 0x0055,
-    SaveRecalc = 0x005F, Guts = 0x0080, WsBool = 0x0081, GridSet = 0x0082, BoundSheet = 0x0085,
-    HideObj = 0x008D, Mms = 0x00C1, DbCell = 0x00D7, BookBool = 0x00DA, Xf = 0x00E0, InterfaceHdr = 0x00E1,
-    InterfaceEnd = 0x00E2, Sst = 0x00FC, LabelSst = 0x00FD, ExtSst = 0x00FF, TabId = 0x013D, UsesElfs = 0x0160,
-    Dsf = 0x0161, Prot4Rev = 0x01AF, RefreshAll = 0x01B7, Prot4RevPass = 0x01BC, Number = 0x0203,
-    Row = 0x0208, Index = 0x020B, DefaultRowHeight = 0x0225, Window2 = 0x023E, Style = 0x0293, Bof = 0x0809,
+    Dimensions = 0x0200,
+    Eof = 0x000A,
+    CalcCount = 0x000C,
+    CalcMode = 0x000D,
+    Precision = 0x000E,
+    RefMode = 0x000F,
+    Delta = 0x0010,
+    Iteration = 0x0011,
+    Protect = 0x0012,
+    Password = 0x0013,
+    WindowProtect = 0x0019,
+    DateMode = 0x0022,
+    PrintHeaders = 0x002A,
+    PrintGridlines = 0x002B,
+    Font = 0x0031,
+    Continue = 0x003C,
+    Window1 = 0x003D,
+    Backup = 0x0040,
+    CodePage = 0x0042,
+    DefColWidth = 0x0055,
+    SaveRecalc = 0x005F,
+    Guts = 0x0080,
+    WsBool = 0x0081,
+    GridSet = 0x0082,
+    BoundSheet = 0x0085,
+    HideObj = 0x008D,
+    Mms = 0x00C1,
+    DbCell = 0x00D7,
+    BookBool = 0x00DA,
+    Xf = 0x00E0,
+    InterfaceHdr = 0x00E1,
+    InterfaceEnd = 0x00E2,
+    Sst = 0x00FC,
+    LabelSst = 0x00FD,
+    ExtSst = 0x00FF,
+    TabId = 0x013D,
+    UsesElfs = 0x0160,
+    Dsf = 0x0161,
+    Prot4Rev = 0x01AF,
+    RefreshAll = 0x01B7,
+    Prot4RevPass = 0x01BC,
+    Number = 0x0203,
+    Row = 0x0208,
+    Index = 0x020B,
+    DefaultRowHeight = 0x0225,
+    Window2 = 0x023E,
+    Style = 0x0293,
+    Bof = 0x0809,
 };
 
 constexpr std::uint16_t WorkbookGlobals = 0x0005;
@@ -168,8 +207,10 @@ std::vector<SstBucket> sst(BiffRecordWriter& out, const std::vector<const std::u
             std::size_t count = std::min(text.size() - done, out.room() / unitSize);
             if (done + count < text.size() && count > 0 && isHighSurrogate(text[done + count - 1])) --count;
             for (const char16_t unit : std::u16string_view(text).substr(done, count)) {
-                if (compressed) out.u8(static_cast<std::uint8_t>(unit));
-                else out.u16(unit);
+                if (compressed)
+                    out.u8(static_cast<std::uint8_t>(unit));
+                else
+                    out.u16(unit);
             }
             done += count;
             if (done == text.size()) break;
@@ -334,8 +375,10 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
                 out.u16(static_cast<std::uint16_t>(r));
                 out.u16(cell.column);
                 out.u16(CellXf);
-                if (cell.isText) out.u32(sstIndex[cell.text]);
-                else out.f64(cell.number);
+                if (cell.isText)
+                    out.u32(sstIndex[cell.text]);
+                else
+                    out.f64(cell.number);
                 out.end();
             }
         }

@@ -70,7 +70,8 @@ void BiffRecordWriter::padTo(std::size_t size) {
 // Hands the first `count` buffered bytes to the sink, with the values patched into them later already in place.
 void BiffRecordWriter::handOn(std::size_t count) {
     const std::size_t end = m_handedOn + count;
-    for (auto it = m_known.lower_bound(m_handedOn >= 3 ? m_handedOn - 3 : 0); it != m_known.end() && it->first < end; ++it)
+    for (auto it = m_known.lower_bound(m_handedOn >= 3 ? m_handedOn - 3 : 0); it != m_known.end() && it->first < end;
+         ++it)
         for (std::size_t i = 0; i < 4; ++i)
             if (it->first + i >= m_handedOn && it->first + i < end)
                 m_bytes[it->first + i - m_handedOn] = static_cast<std::uint8_t>(it->second >> (8 * i));

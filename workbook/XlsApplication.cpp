@@ -25,23 +25,23 @@ void XlsApplication::setCell(std::int32_t row, std::int16_t column, const Value&
     const auto c = static_cast<std::uint16_t>(column - 1);
 
     switch (value.kind()) {
-    case Value::Kind::Null:
-        m_cells.clear(r, c);
-        return;
-    case Value::Kind::Text: {
-        std::u16string text = utf16FromUtf8(value.asText());
-        if (text.size() > MaxCellText) throw cellError(row, column, "the cell text exceeds 32,767 characters");
-        if (text.empty()) m_cells.clear(r, c);
-        else m_cells.setText(r, c, std::move(text));
-        return;
-    }
-    case Value::Kind::Integer:
-    case Value::Kind::Double:
-    case Value::Kind::Date: {
-        const double number = value.asDouble();
-        if (!std::isfinite(number)) throw cellError(row, column, "the value is not a finite number");
-        m_cells.setNumber(r, c, number);
-        return;
-    }
+        case Value::Kind::Null: m_cells.clear(r, c); return;
+        case Value::Kind::Text: {
+            std::u16string text = utf16FromUtf8(value.asText());
+            if (text.size() > MaxCellText) throw cellError(row, column, "the cell text exceeds 32,767 characters");
+            if (text.empty())
+                m_cells.clear(r, c);
+            else
+                m_cells.setText(r, c, std::move(text));
+            return;
+        }
+        case Value::Kind::Integer:
+        case Value::Kind::Double:
+        case Value::Kind::Date: {
+            const double number = value.asDouble();
+            if (!std::isfinite(number)) throw cellError(row, column, "the value is not a finite number");
+            m_cells.setNumber(r, c, number);
+            return;
+        }
     }
 }

@@ -1,9 +1,9 @@
 #include "workbook/XlsSheet.h"
 
+#include "platform/SiblingTempFile.h"
+#include "runtime/RuntimeError.h"
 #include "workbook/Biff8Workbook.h"
 #include "workbook/GObjectRef.h"
-#include "runtime/RuntimeError.h"
-#include "platform/SiblingTempFile.h"
 
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>

@@ -1,9 +1,8 @@
 // The entry point of the window's test suites: one QApplication for the whole run.
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

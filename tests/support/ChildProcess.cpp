@@ -17,8 +17,7 @@ namespace {
 // libmdb can print a warning per byte it looks at: keep what a reader needs, not gigabytes.
 constexpr std::size_t kErrorsKept = 6000;
 
-void writeAll(int fd, const std::string& text)
-{
+void writeAll(int fd, const std::string& text) {
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n <= 0) return;
@@ -29,8 +28,7 @@ void writeAll(int fd, const std::string& text)
 // Each case's answer goes to the parent as "<index> <R|T> <size>\n" and the text: R when it returned, T when
 // it threw.
 [[noreturn]] void runChild(std::size_t first, std::size_t count, const std::function<std::string(std::size_t)>& body,
-                           unsigned seconds, int result, int errors)
-{
+                           unsigned seconds, int result, int errors) {
     ::dup2(errors, STDERR_FILENO);
     for (std::size_t i = first; i < count; ++i) {
         ::alarm(seconds);
@@ -53,8 +51,7 @@ void writeAll(int fd, const std::string& text)
     ::_exit(0);
 }
 
-std::string describeEnd(int status, unsigned seconds)
-{
+std::string describeEnd(int status, unsigned seconds) {
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) return "no answer within " + std::to_string(seconds) + " s";
     if (WIFSIGNALED(status))
         return "killed by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
@@ -64,8 +61,7 @@ std::string describeEnd(int status, unsigned seconds)
 }  // namespace
 
 std::vector<ChildOutcome> runEachInChild(std::size_t count, const std::function<std::string(std::size_t)>& body,
-                                         unsigned seconds)
-{
+                                         unsigned seconds) {
     std::vector<ChildOutcome> outcomes(count);
     std::size_t next = 0;  // the first case the current child has not answered
     while (next < count) {
@@ -133,13 +129,12 @@ std::vector<ChildOutcome> runEachInChild(std::size_t count, const std::function<
         for (const pollfd& p : fds)
             if (p.fd >= 0) ::close(p.fd);
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
         const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
         if (next < count && !clean) {
             outcomes[next].failure = describeEnd(status, seconds);
-            outcomes[next].errors = stderrTail.size() > kErrorsKept ? stderrTail.substr(stderrTail.size() - kErrorsKept)
-                                                                    : stderrTail;
+            outcomes[next].errors =
+                stderrTail.size() > kErrorsKept ? stderrTail.substr(stderrTail.size() - kErrorsKept) : stderrTail;
             ++next;
         } else if (next < count) {
             outcomes[next++].failure = "the child ended before the case";
@@ -148,7 +143,8 @@ std::vector<ChildOutcome> runEachInChild(std::size_t count, const std::function<
     return outcomes;
 }
 
-ChildOutcome runInChild(const std::function<std::string()>& body, unsigned seconds)
-{
-    return runEachInChild(1, [&](std::size_t) { return body(); }, seconds).front();
+ChildOutcome runInChild(const std::function<std::string()>& body, unsigned seconds) {
+    return runEachInChild(
+               1, [&](std::size_t) { return body(); }, seconds)
+        .front();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "source/Recordset.h"
 #include "runtime/Value.h"
+#include "source/Recordset.h"
 
 #include <string>
 #include <utility>

@@ -4,10 +4,10 @@ namespace {
 
 const char* name(MsgIcon icon) {
     switch (icon) {
-    case MsgIcon::None: return "None";
-    case MsgIcon::Critical: return "Critical";
-    case MsgIcon::Question: return "Question";
-    case MsgIcon::Information: return "Information";
+        case MsgIcon::None: return "None";
+        case MsgIcon::Critical: return "Critical";
+        case MsgIcon::Question: return "Question";
+        case MsgIcon::Information: return "Information";
     }
     return "?";
 }
@@ -15,9 +15,8 @@ const char* name(MsgIcon icon) {
 }  // namespace
 
 void PrintTo(const ShownBox& box, std::ostream* os) {
-    *os << "{\"" << box.text << "\", " << name(box.icon) << ", "
-        << (box.buttons == MsgButtons::OK ? "OK" : "YesNo") << ", "
-        << (box.title ? "\"" + *box.title + "\"" : std::string("no title")) << "}";
+    *os << "{\"" << box.text << "\", " << name(box.icon) << ", " << (box.buttons == MsgButtons::OK ? "OK" : "YesNo")
+        << ", " << (box.title ? "\"" + *box.title + "\"" : std::string("no title")) << "}";
 }
 
 MsgAnswer ScriptedMessageBoxes::MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,

@@ -5,8 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-TempDir::TempDir()
-{
+TempDir::TempDir() {
     std::random_device seed;
     const auto base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -19,10 +18,10 @@ TempDir::TempDir()
     throw std::runtime_error("cannot create a temporary folder");
 }
 
-TempDir::~TempDir()
-{
+TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
     std::filesystem::remove_all(m_path, ignored);
 }
 
@@ -30,8 +29,7 @@ std::string shared(const std::string& relative) { return std::string(VELMORA_SHA
 
 std::string testData(const std::string& relative) { return std::string(VELMORA_TESTS_DIR) + "/" + relative; }
 
-std::string readBytes(const std::filesystem::path& file)
-{
+std::string readBytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + file.string());
     std::ostringstream out;
@@ -39,8 +37,7 @@ std::string readBytes(const std::filesystem::path& file)
     return out.str();
 }
 
-void writeBytes(const std::filesystem::path& file, const std::string& bytes)
-{
+void writeBytes(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + file.string());

@@ -18,13 +18,15 @@ ReadBook readBook(const std::filesystem::path& path) {
             for (unsigned short c = 0; c < book.columns; ++c) {
                 FreeXL_CellValue v{};
                 freexl_get_cell_value(handle, r, c, &v);
-                if (v.type == FREEXL_CELL_DOUBLE) book.cells[{r + 1, c + 1}] = v.value.double_value;
-                else if (v.type == FREEXL_CELL_SST_TEXT) book.cells[{r + 1, c + 1}] = v.value.text_value;
-                else if (v.type != FREEXL_CELL_NULL) book.cells[{r + 1, c + 1}] = "type " + std::to_string(v.type);
+                if (v.type == FREEXL_CELL_DOUBLE)
+                    book.cells[{r + 1, c + 1}] = v.value.double_value;
+                else if (v.type == FREEXL_CELL_SST_TEXT)
+                    book.cells[{r + 1, c + 1}] = v.value.text_value;
+                else if (v.type != FREEXL_CELL_NULL)
+                    book.cells[{r + 1, c + 1}] = "type " + std::to_string(v.type);
             }
         }
     }
     freexl_close(handle);
     return book;
 }
-
