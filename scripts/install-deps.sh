@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config python3 clang-format
   qt6-base-dev libgl-dev
   mdbtools mdbtools-dev libglib2.0-dev
   libsqlite3-dev libgsf-1-dev
