@@ -27,9 +27,3 @@ MsgAnswer ScriptedMessageBoxes::MsgBox(const std::string& text, MsgIcon icon, Ms
     m_answers.pop_front();
     return answer;
 }
-
-std::vector<std::string> ScriptedMessageBoxes::texts() const {
-    std::vector<std::string> texts;
-    for (const ShownBox& box : m_shown) texts.push_back(box.text);
-    return texts;
-}

@@ -28,8 +28,6 @@ public:
 
     void queueAnswer(MsgAnswer answer) { m_answers.push_back(answer); }
     const std::vector<ShownBox>& shown() const noexcept { return m_shown; }
-    // The texts of the boxes shown, in order.
-    std::vector<std::string> texts() const;
     void clear() { m_shown.clear(); }
 
 private:

@@ -1,5 +1,3 @@
-#include "runtime/Numeric.h"
-#include "runtime/RuntimeError.h"
 #include "selection/Form1Controls.h"
 #include "selection/RangeValidation.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -20,7 +18,7 @@ const char* const kFirstYear = "El año del anticipo DESDE debe mayor a 1900  !!
 const char* const kLastMonth = "El mes del anticipo HASTA debe estar entre 01 y 12 !! ";
 const char* const kLastYear = "El año del anticipo HASTA debe ser mayor a 1900  !! ";
 
-TEST(RangeValidationTest, MessagesInTheirOrder) {
+TEST(RangeValidation, MessagesInTheirOrder) {
     struct Row {
         const char* name;
         const char* combo;
@@ -61,33 +59,6 @@ TEST(RangeValidationTest, MessagesInTheirOrder) {
         std::vector<ShownBox> expected;
         if (row.message) expected.push_back({row.message, MsgIcon::Critical, MsgButtons::OK, std::nullopt});
         EXPECT_EQ(boxes.shown(), expected);
-    }
-}
-
-TEST(RangeValidationTest, NumericTexts) {
-    struct Row {
-        const char* text;
-        bool numeric;
-        double value;
-    };
-    const Row rows[] = {
-        {"200501", true, 200501},  {" 200501  ", true, 200501},
-        {"+2005.5", true, 2005.5}, {"-.5", true, -0.5},
-        {"2.", true, 2},           {"1.5E-3", true, 0.0015},
-        {"2e5", true, 200000},     {"", false, 0},
-        {"   ", false, 0},         {".", false, 0},
-        {"1e", false, 0},          {"20 05", false, 0},
-        {"0x1A", false, 0},        {"2005a1", false, 0},
-        {"1,5", false, 0},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string("\"") + row.text + "\"");
-        EXPECT_EQ(IsNumeric(row.text), row.numeric);
-        if (row.numeric) {
-            EXPECT_EQ(textToDouble(row.text), row.value);
-        } else {
-            EXPECT_THROW(textToDouble(row.text), RuntimeError);
-        }
     }
 }
 

@@ -1,0 +1,453 @@
+// The program's start-up and its three export commands on impuest-cases.mdb, run as the window runs them, with the
+// message boxes answered by the test: the files the agency receives, compared byte for byte with files written by
+// hand (workbooks cell by cell), and every way an export can fail, with what it leaves on disk.
+#include "export/ExportCommands.h"
+#include "export/Form1.h"
+#include "export/OutputFolder.h"
+#include "export/StartUp.h"
+#include "runtime/RuntimeError.h"
+#include "runtime/TextCodecs.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "support/TestFiles.h"
+#include "support/WorkbookReader.h"
+#include "workbook/XlsSheet.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Command = void (*)(Form1&);
+const Command kTxt = btn_gen_txt_orv_Click, kCsv = btn_gen_csv_Click, kXls = BTN_XLS_Click;
+using Boxes = std::vector<ShownBox>;
+
+ShownBox box(const std::string& text, MsgIcon icon, std::optional<std::string> title = std::nullopt) {
+    return {text, icon, icon == MsgIcon::Question ? MsgButtons::YesNo : MsgButtons::OK, std::move(title)};
+}
+
+// The file as the agency receives it: each line in Windows-1252, ended by CR LF.
+std::string lines(std::initializer_list<std::string> utf8Lines) {
+    std::string out;
+    for (const std::string& line : utf8Lines) out += toWindows1252(line) + "\r\n";
+    return out;
+}
+
+const std::string kHeader =
+    "\"CUIT\";\"IIB\";\"TIPO\";\"DJ_AÑO\";\"DJ_MES\";\"RP_FECHA\";\"FAC_NRO\";\"FAC_MONTO\";"
+    "\"RET_PER\";\"AG_CUIT\";\"AG_NRO\";\"AG_RAZON_SOCIAL\"";
+
+const char* extension(Command c) { return c == kTxt ? ".txt" : c == kCsv ? ".csv" : ".XLS"; }
+
+ShownBox question(Command c) {
+    return box(std::string(c == kTxt ? "  " : "") + "El archivo ya existe! ... \n\n Desea sobreescribir el archivo?? ",
+               MsgIcon::Question);
+}
+
+// What a command shows when its export fails for `reason`: the text commands after the overwrite question when the
+// file exists, the workbook's driver the reason alone, then the retry.
+Boxes failure(Command c, const std::string& reason, bool asked) {
+    if (c == kXls)
+        return {box(reason, MsgIcon::None), box("Se detectó un error, cierre MS Excel si lo tiene abierto, e intente "
+                                                "generar la planilla nuevamente.",
+                                                MsgIcon::Information)};
+    Boxes boxes;
+    if (asked) boxes.push_back(question(c));
+    boxes.push_back(box(std::string(c == kTxt ? "Error al crear el archivo!!, si lo tiene abierto en otro programa "
+                                                "\rciérrelo y vuelva a intentarlo.\r\rMotivo: "
+                                              : "Error al crear el archivo!!, si lo tiene abierto en MS Excel\ru otro "
+                                                "programa, ciérrelo y vuelva a intentarlo.\r\rMotivo: ") +
+                            reason,
+                        MsgIcon::Critical, "** ERROR **"));
+    return boxes;
+}
+
+// The program in a folder of its own, with a writable copy of a database beside it.
+struct Program {
+    explicit Program(const char* database = "fixtures/impuest-cases.mdb") {
+        if (!database) return;
+        fs::copy_file(shared(database), dir.path() / "Impuest.mdb");
+        fs::permissions(dir.path() / "Impuest.mdb", fs::perms::owner_write, fs::perm_options::add);
+    }
+    Boxes load() {
+        Form_Load(form);
+        return boxes.shown();
+    }
+    // Types the taxpayer and the range, picks the separator option, runs the command; returns the boxes shown.
+    Boxes run(Command command, const std::string& taxpayer, const std::string& desde = "200001",
+              const std::string& hasta = "222201", int separador = 2) {
+        boxes.clear();
+        controls.combo = taxpayer;
+        controls.desde = desde;
+        controls.hasta = hasta;
+        controls.separador = separador;
+        command(form);
+        return boxes.shown();
+    }
+    fs::path output(const std::string& name) const { return dir.path() / "RET-PERC" / name; }
+    // The file a command names for the taxpayer typed (its first 13 characters, without dashes) and the range.
+    fs::path target(Command c, const std::string& taxpayer, const std::string& desde = "200001",
+                    const std::string& hasta = "222201") const {
+        std::string digits = taxpayer.substr(0, 13);
+        digits.erase(std::remove(digits.begin(), digits.end(), '-'), digits.end());
+        return output("RET-PERC-IB-" + digits + "-" + desde + "-" + hasta + extension(c));
+    }
+    // The output folder's entries with their contents ("(folder)" for a folder).
+    std::map<std::string, std::string> files() const {
+        std::map<std::string, std::string> found;
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(dir.path() / "RET-PERC", ignored))
+            if (entry.path().filename() != "filler")
+                found[entry.path().filename().string()] = entry.is_directory() ? "(folder)" : readBytes(entry.path());
+        return found;
+    }
+
+    TempDir dir;
+    PlainControls controls;
+    ScriptedMessageBoxes boxes;
+    Form1 form{controls, boxes, dir.str()};
+};
+
+TEST(StartUp, FolderConnectionAndListWithTheirMessages) {
+    Program p;
+    EXPECT_EQ(p.load(), Boxes{});
+    EXPECT_EQ(p.form.G_CARPETA_GENERACION, p.dir.str() + "/RET-PERC/");
+    ASSERT_EQ(p.controls.list.size(), 14u);
+    EXPECT_EQ(p.controls.list[0], "20-11111111-2- ");  // a Null name sorts first and adds nothing
+    EXPECT_EQ(p.controls.list[1], "30-66666666-7- Cooperativa Agrícola La Unión Ltda.");
+    Command3_Click(p.form);
+    EXPECT_FALSE(p.form.Conn || p.form.WS);
+
+    Program missing(nullptr);
+    EXPECT_EQ(missing.load(),
+              Boxes{box("No se ha podido realizar la conexión al servidor", MsgIcon::Information, "Atención")});
+    EXPECT_TRUE(missing.controls.list.empty() && fs::is_directory(missing.output("")));
+
+    // An immutable folder refuses new entries even to root.
+    Program stuck;
+    if (std::system(("chattr +i '" + stuck.dir.str() + "' 2>/dev/null").c_str()) != 0) return;
+    const Boxes shown = stuck.load();
+    std::system(("chattr -i '" + stuck.dir.str() + "'").c_str());
+    const std::string folder = stuck.dir.str() + "/RET-PERC";
+    EXPECT_EQ(shown, Boxes{box("Error : " + folder + "-cannot create folder " + folder + ": Operation not permitted",
+                               MsgIcon::Critical)});
+    EXPECT_EQ(stuck.form.G_CARPETA_GENERACION, folder);  // without its final separator
+    EXPECT_EQ(stuck.controls.list.size(), 14u);
+}
+
+TEST(StartUp, ExistenceTest) {
+    Program p(nullptr);
+    writeBytes(p.dir.path() / "file", "x");
+    fs::create_symlink("loop", p.dir.path() / "loop");
+    for (const auto& [path, exists] :
+         {std::pair{"file", true}, {".", true}, {"nothing", false}, {"file/below", false}, {"nothing/below", false}})
+        EXPECT_EQ(EXISTE_ARCHIVO(p.form, p.dir.str() + "/" + path), exists) << path;
+    EXPECT_TRUE(p.boxes.shown().empty());
+    // A test that cannot be made counts as an existing entry, after its message.
+    for (const std::string& path : {p.dir.str() + "/loop/below", p.dir.str() + "/" + std::string(300, 'x')}) {
+        p.boxes.clear();
+        EXPECT_TRUE(EXISTE_ARCHIVO(p.form, path));
+        EXPECT_EQ(p.boxes.shown(), Boxes{box("ERROR : EXISTE_ARCHIVO - " + path, MsgIcon::Critical)});
+    }
+}
+
+struct ExportCase {
+    const char* name;
+    Command command;
+    const char* taxpayer;
+    const char* desde;
+    const char* hasta;
+    int separador;
+    std::string expected;
+};
+
+TEST(Export, WritesTheFilesTheAgencyExpects) {
+    const ExportCase cases[] = {
+        {"TXT of the main taxpayer", kTxt, "20-12345678-3- Peña Núñez, José María", "200805", "200805", 2,
+         lines(
+             {"20123456783;9012345;R;2008;5;20080507;0001-00001234;123450;3704;30987654321;456;FERRETERÍA CENTRO S A ;",
+              "20123456783;9012345;P;2008;5;20080520;0003-00045678;1999;007;30501234567;901-000123-4;SUPERMERCADOS "
+              "DEL OESTE S A ;"})},
+        {"CSV with option 2", kCsv, "20-12345678-3", "200805", "200805", 2,
+         lines({kHeader,
+                "20123456783;9012345;R;2008;5;[2008-05-07];0001-00001234;1234,50;37,04;30987654321;456;FERRETERÍA "
+                "CENTRO S A ;",
+                "20123456783;9012345;P;2008;5;[2008-05-20];0003-00045678;19,99;0,07;30501234567;901-000123-4;"
+                "SUPERMERCADOS DEL OESTE S A ;"})},
+        {"CSV with option 0: half-cent ties to even", kCsv, "20-12345678-3", "200711", "200711", 0,
+         lines(
+             {"\"CUIT\",\"IIB\",\"TIPO\",\"DJ_AÑO\",\"DJ_MES\",\"RP_FECHA\",\"FAC_NRO\",\"FAC_MONTO\",\"RET_PER\","
+              "\"AG_CUIT\",\"AG_NRO\",\"AG_RAZON_SOCIAL\"",
+              "20123456783,9012345,R,2007,11,[2007-11-05],0004-00000125,0.12,0.38,30606060606,6060,COMPAÑÍA ÑANDÚ S A ,",
+              "20123456783,9012345,P,2007,11,[2007-11-28],0005-00012345,12.34,21474836.47,30616161616,6161,"
+              "AGROPECUARIA EL OMBÚ S R L ,"})},
+        {"separators inside texts", kCsv, "20-12345678-3", "200706", "200706", 2,
+         lines({kHeader,
+                "20123456783;9012345;P;2007;6;[2007-06-15];A-0001 0002 3 4;250,00;7,50;30626262626;901;123,"
+                "456.7;TRANSPORTES GÜEMES  HNOS   Y CÍA ;"})},
+        {"two forms declaring one month, option 1", kCsv, "27-23456789-4", "200603", "200603", 1,
+         lines({kHeader,
+                "27234567894;901-234567-8;R;2006;3;[2006-03-10];Extracto 03/2006;15000.00;150.00;30545454545;5454;"
+                "BANCO PROVINCIAL DEL LITORAL S A ;",
+                "27234567894;IB;2005/0042;P;2006;3;[2006-03-22];0007-00000322;3220.00;96.60;30555555555;5555;"
+                "DISTRIBUIDORA PAMPEANA S A ;"})},
+        // Operation 2 months are left out, sequence 9 outranks 11 in a re-filed month, the month without its
+        // leading zero is never chosen, and 2007-04 is found through its op-0 declaration but exported from the
+        // op-2 one that shares its key.
+        {"declarations over the whole range", kTxt, "30-71234567-1", "200001", "222201", 2,
+         lines(
+             {"30712345671;30-71234567-1;R;2007;4;20070404;0004-00000002;4200;420;30535353535;5353;CLAVE REPETIDA "
+              "OP DOS S A ;",
+              "30712345671;30-71234567-1;R;2007;7;20070703;0001-00000001;1100;011;30515151515;5151;OPERACION UNO S A ;",
+              "30712345671;30-71234567-1;P;2007;8;20070809;0009-00000009;9999;909;30575757575;5757;ORDEN NUEVE S A ;",
+              "30712345671;30-71234567-1;R;2007;10;20071003;0000-00000000;1000;010;30505050505;5050;OPERACION CERO S "
+              "A ;"})},
+        {"one-digit month never chosen", kTxt, "30-71234567-1", "200605", "200605", 2, ""},
+        {"range boundaries are inclusive", kTxt, "20-12345678-3", "200501", "200502", 2,
+         lines(
+             {"20123456783;9012345;R;2005;1;20050120;0001-00000501;20000;200;30987654321;456;FERRETERÍA CENTRO S A ;",
+              "20123456783;9012345;R;2005;2;20050220;0001-00000502;30000;300;30987654321;456;FERRETERÍA CENTRO S A ;"})},
+        {"Null registration number", kTxt, "20-55555555-6", "200509", "200509", 2,
+         lines({"20555555556;;R;2005;9;20050909;0001-00000909;90900;909;30696969696;6969;INGRESOS BRUTOS NULO S A ;"})},
+        {"negative and rounded-up amounts", kTxt, "20-88888888-9", "200611", "200612", 2,
+         lines({"20888888889;0130-3;R;2006;11;20061130;NC-0001-00000001;-123450;-007;30757575757;7575;NOTA DE "
+                "CREDITO S A ;",
+                "20888888889;0130-3;P;2006;12;20061201;0001-00001201;100;200;30767676767;7676;REDONDEO HACIA ARRIBA S "
+                "A ;"})},
+        {"Windows-1252 beyond Latin-1", kTxt, "27-23456789-4", "200604", "200604", 2,
+         lines({"27234567894;901-234567-8;P;2006;4;20060418;0008-00000418;41800;1254;30565656565;5656;DISTRIBUIDORA "
+                "D’ALESSANDRO & CÍA  € S R L ;"})},
+        {"shared reference: the row stored first", kTxt, "23-22222222-9- Gómez Ibarra, Raúl Andrés", "200507", "200507",
+         2,
+         lines({"23222222229;0050-5;P;2005;7;20050707;0001-00000705;70500;705;30656565656;6565;REFERENCIA REPETIDA "
+                "PRIMERO S A ;"})},
+        {"no declarations: empty TXT", kTxt, "27-44444444-5", "200001", "222201", 2, ""},
+        {"no declarations: CSV header only", kCsv, "27-44444444-5", "200001", "222201", 2, lines({kHeader})},
+    };
+    Program p;
+    p.load();
+    for (const ExportCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = p.target(c.command, c.taxpayer, c.desde, c.hasta);
+        EXPECT_EQ(p.run(c.command, c.taxpayer, c.desde, c.hasta, c.separador),
+                  Boxes{box(" Archivo Generado : " + file.string(), MsgIcon::Information)});
+        EXPECT_EQ(readBytes(file), c.expected);
+        fs::remove(file);
+    }
+    EXPECT_TRUE(p.files().empty());  // only finished files were ever there
+    // Running TXT after CSV resets the separators.
+    p.run(kCsv, "20-12345678-3", "200805", "200805", 0);
+    p.run(kTxt, "20-12345678-3", "200805", "200805", 0);
+    EXPECT_EQ(readBytes(p.target(kTxt, "20-12345678-3", "200805", "200805")).substr(0, 12), "20123456783;");
+}
+
+// A row of a workbook as read back, columns A to L.
+std::vector<Cell> rowOf(const ReadBook& book, unsigned row) {
+    std::vector<Cell> cells;
+    for (unsigned column = 1; column <= 12; ++column) cells.push_back(book.at(row, column));
+    return cells;
+}
+
+TEST(Export, WorkbooksHoldTheHeaderAndOneRowPerMovement) {
+    Program p;
+    p.load();
+    const fs::path main = p.target(kXls, "20-12345678-3", "200805", "200805");
+    EXPECT_EQ(p.run(kXls, "20-12345678-3- Peña Núñez, José María", "200805", "200805"),
+              Boxes{box("Archivo Generado : " + main.string(), MsgIcon::Information)});
+    const ReadBook book = readBook(main);
+    EXPECT_EQ(book.rows, 3u);
+    EXPECT_EQ(rowOf(book, 1), (std::vector<Cell>{"CUIT", "IIB", "TIPO", "DJ_AÑO", "DJ_MES", "RP_FECHA", "FAC_NRO",
+                                                 "FAC_MONTO", "RET_PER", "AG_CUIT", "AG_NRO", "AG_RAZON_SOCIAL"}));
+    // Texts as texts, numbers exactly as stored.
+    EXPECT_EQ(rowOf(book, 2),
+              (std::vector<Cell>{"20123456783", "9012345", "R", 2008.0, 5.0, "[2008-05-07]", "0001-00001234", 1234.5,
+                                 37.04, "30987654321", "456", "FERRETERÍA CENTRO S A "}));
+    EXPECT_EQ(rowOf(book, 3)[8], Cell{0.07});
+
+    // Rows follow the walk without gaps; absent values leave their cells empty; no movement leaves the header only.
+    p.run(kXls, "30-71234567-1");
+    const ReadBook walk = readBook(p.target(kXls, "30-71234567-1"));
+    EXPECT_EQ((std::vector<Cell>{walk.at(2, 6), walk.at(3, 6), walk.at(4, 6), walk.at(5, 6), walk.at(6, 6)}),
+              (std::vector<Cell>{"[2007-04-04]", "[2007-07-03]", "[2007-08-09]", "[2007-10-03]", Cell{}}));
+    p.run(kXls, "20-55555555-6", "200509", "200509");
+    EXPECT_EQ(readBook(p.target(kXls, "20-55555555-6", "200509", "200509")).at(2, 2), Cell{});
+    p.run(kXls, "27-44444444-5");
+    EXPECT_EQ(readBook(p.target(kXls, "27-44444444-5")).rows, 1u);
+}
+
+TEST(Export, TheTaxpayerIsTheFirstWithTheThirteenCharactersTyped) {
+    Program p;
+    p.load();
+    for (const char* typed : {"20-1234567-8- Fernández, Inés", "20-123456789-1- Suárez, Ángel", "20-12345678'3",
+                              "' OR ''='' OR '", "20-12345678-"})
+        for (Command c : {kTxt, kCsv, kXls})
+            EXPECT_EQ(p.run(c, typed),
+                      Boxes{box(std::string(c == kCsv ? " " : "") + "No se pudo encontrar el ID del contribuyente!!!",
+                                MsgIcon::Critical)})
+                << typed;
+    EXPECT_TRUE(p.files().empty());
+}
+
+TEST(Export, AsksBeforeReplacingAnExistingFile) {
+    Program p;
+    p.load();
+    for (Command c : {kTxt, kCsv}) {
+        const fs::path file = p.target(c, "20-12345678-3", "200805", "200805");
+        writeBytes(file, "old\r\n");
+        const auto before = fs::last_write_time(file);
+        p.boxes.queueAnswer(MsgAnswer::No);
+        EXPECT_EQ(p.run(c, "20-12345678-3", "200805", "200805"), Boxes{question(c)});
+        EXPECT_EQ(readBytes(file), "old\r\n");
+        EXPECT_EQ(fs::last_write_time(file), before);
+        EXPECT_EQ(p.run(c, "20-12345678-3", "200805", "200805"),
+                  (Boxes{question(c), box(" Archivo Generado : " + file.string(), MsgIcon::Information)}));
+        EXPECT_EQ(readBytes(file).substr(0, 11), c == kTxt ? "20123456783" : "\"CUIT\";\"IIB");
+    }
+}
+
+// The data pages (type 1) of the tables whose definition (type 2) names `column`, in a Jet 4 file.
+std::vector<std::size_t> dataPagesOf(const std::string& file, const std::string& column) {
+    std::string marker;  // Jet 4 keeps column names in UTF-16LE
+    for (char c : column) marker += {c, '\0'};
+    std::vector<std::uint32_t> definitions;
+    std::vector<std::size_t> pages;
+    for (std::size_t p = 0; p < file.size() / 4096; ++p)
+        if (file[p * 4096] == 2 && file.substr(p * 4096, 4096).find(marker) != std::string::npos)
+            definitions.push_back(static_cast<std::uint32_t>(p));
+    for (std::size_t p = 0; p < file.size() / 4096; ++p) {
+        std::uint32_t owner;
+        std::memcpy(&owner, file.data() + p * 4096 + 4, 4);
+        if (file[p * 4096] == 1 && std::count(definitions.begin(), definitions.end(), owner)) pages.push_back(p);
+    }
+    return pages;
+}
+
+// A workbook whose save fails, as a device that went away makes it.
+struct SheetThatCannotSave : ExcelSheet {
+    XlsSheet sheet;
+    ExcelApplication& Application() override { return sheet.Application(); }
+    void SaveAs(const std::string& path) override {
+        throw RuntimeError(RuntimeError::FileError, "cannot save workbook " + path + ": not ready");
+    }
+};
+
+enum class Fault { NullAgentName, FolderOfTheTargetsName, SaveFails, NoStandIn, DamagedPage, FullDisk, ReadOnlyDisk };
+
+// Sets `fault` up for an export of `command` to `target` (an earlier export's file being there); returns the reason
+// the command will give, or "" when the fault cannot be made here.
+std::string provoke(Fault fault, Program& p, Command command, const std::string& target) {
+    const std::string folder = p.output("").string();
+    // A file system of its own makes a disk really full or read-only, also for root.
+    const auto mount = [&] { return ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0; };
+    switch (fault) {
+        case Fault::NullAgentName: return "Invalid use of Null";
+        case Fault::FolderOfTheTargetsName:
+            fs::remove(target);
+            fs::create_directory(target);
+            return command == kXls ? "cannot save workbook " + target + ": a folder of that name exists"
+                                   : "cannot open output file " + target + ": Is a directory";
+        case Fault::SaveFails:
+            p.form.createObject = [](const std::string&) { return std::make_unique<SheetThatCannotSave>(); };
+            return "cannot save workbook " + target + ": not ready";
+        case Fault::NoStandIn:
+            p.form.createObject = [](const std::string&) -> std::unique_ptr<ExcelSheet> {
+                throw RuntimeError(RuntimeError::SpreadsheetError, "cannot create object Excel.Sheet: absent");
+            };
+            return "cannot create object Excel.Sheet: absent";
+        case Fault::DamagedPage: {
+            // The database is read afresh when it changed since the last query: the damage is met mid-export.
+            std::string bytes = readBytes(p.dir.path() / "Impuest.mdb");
+            for (std::size_t page : dataPagesOf(bytes, "Per_Monto1"))
+                bytes[page * 4096 + 12] = bytes[page * 4096 + 13] = '\xFF';
+            writeBytes(p.dir.path() / "Impuest.mdb", bytes);
+            return "cannot read table retenciones of " + p.dir.str() +
+                   "/Impuest.mdb: row count out of range (the file is damaged)";
+        }
+        case Fault::FullDisk: {
+            if (!mount()) return "";
+            writeBytes(target, "kept\r\n");
+            std::ofstream filler(folder + "/filler", std::ios::binary);
+            for (const std::string block(512, 'x'); filler.write(block.data(), 512) && filler.flush();) {}
+            return std::strerror(ENOSPC);
+        }
+        case Fault::ReadOnlyDisk:
+            if (mount()) {
+                writeBytes(target, "kept\r\n");
+                ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=64k");
+                return std::strerror(EROFS);
+            }
+            if (::geteuid() == 0) return "";  // root writes into any folder it can reach
+            fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+            return std::strerror(EACCES);
+    }
+    return "";
+}
+
+// Every way an export can fail ends in the command's messages, leaves no partial or temporary file, and leaves an
+// existing file of the target's name as it was.
+TEST(Export, AFailedExportLeavesNoFileAndKeepsTheOldOne) {
+    for (Fault fault : {Fault::NullAgentName, Fault::FolderOfTheTargetsName, Fault::SaveFails, Fault::NoStandIn,
+                        Fault::DamagedPage, Fault::FullDisk, Fault::ReadOnlyDisk}) {
+        for (Command command : {kTxt, kCsv, kXls}) {
+            if ((fault == Fault::SaveFails || fault == Fault::NoStandIn) && command != kXls) continue;
+            SCOPED_TRACE(std::to_string(static_cast<int>(fault)) + extension(command));
+            Program p;
+            p.load();
+            const std::string taxpayer = fault == Fault::NullAgentName ? "30-66666666-7" : "20-12345678-3";
+            const std::string target = p.target(command, taxpayer).string();
+            writeBytes(target, "kept\r\n");
+            const std::string reason = provoke(fault, p, command, target);
+            if (reason.empty()) continue;
+            const auto before = p.files();
+            const Boxes shown = p.run(command, taxpayer);
+            EXPECT_EQ(p.files(), before);
+            if (fault == Fault::FullDisk || fault == Fault::ReadOnlyDisk) {
+                ::umount2(p.output("").c_str(), MNT_DETACH);
+                const std::string& text = (command == kXls ? shown.front() : shown.back()).text;
+                EXPECT_NE(text.find(reason), std::string::npos) << text;
+            } else {
+                Boxes expected = failure(command, reason, true);
+                if (fault == Fault::NoStandIn) expected.resize(1);  // nothing was created to show or release
+                EXPECT_EQ(shown, expected);
+            }
+            EXPECT_FALSE(p.form.vExcelSheet);
+        }
+    }
+}
+
+// A file named RET-PERC: start-up takes it for the folder, and every export then names a path below a file, which
+// names nothing: no question, only the command's own error.
+TEST(Export, AFileWhereTheOutputFolderShouldBe) {
+    Program p;
+    writeBytes(p.dir.path() / "RET-PERC", "not a folder");
+    EXPECT_TRUE(p.load().empty());
+    for (Command c : {kTxt, kCsv, kXls}) {
+        const std::string path = p.target(c, "20-12345678-3").string();
+        EXPECT_EQ(p.run(c, "20-12345678-3"),
+                  failure(c,
+                          c == kXls ? "cannot save workbook " + path +
+                                          ": cannot create a temporary file beside it: "
+                                          "Not a directory"
+                                    : "cannot open output file " + path + ": Not a directory",
+                          false));
+    }
+    EXPECT_EQ(readBytes(p.dir.path() / "RET-PERC"), "not a folder");
+}
+
+// A workbook of more rows than the format holds, about 80,000 movements from 2019 to 2025, ends in the error path
+// without a file.
+TEST(Export, TheWorkbooksRowLimit) {
+    Program p(nullptr);
+    fs::create_symlink(shared("bench/impuest-m.mdb"), p.dir.path() / "Impuest.mdb");
+    p.load();
+    const Boxes shown = p.run(kXls, "30-00000001-7");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_NE(shown[0].text.find("65,536 rows"), std::string::npos) << shown[0].text;
+    EXPECT_TRUE(p.files().empty());
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// The main window end to end, offscreen: controls found by their names, message boxes answered by a script. The
+// QApplication comes from the window suites' own main (tests/gui/gui_main.cpp).
+#include "app/MainWindow.h"
+#include "app/QtMessageBoxes.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Window : public ::testing::Test {
+protected:
+    // The window over the test's folder, loaded as the program loads it, with a copy of `fixture` as its database.
+    void open(const char* fixture = nullptr) {
+        if (fixture) fs::copy_file(shared(fixture), dir.path() / "Impuest.mdb");
+        window = std::make_unique<MainWindow>(dir.str(), &boxes);
+        window->load();
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    template <typename Widget = QWidget>
+    Widget* find(const QString& name) const {
+        auto* widget = window->findChild<Widget*>(name);
+        EXPECT_NE(widget, nullptr) << name.toStdString();
+        return widget;
+    }
+    QLineEdit* box(const char* name) const { return find<QLineEdit>(name); }
+    QRadioButton* option(int index) const { return find<QRadioButton>(QStringLiteral("chk_separador_%1").arg(index)); }
+    void click(const char* name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
+    // The named control holding the focus; the combo's text field holds it on the combo's behalf.
+    static std::string focused() {
+        QWidget* widget = QApplication::focusWidget();
+        while (widget && widget->objectName().isEmpty()) widget = widget->parentWidget();
+        return widget ? widget->objectName().toStdString() : "<none>";
+    }
+
+    TempDir dir;
+    ScriptedMessageBoxes boxes;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(Window, EachButtonRunsItsCommandAndSalirClosesTheDatabase) {
+    open("fixtures/impuest-cases.mdb");
+    EXPECT_TRUE(boxes.shown().empty());
+    QComboBox* combo = find<QComboBox>("lst_contribuyentes");
+    EXPECT_EQ(combo->itemText(0).toStdString(), "20-11111111-2- ");
+    EXPECT_EQ(combo->currentText().toStdString(), "") << "filling the list leaves the text field empty";
+
+    combo->setEditText(QStringLiteral("20-12345678-3- Peña Núñez, José María"));
+    click("Command2");
+    EXPECT_EQ(box("txt_desde")->text().toStdString() + box("txt_hasta")->text().toStdString(), "200001222201");
+    QTest::mouseClick(option(0), Qt::LeftButton);
+    const fs::path out = dir.path() / "RET-PERC" / "RET-PERC-IB-20123456783-200001-222201";
+    for (const char* button : {"btn_gen_txt_orv", "btn_gen_csv", "BTN_XLS"}) click(button);
+    std::string texts;
+    for (const ShownBox& shown : boxes.shown()) texts += shown.text + "\n";
+    EXPECT_EQ(texts, " Archivo Generado : " + out.string() + ".txt\n Archivo Generado : " + out.string() +
+                         ".csv\nArchivo Generado : " + out.string() + ".XLS\n");
+    EXPECT_EQ(readBytes(out.string() + ".csv").substr(0, 11), "\"CUIT\",\"IIB");  // option 0's separator
+
+    click("btn_borrar");
+    EXPECT_EQ(box("txt_desde")->text().toStdString() + box("txt_hasta")->text().toStdString(), "");
+    EXPECT_EQ(combo->currentText().toStdString(), "20-12345678-3- Peña Núñez, José María");
+    click("Command3");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->form().Conn || window->form().WS);
+}
+
+TEST_F(Window, ControlsTakeWhatTheProgramExpects) {
+    open();
+    EXPECT_EQ(boxes.shown(), (std::vector<ShownBox>{{"No se ha podido realizar la conexión al servidor",
+                                                     MsgIcon::Information, MsgButtons::OK, "Atención"}}));
+    boxes.clear();
+    // Six characters in each period box; option 2 chosen at start, one option at a time.
+    QTest::keyClicks(box("txt_desde"), "2005011");
+    QTest::keyClicks(box("txt_hasta"), "2006129");
+    EXPECT_EQ(window->txt_desde() + window->txt_hasta(), "200501200612");
+    EXPECT_TRUE(window->chk_separador(2) && !window->chk_separador(1) && !window->chk_separador(0));
+    QTest::mouseClick(option(1), Qt::LeftButton);
+    QTest::mouseClick(option(1), Qt::LeftButton);
+    EXPECT_TRUE(window->chk_separador(1) && !window->chk_separador(2) && !window->chk_separador(0));
+
+    // Enter and Esc start nothing: no button is a default one.
+    for (const char* name : {"lst_contribuyentes", "txt_desde", "txt_hasta"}) {
+        find(name)->setFocus();
+        for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+    }
+    EXPECT_TRUE(boxes.shown().empty());
+    EXPECT_EQ(window->txt_desde() + window->txt_hasta(), "200501200612");
+
+    // Tab visits the controls in the program's order, every separator option included, round after round.
+    find("lst_contribuyentes")->setFocus();
+    const std::vector<std::string> order = {
+        "txt_desde",       "txt_hasta", "btn_borrar", "chk_separador_0", "chk_separador_1", "chk_separador_2",
+        "btn_gen_txt_orv", "BTN_XLS",   "Command2",   "btn_gen_csv",     "Command3",        "lst_contribuyentes"};
+    for (int round = 1; round <= 2; ++round) {
+        std::vector<std::string> visited;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited.push_back(focused());
+        }
+        EXPECT_EQ(visited, order) << "round " << round;
+    }
+    EXPECT_TRUE(window->chk_separador(1));  // passing over the options selects none
+}
+
+TEST(QtMessageBoxesTest, ShowsTheBoxAndReturnsTheAnswer) {
+    QWidget owner;
+    QtMessageBoxes boxes(&owner);
+    // Shows `text` and answers by clicking `press`; returns the answer with what the box showed.
+    const auto answer = [&](QMessageBox::StandardButton press, const std::string& text, MsgIcon icon,
+                            MsgButtons buttons, const std::optional<std::string>& title) {
+        std::string seen;
+        QTimer poll;
+        poll.setInterval(5);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            poll.stop();
+            seen = box->windowTitle().toStdString() + "|" + box->text().toStdString() + "|" +
+                   std::to_string(box->textFormat() == Qt::PlainText) + std::to_string(box->icon()) + "|" +
+                   std::to_string(box->standardButtons()) + "|" +
+                   std::to_string(box->standardButton(box->defaultButton())) + "|" +
+                   std::to_string(box->parentWidget() == &owner);
+            box->button(press)->click();
+        });
+        poll.start();
+        const MsgAnswer given = boxes.MsgBox(text, icon, buttons, title);
+        return std::to_string(int(given)) + ":" + seen;
+    };
+    const auto shown = [](MsgAnswer given, const std::string& title, const std::string& text, QMessageBox::Icon icon,
+                          QMessageBox::StandardButtons buttons, QMessageBox::StandardButton byDefault) {
+        return std::to_string(int(given)) + ":" + title + "|" + text + "|1" + std::to_string(icon) + "|" +
+               std::to_string(buttons) + "|" + std::to_string(byDefault) + "|1";
+    };
+    const auto yesNo = QMessageBox::Yes | QMessageBox::No;
+    EXPECT_EQ(answer(QMessageBox::Ok, "Error", MsgIcon::Critical, MsgButtons::OK, {}),
+              shown(MsgAnswer::OK, "Velmora", "Error", QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok));
+    EXPECT_EQ(answer(QMessageBox::No, "¿Sí?", MsgIcon::Question, MsgButtons::YesNo, "Atención"),
+              shown(MsgAnswer::No, "Atención", "¿Sí?", QMessageBox::Question, yesNo, QMessageBox::Yes));
+    EXPECT_EQ(answer(QMessageBox::Yes, "¿Sí?", MsgIcon::Question, MsgButtons::YesNo, {}),
+              shown(MsgAnswer::Yes, "Velmora", "¿Sí?", QMessageBox::Question, yesNo, QMessageBox::Yes));
+    // Markup is shown as typed: paths and database texts may hold "<".
+    EXPECT_EQ(answer(QMessageBox::Ok, "<b>a&b</b>", MsgIcon::None, MsgButtons::OK, {}),
+              shown(MsgAnswer::OK, "Velmora", "<b>a&b</b>", QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok));
+}
+
+}  // namespace
