@@ -144,8 +144,6 @@ const char* extension(BatchFormat format) {
     return "";
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 }  // namespace
 
 BatchExport::BatchExport(BatchOptions options, std::string programFolder)
@@ -243,6 +241,7 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
         if (found && workbook && !m_options.replace && !m_options.count && EXISTE_ARCHIVO(m_form, m_target)) {
             result.outcome = BatchOutcome::Kept;
             result.detail = m_target;
+            for (const BatchBoxes::Box& box : m_boxes->shown()) result.notices.push_back(box.text);
         } else {
             runCommand();
             result = outcome(std::move(result));
@@ -257,7 +256,7 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
             if (problem != CuitProblem::None) result.problems.push_back({agent, value, movements, problem});
         };
         check(false, result.reference, result.movements);
-        // The movements of a failed export reach no file: their agents are left for the export that succeeds.
+        // A failed export leaves no file, so no agent of its movements is reported.
         if (result.outcome != BatchOutcome::Error)
             for (const auto& [cuit, movements] : m_tally->agentCuits()) check(true, cuit, movements);
     }
@@ -291,7 +290,7 @@ TaxpayerResult BatchExport::outcome(TaxpayerResult result) const {
         } else if (box.answer == MsgAnswer::No) {
             result.outcome = BatchOutcome::Kept;
             result.detail = m_target;
-        } else if (startsWith(trimBlanks(text), "Archivo Generado : ")) {
+        } else if (trimBlanks(text).starts_with("Archivo Generado : ")) {
             result.outcome = m_options.count        ? BatchOutcome::Counted
                              : m_tally->keepsFile() ? BatchOutcome::Written
                                                     : BatchOutcome::None;
