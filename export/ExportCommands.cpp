@@ -94,14 +94,16 @@ void btn_gen_txt_orv_Click(Form1& form) { exportText(form, kTxt); }
 
 void btn_gen_csv_Click(Form1& form) { exportText(form, kCsv); }
 
-void BTN_XLS_Click(Form1& form) {
+void BTN_XLS_Click(Form1& form) { exportWorkbook(form, ".XLS"); }
+
+void exportWorkbook(Form1& form, const std::string& extension) {
     try {
         if (!Validar_Datos(form.controls, form.messages)) return;
         form.G_TIPO_ARCHIVO = "XLS";
         std::int32_t key = 0;
         std::string reference;
         if (!buscarContribuyente(form, kTxt.notFound, key, reference)) return;
-        const std::string path = ruta_salida(form, reference, ".XLS");
+        const std::string path = ruta_salida(form, reference, extension);
         Generar_XLS(form, key, path);
     } catch (const std::exception& e) {
         form.vExcelSheet.reset();

@@ -14,5 +14,10 @@ void btn_gen_txt_orv_Click(Form1& form);
 void btn_gen_csv_Click(Form1& form);
 void BTN_XLS_Click(Form1& form);
 
+// The workbook command with the file's extension as a parameter: ".XLS" for the button, ".xlsx" for the command
+// line's workbook, which form.createObject then makes. Validates, looks the taxpayer up and runs Generar_XLS,
+// showing the button's messages.
+void exportWorkbook(Form1& form, const std::string& extension);
+
 // Creates the workbook, fills it by the declaration walk, saves it at `path` and reports the outcome.
 void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path);

@@ -4,9 +4,11 @@
 #include "platform/FileSystem.h"
 #include "runtime/RuntimeError.h"
 
-void Crear_Carpeta(Form1& form) {
+void Crear_Carpeta(Form1& form) { Crear_Carpeta(form, form.appPath + "/RET-PERC"); }
+
+void Crear_Carpeta(Form1& form, const std::string& folder) {
     try {
-        form.G_CARPETA_GENERACION = form.appPath + "/RET-PERC";
+        form.G_CARPETA_GENERACION = folder;
         if (!EXISTE_ARCHIVO(form, form.G_CARPETA_GENERACION)) FileSystem::MkDir(form.G_CARPETA_GENERACION);
         form.G_CARPETA_GENERACION += "/";
     } catch (const RuntimeError& e) {

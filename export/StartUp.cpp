@@ -15,9 +15,10 @@ void Form_Load(Form1& form) {
     }
 }
 
-bool Conectar_Base(Form1& form) {
+bool Conectar_Base(Form1& form) { return Conectar_Base(form, form.appPath + "/Impuest.mdb"); }
+
+bool Conectar_Base(Form1& form, const std::string& path) {
     try {
-        const std::string path = form.appPath + "/Impuest.mdb";
         form.WS = form.createWorkspace();
         form.Conn = form.WS->OpenDatabase(path, false, false, ";pwd=Kb7731R28");
         form.Conn->QueryTimeout = 9000;

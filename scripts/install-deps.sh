@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config python3 clang-format
   qt6-base-dev libgl-dev
   mdbtools mdbtools-dev libglib2.0-dev
-  libsqlite3-dev libgsf-1-dev
+  libsqlite3-dev libgsf-1-dev libxlsxwriter-dev libcli11-dev
   libfreexl-dev libgtest-dev nlohmann-json3-dev
 )
 if [ "${1:-}" = "--with-fuzz" ]; then

@@ -8,18 +8,25 @@
 #include "source/Recordset.h"
 
 void Cargar_Contribuyentes(Database& Conn, Form1Controls& controls) {
+    forEachTaxpayer(Conn, [&](const std::string& reference, const std::string& name) {
+        controls.lst_contribuyentes_AddItem(listEntry(reference, name));
+    });
+}
+
+void forEachTaxpayer(Database& Conn, const TaxpayerVisitor& visit) {
     auto rs = Conn.OpenRecordset(
         "SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
         "FROM CMD order by CMD.CMD_Contribuyente;");
     while (!rs->isEOF()) {
         // Read in the order the entry is written, so that a failing field is the one a user would expect.
-        std::string entry = Conv::textOrEmpty(rs->Fields("cmd_numref")) + "- ";
-        entry += Conv::textOrEmpty(rs->Fields("cmd_contribuyente"));
-        controls.lst_contribuyentes_AddItem(entry);
+        const std::string reference = Conv::textOrEmpty(rs->Fields("cmd_numref"));
+        visit(reference, Conv::textOrEmpty(rs->Fields("cmd_contribuyente")));
         rs->MoveNext();
     }
     rs->Close();
 }
+
+std::string listEntry(const std::string& reference, const std::string& name) { return reference + "- " + name; }
 
 bool Obtener_Contribuyente(Database* Conn, const Form1Controls& controls, std::int32_t& key, std::string& reference) {
     if (!Conn) throw RuntimeError::databaseNotOpen();

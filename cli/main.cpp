@@ -1,0 +1,214 @@
+// velmora-export: the window's three export commands, and an .xlsx workbook, for one taxpayer, several or all,
+// without a display. Parses the command line, runs a BatchExport and prints one line per taxpayer.
+#include "export/BatchExport.h"
+#include "platform/FileSystem.h"
+#include "runtime/RuntimeError.h"
+
+#include <unistd.h>
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+// Exit statuses.
+constexpr int kAllDone = 0;
+constexpr int kSomeFailed = 1;
+constexpr int kBadCommandLine = 2;
+constexpr int kNoDatabase = 3;
+constexpr int kCuitProblems = 4;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// A field of an output line: a tab or a line break inside it would split the line.
+std::string field(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+std::string resultText(const TaxpayerResult& result) {
+    switch (result.outcome) {
+        case BatchOutcome::Written: return "written " + result.detail;
+        case BatchOutcome::Kept: return "kept " + result.detail;
+        case BatchOutcome::Counted: return "counted";
+        case BatchOutcome::None: return "none";
+        case BatchOutcome::NotFound: return "not found";
+        case BatchOutcome::Error: return "error: " + result.detail;
+    }
+    return {};
+}
+
+// The progress line on standard error, redrawn at most ten times a second and wiped before other output.
+class Progress {
+public:
+    explicit Progress(bool shown) : m_shown(shown) {}
+
+    void update(std::size_t done, std::size_t total, std::int64_t movements, Clock::time_point start) {
+        if (!m_shown || (m_drawn && Clock::now() - m_lastDraw < std::chrono::milliseconds(100))) return;
+        std::fprintf(stderr, "\r\033[KContribuyentes: %zu de %zu · movimientos: %lld · %.1f s", done, total,
+                     static_cast<long long>(movements), secondsSince(start));
+        std::fflush(stderr);
+        m_drawn = true;
+        m_lastDraw = Clock::now();
+    }
+
+    void wipe() {
+        if (!m_drawn) return;
+        std::fputs("\r\033[K", stderr);
+        m_drawn = false;
+    }
+
+private:
+    bool m_shown;
+    bool m_drawn = false;
+    Clock::time_point m_lastDraw;
+};
+
+// What the run did, for the summary and the exit status.
+struct Totals {
+    std::size_t written = 0, counted = 0, none = 0, kept = 0, notFound = 0, errors = 0, problems = 0;
+    std::int64_t movements = 0;
+
+    void add(const TaxpayerResult& result) {
+        // The movements of the files written or counted; an export that failed is not one of them.
+        if (result.outcome != BatchOutcome::Error) movements += result.movements;
+        problems += result.problems.size();
+        switch (result.outcome) {
+            case BatchOutcome::Written: ++written; break;
+            case BatchOutcome::Counted: ++counted; break;
+            case BatchOutcome::None: ++none; break;
+            case BatchOutcome::Kept: ++kept; break;
+            case BatchOutcome::NotFound: ++notFound; break;
+            case BatchOutcome::Error: ++errors; break;
+        }
+    }
+
+    int exitStatus() const {
+        if (kept + notFound + errors > 0) return kSomeFailed;
+        return problems > 0 ? kCuitProblems : kAllDone;
+    }
+};
+
+void printResult(const TaxpayerResult& result) {
+    std::cout << field(result.reference) << '\t' << result.movements << '\t' << field(resultText(result)) << '\n';
+    for (const CuitFinding& finding : result.problems)
+        std::cout << "check\t" << field(result.reference) << '\t' << (finding.agent ? "AG_CUIT" : "CUIT") << '\t'
+                  << field(finding.value) << '\t' << finding.movements << '\t'
+                  << (finding.problem == CuitProblem::Form ? "form" : "check digit") << '\n';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Clock::time_point start = Clock::now();
+    BatchOptions options;
+    std::string format = "txt";
+    std::string dialect = "2";
+    bool quiet = false;
+
+    CLI::App app(
+        "Exporta las percepciones y retenciones de un rango de anticipos (aaaamm) de uno, varios o todos "
+        "los contribuyentes de Impuest.mdb, como los botones de la ventana.",
+        "velmora-export");
+    app.get_formatter()->label("Usage", "Uso");
+    app.get_formatter()->label("OPTIONS", "OPCIONES");
+    app.option_defaults()->group("Opciones");
+    app.set_help_flag("-h,--help", "Muestra esta ayuda y termina");
+    app.set_version_flag("--version", "velmora-export " VELMORA_VERSION, "Muestra la versión y termina");
+    app.add_option("--from", options.desde, "Anticipo DESDE (aaaamm)")->type_name("AAAAMM");
+    app.add_option("--to", options.hasta, "Anticipo HASTA (aaaamm)")->type_name("AAAAMM");
+    app.add_option("--taxpayer", options.taxpayers,
+                   "Contribuyente, como se escribe en la lista de la ventana (cuentan los 13 primeros caracteres); "
+                   "se puede repetir")
+        ->type_name("REF")
+        ->allow_extra_args(false);
+    app.add_flag("--all", options.all, "Todos los contribuyentes de la lista, en su orden");
+    app.add_option("--format", format, "txt, csv, xls o xlsx (txt si no se indica)")
+        ->type_name("FORMATO")
+        ->check([](const std::string& value) {
+            return value == "txt" || value == "csv" || value == "xls" || value == "xlsx"
+                       ? std::string()
+                       : "el formato debe ser txt, csv, xls o xlsx";
+        });
+    app.add_option("--dialect", dialect,
+                   "Separadores del CSV: 0 \",\" y \".\", 1 \";\" y \".\", 2 \";\" y \",\" (2 si no se indica)")
+        ->type_name("0|1|2")
+        ->check([](const std::string& value) {
+            return value == "0" || value == "1" || value == "2" ? std::string() : "el dialecto debe ser 0, 1 o 2";
+        });
+    app.add_option("--db", options.database, "La base a leer (Impuest.mdb junto al programa si no se indica)")
+        ->type_name("ARCHIVO");
+    app.add_option("--out", options.folder, "La carpeta de salida (RET-PERC junto al programa si no se indica)")
+        ->type_name("CARPETA");
+    app.add_flag("--replace", options.replace, "Reemplaza los archivos que ya existen");
+    app.add_flag("--count", options.count, "No escribe nada: cuenta los movimientos de cada exportación");
+    app.add_flag("--check", options.check, "Verifica el CUIT del contribuyente y los de los agentes");
+    app.add_flag("--quiet", quiet, "Sin progreso en la terminal");
+    app.footer(
+        "Ejemplos:\n"
+        "  velmora-export --all --from 202405 --to 202405 --format csv\n"
+        "  velmora-export --taxpayer 20-12345678-6 --from 202401 --to 202412 --format xlsx --replace");
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "velmora-export: " + std::string(e.what()) + "\nUse --help para ver las opciones.\n";
+    });
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        return status == 0 ? kAllDone : kBadCommandLine;
+    }
+    if (options.all && !options.taxpayers.empty()) {
+        std::cerr << "velmora-export: indique --taxpayer o --all, no ambos.\n";
+        return kBadCommandLine;
+    }
+    options.format = format == "csv"    ? BatchFormat::Csv
+                     : format == "xls"  ? BatchFormat::Xls
+                     : format == "xlsx" ? BatchFormat::Xlsx
+                                        : BatchFormat::Txt;
+    options.dialect = dialect[0] - '0';
+    while (options.folder.size() > 1 && options.folder.back() == '/') options.folder.pop_back();
+
+    BatchExport batch(options, FileSystem::executableFolder());
+    // A range the window would refuse is refused before anything is opened, with the window's words.
+    if (const auto refusal = batch.refusal()) {
+        std::cerr << *refusal << '\n';
+        return kBadCommandLine;
+    }
+    std::vector<std::string> messages;
+    const bool started = batch.start(messages);
+    for (const std::string& message : messages) std::cerr << message << '\n';
+    if (!started) return kNoDatabase;
+
+    std::vector<BatchTaxpayer> taxpayers;
+    try {
+        taxpayers = batch.taxpayers();
+    } catch (const std::exception& e) {
+        std::cerr << "velmora-export: " << RuntimeError::describe(e) << '\n';
+        return kSomeFailed;
+    }
+    Progress progress(!quiet && ::isatty(STDERR_FILENO) == 1);
+    const bool outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
+    Totals totals;
+    for (std::size_t i = 0; i < taxpayers.size(); ++i) {
+        const TaxpayerResult result = batch.run(taxpayers[i]);
+        totals.add(result);
+        if (outputOnTerminal || !result.notices.empty()) progress.wipe();
+        for (const std::string& notice : result.notices) std::cerr << notice << '\n';
+        printResult(result);
+        if (outputOnTerminal) std::cout.flush();
+        progress.update(i + 1, taxpayers.size(), totals.movements, start);
+    }
+    std::cout.flush();
+    progress.wipe();
+    std::fprintf(stderr,
+                 "Archivos generados: %zu · sin movimientos: %zu · contados: %zu · conservados: %zu · "
+                 "no encontrados: %zu · errores: %zu · movimientos: %lld · problemas de CUIT: %zu · tiempo: %.2f s\n",
+                 totals.written, totals.none, totals.counted, totals.kept, totals.notFound, totals.errors,
+                 static_cast<long long>(totals.movements), totals.problems, secondsSince(start));
+    return totals.exitStatus();
+}

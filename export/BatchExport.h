@@ -1,0 +1,99 @@
+#pragma once
+
+#include "export/Form1.h"
+#include "selection/CuitCheck.h"
+#include "selection/Form1Controls.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class BatchFormat { Txt, Csv, Xls, Xlsx };
+
+// What a batch of exports is asked to do: the command line's options.
+struct BatchOptions {
+    std::string desde;  // the range, as typed into the window's boxes
+    std::string hasta;
+    std::vector<std::string> taxpayers;  // references as typed into the window's box
+    bool all = false;                    // every reference of the window's list instead
+    BatchFormat format = BatchFormat::Txt;
+    int dialect = 2;       // the CSV separator option, 0 to 2
+    std::string database;  // empty: the program's Impuest.mdb
+    std::string folder;    // the output folder without a trailing separator; empty: the program's RET-PERC
+    bool replace = false;  // answer Yes to the overwrite question
+    bool count = false;    // run every export, write nothing
+    bool check = false;    // check the CUITs of the movements exported
+};
+
+// One taxpayer to handle: the reference to report and the text the window's box holds for it.
+struct BatchTaxpayer {
+    std::string reference;
+    std::string entry;
+};
+
+enum class BatchOutcome { Written, Kept, Counted, None, NotFound, Error };
+
+// A CUIT with a problem, as stored: the taxpayer's (CMD_NumRef) or an agent's (Per_CUIT), with the number of
+// movements exported that carry it.
+struct CuitFinding {
+    bool agent = false;
+    std::string value;
+    std::int64_t movements = 0;
+    CuitProblem problem = CuitProblem::None;
+};
+
+// How one taxpayer's export ended.
+struct TaxpayerResult {
+    std::string reference;  // CMD_NumRef as stored; as given when the taxpayer was not found
+    std::int64_t movements = 0;
+    BatchOutcome outcome = BatchOutcome::Error;
+    std::string detail;  // the file for Written and Kept, the error's description for Error
+    std::vector<CuitFinding> problems;
+    std::vector<std::string> notices;  // other messages the procedures showed on the way
+};
+
+class MovementTally;
+class BatchBoxes;
+
+// The window's export commands run for many taxpayers without a window: a Form1 with plain controls and message
+// boxes answered by the options, one open database for all, and each outcome read from the boxes the command
+// showed. Counting and leaving nothing for a taxpayer without movements are done by the output channel and the
+// workbook it is given, so that the walk and the writers are the window's and every movement is walked once.
+class BatchExport {
+public:
+    // `programFolder`: the folder of the executable, where the default database and output folder are.
+    BatchExport(BatchOptions options, std::string programFolder);
+    BatchExport(const BatchExport&) = delete;
+    BatchExport& operator=(const BatchExport&) = delete;
+    ~BatchExport();
+
+    // The message the window's checks give for the range and each reference (the list's entries are never
+    // blank), or nothing when every export may go on.
+    std::optional<std::string> refusal();
+
+    // Opens the database as the window does, then prepares the output folder (created when missing, unless
+    // counting). Returns false when the database cannot be opened. `messages` gets the texts of the boxes shown
+    // on the way: the window's connection message, a folder that cannot be created.
+    bool start(std::vector<std::string>& messages);
+
+    // The taxpayers to handle, in order: the references given, or every distinct reference of the window's list
+    // with the entry that choosing it puts into the box. Errors of the list's query pass to the caller.
+    std::vector<BatchTaxpayer> taxpayers();
+
+    // Runs the command of the chosen format for one taxpayer and tells how it ended. Never raises: a failure is
+    // an Error outcome.
+    TaxpayerResult run(const BatchTaxpayer& taxpayer);
+
+private:
+    void runCommand();
+    TaxpayerResult outcome(TaxpayerResult result) const;
+
+    BatchOptions m_options;
+    PlainControls m_controls;
+    std::unique_ptr<BatchBoxes> m_boxes;
+    std::unique_ptr<MovementTally> m_tally;
+    Form1 m_form;
+    std::string m_target;  // the file of the export under way
+};

@@ -1,0 +1,328 @@
+// velmora-export end to end: the executable run on the shared fixtures, its files compared with those the window's
+// commands write for the same taxpayer, range and options.
+#include "export/ExportCommands.h"
+#include "export/Form1.h"
+#include "export/OutputFolder.h"
+#include "export/StartUp.h"
+#include "selection/CuitCheck.h"
+#include "selection/TaxpayerList.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "support/TestFiles.h"
+#include "support/WorkbookReader.h"
+
+#include <gsf/gsf-infile-zip.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-utils.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Command = void (*)(Form1&);
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the executable; its standard output and error are kept in `dir`.
+Outcome velmoraExport(const TempDir& dir, const std::vector<std::string>& args) {
+    std::string command = VELMORA_EXPORT;
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    command += " >'" + dir.str() + "/stdout' 2>'" + dir.str() + "/stderr'";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readBytes(dir.path() / "stdout"),
+            readBytes(dir.path() / "stderr")};
+}
+
+// The lines of a text, or the fields of a line.
+std::vector<std::string> split(const std::string& text, char separator = '\n') {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+    return parts;
+}
+
+// The window on a database, writing into RET-PERC in a folder of its own.
+struct Window {
+    TempDir dir;
+    PlainControls controls;
+    ScriptedMessageBoxes boxes;
+    Form1 form{controls, boxes, dir.str()};
+
+    explicit Window(const std::string& database) {
+        Crear_Carpeta(form);
+        EXPECT_TRUE(Conectar_Base(form, database));
+        Cargar_Contribuyentes(*form.Conn, controls);
+    }
+
+    // The file `command` writes for 200001 to 222201 with `entry` in the box, or nothing when it writes none.
+    std::optional<fs::path> exportFile(Command command, const std::string& entry, int dialect = 2) {
+        controls.combo = entry;
+        controls.desde = "200001";
+        controls.hasta = "222201";
+        controls.separador = dialect;
+        boxes.clear();
+        command(form);
+        const std::string done = "Archivo Generado : ";
+        const std::string last = boxes.shown().empty() ? "" : boxes.shown().back().text;
+        if (last.find(done) == std::string::npos) return std::nullopt;
+        return fs::path(last.substr(last.find(done) + done.size()));
+    }
+};
+
+// A cell's text as XML holds it: libxlsxwriter escapes "<", ">" and "&".
+std::string unescapeXml(std::string text) {
+    for (const auto& [entity, character] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
+        for (std::size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1))
+            text.replace(at, std::strlen(entity), character);
+    return text;
+}
+
+// The first sheet of an .xlsx read with libgsf's zip reader, its cells parsed from the sheet's XML.
+ReadBook readXlsx(const fs::path& path) {
+    gsf_init();
+    GsfInput* file = gsf_input_stdio_new(path.c_str(), nullptr);
+    GsfInfile* zip = file != nullptr ? gsf_infile_zip_new(file, nullptr) : nullptr;
+    GsfInput* sheet =
+        zip != nullptr ? gsf_infile_child_by_vname(zip, "xl", "worksheets", "sheet1.xml", nullptr) : nullptr;
+    EXPECT_NE(sheet, nullptr) << path;
+    std::string xml(sheet != nullptr ? gsf_input_size(sheet) : 0, '\0');
+    if (sheet != nullptr) gsf_input_read(sheet, xml.size(), reinterpret_cast<guint8*>(xml.data()));
+    for (GObject* object : {G_OBJECT(sheet), G_OBJECT(zip), G_OBJECT(file)})
+        if (object != nullptr) g_object_unref(object);
+    ReadBook book;
+    static const std::regex cell(
+        R"re(<c r="([A-Z]+)(\d+)"[^>]*>(?:<v>([^<]*)</v>|<is><t[^>]*>([^<]*)</t></is>)</c>)re");
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), cell); it != std::sregex_iterator(); ++it) {
+        unsigned column = 0;
+        for (char letter : (*it)[1].str()) column = column * 26 + static_cast<unsigned>(letter - 'A' + 1);
+        const auto row = static_cast<unsigned>(std::stoul((*it)[2]));
+        book.cells[{row, column}] = (*it)[3].matched ? Cell{std::stod((*it)[3])} : Cell{unescapeXml((*it)[4])};
+        book.rows = std::max(book.rows, row);
+    }
+    return book;
+}
+
+}  // namespace
+
+TEST(CuitCheck, FormAndCheckDigit) {
+    const struct {
+        const char* name;
+        const char* cuit;
+        CuitProblem problem;
+    } cases[] = {
+        {"valid", "20-12345678-6", CuitProblem::None},
+        {"wrong check digit", "20-12345678-3", CuitProblem::CheckDigit},
+        {"remainder 0 gives check digit 0", "30-50000007-0", CuitProblem::None},
+        {"remainder 1 fits no digit", "30-50000002-0", CuitProblem::CheckDigit},
+        {"12 characters", "20-1234567-8", CuitProblem::Form},
+        {"dash out of place", "201-2345678-6", CuitProblem::Form},
+        {"letter among the digits", "2O-12345678-6", CuitProblem::Form},
+        {"trailing blank", "20-12345678-6 ", CuitProblem::Form},
+        {"empty", "", CuitProblem::Form},
+    };
+    for (const auto& c : cases) EXPECT_EQ(cuitProblem(c.cuit), c.problem) << c.name;
+}
+
+// Every format and dialect, for a taxpayer with every kind of field and one with characters beyond Latin-1.
+TEST(CommandLine, WritesTheFilesTheWindowWrites) {
+    const std::string taxpayers[] = {"20-12345678-3", "27-23456789-4"};
+    const struct {
+        const char* format;
+        int dialect;
+        Command command;
+    } cases[] = {{"txt", 2, btn_gen_txt_orv_Click}, {"csv", 0, btn_gen_csv_Click}, {"csv", 1, btn_gen_csv_Click},
+                 {"csv", 2, btn_gen_csv_Click},     {"xls", 2, BTN_XLS_Click},     {"xlsx", 2, BTN_XLS_Click}};
+    const std::string database = shared("fixtures/impuest-cases.mdb");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + " dialect " + std::to_string(c.dialect));
+        Window window(database);
+        TempDir out;
+        const Outcome run = velmoraExport(
+            out, {"--db", database, "--out", out.str(), "--from", "200001", "--to", "222201", "--format", c.format,
+                  "--dialect", std::to_string(c.dialect), "--taxpayer", taxpayers[0], "--taxpayer", taxpayers[1]});
+        EXPECT_EQ(run.status, 0) << run.err;
+        const std::vector<std::string> lines = split(run.out);
+        ASSERT_EQ(lines.size(), 2u) << run.out;
+        for (std::size_t i = 0; i < 2; ++i) {
+            const auto expected = window.exportFile(c.command, taxpayers[i], c.dialect);
+            ASSERT_TRUE(expected);
+            fs::path written = out.path() / expected->filename();
+            if (c.format == std::string("xlsx")) written.replace_extension(".xlsx");
+            const std::vector<std::string> result = split(lines[i], '\t');
+            EXPECT_EQ(result.front(), taxpayers[i]);
+            EXPECT_EQ(result.back(), "written " + written.string());
+            if (c.format == std::string("xlsx"))
+                EXPECT_EQ(readXlsx(written).cells, readBook(*expected).cells);
+            else if (c.format == std::string("xls"))
+                EXPECT_EQ(readBook(written).cells, readBook(*expected).cells);
+            else
+                EXPECT_EQ(readBytes(written), readBytes(*expected));
+        }
+    }
+}
+
+// Every distinct reference of the list, in its order, as the window exports it when its entry is chosen; a count
+// of the same gives the lines the files hold, and writes nothing.
+TEST(CommandLine, ExportsAndCountsEveryTaxpayerOfTheList) {
+    for (const char* fixture : {"fixtures/impuest-cases.mdb", "fixtures/impuest-demo.mdb"}) {
+        SCOPED_TRACE(fixture);
+        const std::string database = shared(fixture);
+        Window window(database);
+        TempDir out;
+        const std::vector<std::string> range = {"--db", database, "--all", "--from", "200001", "--to", "222201"};
+        std::vector<std::string> args = range;
+        args.insert(args.end(), {"--out", out.str()});
+        const Outcome run = velmoraExport(out, args);
+        args = range;
+        args.insert(args.end(), {"--out", out.str() + "/never", "--count"});
+        const Outcome count = velmoraExport(out, args);
+        EXPECT_FALSE(fs::exists(out.path() / "never"));
+
+        // The window's outcome for each distinct reference, in the list's order; the movements of an export that
+        // failed are left out, as the window shows none.
+        struct Expected {
+            std::string reference, written, counted;
+            std::optional<std::size_t> movements;
+        };
+        std::vector<Expected> expected;
+        std::vector<std::string> files;
+        std::set<std::string> seen;
+        for (const std::string& entry : window.controls.list) {
+            const std::string reference = entry.substr(0, entry.find("- "));
+            if (!seen.insert(reference).second) continue;
+            const auto file = window.exportFile(btn_gen_txt_orv_Click, entry);
+            const std::string text = window.boxes.shown().back().text;
+            if (!file) {
+                const bool error = window.boxes.shown().back().title.has_value();
+                const std::string outcome = error ? "error: " + text.substr(text.find("Motivo: ") + 8) : "not found";
+                expected.push_back({reference, outcome, outcome, std::nullopt});
+                continue;
+            }
+            const std::size_t lines = split(readBytes(*file)).size();
+            expected.push_back({reference, "none", "counted", lines});
+            if (lines == 0) continue;
+            expected.back().written = "written " + (out.path() / file->filename()).string();
+            files.push_back(file->filename());
+            EXPECT_EQ(readBytes(out.path() / file->filename()), readBytes(*file)) << reference;
+        }
+        const std::vector<std::string> lines = split(run.out), counts = split(count.out);
+        ASSERT_EQ(lines.size(), expected.size()) << run.out;
+        ASSERT_EQ(counts.size(), expected.size()) << count.out;
+        bool failed = false;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const Expected& e = expected[i];
+            std::vector<std::string> line = split(lines[i], '\t'), counted = split(counts[i], '\t');
+            line.resize(3);
+            counted.resize(3);
+            const std::string movements = e.movements ? std::to_string(*e.movements) : line[1];
+            EXPECT_EQ(line, (std::vector<std::string>{e.reference, movements, e.written}));
+            EXPECT_EQ(counted,
+                      (std::vector<std::string>{e.reference, e.movements ? movements : counted[1], e.counted}));
+            failed |= !e.movements;
+        }
+        EXPECT_EQ(run.status, failed ? 1 : 0) << run.err;
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(out.path()))
+            if (entry.path().extension() == ".txt") left.push_back(entry.path().filename());
+        std::sort(left.begin(), left.end());
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(left, files);
+    }
+}
+
+TEST(CommandLine, ExitStatuses) {
+    const std::string cases = shared("fixtures/impuest-cases.mdb");
+    TempDir dir;
+    writeBytes(dir.path() / "garbage.mdb", std::string(4096, 'x'));
+    const std::string connection = "No se ha podido realizar la conexión al servidor\n";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // exact, when not empty
+        std::string err;  // exact, when not empty
+    } rows[] = {
+        // clang-format off
+        {"every CUIT valid", {"--db", cases, "--taxpayer", "30-71234567-1", "--from", "200710", "--to", "200710",
+         "--count", "--check"}, 0, "30-71234567-1\t1\tcounted\n", ""},
+        {"a taxpayer not found", {"--db", cases, "--taxpayer", "99-99999999-9", "--count"}, 1,
+         "99-99999999-9\t0\tnot found\n", ""},
+        {"CUIT problems and nothing else", {"--db", cases, "--taxpayer", "20-1234567-8", "--count", "--check"}, 4,
+         "20-1234567-8\t1\tcounted\ncheck\t20-1234567-8\tCUIT\t20-1234567-8\t1\tform\n"
+         "check\t20-1234567-8\tAG_CUIT\t30-67676767-6\t1\tcheck digit\n", ""},
+        {"a month the window refuses", {"--db", cases, "--all", "--from", "200013", "--to", "222201"}, 2, "",
+         "El MES del anticipo DESDE debe estar entre 01 y 12 !! \n"},
+        {"an empty range", {"--db", cases, "--all", "--from", "", "--to", " "}, 2, "",
+         "Debe ingresar un rango de anticipos!!\n"},
+        {"no taxpayer", {"--db", cases}, 2, "", "Seleccione un contribuyente de la lista!\n"},
+        {"an unknown format", {"--db", cases, "--all", "--format", "pdf"}, 2, "", ""},
+        {"both --all and --taxpayer", {"--db", cases, "--all", "--taxpayer", "20-12345678-3"}, 2, "", ""},
+        {"another password", {"--db", shared("fixtures/impuest-wrongpass.mdb"), "--all"}, 3, "", connection},
+        {"not a database", {"--db", dir.str() + "/garbage.mdb", "--all"}, 3, "", connection},
+        {"no file", {"--db", dir.str() + "/missing.mdb", "--all"}, 3, "", connection},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {"--out", dir.str() + "/out"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        if (std::find(args.begin(), args.end(), "--from") == args.end())
+            args.insert(args.end(), {"--from", "200001", "--to", "222201"});
+        const Outcome run = velmoraExport(dir, args);
+        EXPECT_EQ(run.status, row.status) << row.name << "\n" << run.err;
+        EXPECT_EQ(row.out.empty() ? row.out : run.out, row.out) << row.name;
+        EXPECT_EQ(row.err.empty() ? row.err : run.err, row.err) << row.name;
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "out"));  // nothing refused or counted creates the folder
+}
+
+// A file already there is kept without --replace and replaced with it (the workbook command asks nothing: the
+// command line keeps the file itself); a folder that refuses new files makes each export an error that leaves
+// nothing behind.
+TEST(CommandLine, ExistingFilesAndAFolderThatRefusesFiles) {
+    TempDir out, logs;
+    const auto args = [&](const std::string& format, bool replace) {
+        // clang-format off
+        std::vector<std::string> args = {"--db", shared("fixtures/impuest-cases.mdb"), "--out", out.str(), "--from",
+                                         "200805", "--to", "200805", "--taxpayer", "20-12345678-3", "--format", format};
+        // clang-format on
+        if (replace) args.push_back("--replace");
+        return args;
+    };
+    for (const std::string format : {"txt", "xlsx"}) {
+        const std::string target = out.str() + "/RET-PERC-IB-20123456783-200805-200805." + format;
+        writeBytes(target, "old");
+        Outcome run = velmoraExport(logs, args(format, false));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "20-12345678-3\t0\tkept " + target + "\n");
+        EXPECT_EQ(readBytes(target), "old");
+        run = velmoraExport(logs, args(format, true));
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, "20-12345678-3\t2\twritten " + target + "\n");
+        EXPECT_NE(readBytes(target), "old");
+        fs::remove(target);
+    }
+    // An immutable folder refuses new entries even to root.
+    if (std::system(("chattr +i '" + out.str() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "this file system cannot make a folder immutable";
+    for (const std::string format : {"txt", "xlsx"}) {
+        const Outcome run = velmoraExport(logs, args(format, true));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out.rfind("20-12345678-3\t0\terror: ", 0), 0u) << run.out;
+        EXPECT_NE(run.out.find("Operation not permitted"), std::string::npos) << run.out;
+    }
+    std::system(("chattr -i '" + out.str() + "'").c_str());
+    EXPECT_TRUE(fs::is_empty(out.path()));
+}
