@@ -438,16 +438,4 @@ TEST(Export, AFileWhereTheOutputFolderShouldBe) {
     EXPECT_EQ(readBytes(p.dir.path() / "RET-PERC"), "not a folder");
 }
 
-// A workbook of more rows than the format holds, about 80,000 movements from 2019 to 2025, ends in the error path
-// without a file.
-TEST(Export, TheWorkbooksRowLimit) {
-    Program p(nullptr);
-    fs::create_symlink(shared("bench/impuest-m.mdb"), p.dir.path() / "Impuest.mdb");
-    p.load();
-    const Boxes shown = p.run(kXls, "30-00000001-7");
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_NE(shown[0].text.find("65,536 rows"), std::string::npos) << shown[0].text;
-    EXPECT_TRUE(p.files().empty());
-}
-
 }  // namespace

