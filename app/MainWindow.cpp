@@ -18,8 +18,8 @@
 
 namespace {
 
-// Keep in step with project(VERSION) in the top CMakeLists.txt.
-constexpr const char* kVersion = "1.0";
+// project(VERSION) of the top CMakeLists.txt, passed on by app/CMakeLists.txt.
+constexpr const char* kVersion = VELMORA_VERSION;
 constexpr const char* kAgency = "Dirección General de Rentas";
 
 // The layout was drawn in twips at 96 dpi.

@@ -1,11 +1,39 @@
 #include "app/MainWindow.h"
+#include "app/QtMessageBoxes.h"
 #include "platform/FileSystem.h"
+#include "platform/WorkingFolder.h"
+#include "runtime/RuntimeError.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    MainWindow window(FileSystem::executableFolder());
+    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Genera los archivos de retenciones y percepciones de Impuest.mdb."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption dir(QStringLiteral("dir"),
+                                 QStringLiteral("La carpeta de trabajo, donde se lee Impuest.mdb y se escribe RET-PERC "
+                                                "(si no se indica: la del programa si tiene Impuest.mdb; si no, "
+                                                "~/Velmora, que se crea la primera vez)."),
+                                 QStringLiteral("CARPETA"));
+    parser.addOption(dir);
+    parser.process(app);
+
+    std::string folder;
+    try {
+        folder = workingFolder(FileSystem::executableFolder(), homeFolder(), parser.value(dir).toStdString());
+    } catch (const std::exception& e) {
+        QtMessageBoxes(nullptr).MsgBox("Error : " + RuntimeError::describe(e), MsgIcon::Critical, MsgButtons::OK);
+        return 1;
+    }
+    MainWindow window(folder);
     // The start-up messages (output folder, connection) come before the window appears.
     window.load();
     window.show();

@@ -2,6 +2,7 @@
 // without a display. Parses the command line, runs a BatchExport and prints one line per taxpayer.
 #include "export/BatchExport.h"
 #include "platform/FileSystem.h"
+#include "platform/WorkingFolder.h"
 #include "runtime/RuntimeError.h"
 
 #include <unistd.h>
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
     BatchOptions options;
     std::string format = "txt";
     std::string dialect = "2";
+    std::string dir;
     bool quiet = false;
 
     CLI::App app(
@@ -141,9 +143,13 @@ int main(int argc, char** argv) {
         ->check([](const std::string& value) {
             return value == "0" || value == "1" || value == "2" ? std::string() : "el dialecto debe ser 0, 1 o 2";
         });
-    app.add_option("--db", options.database, "La base a leer (Impuest.mdb junto al programa si no se indica)")
+    app.add_option("--dir", dir,
+                   "La carpeta de trabajo, donde se lee Impuest.mdb y se escribe RET-PERC (si no se indica: la del "
+                   "programa si tiene Impuest.mdb; si no, ~/Velmora, que se crea la primera vez)")
+        ->type_name("CARPETA");
+    app.add_option("--db", options.database, "La base a leer (Impuest.mdb de la carpeta de trabajo si no se indica)")
         ->type_name("ARCHIVO");
-    app.add_option("--out", options.folder, "La carpeta de salida (RET-PERC junto al programa si no se indica)")
+    app.add_option("--out", options.folder, "La carpeta de salida (RET-PERC en la carpeta de trabajo si no se indica)")
         ->type_name("CARPETA");
     app.add_flag("--replace", options.replace, "Reemplaza los archivos que ya existen");
     app.add_flag("--count", options.count, "No escribe nada: cuenta los movimientos de cada exportación");
@@ -152,6 +158,7 @@ int main(int argc, char** argv) {
     app.footer(
         "Ejemplos:\n"
         "  velmora-export --all --from 202405 --to 202405 --format csv\n"
+        "  velmora-export --dir ~/Velmora --all --from 200001 --to 222201\n"
         "  velmora-export --taxpayer 20-12345678-6 --from 202401 --to 202412 --format xlsx --replace");
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "velmora-export: " + std::string(e.what()) + "\nUse --help para ver las opciones.\n";
@@ -173,7 +180,17 @@ int main(int argc, char** argv) {
     options.dialect = dialect[0] - '0';
     while (options.folder.size() > 1 && options.folder.back() == '/') options.folder.pop_back();
 
-    BatchExport batch(options, FileSystem::executableFolder());
+    // The working folder is looked for, and ~/Velmora created, only when a default path is wanted from it.
+    std::string folder;
+    if (!dir.empty() || options.database.empty() || options.folder.empty()) {
+        try {
+            folder = workingFolder(FileSystem::executableFolder(), homeFolder(), dir);
+        } catch (const std::exception& e) {
+            std::cerr << "velmora-export: " << RuntimeError::describe(e) << '\n';
+            return kNoDatabase;
+        }
+    }
+    BatchExport batch(options, folder);
     // A range the window would refuse is refused before anything is opened, with the window's words.
     if (const auto refusal = batch.refusal()) {
         std::cerr << *refusal << '\n';

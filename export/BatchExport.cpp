@@ -146,11 +146,11 @@ const char* extension(BatchFormat format) {
 
 }  // namespace
 
-BatchExport::BatchExport(BatchOptions options, std::string programFolder)
+BatchExport::BatchExport(BatchOptions options, std::string workingFolder)
     : m_options(std::move(options)),
       m_boxes(std::make_unique<BatchBoxes>(m_options.replace || m_options.count ? MsgAnswer::Yes : MsgAnswer::No)),
       m_tally(std::make_unique<MovementTally>(m_options)),
-      m_form(m_controls, *m_boxes, std::move(programFolder)) {
+      m_form(m_controls, *m_boxes, std::move(workingFolder)) {
     m_controls.desde = m_options.desde;
     m_controls.hasta = m_options.hasta;
     m_controls.separador = m_options.dialect;

@@ -20,8 +20,8 @@ struct BatchOptions {
     bool all = false;                    // every reference of the window's list instead
     BatchFormat format = BatchFormat::Txt;
     int dialect = 2;       // the CSV separator option, 0 to 2
-    std::string database;  // empty: the program's Impuest.mdb
-    std::string folder;    // the output folder without a trailing separator; empty: the program's RET-PERC
+    std::string database;  // empty: Impuest.mdb of the working folder
+    std::string folder;    // the output folder without a trailing separator; empty: RET-PERC of the working folder
     bool replace = false;  // answer Yes to the overwrite question
     bool count = false;    // run every export, write nothing
     bool check = false;    // check the CUITs of the movements exported
@@ -63,8 +63,8 @@ class BatchBoxes;
 // workbook it is given, so that the walk and the writers are the window's and every movement is walked once.
 class BatchExport {
 public:
-    // `programFolder`: the folder of the executable, where the default database and output folder are.
-    BatchExport(BatchOptions options, std::string programFolder);
+    // `workingFolder`: where the default database and output folder are.
+    BatchExport(BatchOptions options, std::string workingFolder);
     BatchExport(const BatchExport&) = delete;
     BatchExport& operator=(const BatchExport&) = delete;
     ~BatchExport();

@@ -15,7 +15,8 @@ struct Form1 : ExportState {
         : ExportState(formControls), messages(messageBoxes), appPath(std::move(applicationPath)) {}
 
     MessageBoxes& messages;
-    // The program's folder (the runtime's application path), without a trailing separator.
+    // The working folder, which holds Impuest.mdb and RET-PERC (the runtime's application path when the program
+    // runs from its own folder), without a trailing separator.
     std::string appPath;
     // The automation factory and the database engine; tests may replace either.
     ObjectFactory createObject = CreateObject;

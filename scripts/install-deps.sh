@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, once: packages already present are left alone.
+# Installs the Debian packages the build, the tests and the Debian package need, once: packages already present are
+# left alone.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,8 @@ packages=(
   mdbtools mdbtools-dev libglib2.0-dev
   libsqlite3-dev libgsf-1-dev libxlsxwriter-dev libcli11-dev
   libfreexl-dev libgtest-dev nlohmann-json3-dev
+  # The manual page and the package (cpack needs file and dpkg-shlibdeps), and the tools that check them.
+  help2man file dpkg-dev lintian desktop-file-utils appstream
 )
 if [ "${1:-}" = "--with-fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -1,6 +1,7 @@
-// Output channel 1 on a real file system: what it writes, and a write failure, which a file size limit provokes as a
-// full disk would.
+// The platform on a real file system: what output channel 1 writes, a write failure, which a file size limit
+// provokes as a full disk would, and the choice of the working folder.
 #include "platform/OutputFile.h"
+#include "platform/WorkingFolder.h"
 #include "runtime/RuntimeError.h"
 #include "support/TestFiles.h"
 
@@ -47,6 +48,32 @@ TEST(OutputFile, ReplacesTheTargetOnlyWhenWhollyWritten) {
     EXPECT_THROW(file->Close(), RuntimeError);
     EXPECT_EQ(readBytes(target), bytes);
     EXPECT_EQ(entries(), 1);
+}
+
+// The executable's folder holds Impuest.mdb for a copy run from its own folder; an installed one gets a folder in
+// the user's home; --dir names any other. Only the home folder is ever created, and once.
+TEST(WorkingFolder, BesideTheExecutableInTheHomeOrNamed) {
+    TempDir dir;
+    const std::string bin = dir.str() + "/bin", installed = dir.str() + "/usr-bin", home = dir.str() + "/home";
+    for (const std::string& folder : {bin, installed, home}) std::filesystem::create_directories(folder);
+    writeBytes(bin + "/Impuest.mdb", "");
+    const struct {
+        const char* name;
+        std::string executable, named, folder;
+    } rows[] = {
+        {"beside the executable", bin, "", bin},
+        {"--dir before the executable's folder", bin, dir.str() + "/other//", dir.str() + "/other"},
+        {"the home folder created", installed, "", home + "/Velmora"},
+        {"the home folder kept", installed, "", home + "/Velmora"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(std::filesystem::exists(home + "/Velmora/kept"), &row == &rows[3]) << row.name;
+        EXPECT_EQ(workingFolder(row.executable, home + "/", row.named), row.folder) << row.name;
+        if (std::filesystem::exists(row.folder)) writeBytes(row.folder + "/kept", "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "other"));
+    EXPECT_THROW(workingFolder(installed, bin + "/Impuest.mdb", ""), RuntimeError);  // a home that is a file
+    EXPECT_THROW(workingFolder(installed, "", ""), RuntimeError);
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// The working folder: where the program reads Impuest.mdb and creates RET-PERC.
+//
+// `named` (a --dir option) when it is not empty, as given and never created; otherwise `executableFolder` when it
+// holds Impuest.mdb, so that a copy run from a folder of its own works there as it always has; otherwise the folder
+// Velmora in `home`, created when missing (an installed program's executable has a system folder of its own). The
+// answer has no trailing separator. Raises RuntimeError when a test of the file system cannot be made, when `home`
+// is empty, or when the folder Velmora cannot be created.
+std::string workingFolder(const std::string& executableFolder, const std::string& home, const std::string& named);
+
+// The user's home folder: $HOME, or the user database's entry when HOME is unset or empty; empty when neither
+// names one.
+std::string homeFolder();
