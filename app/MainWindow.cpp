@@ -1,11 +1,14 @@
 #include "app/MainWindow.h"
 
+#include "app/ExportProgressDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "export/ExportCommands.h"
+#include "export/RelayedMessageBoxes.h"
 #include "export/StartUp.h"
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -15,6 +18,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
@@ -24,6 +30,9 @@ constexpr const char* kAgency = "Dirección General de Rentas";
 
 // The layout was drawn in twips at 96 dpi.
 constexpr int kTwipsPerPixel = 15;
+
+// An export that has run this long shows its progress window; a shorter one shows none.
+constexpr int kProgressDelayMs = 500;
 
 void place(QWidget* widget, int left, int top, int width, int height) {
     widget->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
@@ -166,9 +175,31 @@ protected:
 
 }  // namespace
 
+// The boxes of an export, which the relay brings to the window's thread: the window shows them.
+class MainWindow::ExportBoxes final : public MessageBoxes {
+public:
+    explicit ExportBoxes(MainWindow& window) : m_window(window) {}
+
+    MsgAnswer MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
+                     const std::optional<std::string>& title) override {
+        return m_window.showExportBox(text, icon, buttons, title);
+    }
+
+private:
+    MainWindow& m_window;
+};
+
 MainWindow::MainWindow(std::string appPath, MessageBoxes* messages)
     : m_ownMessages(messages ? nullptr : std::make_unique<QtMessageBoxes>(this)),
-      m_form(*this, messages ? *messages : *m_ownMessages, std::move(appPath)) {
+      m_messages(messages ? *messages : *m_ownMessages),
+      m_form(*this, m_messages, std::move(appPath)),
+      m_exportBoxes(std::make_unique<ExportBoxes>(*this)),
+      m_relay(std::make_unique<RelayedMessageBoxes>(*m_exportBoxes,
+                                                    [this] {
+                                                        QMetaObject::invokeMethod(
+                                                            this, [this] { m_relay->serve(); }, Qt::QueuedConnection);
+                                                    })),
+      m_progressDelay(new QTimer(this)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("O.R.V. - Velmora"));
     setFixedSize(438, 409);
@@ -191,10 +222,19 @@ MainWindow::MainWindow(std::string appPath, MessageBoxes* messages)
     connect(btn_borrar, &QPushButton::clicked, this, &MainWindow::btn_borrar_Click);
     connect(Command3, &QPushButton::clicked, this, &MainWindow::Command3_Click);
 
+    m_progressDelay->setSingleShot(true);
+    m_progressDelay->setInterval(kProgressDelayMs);
+    connect(m_progressDelay, &QTimer::timeout, this, &MainWindow::showProgress);
+
     lst_contribuyentes->setFocus();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // A window destroyed during an export, rather than closed, lets its boxes go unseen and waits for it to stop.
+    m_relay->close();
+    closeProgress();
+    m_export.reset();
+}
 
 void MainWindow::buildTitleBand() {
     place(makeShape(this, "Shape2", QColor(192, 255, 192)), 120, 45, 6375, 735);
@@ -401,17 +441,79 @@ bool MainWindow::chk_separador(int index) const {
     return m_chk_separador[static_cast<std::size_t>(index)]->isChecked();
 }
 
-void MainWindow::btn_gen_txt_orv_Click() { ::btn_gen_txt_orv_Click(m_form); }
+void MainWindow::btn_gen_txt_orv_Click() { startExport(::btn_gen_txt_orv_Click); }
 
-void MainWindow::btn_gen_csv_Click() { ::btn_gen_csv_Click(m_form); }
+void MainWindow::btn_gen_csv_Click() { startExport(::btn_gen_csv_Click); }
 
-void MainWindow::BTN_XLS_Click() { ::BTN_XLS_Click(m_form); }
+void MainWindow::BTN_XLS_Click() { startExport(::BTN_XLS_Click); }
 
 void MainWindow::Command2_Click() { ::Command2_Click(m_form); }
 
 void MainWindow::btn_borrar_Click() { ::btn_borrar_Click(m_form); }
 
 void MainWindow::Command3_Click() {
+    if (m_export) return stopExportAndThen(AfterExport::Exit);
     ::Command3_Click(m_form);
     close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!m_export) return QWidget::closeEvent(event);
+    event->ignore();
+    stopExportAndThen(AfterExport::Close);
+}
+
+void MainWindow::startExport(ExportRun::Command command) {
+    // A click during an export starts nothing: the database is the running export's.
+    if (m_export) return;
+    m_export = std::make_unique<ExportRun>(m_form, command, *m_relay);
+    m_progressDelay->start();
+    m_export->start([this] { QMetaObject::invokeMethod(this, &MainWindow::exportEnded, Qt::QueuedConnection); });
+}
+
+void MainWindow::exportEnded() {
+    m_progressDelay->stop();
+    closeProgress();
+    const std::unique_ptr<ExportRun> run = std::move(m_export);
+    run->finish();
+    const AfterExport after = std::exchange(m_afterExport, AfterExport::Stay);
+    if (after == AfterExport::Exit)
+        Command3_Click();
+    else if (after == AfterExport::Close)
+        close();
+}
+
+void MainWindow::stopExportAndThen(AfterExport after) {
+    // "Salir" outranks the close control: it also closes the database.
+    if (after == AfterExport::Exit || m_afterExport == AfterExport::Stay) m_afterExport = after;
+    m_export->cancel();
+}
+
+MsgAnswer MainWindow::showExportBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
+                                    const std::optional<std::string>& title) {
+    // The progress window closes before every box, and the time a box waits for the user is not the export's.
+    m_progressDelay->stop();
+    closeProgress();
+    const MsgAnswer answer = m_messages.MsgBox(text, icon, buttons, title);
+    // Once the file is being written, a box comes only at the end: no progress window after it.
+    if (m_export && !m_export->progress().started) m_progressDelay->start();
+    return answer;
+}
+
+void MainWindow::showProgress() {
+    if (!m_export || m_progress) return;
+    ExportRun* run = m_export.get();
+    m_progress = new ExportProgressDialog(
+        this, [run] { return run->progress(); }, [run] { run->cancel(); });
+    m_progress->show();
+}
+
+void MainWindow::closeProgress() {
+    if (!m_progress) return;
+    const bool wasActive = m_progress->isActiveWindow();
+    m_progress->hide();
+    // Deleted at once: its refresh reads the export, which goes away next.
+    delete std::exchange(m_progress, nullptr);
+    // The main window takes the activation back, and with it the focus it had, even without a window manager.
+    if (wasActive) activateWindow();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportRun.h"
 #include "export/Form1.h"
 
 #include <QWidget>
@@ -8,14 +9,19 @@
 #include <memory>
 #include <string>
 
+class ExportProgressDialog;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QtMessageBoxes;
+class RelayedMessageBoxes;
 
 // The program's only window. It holds the controls and the form's state (m_form); every command is a core
-// procedure, run to its end on the GUI thread without returning to the event loop.
+// procedure. The export commands run on a worker thread (ExportRun) while the window keeps taking its events: their
+// boxes are brought to the window's thread, and an export that has run half a second shows its progress in a modal
+// window that can cancel it. One export at a time.
 class MainWindow : public QWidget, public Form1Controls {
     Q_OBJECT
 
@@ -30,6 +36,8 @@ public:
     void load();
 
     Form1& form() noexcept { return m_form; }
+    // True while an export command runs; the form's connection is then the export's.
+    bool exporting() const noexcept { return m_export != nullptr; }
 
     std::string lst_contribuyentes_Text() const override;
     void lst_contribuyentes_AddItem(const std::string& entry) override;
@@ -47,7 +55,22 @@ private slots:
     void btn_borrar_Click();
     void Command3_Click();
 
+protected:
+    // Closing during an export asks it to stop; the window closes once it has ended.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    class ExportBoxes;
+    enum class AfterExport { Stay, Close, Exit };
+
+    void startExport(ExportRun::Command command);
+    void exportEnded();
+    void stopExportAndThen(AfterExport after);
+    MsgAnswer showExportBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
+                            const std::optional<std::string>& title);
+    void showProgress();
+    void closeProgress();
+
     void buildTitleBand();
     void buildTaxpayerFrame();
     void buildPeriodFrame();
@@ -57,7 +80,16 @@ private:
     void fitCaptions();
 
     std::unique_ptr<QtMessageBoxes> m_ownMessages;
+    MessageBoxes& m_messages;
     Form1 m_form;
+
+    // The export under way, the boxes it asks for from its worker, and its progress window once shown.
+    std::unique_ptr<ExportBoxes> m_exportBoxes;
+    std::unique_ptr<RelayedMessageBoxes> m_relay;
+    std::unique_ptr<ExportRun> m_export;
+    QTimer* m_progressDelay = nullptr;
+    ExportProgressDialog* m_progress = nullptr;
+    AfterExport m_afterExport = AfterExport::Stay;
 
     // The controls the commands read or run from; the decoration lives on as children only.
     QComboBox* lst_contribuyentes = nullptr;

@@ -34,6 +34,8 @@ constexpr TextCommand kCsv{" No se pudo encontrar el ID del contribuyente!!!",
                            "u otro programa, ciérrelo y vuelva a intentarlo.",
                            true};
 
+constexpr const char* kCancelled = "Exportación cancelada. No se generó el archivo.";
+
 // The chosen taxpayer's key and reference; false, after `notFound` is shown, when the list has none such.
 bool buscarContribuyente(Form1& form, const char* notFound, std::int32_t& key, std::string& reference) {
     if (Obtener_Contribuyente(form.Conn.get(), form.controls, key, reference)) return true;
@@ -62,6 +64,7 @@ void exportText(Form1& form, const TextCommand& command) {
                 MsgButtons::YesNo);
             if (answer == MsgAnswer::No) return;
         }
+        if (form.observer) form.observer->exportStarted(reference);
         // The file is written aside and takes the target's place only when the whole export succeeded.
         form.file1->Open(path);
         if (command.csv) {
@@ -72,6 +75,9 @@ void exportText(Form1& form, const TextCommand& command) {
         }
         form.file1->Close();
         form.messages.MsgBox(" Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
+    } catch (const ExportCancelled&) {
+        if (form.file1->isOpen()) form.file1->Abandon();
+        form.messages.MsgBox(kCancelled, MsgIcon::Information, MsgButtons::OK);
     } catch (const std::exception& e) {
         if (form.file1->isOpen()) form.file1->Abandon();
         form.messages.MsgBox(std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" +
@@ -104,6 +110,7 @@ void exportWorkbook(Form1& form, const std::string& extension) {
         std::string reference;
         if (!buscarContribuyente(form, kTxt.notFound, key, reference)) return;
         const std::string path = ruta_salida(form, reference, extension);
+        if (form.observer) form.observer->exportStarted(reference);
         Generar_XLS(form, key, path);
     } catch (const std::exception& e) {
         form.vExcelSheet.reset();
@@ -128,6 +135,10 @@ void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
         form.vExcelSheet->Application().Quit();
         form.vExcelSheet.reset();
         form.messages.MsgBox("Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
+    } catch (const ExportCancelled&) {
+        // Asked for by the user: the workbook is dropped unsaved, and nothing is shown to be closed.
+        form.vExcelSheet.reset();
+        form.messages.MsgBox(kCancelled, MsgIcon::Information, MsgButtons::OK);
     } catch (const std::exception& e) {
         form.messages.MsgBox(RuntimeError::describe(e), MsgIcon::None, MsgButtons::OK);
         if (created) {

@@ -9,7 +9,9 @@ struct Form1;
 // "-", the last period and the extension.
 std::string ruta_salida(const Form1& form, const std::string& reference, const std::string& extension);
 
-// The three export commands, run by their buttons.
+// The three export commands, run by their buttons. They run on any one thread at a time, with the form's boxes
+// shown from it. An export the form's observer stops leaves no file and an existing one as it was (the workbook
+// is discarded unsaved), and ends with one information box instead of the error boxes.
 void btn_gen_txt_orv_Click(Form1& form);
 void btn_gen_csv_Click(Form1& form);
 void BTN_XLS_Click(Form1& form);

@@ -9,7 +9,9 @@
 #include "source/Recordset.h"
 
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -40,6 +42,12 @@ std::int32_t periodKey(const Recordset& rs) {
     return static_cast<std::int32_t>(value);
 }
 
+// A row of the grouped statement inside the range: its fields as read, converted when the walk reaches it.
+struct ChosenDeclaration {
+    Value cp01;
+    Value maximo;
+};
+
 void generarTexto(ExportState& form, std::int32_t& key, const char* selectList) {
     std::int32_t row = 1;
     recorrer_declaraciones(form, groupedSql(key, selectList), key, row);
@@ -52,21 +60,36 @@ std::string grouped_declarations_sql(std::int32_t key) { return groupedSql(key, 
 void recorrer_declaraciones(ExportState& form, const std::string& sql, std::int32_t& key, std::int32_t& row) {
     if (!form.Conn) throw RuntimeError::databaseNotOpen();
     auto rs = form.Conn->OpenRecordset(sql);
-    while (!rs->isEOF()) {
-        const std::int32_t period = periodKey(*rs);
-        // The range is read afresh for every row, as typed.
-        const double desde = textToDouble(form.controls.txt_desde());
-        const double hasta = textToDouble(form.controls.txt_hasta());
-        const bool chosen = (desde <= period) & (hasta >= period);
-        if (chosen) {
-            const std::int32_t cp01 = Conv::CLng(rs->Fields("CP01_id"));
-            const std::string maximo = Conv::CStr(rs->Fields("maximo"));
-            std::int32_t sid = Obtener_Sid(form, cp01, maximo);
-            Exportar_Retenciones(form, key, sid, row);
-            Exportar_Percepciones(form, key, sid, row);
+    // The rows are read first, so that the declarations of the range are known before the first is exported. An
+    // error met on the way is raised where the walk would have met it: after the declarations before it.
+    std::vector<ChosenDeclaration> chosen;
+    std::exception_ptr failure;
+    try {
+        while (!rs->isEOF()) {
+            form.stopWhenAsked();
+            const std::int32_t period = periodKey(*rs);
+            // The range is read afresh for every row, as typed.
+            const double desde = textToDouble(form.controls.txt_desde());
+            const double hasta = textToDouble(form.controls.txt_hasta());
+            if ((desde <= period) & (hasta >= period)) chosen.push_back({rs->Fields("CP01_id"), rs->Fields("maximo")});
+            rs->MoveNext();
         }
-        rs->MoveNext();
+    } catch (const ExportCancelled&) {
+        throw;
+    } catch (...) {
+        failure = std::current_exception();
     }
+    if (form.observer) form.observer->declarationsChosen(static_cast<std::int64_t>(chosen.size()));
+    for (const ChosenDeclaration& declaration : chosen) {
+        form.stopWhenAsked();
+        const std::int32_t cp01 = Conv::CLng(declaration.cp01);
+        const std::string maximo = Conv::CStr(declaration.maximo);
+        std::int32_t sid = Obtener_Sid(form, cp01, maximo);
+        Exportar_Retenciones(form, key, sid, row);
+        Exportar_Percepciones(form, key, sid, row);
+        if (form.observer) form.observer->declarationDone();
+    }
+    if (failure) std::rethrow_exception(failure);
     rs->Close();
 }
 

@@ -11,7 +11,8 @@ std::string grouped_declarations_sql(std::int32_t key);
 
 // Runs the grouped statement `sql`, keeps the declarations that count for the range typed in the form's boxes
 // and emits their withholdings, then their perceptions, through the writer G_TIPO_ARCHIVO chooses. `row` is the
-// spreadsheet row counter.
+// spreadsheet row counter. The observer learns how many declarations the range holds before the first is exported,
+// and of each one done; asked before every declaration and movement, it may stop the walk (ExportCancelled).
 void recorrer_declaraciones(ExportState& form, const std::string& sql, std::int32_t& key, std::int32_t& row);
 
 // The TXT and CSV drivers: the walk with the output file already open.

@@ -4,19 +4,38 @@
 #include "source/Database.h"
 #include "workbook/Spreadsheet.h"
 
+#include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
 class Form1Controls;
 class Recordset;
 
-// Told what an export does as it goes. The window and the command line use it for progress and counts.
+// Told what an export does as it goes. The window shows it as progress and may ask the export to stop; the command
+// line counts movements. Every call comes from the thread running the export.
 class ExportObserver {
 public:
     virtual ~ExportObserver() = default;
 
+    // The command has asked its questions and starts writing the file of the taxpayer `reference` (CMD_NumRef).
+    virtual void exportStarted(const std::string& /*reference*/) {}
+    // The walk has chosen the declarations of the range: `count` of them are to be exported. Told once, before
+    // the first is exported.
+    virtual void declarationsChosen(std::int64_t /*count*/) {}
     // A movement was written, as a line or a workbook row; `rs` is on its row.
     virtual void movementWritten(const Recordset& rs) = 0;
+    // Every movement of one chosen declaration has been written.
+    virtual void declarationDone() {}
+    // Asked before each declaration and each movement; true stops the export there with ExportCancelled.
+    virtual bool stopRequested() { return false; }
+};
+
+// Raised by the walk when the observer asked the export to stop. The commands' handlers treat it apart from
+// run-time errors: the file is abandoned or the workbook discarded, and one box says so.
+class ExportCancelled : public std::exception {
+public:
+    const char* what() const noexcept override { return "export cancelled"; }
 };
 
 // The part of the form's state an export runs on: the connection, the controls the range is read from, the kind
@@ -33,6 +52,11 @@ struct ExportState {
     std::string G_SC;
     std::string G_SD;
     std::string G_TIPO_ARCHIVO;
-    // Told of each movement written, when set.
+    // Told of what the export does, when set.
     ExportObserver* observer = nullptr;
+
+    // Raises ExportCancelled when the observer asks the export to stop.
+    void stopWhenAsked() const {
+        if (observer && observer->stopRequested()) throw ExportCancelled();
+    }
 };

@@ -39,6 +39,7 @@ std::string movementSql(const std::string& table, const char* tipo, const char* 
 void exportar(ExportState& form, const std::string& sql, std::int32_t& row) {
     auto rs = form.Conn->OpenRecordset(sql);
     while (!rs->isEOF()) {
+        form.stopWhenAsked();
         if (form.G_TIPO_ARCHIVO == "XLS") {
             Escribir_Fila_XLS(*form.vExcelSheet, *rs, row);
             if (row == std::numeric_limits<std::int32_t>::max()) throw RuntimeError::overflow();

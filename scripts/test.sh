@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a normal build, then one with the address and undefined-behaviour sanitizers.
+# Builds and runs every test: a normal build, then one with the address and undefined-behaviour sanitizers; then the
+# suites that run exports, the window's on a worker thread among them, with the thread sanitizer.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
@@ -15,3 +16,9 @@ cmake --build "$top/build-asan" -j"$jobs"
 # LeakSanitizer is on; the suppressions file names what libraries may keep for the life of the process.
 (cd "$top/build-asan" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
   ctest --output-on-failure -j"$jobs")
+
+# Qt is not instrumented: the suppressions file says which of its calls are left out, and why.
+cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE_THREAD=ON -DVELMORA_WERROR=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null
+cmake --build "$top/build-tsan" -j"$jobs" --target export_test gui_test
+(cd "$top/build-tsan" && TSAN_OPTIONS=suppressions="$top/tests/tsan.supp" \
+  ctest --output-on-failure -j"$jobs" -R '^(export_test|gui_test)$')

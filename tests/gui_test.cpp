@@ -2,22 +2,72 @@
 // QApplication comes from the window suites' own main (tests/gui/gui_main.cpp).
 #include "app/MainWindow.h"
 #include "app/QtMessageBoxes.h"
+#include "source/Recordset.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+
+#include <condition_variable>
+#include <mutex>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Holds the rows of the movement queries back on the test's word: after let(n), n more rows go by and MoveNext then
+// waits for the next let(); let(-1) lets every row go by.
+struct Gate {
+    void let(int rows) {
+        const std::lock_guard lock(mutex);
+        left = rows;
+        changed.notify_all();
+    }
+    void pass() {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return left != 0; });
+        if (left > 0) --left;
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int left = -1;
+};
+
+struct GatedRecordset : Recordset {
+    GatedRecordset(std::unique_ptr<Recordset> rows, Gate& g) : rs(std::move(rows)), gate(g) {}
+    bool isEOF() const override { return rs->isEOF(); }
+    const Value& Fields(std::string_view name) const override { return rs->Fields(name); }
+    void MoveNext() override {
+        gate.pass();
+        rs->MoveNext();
+    }
+    void Close() override { rs->Close(); }
+    std::unique_ptr<Recordset> rs;
+    Gate& gate;
+};
+
+struct GatedDatabase : Database {
+    GatedDatabase(std::unique_ptr<Database> database, Gate& g) : db(std::move(database)), gate(g) {}
+    std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) override {
+        auto rs = db->OpenRecordset(sql);
+        if (sql.find("Per_Monto") == std::string::npos) return rs;
+        return std::make_unique<GatedRecordset>(std::move(rs), gate);
+    }
+    void Close() override { db->Close(); }
+    std::unique_ptr<Database> db;
+    Gate& gate;
+};
 
 class Window : public ::testing::Test {
 protected:
@@ -25,6 +75,10 @@ protected:
     void open(const char* fixture = nullptr) {
         if (fixture) fs::copy_file(shared(fixture), dir.path() / "Impuest.mdb");
         window = std::make_unique<MainWindow>(dir.str(), &boxes);
+        boxes.onShow = [this] {
+            EXPECT_EQ(QThread::currentThread(), qApp->thread());
+            EXPECT_EQ(window->findChild<QDialog*>("ExportProgress"), nullptr) << "closed before any box";
+        };
         window->load();
         window->show();
         window->activateWindow();
@@ -39,6 +93,15 @@ protected:
     QLineEdit* box(const char* name) const { return find<QLineEdit>(name); }
     QRadioButton* option(int index) const { return find<QRadioButton>(QStringLiteral("chk_separador_%1").arg(index)); }
     void click(const char* name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
+    bool exportEnds() {
+        return QTest::qWaitFor([this] { return !window->exporting(); }, 10000);
+    }
+    // Runs an export command to its end; the window's focus is back on its button after its boxes.
+    void exportBy(const char* button) {
+        click(button);
+        ASSERT_TRUE(exportEnds());
+        EXPECT_EQ(window->focusWidget()->objectName().toStdString(), button);
+    }
     // The named control holding the focus; the combo's text field holds it on the combo's behalf.
     static std::string focused() {
         QWidget* widget = QApplication::focusWidget();
@@ -46,8 +109,11 @@ protected:
         return widget ? widget->objectName().toStdString() : "<none>";
     }
 
+    void TearDown() override { gate.let(-1); }
+
     TempDir dir;
     ScriptedMessageBoxes boxes;
+    Gate gate;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -63,11 +129,14 @@ TEST_F(Window, EachButtonRunsItsCommandAndSalirClosesTheDatabase) {
     EXPECT_EQ(box("txt_desde")->text().toStdString() + box("txt_hasta")->text().toStdString(), "200001222201");
     QTest::mouseClick(option(0), Qt::LeftButton);
     const fs::path out = dir.path() / "RET-PERC" / "RET-PERC-IB-20123456783-200001-222201";
-    for (const char* button : {"btn_gen_txt_orv", "btn_gen_csv", "BTN_XLS"}) click(button);
+    for (const char* button : {"btn_gen_txt_orv", "btn_gen_csv", "BTN_XLS", "btn_gen_txt_orv"}) exportBy(button);
     std::string texts;
     for (const ShownBox& shown : boxes.shown()) texts += shown.text + "\n";
-    EXPECT_EQ(texts, " Archivo Generado : " + out.string() + ".txt\n Archivo Generado : " + out.string() +
-                         ".csv\nArchivo Generado : " + out.string() + ".XLS\n");
+    EXPECT_EQ(texts,
+              " Archivo Generado : " + out.string() + ".txt\n Archivo Generado : " + out.string() +
+                  ".csv\nArchivo Generado : " + out.string() +
+                  ".XLS\n  El archivo ya existe! ... \n\n Desea sobreescribir el archivo?? \n Archivo Generado : " +
+                  out.string() + ".txt\n");
     EXPECT_EQ(readBytes(out.string() + ".csv").substr(0, 11), "\"CUIT\",\"IIB");  // option 0's separator
 
     click("btn_borrar");
@@ -76,6 +145,82 @@ TEST_F(Window, EachButtonRunsItsCommandAndSalirClosesTheDatabase) {
     click("Command3");
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->form().Conn || window->form().WS);
+}
+
+// An export held back in its movements by a slowed database: the window keeps turning, shows the progress after half
+// a second, starts no second export, and Cancelar (or Esc) leaves the old file as it was.
+TEST_F(Window, ALongExportShowsItsProgressAndCanBeCancelled) {
+    open("fixtures/impuest-cases.mdb");
+    window->form().Conn = std::make_unique<GatedDatabase>(std::move(window->form().Conn), gate);
+    find<QComboBox>("lst_contribuyentes")->setEditText(QStringLiteral("30-71234567-1"));
+    click("Command2");
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override { return count += event->type() == QEvent::Paint, false; }
+    } paints;
+    window->installEventFilter(&paints);
+    const fs::path out = dir.path() / "RET-PERC" / "RET-PERC-IB-30712345671-200001-222201";
+    // Five declarations of the range hold four movements, one each but the second or third: the first row waited at
+    // is in the first declaration, the third in the fourth.
+    const struct {
+        const char* button;
+        const char* extension;
+        int rows;
+        const char* done;
+        bool esc;
+    } cases[] = {{"btn_gen_txt_orv", ".txt", 0, "0 de 5", false}, {"BTN_XLS", ".XLS", 2, "3 de 5", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        writeBytes(out.string() + c.extension, "kept\r\n");
+        boxes.clear();
+        gate.let(c.rows);
+        click(c.button);
+        click(c.button);  // no second export
+        paints.count = 0;
+        window->update();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return window->findChild<QDialog*>("ExportProgress"); }, 5000));
+        EXPECT_GT(paints.count, 0);
+        auto* progress = window->findChild<QDialog*>("ExportProgress");
+        EXPECT_TRUE(progress->isVisible() && progress->isModal());
+        EXPECT_EQ(progress->windowTitle().toStdString(), "Generando archivo");
+        const auto labels = [&] {
+            QString all;
+            for (const QLabel* label : progress->findChildren<QLabel*>()) all += label->text() + "|";
+            return all.toStdString();
+        };
+        const std::string shown = std::string("Contribuyente: 30-71234567-1|Declaraciones: ") + c.done +
+                                  "|Movimientos escritos: " + std::to_string(c.rows + 1) + "|";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return labels() == shown; }, 2000)) << labels();
+        if (c.esc)
+            QTest::keyClick(progress, Qt::Key_Escape);
+        else
+            QTest::mouseClick(find<QPushButton>("btn_cancelar"), Qt::LeftButton);
+        gate.let(-1);
+        ASSERT_TRUE(exportEnds());
+        EXPECT_EQ(boxes.shown().back(), (ShownBox{"Exportación cancelada. No se generó el archivo.",
+                                                  MsgIcon::Information, MsgButtons::OK, std::nullopt}));
+        EXPECT_EQ(boxes.shown().size(), c.esc ? 1u : 2u);  // the text command asked first
+        EXPECT_EQ(readBytes(out.string() + c.extension), "kept\r\n");
+        EXPECT_EQ(window->focusWidget()->objectName().toStdString(), c.button);
+        EXPECT_FALSE(window->form().vExcelSheet);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "RET-PERC"), {}), 2);
+
+    // The export reads the range as it was at the click; closing the window stops the export and waits for its end.
+    gate.let(0);
+    click("btn_gen_txt_orv");
+    click("btn_borrar");
+    gate.let(-1);
+    ASSERT_TRUE(exportEnds());
+    EXPECT_EQ(boxes.shown().back().text, " Archivo Generado : " + out.string() + ".txt");
+    click("Command2");
+    gate.let(0);
+    click("btn_gen_txt_orv");
+    EXPECT_FALSE(window->close());
+    gate.let(-1);
+    ASSERT_TRUE(exportEnds());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(boxes.shown().back().text, "Exportación cancelada. No se generó el archivo.");
 }
 
 TEST_F(Window, ControlsTakeWhatTheProgramExpects) {

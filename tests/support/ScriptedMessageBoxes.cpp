@@ -22,6 +22,7 @@ void PrintTo(const ShownBox& box, std::ostream* os) {
 MsgAnswer ScriptedMessageBoxes::MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                                        const std::optional<std::string>& title) {
     m_shown.push_back({text, icon, buttons, title});
+    if (onShow) onShow();
     if (m_answers.empty()) return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::OK;
     const MsgAnswer answer = m_answers.front();
     m_answers.pop_front();

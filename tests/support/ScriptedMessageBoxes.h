@@ -3,6 +3,7 @@
 #include "platform/MessageBoxes.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -27,6 +28,8 @@ public:
                      const std::optional<std::string>& title = std::nullopt) override;
 
     void queueAnswer(MsgAnswer answer) { m_answers.push_back(answer); }
+    // Called as each box is shown, to check the state it is shown in.
+    std::function<void()> onShow;
     const std::vector<ShownBox>& shown() const noexcept { return m_shown; }
     void clear() { m_shown.clear(); }
 

@@ -1,0 +1,92 @@
+#include "export/ExportRun.h"
+
+#include <utility>
+
+namespace {
+
+PlainControls snapshot(const Form1Controls& controls) {
+    PlainControls copy;
+    copy.combo = controls.lst_contribuyentes_Text();
+    copy.desde = controls.txt_desde();
+    copy.hasta = controls.txt_hasta();
+    copy.separador = -1;  // none chosen, as the window may have it
+    for (int index = 0; index <= 2; ++index)
+        if (controls.chk_separador(index)) copy.separador = index;
+    return copy;
+}
+
+// What the command uses besides the controls and boxes; the workbook object is held only inside a command.
+void handOver(Form1& from, Form1& to) {
+    to.Conn = std::move(from.Conn);
+    to.file1 = std::move(from.file1);
+    to.vExcelSheet = std::move(from.vExcelSheet);
+    to.G_SC = from.G_SC;
+    to.G_SD = from.G_SD;
+    to.G_TIPO_ARCHIVO = from.G_TIPO_ARCHIVO;
+    to.G_CARPETA_GENERACION = from.G_CARPETA_GENERACION;
+}
+
+}  // namespace
+
+ExportRun::ExportRun(Form1& form, Command command, MessageBoxes& boxes)
+    : m_form(form), m_command(command), m_controls(snapshot(form.controls)), m_job(m_controls, boxes, form.appPath) {
+    m_job.createObject = form.createObject;
+    m_job.createWorkspace = form.createWorkspace;
+    handOver(m_form, m_job);
+    m_job.observer = this;
+}
+
+ExportRun::~ExportRun() {
+    cancel();
+    if (m_worker.joinable()) m_worker.join();
+    if (!m_handedBack) handOver(m_job, m_form);
+}
+
+void ExportRun::start(std::function<void()> ended) {
+    m_worker = std::thread([this, ended = std::move(ended)] {
+        try {
+            m_command(m_job);
+        } catch (...) {
+            m_escaped = std::current_exception();
+        }
+        ended();
+    });
+}
+
+void ExportRun::cancel() noexcept { m_cancel = true; }
+
+ExportProgress ExportRun::progress() const {
+    // Read in the reverse of the order the worker writes them: a snapshot showing a movement shows the declarations
+    // done before it.
+    ExportProgress progress;
+    progress.movements = m_movements;
+    progress.declarationsDone = m_declarationsDone;
+    progress.declarations = m_declarations;
+    progress.started = m_started;
+    const std::lock_guard lock(m_referenceMutex);
+    progress.reference = m_reference;
+    return progress;
+}
+
+void ExportRun::finish() {
+    if (m_worker.joinable()) m_worker.join();
+    handOver(m_job, m_form);
+    m_handedBack = true;
+    if (m_escaped) std::rethrow_exception(std::exchange(m_escaped, nullptr));
+}
+
+void ExportRun::exportStarted(const std::string& reference) {
+    {
+        const std::lock_guard lock(m_referenceMutex);
+        m_reference = reference;
+    }
+    m_started = true;
+}
+
+void ExportRun::declarationsChosen(std::int64_t count) { m_declarations = count; }
+
+void ExportRun::movementWritten(const Recordset&) { ++m_movements; }
+
+void ExportRun::declarationDone() { ++m_declarationsDone; }
+
+bool ExportRun::stopRequested() { return m_cancel.load(std::memory_order_relaxed); }
