@@ -6,13 +6,13 @@
 #   4. the export left to finish: the completion box, and the file.
 #
 # Usage: scripts/check-window-export.sh [program] [database] [taxpayer] [screenshot folder]
-# Defaults: build-test/bin/velmora, /work/impuest-xl.mdb, 30-00000001-7 (480,000 movements over 200001-222201),
+# Defaults: build-test/bin/velmora, build-test/impuest-xl.mdb (unpacked as ../shared/bench/README.md says), 30-00000001-7 (480,000 movements over 200001-222201),
 # /tmp/velmora-window-check. The export should last well over half a second: a slower build (the thread sanitizer's)
 # gives more time. Needs Xvfb, xdotool, xmessage (x11-utils) and ImageMagick's import.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 velmora=$(realpath "${1:-$top/build-test/bin/velmora}")
-database=$(realpath "${2:-/work/impuest-xl.mdb}")
+database=$(realpath "${2:-$top/build-test/impuest-xl.mdb}")
 taxpayer=${3:-30-00000001-7}
 shots=${4:-/tmp/velmora-window-check}
 mkdir -p "$shots"
