@@ -78,6 +78,8 @@ std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, 
     const MdbIndex* idx = impl.catalog.seekIndex(t, column);
     if (!idx) return std::nullopt;
     // A key no Long can hold is in no row.
-    if (key < INT32_MIN || key > INT32_MAX) return std::vector<RowPointer>();
-    return impl.index.find(impl.catalog.tables()[t].name, std::uint32_t(idx->first_pg), std::int32_t(key));
+    std::vector<RowPointer> found;
+    if (key < INT32_MIN || key > INT32_MAX) return found;
+    impl.index.find(impl.catalog.tables()[t].name, std::uint32_t(idx->first_pg), std::int32_t(key), found);
+    return found;
 }
