@@ -47,15 +47,22 @@ public:
         // Bit n marks an entry ending at the entries' start + n; bit 0 marks none.
         const std::size_t bitmapStart = jet3 ? 0x16 : 0x1B;
         m_ends.resize((m_entriesStart - bitmapStart) * 8);
+        std::uint16_t* at = m_ends.data();
         std::size_t count = 0;
-        for (std::size_t byte = bitmapStart; byte < m_entriesStart; byte += 8) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, page + byte, std::min<std::size_t>(8, m_entriesStart - byte));
-            if (byte == bitmapStart) word &= ~std::uint64_t(1);
-            const std::size_t base = m_entriesStart + (byte - bitmapStart) * 8;
-            for (; word != 0; word &= word - 1)
-                m_ends[count++] = std::uint16_t(base + std::size_t(std::countr_zero(word)));
+        const auto gather = [&](std::uint64_t word, std::size_t byte) {
+            const auto base = std::uint16_t(m_entriesStart + (byte - bitmapStart) * 8);
+            for (; word != 0; word &= word - 1) at[count++] = std::uint16_t(base + std::countr_zero(word));
+        };
+        // Whole words, then the bytes left.
+        std::size_t byte = bitmapStart;
+        for (; byte + 8 <= m_entriesStart; byte += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, page + byte, 8);
+            gather(byte == bitmapStart ? word & ~std::uint64_t(1) : word, byte);
         }
+        std::uint64_t rest = 0;
+        for (std::size_t b = byte; b < m_entriesStart; ++b) rest |= std::uint64_t(page[b]) << (8 * (b - byte));
+        gather(rest, byte);
         m_count = count;
         if (m_count > 0) m_first = keyBytes(0);
     }

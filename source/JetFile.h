@@ -36,12 +36,6 @@ struct RowPointer {
     std::uint8_t row;
 };
 
-// Where JetFile::rowAt puts a row: a kept row is shared, any other is decoded into `own`, reused from row to row.
-struct RowBuffer {
-    std::shared_ptr<const std::vector<Value>> kept;
-    std::vector<Value> own;
-};
-
 // A Jet file opened read-only through libmdb. Values come from the stored bytes: numbers keep their bits, text is
 // decoded from UTF-16 (or Jet 4's compressed form, or Jet 3's code page) to UTF-8, Null stays Null. Indexes on
 // Long columns are searched by reading their pages, so a lookup reads the rows it needs, not the table.
@@ -64,15 +58,16 @@ public:
 
     // The data pages of a table, in the order a scan visits them.
     const std::vector<std::uint32_t>& dataPages(std::size_t table) const;
-    // Appends the live rows stored on data page `page` of the table, in slot order.
-    void rowsOnPage(std::size_t table, std::uint32_t page, std::vector<std::vector<Value>>& rows) const;
+    // Appends the live rows stored on data page `page` of the table, in slot order, and their slots to `slots` when
+    // given.
+    void rowsOnPage(std::size_t table, std::uint32_t page, std::vector<std::vector<Value>>& rows,
+                    std::vector<std::uint8_t>* slots = nullptr) const;
     // The rows whose seekable column `column` (a position in `columns`) equals `key`, in index order; nullopt
     // when the index cannot be searched (the caller then scans).
     std::optional<std::vector<RowPointer>> seek(std::size_t table, int column, std::int64_t key) const;
-    // The row at `pointer`, following a row that grew and moved; null for a deleted row. Rows of the smaller
-    // tables (taxpayers, forms, declarations) are kept once decoded: an export looks them up again and again.
-    // The row stays valid until `buffer` is used again.
-    const std::vector<Value>* rowAt(std::size_t table, RowPointer pointer, RowBuffer& buffer) const;
+    // Decodes the row at `pointer` into `row` (its texts keep their buffers), following a row that grew and moved;
+    // false for a deleted row.
+    bool rowAt(std::size_t table, RowPointer pointer, std::vector<Value>& row) const;
 
 private:
     struct Impl;

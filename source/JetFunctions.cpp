@@ -133,6 +133,38 @@ int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void*
 
 }  // namespace
 
+bool appendJetCatOperand(std::string& out, const Value& operand) {
+    char number[kNumberTextMax];
+    switch (operand.kind()) {
+        case Value::Kind::Null: return false;
+        case Value::Kind::Integer:
+            out.append(number, std::to_chars(number, number + sizeof number, operand.asInteger()).ptr);
+            return true;
+        case Value::Kind::Double:
+        case Value::Kind::Date: out.append(number, writeDouble(number, operand.asDouble())); return true;
+        case Value::Kind::Text: out += operand.asText(); return true;
+    }
+    return false;
+}
+
+// The collation compares ASCII texts letter by letter without regard to case, other texts by their case-folded
+// forms (then without their accents, which the folded forms already decide).
+bool jetTextKey(std::string_view text, std::string& key) {
+    key.assign(text);
+    bool ascii = true;
+    for (char& c : key) {
+        if (c == '\0') return false;
+        if (c & 0x80) ascii = false;
+        c = g_ascii_tolower(c);
+    }
+    if (ascii) return true;
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return false;
+    const GlibString folded(g_utf8_casefold(text.data(), static_cast<gssize>(text.size())));
+    if (!folded) return false;
+    key = folded.get();
+    return true;
+}
+
 void registerJetFunctions(sqlite3* db) {
     const int status =
         sqlite3_create_function_v2(db, "jet_cat", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,

@@ -32,32 +32,51 @@ void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant
     }
 }
 
+QueryCache::KeptQuery QueryCache::keptQuery(const Translated& translated, std::vector<JetConstant>& constants) const {
+    KeptQuery query{translated.translation.sql, {}};
+    query.constants.reserve(translated.translation.parameters.size());
+    for (const std::uint32_t constant : translated.translation.parameters)
+        query.constants.push_back(std::move(constants[constant]));
+    return query;
+}
+
 // The query kept for `jetSql` (whose hash is `hash`), or one made now.
 const QueryCache::KeptQuery& QueryCache::query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
-                                               const TableLookup& tables) {
+                                               const TableLookup& tables, const ChainLookup& chains) {
     if (const KeptQuery* kept = m_queries.find(jetSql, hash)) return *kept;
-    // Queries that differ only in their constants share one translation, and one shape.
-    JetLexed lexed = lexJetSql(jetSql);
-    const SqliteTranslation* translation = m_translations.find(lexed.key);
-    if (!translation) {
-        SqliteTranslation translated = translateJet(lexed, resolve, tables, true);
-        translation = &m_translations.insert(std::move(lexed.key), std::move(translated));
+    // Queries that differ only in their constants share one translation, and one shape. An export runs a few shapes
+    // again and again with other keys: a text is first compared with the shapes last used.
+    for (std::size_t i = 0; i < m_recent.size(); ++i) {
+        if (!matchJetPattern(m_recent[i]->pattern, jetSql, m_constants)) continue;
+        std::rotate(m_recent.begin(), m_recent.begin() + std::ptrdiff_t(i), m_recent.begin() + std::ptrdiff_t(i) + 1);
+        return m_queries.insert(jetSql, hash, keptQuery(*m_recent.front(), m_constants));
     }
-    KeptQuery query{translation->sql, {}};
-    query.constants.reserve(translation->parameters.size());
-    for (const std::uint32_t constant : translation->parameters)
-        query.constants.push_back(std::move(lexed.constants[constant]));
-    return m_queries.insert(jetSql, hash, std::move(query));
+    JetLexed lexed = lexJetSql(jetSql);
+    const std::shared_ptr<const Translated>* kept = m_translations.find(lexed.key);
+    if (!kept) {
+        auto translated = std::make_shared<const Translated>(
+            Translated{translateJet(lexed, resolve, tables, true, chains), patternOf(lexed)});
+        kept = &m_translations.insert(std::move(lexed.key), std::move(translated));
+    }
+    // The last used first, one entry per translation.
+    const auto known = std::find(m_recent.begin(), m_recent.end(), *kept);
+    if (known != m_recent.end())
+        std::rotate(m_recent.begin(), known, known + 1);
+    else {
+        if (m_recent.size() == kTriedPatterns) m_recent.pop_back();
+        m_recent.insert(m_recent.begin(), *kept);
+    }
+    return m_queries.insert(jetSql, hash, keptQuery(**kept, lexed.constants));
 }
 
 std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
                                             const NameResolver& resolve, const TableLookup& tables,
-                                            int timeoutSeconds) {
+                                            const ChainLookup& chains, int timeoutSeconds) {
     // One hash of the text serves both caches kept by it.
     const std::size_t hash = m_results.hashOf(jetSql);
     if (const KeptResult* kept = m_results.find(jetSql, hash))
         return std::make_unique<QueryRecordset>(kept->columns, kept->rows);
-    const KeptQuery& query = this->query(jetSql, hash, resolve, tables);
+    const KeptQuery& query = this->query(jetSql, hash, resolve, tables, chains);
     QueryEngine::Taken taken = engine->take(query.shape);
     std::unique_ptr<SqliteStatement> statement = std::move(taken.statement);
     sqlite3_stmt* stmt = statement->get();
@@ -91,6 +110,7 @@ std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std
 
 void QueryCache::clear() noexcept {
     m_results.clear();
+    m_recent.clear();
     m_queries.clear();
     m_translations.clear();
 }

@@ -22,7 +22,8 @@ public:
     // constants, read whole when short and kept, read as it is walked when long. Raises RuntimeError when the text
     // cannot be translated or run.
     std::unique_ptr<Recordset> open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
-                                    const NameResolver& resolve, const TableLookup& tables, int timeoutSeconds);
+                                    const NameResolver& resolve, const TableLookup& tables, const ChainLookup& chains,
+                                    int timeoutSeconds);
     void clear() noexcept;
 
 private:
@@ -39,8 +40,15 @@ private:
         std::shared_ptr<const QueryRows> rows;
     };
 
+    // A translation with the pattern of the text it was made from.
+    struct Translated {
+        SqliteTranslation translation;
+        JetPattern pattern;
+    };
+
     const KeptQuery& query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
-                           const TableLookup& tables);
+                           const TableLookup& tables, const ChainLookup& chains);
+    KeptQuery keptQuery(const Translated& translated, std::vector<JetConstant>& constants) const;
     static void bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants);
 
     // How many query texts and translations are kept, how many values the kept results may hold in all (a few
@@ -51,8 +59,13 @@ private:
     static constexpr std::size_t kKeptTranslations = 256;
     static constexpr std::size_t kKeptValues = 30000;
     static constexpr std::size_t kHeadValues = 512;
+    // How many of the translations last used a new text is compared with, as their pattern, before it is read.
+    static constexpr std::size_t kTriedPatterns = 8;
 
-    LruCache<std::string, KeptQuery> m_queries{kKeptQueries};                    // by the query's Jet text
-    LruCache<std::string, SqliteTranslation> m_translations{kKeptTranslations};  // by the Jet text's key
-    LruCache<std::string, KeptResult> m_results{kKeptQueries, kKeptValues};      // by the query's Jet text
+    LruCache<std::string, KeptQuery> m_queries{kKeptQueries};  // by the query's Jet text
+    // By the Jet text's key; the last used first in m_recent.
+    LruCache<std::string, std::shared_ptr<const Translated>> m_translations{kKeptTranslations};
+    std::vector<std::shared_ptr<const Translated>> m_recent;
+    std::vector<JetConstant> m_constants;                                    // a text's constants, as read
+    LruCache<std::string, KeptResult> m_results{kKeptQueries, kKeptValues};  // by the query's Jet text
 };

@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 QueryEngine::QueryEngine(const std::string& path, const std::string& password)
     : m_file(path, password), m_sql(SqliteConnection::inMemory()) {
     registerJetFunctions(m_sql.get());
@@ -57,4 +59,20 @@ bool QueryEngine::step(sqlite3_stmt* stmt, int timeoutSeconds) {
     if (rc == SQLITE_INTERRUPT) throw RuntimeError(RuntimeError::DatabaseError, "the query timed out");
     if (rc == SQLITE_NOMEM) throw std::bad_alloc();
     throw RuntimeError(RuntimeError::DatabaseError, failure);
+}
+
+std::optional<std::string> QueryEngine::chainColumn(const std::string& table, const std::vector<std::string>& columns) {
+    const std::vector<JetTableInfo>& tables = m_file.tables();
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+        if (tables[t].name != table) continue;
+        std::vector<int> positions;
+        for (const std::string& column : columns) {
+            const auto& all = tables[t].columns;
+            const auto it = std::find_if(all.begin(), all.end(), [&](const JetColumn& c) { return c.name == column; });
+            if (it == all.end()) return std::nullopt;
+            positions.push_back(int(it - all.begin()));
+        }
+        return JetVirtualTable::chainColumn(m_source, t, positions);
+    }
+    return std::nullopt;
 }

@@ -152,7 +152,7 @@ void RowReader::decodeRow(const JetTableInfo& info, MdbTableDef* table, int star
 }
 
 void RowReader::rowsOnPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg,
-                           std::vector<std::vector<Value>>& rows) {
+                           std::vector<std::vector<Value>>& rows, std::vector<std::uint8_t>* slots) {
     if (table->num_cols == 0) return;
     loadDataPage(info.name, pg);
     checkDataPage(info, table, pg);
@@ -162,19 +162,11 @@ void RowReader::rowsOnPage(const JetTableInfo& info, MdbTableDef* table, std::ui
         std::size_t size = 0;
         if (!slot(row, start, size) || (start & kRowMovedFlag)) continue;
         decodeRow(info, table, start & kRowOffsetMask, size, rows.emplace_back());
+        if (slots) slots->push_back(std::uint8_t(row));
     }
 }
 
-const std::vector<Value>* RowReader::rowAt(std::size_t t, const JetTableInfo& info, MdbTableDef* table,
-                                           RowPointer pointer, RowBuffer& buffer) {
-    const bool keep = info.rowCountEstimate <= kKeptRowsTableLimit;
-    const std::uint64_t key = std::uint64_t(t) << 40 | std::uint64_t(pointer.page) << 8 | pointer.row;
-    if (keep) {
-        if (const auto* kept = m_kept.find(key)) {
-            buffer.kept = *kept;
-            return buffer.kept.get();
-        }
-    }
+bool RowReader::rowAt(const JetTableInfo& info, MdbTableDef* table, RowPointer pointer, std::vector<Value>& row) {
     for (int hop = 0; hop < 2; ++hop) {
         loadDataPage(info.name, pointer.page);
         checkDataPage(info, table, pointer.page);
@@ -182,17 +174,10 @@ const std::vector<Value>* RowReader::rowAt(std::size_t t, const JetTableInfo& in
         std::size_t size = 0;
         if (pointer.row >= u16(m_mdb.page() + m_mdb.format().row_count_offset) || !slot(pointer.row, start, size))
             throwDamaged(m_pages.path(), info.name, "index points at a missing row");
-        if ((start & kRowDeletedFlags) == kRowDeletedFlags) return nullptr;
+        if ((start & kRowDeletedFlags) == kRowDeletedFlags) return false;
         if (!(start & kRowMovedFlag)) {
-            if (!keep) {
-                decodeRow(info, table, start & kRowOffsetMask, size, buffer.own);
-                return &buffer.own;
-            }
-            auto row = std::make_shared<std::vector<Value>>();
-            decodeRow(info, table, start & kRowOffsetMask, size, *row);
-            m_kept.insert(key, row);
-            buffer.kept = std::move(row);
-            return buffer.kept.get();
+            decodeRow(info, table, start & kRowOffsetMask, size, row);
+            return true;
         }
         // A row that grew: its new place is in the stub's first four bytes (slot, then page).
         const unsigned char* stub = m_mdb.page() + (start & kRowOffsetMask);

@@ -2,10 +2,8 @@
 
 #include "source/JetFile.h"
 #include "source/LibmdbHandle.h"
-#include "source/LruCache.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,13 +18,12 @@ public:
     RowReader(const RowReader&) = delete;
     RowReader& operator=(const RowReader&) = delete;
 
-    // Appends the live rows on data page `pg` of `table` (described by `info`), in slot order.
+    // Appends the live rows on data page `pg` of `table` (described by `info`), in slot order, and their slots to
+    // `slots` when given.
     void rowsOnPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg,
-                    std::vector<std::vector<Value>>& rows);
-    // The row at `pointer` of table number `t`, following a row that grew and moved; null for a deleted row. Rows
-    // of the smaller tables are kept once decoded. The row stays valid until `buffer` is used again.
-    const std::vector<Value>* rowAt(std::size_t t, const JetTableInfo& info, MdbTableDef* table, RowPointer pointer,
-                                    RowBuffer& buffer);
+                    std::vector<std::vector<Value>>& rows, std::vector<std::uint8_t>* slots);
+    // Decodes the row at `pointer` into `row`, following a row that grew and moved; false for a deleted row.
+    bool rowAt(const JetTableInfo& info, MdbTableDef* table, RowPointer pointer, std::vector<Value>& row);
 
 private:
     void loadDataPage(const std::string& table, std::uint32_t pg);
@@ -41,9 +38,4 @@ private:
     PageCache& m_pages;
     bool m_jet3;
     std::vector<MdbField> m_fields;
-    // Decoded rows of the smaller tables (taxpayers, forms, declarations), by table, page and slot: an export looks
-    // them up again and again. Shared, so that a row handed out outlives its place here.
-    static constexpr std::size_t kKeptRows = 2048;
-    static constexpr std::uint32_t kKeptRowsTableLimit = 50000;
-    LruCache<std::uint64_t, std::shared_ptr<const std::vector<Value>>> m_kept{kKeptRows};
 };
