@@ -64,14 +64,14 @@ const std::vector<JetTableInfo>& JetFile::tables() const noexcept { return m_imp
 const std::vector<std::uint32_t>& JetFile::dataPages(std::size_t t) const { return m_impl->catalog.dataPages(t); }
 
 void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vector<Value>>& rows,
-                         std::vector<std::uint8_t>* slots) const {
+                         std::vector<std::uint8_t>* slots, std::uint64_t columns) const {
     Impl& impl = *m_impl;
-    impl.rows.rowsOnPage(impl.catalog.tables()[t], impl.catalog.definition(t), pg, rows, slots);
+    impl.rows.rowsOnPage(impl.catalog.tables()[t], impl.catalog.definition(t), pg, rows, slots, columns);
 }
 
-bool JetFile::rowAt(std::size_t t, RowPointer pointer, std::vector<Value>& row) const {
+bool JetFile::rowAt(std::size_t t, RowPointer pointer, std::vector<Value>& row, std::uint64_t columns) const {
     Impl& impl = *m_impl;
-    return impl.rows.rowAt(impl.catalog.tables()[t], impl.catalog.definition(t), pointer, row);
+    return impl.rows.rowAt(impl.catalog.tables()[t], impl.catalog.definition(t), pointer, row, columns);
 }
 
 std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, std::int64_t key) const {

@@ -30,6 +30,9 @@ struct JetTableInfo {
     std::uint32_t rowCountEstimate = 0;
 };
 
+// The columns of a table to decode, as a mask: bit n for column n, bit 63 for column 63 and after.
+inline constexpr std::uint64_t kAllColumns = ~std::uint64_t(0);
+
 // Where a row is stored: its data page and its slot on that page.
 struct RowPointer {
     std::uint32_t page;
@@ -59,15 +62,16 @@ public:
     // The data pages of a table, in the order a scan visits them.
     const std::vector<std::uint32_t>& dataPages(std::size_t table) const;
     // Appends the live rows stored on data page `page` of the table, in slot order, and their slots to `slots` when
-    // given.
+    // given. Only the columns in `columns` are decoded, the others left Null.
     void rowsOnPage(std::size_t table, std::uint32_t page, std::vector<std::vector<Value>>& rows,
-                    std::vector<std::uint8_t>* slots = nullptr) const;
+                    std::vector<std::uint8_t>* slots = nullptr, std::uint64_t columns = kAllColumns) const;
     // The rows whose seekable column `column` (a position in `columns`) equals `key`, in index order; nullopt
     // when the index cannot be searched (the caller then scans).
     std::optional<std::vector<RowPointer>> seek(std::size_t table, int column, std::int64_t key) const;
     // Decodes the row at `pointer` into `row` (its texts keep their buffers), following a row that grew and moved;
-    // false for a deleted row.
-    bool rowAt(std::size_t table, RowPointer pointer, std::vector<Value>& row) const;
+    // false for a deleted row. Only the columns in `columns` are decoded, the others left Null.
+    bool rowAt(std::size_t table, RowPointer pointer, std::vector<Value>& row,
+               std::uint64_t columns = kAllColumns) const;
 
 private:
     struct Impl;

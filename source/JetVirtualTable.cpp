@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -46,6 +47,11 @@ struct Cursor {
     // What the search or scan found: kept rows, rows to decode one at a time into `own`, or data pages, read one
     // page at a time into `pageRows`.
     TableRows::Found found;
+    // Every set of kept rows the cursor has walked since it was opened: the texts of kept rows are handed to SQLite
+    // without a copy, so they must outlive whatever SQLite holds of them, until the statement ends.
+    std::vector<std::shared_ptr<const TableRows::Rows>> held;
+    // The columns the statement reads, as JetFile decodes them: a row decoded here leaves the others Null.
+    std::uint64_t columns = kAllColumns;
     std::size_t next = 0;
     const std::vector<std::uint32_t>* pages = nullptr;
     std::size_t page = 0;
@@ -135,12 +141,12 @@ const std::vector<Value>* nextRow(Table& table, Cursor& c) {
             if (c.page >= c.pages->size()) return nullptr;
             c.pageRows.clear();
             c.pageRow = 0;
-            table.file->rowsOnPage(table.index, (*c.pages)[c.page++], c.pageRows);
+            table.file->rowsOnPage(table.index, (*c.pages)[c.page++], c.pageRows, nullptr, c.columns);
         }
         return &c.pageRows[c.pageRow++];
     }
     while (c.next < c.found.pointers.size())
-        if (table.file->rowAt(table.index, c.found.pointers[c.next++], c.own)) return &c.own;
+        if (table.file->rowAt(table.index, c.found.pointers[c.next++], c.own, c.columns)) return &c.own;
     return nullptr;
 }
 
@@ -269,6 +275,12 @@ int xBestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
         info->estimatedRows = static_cast<sqlite3_int64>(rows);
     }
     if (chain >= 0) use(chain, kChained, info->aConstraint[chain].iColumn - chainBase(table));
+    // The columns read, for xFilter: a chain needs its operands, which the mask does not tell.
+    std::uint64_t columns = info->colUsed;
+    if (columns >> std::min(chainBase(table), 63)) columns = kAllColumns;
+    info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(columns));
+    if (!info->idxStr) return SQLITE_NOMEM;
+    info->needToFreeIdxStr = 1;
     return SQLITE_OK;
 }
 
@@ -298,7 +310,7 @@ bool wholeKey(sqlite3_value* value, std::int64_t& key) {
     }
 }
 
-int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqlite3_value** argv) {
+int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc, sqlite3_value** argv) {
     return guarded(cursor->pVtab, [&] {
         Table& table = tableOf(cursor);
         Cursor& c = cursorOf(cursor);
@@ -308,7 +320,9 @@ int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqli
         fresh.pageRows.clear();
         fresh.own = std::move(c.own);
         fresh.scratch = std::move(c.scratch);
+        fresh.held = std::move(c.held);
         c = std::move(fresh);
+        c.columns = idxStr ? std::strtoull(idxStr, nullptr, 16) : kAllColumns;
         int value = 0;
         const auto next = [&]() -> sqlite3_value* { return value < argc ? argv[value++] : nullptr; };
         bool found = false;
@@ -330,6 +344,7 @@ int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqli
             table.rows->scan(c.found);
         }
         if (c.found.pages) c.pages = &table.file->dataPages(table.index);
+        if (c.found.rows && (c.held.empty() || c.held.back() != c.found.rows)) c.held.push_back(c.found.rows);
         if (const int slot = planPart(idxNum, kChained); slot >= 0) {
             // A chain is text or Null: only a text can equal it.
             sqlite3_value* v = next();
@@ -353,49 +368,47 @@ int xNext(sqlite3_vtab_cursor* cursor) {
 
 int xEof(sqlite3_vtab_cursor* cursor) { return cursorOf(cursor).eof ? 1 : 0; }
 
-// Sets the result to a text, SQLite's copy of it.
-void resultText(sqlite3_context* context, const std::string& text) {
-    // Told that the text ends in a NUL (when it holds none), SQLite copies that too and functions reading it need
-    // no copy of their own.
+// Sets the result to a text: SQLite's copy of it, or, for a text that outlives the statement unchanged (`kept`),
+// the text itself.
+void resultText(sqlite3_context* context, const std::string& text, bool kept) {
+    // Told that the text ends in a NUL (when it holds none), SQLite copies that too, or keeps the text as it is,
+    // and functions reading it need no copy of their own.
     const bool plain = std::memchr(text.data(), 0, text.size()) == nullptr;
-    sqlite3_result_text(context, text.c_str(), plain ? -1 : static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    sqlite3_result_text(context, text.c_str(), plain ? -1 : static_cast<int>(text.size()),
+                        kept ? SQLITE_STATIC : SQLITE_TRANSIENT);
 }
 
 int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column) {
     Cursor& c = cursorOf(cursor);
-    if (!c.current || column < 0) {
+    if (c.current && column >= 0 && std::size_t(column) < c.current->size()) [[likely]] {
+        const Value& v = (*c.current)[std::size_t(column)];
+        switch (v.kind()) {
+            case Value::Kind::Null: sqlite3_result_null(context); break;
+            case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;
+            case Value::Kind::Double:
+            case Value::Kind::Date: sqlite3_result_double(context, v.asDouble()); break;
+            case Value::Kind::Text: resultText(context, v.asText(), c.found.rows != nullptr); break;
+        }
+        return SQLITE_OK;
+    }
+    const Table& table = tableOf(cursor);
+    const int slot = column - chainBase(table.file->tables()[table.index]);
+    if (!c.current || column < 0 || slot < 0 || std::size_t(slot) >= table.source->chains[table.index].size()) {
         sqlite3_result_null(context);
         return SQLITE_OK;
     }
-    if (std::size_t(column) >= c.current->size()) {
-        const Table& table = tableOf(cursor);
-        const int slot = column - chainBase(table.file->tables()[table.index]);
-        if (slot < 0 || std::size_t(slot) >= table.source->chains[table.index].size()) {
-            sqlite3_result_null(context);
-            return SQLITE_OK;
-        }
-        // A row's chain is written once: the rows of a table searched by a unique key stay while the rows joined
-        // to them go by.
-        if (c.chainSlot != slot || c.chainRow != c.rowid) {
-            std::string text = c.chainValue ? std::move(*c.chainValue) : std::string();
-            c.chainValue = chainOf(table, slot, *c.current, text) ? std::optional(std::move(text)) : std::nullopt;
-            c.chainSlot = slot;
-            c.chainRow = c.rowid;
-        }
-        if (c.chainValue)
-            resultText(context, *c.chainValue);
-        else
-            sqlite3_result_null(context);
-        return SQLITE_OK;
+    // A row's chain is written once: the rows of a table searched by a unique key stay while the rows joined to them
+    // go by.
+    if (c.chainSlot != slot || c.chainRow != c.rowid) {
+        std::string text = c.chainValue ? std::move(*c.chainValue) : std::string();
+        c.chainValue = chainOf(table, slot, *c.current, text) ? std::optional(std::move(text)) : std::nullopt;
+        c.chainSlot = slot;
+        c.chainRow = c.rowid;
     }
-    const Value& v = (*c.current)[std::size_t(column)];
-    switch (v.kind()) {
-        case Value::Kind::Null: sqlite3_result_null(context); break;
-        case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;
-        case Value::Kind::Double:
-        case Value::Kind::Date: sqlite3_result_double(context, v.asDouble()); break;
-        case Value::Kind::Text: resultText(context, v.asText()); break;
-    }
+    if (c.chainValue)
+        resultText(context, *c.chainValue, false);
+    else
+        sqlite3_result_null(context);
     return SQLITE_OK;
 }
 

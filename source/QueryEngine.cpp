@@ -12,11 +12,18 @@ QueryEngine::QueryEngine(const std::string& path, const std::string& password)
     registerJetFunctions(m_sql.get());
     m_source.file = &m_file;
     JetVirtualTable::attach(m_sql.get(), m_source);
-    // The query time-out bounds each step of a query; the engine checks it every few thousand operations.
+    // The query time-out bounds each step of a query; the engine checks it every few thousand operations. A step's
+    // clock starts at its first check: most steps end before one, and a row costs no reading of the clock.
     sqlite3_progress_handler(
         m_sql.get(), 10000,
         [](void* engine) {
-            return std::chrono::steady_clock::now() > static_cast<QueryEngine*>(engine)->m_deadline ? 1 : 0;
+            QueryEngine& self = *static_cast<QueryEngine*>(engine);
+            const auto now = std::chrono::steady_clock::now();
+            if (self.m_timedStep != self.m_step) {
+                self.m_timedStep = self.m_step;
+                self.m_deadline = now + std::chrono::seconds(self.m_timeout);
+            }
+            return now > self.m_deadline ? 1 : 0;
         },
         this);
 }
@@ -48,8 +55,9 @@ void QueryEngine::giveBack(const std::string& text, std::unique_ptr<SqliteStatem
 }
 
 bool QueryEngine::step(sqlite3_stmt* stmt, int timeoutSeconds) {
-    m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 1 << 20);
-    m_source.lastError.clear();
+    ++m_step;
+    m_timeout = timeoutSeconds > 0 ? timeoutSeconds : 1 << 20;
+    if (!m_source.lastError.empty()) m_source.lastError.clear();
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;

@@ -8,6 +8,7 @@
 #include "source/SqliteStatement.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,6 +61,10 @@ private:
     // Shapes by their parameterised SQLite text: an export runs a handful.
     static constexpr std::size_t kKeptShapes = 16;
     LruCache<std::string, Shape> m_shapes{kKeptShapes};
+    // The steps run, the one whose clock is running, and its time-out and deadline.
+    std::uint64_t m_step = 0;
+    std::uint64_t m_timedStep = 0;
+    int m_timeout = 0;
     std::chrono::steady_clock::time_point m_deadline;
     bool m_broken = false;
 };

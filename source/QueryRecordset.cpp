@@ -25,17 +25,20 @@ QueryRecordset::QueryRecordset(std::shared_ptr<const QueryColumns> columns, std:
 QueryRecordset::~QueryRecordset() { finish(); }
 
 const Value& QueryRecordset::Fields(std::string_view name) const {
-    if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
-    if (isEOF())
+    const bool inHead = !m_closed && m_position < m_head->size();
+    if (!inHead && !(m_statement && !m_closed)) [[unlikely]] {
+        if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
         throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
+    }
     const std::size_t column = columnOf(name);
-    if (m_position < m_head->size()) return (*m_head)[m_position][column];
+    if (inHead) return (*m_head)[m_position][column];
     // Past the head, a column is read when it is first asked for.
+    Value& value = m_row[column];
     if (!m_read[column]) {
-        readColumn(m_statement->get(), int(column), m_columns->dates[column], m_row[column]);
+        readColumn(m_statement->get(), int(column), m_columns->dates[column], value);
         m_read[column] = 1;
     }
-    return m_row[column];
+    return value;
 }
 
 void QueryRecordset::MoveNext() {
