@@ -5,7 +5,9 @@
 #include "source/PageCache.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -30,76 +32,127 @@ constexpr std::uint64_t kKeyBytes = 0xFFFFFFFFFF;
 
 }  // namespace
 
-// The entries of an index page, found where they lie. Entry ends are marked in a bitmap; entries after the first may
-// leave out the prefix their page's keys share; each ends with its row's page (3 bytes) and slot, then, on node
-// pages, the child page (4 bytes), all big-endian. An entry is checked against its page when it is read; a page
-// whose entries are out of order gives wrong rows, never a read outside it.
+// The entries of an index page, found where they lie. Entry ends are marked in a bitmap: bit n marks an entry
+// ending n bytes after the entries start (bit 0 marks none). Entries after the first may leave out the prefix their
+// page's keys share; each ends with its row's page (3 bytes) and slot, then, on node pages, the child page (4
+// bytes), all big-endian. An entry is named by its bit and checked against its page when it is read; a page whose
+// entries are out of order gives wrong rows, never a read outside it.
 // Raises std::invalid_argument naming what is wrong; the caller words it for the table.
 class IndexReader::PageEntries {
 public:
-    PageEntries(const unsigned char* page, std::uint32_t pageSize, bool jet3, std::vector<std::uint16_t>& ends)
+    static constexpr std::size_t kNone = SIZE_MAX;
+
+    PageEntries(const unsigned char* page, std::uint32_t pageSize, bool jet3)
         : m_page(page),
           m_pageSize(pageSize),
           m_entriesStart(jet3 ? 0xF8 : 0x1E0),
           m_prefix(jetbytes::u16(page + (jet3 ? 0x14 : 0x18))),
-          m_tail(page[0] == kPageIndexNode ? 8 : 4),
-          m_ends(ends) {
-        // Bit n marks an entry ending at the entries' start + n; bit 0 marks none.
+          m_tail(page[0] == kPageIndexNode ? 8 : 4) {
         const std::size_t bitmapStart = jet3 ? 0x16 : 0x1B;
-        m_ends.resize((m_entriesStart - bitmapStart) * 8);
-        std::uint16_t* at = m_ends.data();
-        std::size_t count = 0;
-        const auto gather = [&](std::uint64_t word, std::size_t byte) {
-            const auto base = std::uint16_t(m_entriesStart + (byte - bitmapStart) * 8);
-            for (; word != 0; word &= word - 1) at[count++] = std::uint16_t(base + std::countr_zero(word));
-        };
-        // Whole words, then the bytes left.
-        std::size_t byte = bitmapStart;
-        for (; byte + 8 <= m_entriesStart; byte += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, page + byte, 8);
-            gather(byte == bitmapStart ? word & ~std::uint64_t(1) : word, byte);
+        const std::size_t bytes = m_entriesStart - bitmapStart;
+        m_words = (bytes + 7) / 8;
+        for (std::size_t w = 0; w < m_words; ++w) {
+            const std::size_t at = bitmapStart + w * 8;
+            std::uint64_t word = 0;
+            if (at + 8 <= m_entriesStart)
+                std::memcpy(&word, page + at, 8);
+            else
+                for (std::size_t b = at; b < m_entriesStart; ++b) word |= std::uint64_t(page[b]) << (8 * (b - at));
+            m_bits[w] = word;
         }
-        std::uint64_t rest = 0;
-        for (std::size_t b = byte; b < m_entriesStart; ++b) rest |= std::uint64_t(page[b]) << (8 * (b - byte));
-        gather(rest, byte);
-        m_count = count;
-        if (m_count > 0) m_first = keyBytes(0);
+        m_bits[0] &= ~std::uint64_t(1);
+        m_firstEnd = nextEnd(0);
+        if (m_firstEnd != kNone) m_first = keyBytes(m_firstEnd, kNone);
     }
 
-    std::size_t size() const noexcept { return m_count; }
-
-    // The packed key of entry `i`.
-    std::uint64_t key(std::size_t i) const {
-        const std::size_t omitted = i == 0 ? 0 : (m_prefix > 1 ? m_prefix : 0);
-        const std::size_t keyLength = std::min<std::size_t>(omitted + stored(i) - m_tail, 5);
-        if (i == 0) return m_first << 8 | keyLength;
-        return keyBytes(i) << 8 | keyLength;
+    // The first entry; kNone for an empty page.
+    std::size_t first() const noexcept { return m_firstEnd; }
+    // The entry after, or before, entry `n`; kNone for none.
+    std::size_t next(std::size_t n) const noexcept { return nextEnd(n + 1); }
+    std::size_t previous(std::size_t n) const noexcept {
+        std::size_t w = n / 64;
+        std::uint64_t word = m_bits[w] & ((std::uint64_t(1) << (n % 64)) - 1);
+        while (word == 0) {
+            if (w == 0) return kNone;
+            word = m_bits[--w];
+        }
+        return w * 64 + 63 - std::size_t(std::countl_zero(word));
     }
-    // The row of entry `i`, as data page << 8 | slot.
-    std::uint32_t row(std::size_t i) const { return jetbytes::u32be(m_page + m_ends[i] - m_tail); }
-    // The child page of entry `i` of a node page.
-    std::uint32_t child(std::size_t i) const { return jetbytes::u32be(m_page + m_ends[i] - 4); }
+
+    // The packed key of entry `n`, which follows entry `before` (kNone for the first).
+    std::uint64_t key(std::size_t n, std::size_t before) const {
+        const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
+        const std::size_t keyLength = std::min<std::size_t>(omitted + stored(n, before) - m_tail, 5);
+        return (before == kNone ? m_first : keyBytes(n, before)) << 8 | keyLength;
+    }
+    // The row of entry `n`, as data page << 8 | slot.
+    std::uint32_t row(std::size_t n) const { return jetbytes::u32be(m_page + m_entriesStart + n - m_tail); }
+    // The child page of entry `n` of a node page.
+    std::uint32_t child(std::size_t n) const { return jetbytes::u32be(m_page + m_entriesStart + n - 4); }
+
+    // The first entry whose key is not below `target`, in key order, and the one before it (kNone for none); the
+    // entries are searched by the first entry ending in each word of the bitmap, then one by one.
+    std::pair<std::size_t, std::size_t> lowerBound(std::uint64_t target) const {
+        std::size_t low = 0, high = m_words;
+        while (low < high) {
+            std::size_t w = low + (high - low) / 2;
+            while (w < high && m_bits[w] == 0) ++w;
+            if (w == high) {
+                high = low + (high - low) / 2;
+                continue;
+            }
+            const std::size_t n = w * 64 + std::size_t(std::countr_zero(m_bits[w]));
+            if (key(n, previous(n)) < target)
+                low = w + 1;
+            else
+                high = w;
+        }
+        // The entries from the first of the word before on: that one is below the key.
+        std::size_t n = m_firstEnd;
+        for (std::size_t w = low; w-- > 0;) {
+            if (m_bits[w] == 0) continue;
+            n = w * 64 + std::size_t(std::countr_zero(m_bits[w]));
+            break;
+        }
+        std::size_t before = n == kNone ? kNone : previous(n);
+        while (n != kNone && key(n, before) < target) {
+            before = n;
+            n = next(n);
+        }
+        return {n, before};
+    }
 
 private:
-    // The bytes entry `i` occupies, checked against the page.
-    std::size_t stored(std::size_t i) const {
-        const std::size_t end = m_ends[i];
-        const std::size_t begin = i == 0 ? m_entriesStart : m_ends[i - 1];
+    // The first entry ending at bit `from` or after.
+    std::size_t nextEnd(std::size_t from) const noexcept {
+        std::size_t w = from / 64;
+        if (w >= m_words) return kNone;
+        std::uint64_t word = m_bits[w] & (~std::uint64_t(0) << (from % 64));
+        while (word == 0) {
+            if (++w == m_words) return kNone;
+            word = m_bits[w];
+        }
+        return w * 64 + std::size_t(std::countr_zero(word));
+    }
+
+    // The bytes entry `n` occupies, checked against the page.
+    std::size_t stored(std::size_t n, std::size_t before) const {
+        const std::size_t end = m_entriesStart + n;
+        const std::size_t begin = m_entriesStart + (before == kNone ? 0 : before);
         if (end > m_pageSize) throw std::invalid_argument("index entry outside its page");
-        const std::size_t omitted = i == 0 ? 0 : (m_prefix > 1 ? m_prefix : 0);
+        const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
         if (end - begin < m_tail || omitted > 5) throw std::invalid_argument("index entry malformed");
         return end - begin;
     }
 
-    // The five key bytes of entry `i`, the ones left out taken from the first entry's.
-    std::uint64_t keyBytes(std::size_t i) const {
-        const std::size_t omitted = i == 0 ? 0 : (m_prefix > 1 ? m_prefix : 0);
-        const std::size_t keyStored = stored(i) - m_tail;
+    // The five key bytes of entry `n`, the ones left out taken from the first entry's.
+    std::uint64_t keyBytes(std::size_t n, std::size_t before) const {
+        const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
+        const std::size_t keyStored = stored(n, before) - m_tail;
         const std::size_t keyLength = std::min<std::size_t>(omitted + keyStored, 5);
         const unsigned shift = unsigned(8 * (5 - omitted));
         std::uint64_t key = m_first & (kKeyBytes >> shift << shift);
-        const unsigned char* bytes = m_page + (i == 0 ? m_entriesStart : m_ends[i - 1]);
+        const unsigned char* bytes = m_page + m_entriesStart + (before == kNone ? 0 : before);
         for (std::size_t b = omitted; b < keyLength; ++b) key |= std::uint64_t(bytes[b - omitted]) << (8 * (4 - b));
         return key;
     }
@@ -109,8 +162,9 @@ private:
     std::size_t m_entriesStart;
     std::size_t m_prefix;
     std::size_t m_tail;
-    std::vector<std::uint16_t>& m_ends;
-    std::size_t m_count = 0;
+    std::array<std::uint64_t, 64> m_bits{};
+    std::size_t m_words = 0;
+    std::size_t m_firstEnd = kNone;
     std::uint64_t m_first = 0;  // the key bytes of the first entry
 };
 
@@ -121,9 +175,10 @@ IndexReader::~IndexReader() = default;
 const IndexReader::Node& IndexReader::node(const std::string& table, std::uint32_t pg, const unsigned char* p) {
     Node parsed{jetbytes::u32(p + kTailPageOffset), {}};
     try {
-        const PageEntries entries(p, m_pages.pageSize(), m_jet3, m_ends);
-        parsed.entries.reserve(entries.size());
-        for (std::size_t i = 0; i < entries.size(); ++i) parsed.entries.push_back({entries.key(i), entries.child(i)});
+        const PageEntries entries(p, m_pages.pageSize(), m_jet3);
+        std::size_t before = PageEntries::kNone;
+        for (std::size_t n = entries.first(); n != PageEntries::kNone; before = n, n = entries.next(n))
+            parsed.entries.push_back({entries.key(n, before), entries.child(n)});
     } catch (const std::invalid_argument& e) {
         throwDamaged(m_pages.path(), table, e.what());
     }
@@ -134,19 +189,11 @@ const IndexReader::Node& IndexReader::node(const std::string& table, std::uint32
 bool IndexReader::collect(const std::string& table, const unsigned char* p, std::uint64_t target,
                           std::vector<RowPointer>& found) {
     try {
-        const PageEntries entries(p, m_pages.pageSize(), m_jet3, m_ends);
-        // Entries are in key order: start at the first that is not below the key.
-        std::size_t low = 0, high = entries.size();
-        while (low < high) {
-            const std::size_t middle = low + (high - low) / 2;
-            if (entries.key(middle) < target)
-                low = middle + 1;
-            else
-                high = middle;
-        }
-        for (std::size_t i = low; i < entries.size(); ++i) {
-            if (entries.key(i) > target) return false;
-            const std::uint32_t row = entries.row(i);
+        const PageEntries entries(p, m_pages.pageSize(), m_jet3);
+        auto [n, before] = entries.lowerBound(target);
+        for (; n != PageEntries::kNone; before = n, n = entries.next(n)) {
+            if (entries.key(n, before) > target) return false;
+            const std::uint32_t row = entries.row(n);
             found.push_back({row >> 8, std::uint8_t(row)});
         }
     } catch (const std::invalid_argument& e) {

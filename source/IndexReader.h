@@ -47,7 +47,6 @@ private:
 
     PageCache& m_pages;
     bool m_jet3;
-    std::vector<std::uint16_t> m_ends;  // where the entries of the page being searched end
     // Node pages taken apart, by page number, while their entries add up to a few hundred kilobytes: the nodes of
     // every index an export searches, on files far larger than the ones we know.
     static constexpr std::size_t kKeptNodes = 1024;

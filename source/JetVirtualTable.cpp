@@ -34,14 +34,6 @@ const char* declaredType(JetType type) {
     return "BLOB";
 }
 
-struct Table {
-    sqlite3_vtab base{};
-    JetVirtualTable::Source* source = nullptr;
-    const JetFile* file = nullptr;
-    std::size_t index = 0;
-    std::unique_ptr<TableRows> rows;
-};
-
 struct Cursor {
     sqlite3_vtab_cursor base{};
     // What the search or scan found: kept rows, rows to decode one at a time into `own`, or data pages, read one
@@ -72,6 +64,36 @@ struct Cursor {
     const std::vector<Value>* current = nullptr;
     bool eof = true;
     sqlite3_int64 rowid = 0;
+
+    // Forgets the last search, keeping the buffers it decoded into.
+    void restart() {
+        found.rows.reset();
+        found.picks.reset();
+        found.pointers.clear();
+        found.pages = false;
+        next = 0;
+        pages = nullptr;
+        page = 0;
+        pageRows.clear();
+        pageRow = 0;
+        chain = -1;
+        chainSlot = -1;
+        chainRow = -1;
+        chainValue.reset();
+        current = nullptr;
+        eof = true;
+        rowid = 0;
+    }
+};
+
+struct Table {
+    sqlite3_vtab base{};
+    JetVirtualTable::Source* source = nullptr;
+    const JetFile* file = nullptr;
+    std::size_t index = 0;
+    std::unique_ptr<TableRows> rows;
+    // Cursors closed, with their buffers, for the next statements: each query opens a cursor on each of its tables.
+    std::vector<std::unique_ptr<Cursor>> spare;
 };
 
 Table& tableOf(sqlite3_vtab* vtab) { return *reinterpret_cast<Table*>(vtab); }
@@ -133,8 +155,9 @@ bool chainIs(const Table& table, int slot, const std::vector<Value>& row, std::s
 const std::vector<Value>* nextRow(Table& table, Cursor& c) {
     if (c.found.rows) {
         const TableRows::Rows& rows = *c.found.rows;
-        if (c.found.all) return c.next < rows.size() ? &rows[c.next++] : nullptr;
-        return c.next < c.found.picks.size() ? &rows[c.found.picks[c.next++]] : nullptr;
+        if (!c.found.picks) return c.next < rows.size() ? &rows[c.next++] : nullptr;
+        const TableRows::Picks& picks = *c.found.picks;
+        return c.next < picks.size() ? &rows[picks[c.next++]] : nullptr;
     }
     if (c.found.pages) {
         while (c.pageRow >= c.pageRows.size()) {
@@ -149,6 +172,9 @@ const std::vector<Value>* nextRow(Table& table, Cursor& c) {
         if (table.file->rowAt(table.index, c.found.pointers[c.next++], c.own, c.columns)) return &c.own;
     return nullptr;
 }
+
+// How many closed cursors a table keeps for reuse: a statement opens one or two on each table.
+constexpr std::size_t kSpareCursors = 4;
 
 // Moves to the next live row that equals the chain asked for, or to the end.
 void advance(Table& table, Cursor& c) {
@@ -284,15 +310,31 @@ int xBestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
     return SQLITE_OK;
 }
 
-int xOpen(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
-    auto* cursor = new (std::nothrow) Cursor;
-    if (!cursor) return SQLITE_NOMEM;
+int xOpen(sqlite3_vtab* vtab, sqlite3_vtab_cursor** out) {
+    Table& table = tableOf(vtab);
+    Cursor* cursor = nullptr;
+    if (!table.spare.empty()) {
+        cursor = table.spare.back().release();
+        table.spare.pop_back();
+    } else {
+        cursor = new (std::nothrow) Cursor;
+        if (!cursor) return SQLITE_NOMEM;
+    }
     *out = &cursor->base;
     return SQLITE_OK;
 }
 
 int xClose(sqlite3_vtab_cursor* cursor) {
-    delete &cursorOf(cursor);
+    std::unique_ptr<Cursor> closed(&cursorOf(cursor));
+    Table& table = tableOf(cursor);
+    if (table.spare.size() < kSpareCursors) {
+        // What it held goes; the buffers it decoded into stay for the next cursor.
+        closed->restart();
+        closed->held.clear();
+        try {
+            table.spare.push_back(std::move(closed));
+        } catch (const std::bad_alloc&) {}
+    }
     return SQLITE_OK;
 }
 
@@ -314,14 +356,7 @@ int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int arg
     return guarded(cursor->pVtab, [&] {
         Table& table = tableOf(cursor);
         Cursor& c = cursorOf(cursor);
-        // A new search starts afresh, keeping only the buffers it can reuse.
-        Cursor fresh{c.base};
-        fresh.pageRows = std::move(c.pageRows);
-        fresh.pageRows.clear();
-        fresh.own = std::move(c.own);
-        fresh.scratch = std::move(c.scratch);
-        fresh.held = std::move(c.held);
-        c = std::move(fresh);
+        c.restart();
         c.columns = idxStr ? std::strtoull(idxStr, nullptr, 16) : kAllColumns;
         int value = 0;
         const auto next = [&]() -> sqlite3_value* { return value < argc ? argv[value++] : nullptr; };
@@ -340,7 +375,9 @@ int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int arg
             }
         }
         if (!found) {
-            c.found = {};
+            c.found.rows.reset();
+            c.found.picks.reset();
+            c.found.pointers.clear();
             table.rows->scan(c.found);
         }
         if (c.found.pages) c.pages = &table.file->dataPages(table.index);

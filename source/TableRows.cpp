@@ -39,49 +39,59 @@ void TableRows::scan(Found& found) {
         return;
     }
     found.rows = image().rows;
-    found.all = true;
 }
 
 bool TableRows::seek(int column, std::int64_t key, Found& found) {
     const std::uint64_t asked = std::uint64_t(column + 1) << 32 | std::uint32_t(key);
-    if (!m_image) {
-        if (const auto* kept = m_searches.find(asked)) {
-            found.rows = *kept;
-            found.all = true;
-            return true;
-        }
-    }
-    std::optional<std::vector<RowPointer>> pointers = m_file.seek(m_table, column, key);
-    if (!pointers) return false;
-    if (m_image) {
-        // Rows that moved since they were first written are not where the index points: those are read afresh.
-        found.picks.reserve(pointers->size());
-        for (const RowPointer pointer : *pointers) {
-            const auto it = m_image->positions.find(pointerKey(pointer));
-            if (it == m_image->positions.end()) {
-                found.picks.clear();
-                found.pointers = std::move(*pointers);
-                return true;
-            }
-            found.picks.push_back(it->second);
-        }
-        found.rows = m_image->rows;
+    if (const KeptSearch* kept = m_searches.find(asked)) {
+        found.rows = kept->rows;
+        found.picks = kept->picks;
         return true;
     }
-    const bool again = std::find(m_asked.begin(), m_asked.end(), asked) != m_asked.end();
-    if (!again || pointers->size() > kLongestKeptSearch) {
-        if (!again) m_asked[m_nextAsked++ % m_asked.size()] = asked;
-        found.pointers = std::move(*pointers);
+    const auto before = std::find_if(m_asked.begin(), m_asked.end(), [&](const Asked& a) { return a.key == asked; });
+    std::vector<RowPointer> pointers;
+    if (before != m_asked.end()) {
+        pointers = std::move(before->pointers);
+        before->key = 0;
+    } else if (std::optional<std::vector<RowPointer>> sought = m_file.seek(m_table, column, key)) {
+        pointers = std::move(*sought);
+    } else {
+        return false;
+    }
+    if (pointers.size() > kLongestKeptSearch) {
+        found.pointers = std::move(pointers);
+        return true;
+    }
+    if (m_image) {
+        // Rows that moved since they were first written are not where the index points: those are read afresh.
+        auto picks = std::make_shared<Picks>();
+        picks->reserve(pointers.size());
+        for (const RowPointer pointer : pointers) {
+            const auto it = m_image->positions.find(pointerKey(pointer));
+            if (it == m_image->positions.end()) {
+                found.pointers = std::move(pointers);
+                return true;
+            }
+            picks->push_back(it->second);
+        }
+        found.rows = m_image->rows;
+        found.picks = picks;
+        m_searches.insert(asked, {m_image->rows, std::move(picks)}, std::max<std::size_t>(pointers.size(), 1));
+        return true;
+    }
+    if (before == m_asked.end()) {
+        Asked& slot = m_asked[m_nextAsked++ % m_asked.size()];
+        slot.key = asked;
+        slot.pointers = pointers;
+        found.pointers = std::move(pointers);
         return true;
     }
     auto rows = std::make_shared<Rows>();
-    rows->reserve(pointers->size());
-    for (const RowPointer pointer : *pointers) {
+    rows->reserve(pointers.size());
+    for (const RowPointer pointer : pointers)
         if (!m_file.rowAt(m_table, pointer, rows->emplace_back())) rows->pop_back();
-    }
-    m_searches.insert(asked, rows, std::max<std::size_t>(rows->size(), 1));
+    m_searches.insert(asked, {rows, nullptr}, std::max<std::size_t>(rows->size(), 1));
     found.rows = std::move(rows);
-    found.all = true;
     return true;
 }
 
@@ -91,10 +101,7 @@ void TableRows::lookupText(int column, std::string_view text, Found& found) {
     Image& kept = image();
     found.rows = kept.rows;
     std::string key;
-    if (!jetTextKey(text, key)) {
-        found.all = true;
-        return;
-    }
+    if (!jetTextKey(text, key)) return;
     std::optional<TextIndex>& index = kept.texts[std::size_t(column)];
     const auto hash = [](const std::string& k) { return std::hash<std::string>{}(k); };
     if (!index) {
@@ -114,12 +121,14 @@ void TableRows::lookupText(int column, std::string_view text, Found& found) {
         std::sort(index->rows.begin(), index->rows.end());
     }
     const std::size_t sought = hash(key);
+    auto picks = std::make_shared<Picks>();
     auto it =
         std::lower_bound(index->rows.begin(), index->rows.end(), std::pair<std::size_t, std::uint32_t>(sought, 0));
-    for (; it != index->rows.end() && it->first == sought; ++it) found.picks.push_back(it->second);
+    for (; it != index->rows.end() && it->first == sought; ++it) picks->push_back(it->second);
     if (!index->unsure.empty()) {
         // In scan order, with the rows whose key could not be told among them.
-        found.picks.insert(found.picks.end(), index->unsure.begin(), index->unsure.end());
-        std::sort(found.picks.begin(), found.picks.end());
+        picks->insert(picks->end(), index->unsure.begin(), index->unsure.end());
+        std::sort(picks->begin(), picks->end());
     }
+    found.picks = std::move(picks);
 }

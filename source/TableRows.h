@@ -25,12 +25,14 @@ class TableRows {
 public:
     using Rows = std::vector<std::vector<Value>>;
 
-    // What a query walks: rows already decoded (those of `rows` at `picks`, or all of them in order when `all`), or
+    // Positions among a table's kept rows.
+    using Picks = std::vector<std::uint32_t>;
+
+    // What a query walks: rows already decoded (those of `rows` at `picks`, or all of them in order without), or
     // the rows at `pointers`, to be decoded one at a time, or, when `pages`, every row of the table's data pages.
     struct Found {
         std::shared_ptr<const Rows> rows;
-        std::vector<std::uint32_t> picks;
-        bool all = false;
+        std::shared_ptr<const Picks> picks;
         std::vector<RowPointer> pointers;
         bool pages = false;
     };
@@ -72,12 +74,22 @@ private:
     std::size_t m_table;
     bool m_small;
     std::unique_ptr<Image> m_image;
-    // The searches asked for lately, by (column + 1) << 32 | key, and the rows of those asked for again while
-    // they were among them. A long result is never kept.
+    // A search kept: all of `rows`, read from the file, or those of the kept table's rows at `picks`.
+    struct KeptSearch {
+        std::shared_ptr<const Rows> rows;
+        std::shared_ptr<const Picks> picks;
+    };
+    // A search asked for lately, by (column + 1) << 32 | key, with the rows its index gave.
+    struct Asked {
+        std::uint64_t key = 0;
+        std::vector<RowPointer> pointers;
+    };
+    // The searches of a table kept whole are kept at once, the others when asked for again while they are among
+    // the last few asked. A long result is never kept.
     static constexpr std::size_t kAskedSearches = 16;
     static constexpr std::size_t kKeptSearchRows = 2048;
     static constexpr std::size_t kLongestKeptSearch = 256;
-    std::array<std::uint64_t, kAskedSearches> m_asked{};
+    std::array<Asked, kAskedSearches> m_asked{};
     std::size_t m_nextAsked = 0;
-    LruCache<std::uint64_t, std::shared_ptr<const Rows>> m_searches{kKeptSearchRows, kKeptSearchRows};
+    LruCache<std::uint64_t, KeptSearch> m_searches{kKeptSearchRows, kKeptSearchRows};
 };
