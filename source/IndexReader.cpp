@@ -19,6 +19,8 @@ constexpr unsigned char kPageIndexLeaf = 0x04;
 // prefix length at 0x18.
 constexpr std::size_t kNextPageOffset = 0x10;
 constexpr std::size_t kTailPageOffset = 0x14;
+// Every index page names the table definition it belongs to.
+constexpr std::size_t kOwnerOffset = 0x04;
 
 // Jet's index key of a Long in an ascending index, packed: a flag byte for "not Null", then the number big-endian
 // with its sign bit flipped, so that the bytes sort as the numbers do; then their count, five.
@@ -173,7 +175,7 @@ IndexReader::IndexReader(PageCache& pages, bool jet3) : m_pages(pages), m_jet3(j
 IndexReader::~IndexReader() = default;
 
 const IndexReader::Node& IndexReader::node(const std::string& table, std::uint32_t pg, const unsigned char* p) {
-    Node parsed{jetbytes::u32(p + kTailPageOffset), {}};
+    Node parsed{jetbytes::u32(p + kTailPageOffset), jetbytes::u32(p + kOwnerOffset), {}};
     try {
         const PageEntries entries(p, m_pages.pageSize(), m_jet3);
         std::size_t before = PageEntries::kNone;
@@ -202,6 +204,15 @@ bool IndexReader::collect(const std::string& table, const unsigned char* p, std:
     return true;
 }
 
+// Whether page `pg` is an index page of the table whose definition is at `owner`: a tail page is followed only
+// then, the leaves after the last child otherwise.
+bool IndexReader::sameIndex(const std::string& table, std::uint32_t pg, std::uint32_t owner) {
+    if (pg >= m_pages.pageCount()) return false;
+    if (const Node* kept = m_nodes.peek(pg)) return kept->owner == owner;
+    const unsigned char* p = m_pages.page(table, pg);
+    return (p[0] == kPageIndexLeaf || p[0] == kPageIndexNode) && jetbytes::u32(p + kOwnerOffset) == owner;
+}
+
 void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::int32_t key,
                        std::vector<RowPointer>& found) {
     const std::uint64_t target = packedLongKey(key);
@@ -210,8 +221,8 @@ void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::i
     };
 
     // Down the nodes: each entry holds the last key under its child, so the first entry not below the key leads to
-    // where its rows start. Past a node's last entry, the key can only be under the tail page; without one, on the
-    // leaves after the last child, which the chain of leaves reaches.
+    // where its rows start. Past a node's last entry, the key can only be under the tail page; without one (or
+    // with one that is not of this index), on the leaves after the last child, which the chain of leaves reaches.
     std::uint32_t pg = firstPage;
     std::size_t visited = 0;
     const unsigned char* leaf = nullptr;
@@ -232,7 +243,7 @@ void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::i
                                          [](const Entry& e, std::uint64_t k) { return e.key < k; });
         if (it != entries.end())
             pg = it->child;
-        else if (kept->tail != 0)
+        else if (kept->tail != 0 && sameIndex(table, kept->tail, kept->owner))
             pg = kept->tail;
         else if (!entries.empty())
             pg = entries.back().child;

@@ -33,14 +33,16 @@ private:
         std::uint32_t child;
     };
     // A node page: an entry per child, holding the last key under it, and the tail page, which holds the keys
-    // after the last entry's (0 when there is none).
+    // after the last entry's (0 when there is none); the table definition its index belongs to.
     struct Node {
         std::uint32_t tail;
+        std::uint32_t owner;
         std::vector<Entry> entries;
     };
     class PageEntries;
 
     const Node& node(const std::string& table, std::uint32_t pg, const unsigned char* page);
+    bool sameIndex(const std::string& table, std::uint32_t pg, std::uint32_t owner);
     // Appends the rows of `key` (packed) on leaf `page`; false once a key above it was seen.
     bool collect(const std::string& table, const unsigned char* page, std::uint64_t key,
                  std::vector<RowPointer>& found);
