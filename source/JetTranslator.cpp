@@ -57,7 +57,11 @@ private:
         // A column reference: the column's name and its qualifier (null for none).
         const JetToken* column = nullptr;
         const JetToken* qualifier = nullptr;
+        std::size_t parametersBefore = 0;  // the parameters written before the item
     };
+
+    // Where a chain stands: compared with a constant, or an item of the statement's select list named by AS.
+    enum class ChainUse { None, Compared, Named };
 
     [[noreturn]] void fail(std::size_t offset, std::string_view problem) const {
         failTranslation(m_lexed.sql, offset, problem);
@@ -112,6 +116,7 @@ private:
             const JetNode& node = nodes[i];
             const JetToken& token = node.token;
             const bool callFollows = i + 1 < nodes.size() && nodes[i + 1].group;
+            const std::size_t parametersBefore = m_translation.parameters.size();
             if (node.group) {
                 const bool inner = m_ranges && groupCompared(nodes, i, compared);
                 result.push_back({"(" + emitSequence(node.children, inner) + ")", Role::Operand, token.offset});
@@ -168,37 +173,50 @@ private:
             } else {
                 result.push_back({std::string(token.text), Role::Other, token.offset, &token});
             }
+            result.back().parametersBefore = parametersBefore;
         }
         return result;
     }
 
-    // Jet's & binds more loosely than + - * / but more tightly than comparisons, And, Or and Not. A chain whose
-    // operands are primaries and whose neighbours are not arithmetic reads the same however it is grouped, so it
-    // can become one jet_cat call; anything else would need Jet's precedence rebuilt and is refused.
-    // The hidden column that computes the chain of items `first` to `last` (operands and `&`), qualified by its
-    // table's name in the query; nullopt unless every operand is a column of one table that computes the chain.
-    std::optional<std::string> chainColumn(const std::vector<Item>& all, std::size_t first, std::size_t last) {
+    // How the chain of items `first` to `last` (operands and `&`), used as `use` says, is read from the hidden
+    // column of its table that computes it: the column qualified by the table's name in the query; or, for a table
+    // inside a parenthesised join (SQLite reads one as a subquery, which hides the hidden columns of its tables)
+    // that the WHERE clause pins to one row, a subquery reading that row once for the whole query. Nullopt unless
+    // every operand is a column of the same table and the table computes the chain.
+    std::optional<std::string> chainColumn(const std::vector<Item>& all, std::size_t first, std::size_t last,
+                                           ChainUse use) {
         const QueryRange* range = nullptr;
         std::vector<std::string> columns;
         for (std::size_t k = first; k <= last; k += 2) {
             if (!all[k].column) return std::nullopt;
             std::string column;
             const QueryRange* of = m_ranges->rangeOf(all[k].qualifier, *all[k].column, column);
-            // SQLite reads a parenthesised join as a subquery, which hides the hidden columns of its tables.
-            if (!of || of->nested || (range && of != range)) return std::nullopt;
+            if (!of || (range && of != range)) return std::nullopt;
             range = of;
             columns.push_back(std::move(column));
         }
+        if (range->nested && !(use == ChainUse::Named && range->pinValue)) return std::nullopt;
         const std::optional<std::string> hidden = m_chains(range->table, columns);
         if (!hidden) return std::nullopt;
-        return sqlQuoted(range->name, '"') + "." + sqlQuoted(*hidden, '"');
+        if (!range->nested) return sqlQuoted(range->name, '"') + "." + sqlQuoted(*hidden, '"');
+        // The subquery's parameter takes its place among those written before the chain.
+        std::string value = constant(*range->pinValue);
+        if (m_parameters) {
+            auto& parameters = m_translation.parameters;
+            const std::uint32_t pinned = parameters.back();
+            parameters.pop_back();
+            parameters.insert(parameters.begin() + std::ptrdiff_t(all[first].parametersBefore + m_hoisted), pinned);
+            ++m_hoisted;
+        }
+        return "(SELECT " + sqlQuoted(*hidden, '"') + " FROM " + sqlQuoted(range->table, '"') + " WHERE " +
+               sqlQuoted(range->pinColumn, '"') + " = " + value + ")";
     }
 
     // Whether the chain of items `first` to `last` may be read from a hidden column: it is the whole of a group
     // compared with a constant (`compared`), it is compared with a constant as a term of its own, or it is an item
     // of the statement's select list named by AS (`selectList`).
-    static bool chainReadable(const std::vector<Item>& all, std::size_t first, std::size_t last, bool compared,
-                              bool selectList) {
+    static ChainUse chainUse(const std::vector<Item>& all, std::size_t first, std::size_t last, bool compared,
+                             bool selectList) {
         const auto is = [&](std::size_t k, auto test) { return all[k].token && test(*all[k].token); };
         const auto boundary = [&](std::size_t k) { return is(k, endsTerm); };
         const auto equals = [&](std::size_t k) { return is(k, [](const JetToken& t) { return isSymbol(t, "="); }); };
@@ -212,9 +230,13 @@ private:
             is(first - 1,
                [](const JetToken& t) { return t.text == "SELECT" || t.text == "DISTINCT" || t.text == ","; }) &&
             last + 2 < all.size() && is(last + 1, [](const JetToken& t) { return t.text == "AS"; });
-        return (compared && whole) || after || before || named;
+        if ((compared && whole) || after || before) return ChainUse::Compared;
+        return named ? ChainUse::Named : ChainUse::None;
     }
 
+    // Jet's & binds more loosely than + - * / but more tightly than comparisons, And, Or and Not. A chain whose
+    // operands are primaries and whose neighbours are not arithmetic reads the same however it is grouped, so it
+    // can become one jet_cat call; anything else would need Jet's precedence rebuilt and is refused.
     std::string emitSequence(const std::vector<JetNode>& nodes, bool compared = false, bool statement = false) {
         const std::vector<Item> all = items(nodes, compared);
         // The top level's select list: from its SELECT to its FROM.
@@ -248,7 +270,9 @@ private:
             if (last + 1 < all.size() && all[last + 1].role == Role::Arithmetic)
                 fail(all[last - 1].offset, "unsupported use of &");
             std::optional<std::string> hidden;
-            if (m_ranges && chainReadable(all, i, last, compared, selectList)) hidden = chainColumn(all, i, last);
+            if (m_ranges)
+                if (const ChainUse use = chainUse(all, i, last, compared, selectList); use != ChainUse::None)
+                    hidden = chainColumn(all, i, last, use);
             append(hidden ? *hidden : chain + ")");
             i = last;
         }
@@ -260,6 +284,7 @@ private:
     const bool m_parameters;
     QueryRanges* m_ranges;
     const ChainLookup& m_chains;
+    std::size_t m_hoisted = 0;  // parameters of subqueries put among those written before them
     SqliteTranslation m_translation;
 };
 
@@ -284,6 +309,14 @@ SqliteTranslation translateJet(const JetLexed& lexed, const NameResolver& resolv
             std::vector<const JetToken*> from;
             QueryRanges::flatten(std::span(nodes).subspan(clauses.from + 1, end - clauses.from - 1), from);
             known = ranges.read(from);
+            if (known && clauses.where) {
+                const std::size_t whereEnd = clauses.group    ? clauses.group
+                                             : clauses.having ? clauses.having
+                                             : clauses.order  ? clauses.order
+                                                              : nodes.size();
+                if (clauses.where < whereEnd)
+                    ranges.pin(std::span(nodes).subspan(clauses.where + 1, whereEnd - clauses.where - 1));
+            }
         }
     }
     return Translator(lexed, resolve, parameters, known ? &ranges : nullptr, chains).run(nodes);

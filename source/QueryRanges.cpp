@@ -99,3 +99,50 @@ QueryRange* QueryRanges::rangeOf(const JetToken* qualifier, const JetToken& colu
     }
     return found;
 }
+
+void QueryRanges::pin(std::span<const JetNode> where) {
+    std::vector<std::vector<const JetNode*>> terms(1);
+    for (const JetNode& node : where) {
+        if (node.token.kind == JetTokenKind::Keyword && node.token.text == "OR") return;
+        if (node.token.kind == JetTokenKind::Keyword && node.token.text == "AND")
+            terms.emplace_back();
+        else
+            terms.back().push_back(&node);
+    }
+    for (const std::vector<const JetNode*>& term : terms) {
+        if (term.size() == 1 && term[0]->group) {
+            pin(term[0]->children);
+            continue;
+        }
+        // column = number, number = column, the column qualified or not
+        std::vector<const JetNode*> sides[2];
+        int side = 0;
+        for (const JetNode* node : term) {
+            if (isSymbol(node->token, "=") && !node->group && side == 0)
+                side = 1;
+            else
+                sides[side].push_back(node);
+        }
+        if (side != 1) continue;
+        for (int s = 0; s < 2; ++s) {
+            const auto& column = sides[s];
+            const auto& number = sides[1 - s];
+            if (number.size() != 1 || number[0]->group || number[0]->token.kind != JetTokenKind::Number) continue;
+            const bool plain = column.size() == 1 && !column[0]->group;
+            const bool qualified =
+                column.size() == 3 && !column[0]->group && isSymbol(column[1]->token, ".") && !column[2]->group;
+            if (!plain && !qualified) continue;
+            const JetToken& name = (qualified ? column[2] : column[0])->token;
+            if (name.kind != JetTokenKind::Identifier ||
+                (qualified && column[0]->token.kind != JetTokenKind::Identifier))
+                continue;
+            std::string columnName;
+            QueryRange* range = rangeOf(qualified ? &column[0]->token : nullptr, name, columnName);
+            if (!range || range->pinValue) continue;
+            const auto& unique = range->columns->uniqueColumns;
+            if (std::find(unique.begin(), unique.end(), columnName) == unique.end()) continue;
+            range->pinColumn = std::move(columnName);
+            range->pinValue = &number[0]->token;
+        }
+    }
+}

@@ -23,12 +23,16 @@ struct StatementClauses {
 };
 
 // A table as the query names it: its stored name, the name its columns are qualified with, and whether it is
-// inside a parenthesised join, which SQLite reads as a subquery of the visible columns.
+// inside a parenthesised join, which SQLite reads as a subquery of the visible columns. Once the WHERE clause is
+// read (QueryRanges::pin), a table pinned to one row names the column whose index allows each value once and the
+// number the clause sets it equal to.
 struct QueryRange {
     std::string table;
     std::string name;
     const TableColumns* columns;
     bool nested = false;
+    std::string pinColumn;
+    const JetToken* pinValue = nullptr;
 };
 
 // The tables of a FROM clause and the columns they hold, in the spellings the database stores.
@@ -44,6 +48,10 @@ public:
     // The range a column reference reads (`qualifier.column`, or a column only one of the tables has), with the
     // column's stored name in `name`; null when that cannot be told.
     QueryRange* rangeOf(const JetToken* qualifier, const JetToken& column, std::string& name);
+
+    // Reads the WHERE clause `where` (its nodes) for the tables it pins to one row: a plain conjunction holds an
+    // equality between a number and a column whose index allows each value once.
+    void pin(std::span<const JetNode> where);
 
     // The tokens of a sequence with its groups opened: a group's "(" token, its contents, then nullptr.
     static void flatten(std::span<const JetNode> nodes, std::vector<const JetToken*>& out);

@@ -5,57 +5,6 @@
 #include <algorithm>
 #include <span>
 
-namespace {
-
-// Marks the ranges (their places in `ranges`) that a conjunction of the WHERE clause pins to one row.
-void pin(std::span<const JetNode> where, QueryRanges& ranges, std::vector<bool>& pinned) {
-    std::vector<std::vector<const JetNode*>> terms(1);
-    for (const JetNode& node : where) {
-        if (node.token.kind == JetTokenKind::Keyword && node.token.text == "OR") return;
-        if (node.token.kind == JetTokenKind::Keyword && node.token.text == "AND")
-            terms.emplace_back();
-        else
-            terms.back().push_back(&node);
-    }
-    for (const std::vector<const JetNode*>& term : terms) {
-        if (term.size() == 1 && term[0]->group) {
-            pin(term[0]->children, ranges, pinned);
-            continue;
-        }
-        // column = number, number = column, the column qualified or not
-        std::vector<const JetNode*> sides[2];
-        int side = 0;
-        for (const JetNode* node : term) {
-            if (isSymbol(node->token, "=") && !node->group && side == 0)
-                side = 1;
-            else
-                sides[side].push_back(node);
-        }
-        if (side != 1) continue;
-        for (int s = 0; s < 2; ++s) {
-            const auto& column = sides[s];
-            const auto& number = sides[1 - s];
-            if (number.size() != 1 || number[0]->group || number[0]->token.kind != JetTokenKind::Number) continue;
-            const bool plain = column.size() == 1 && !column[0]->group;
-            const bool qualified =
-                column.size() == 3 && !column[0]->group && isSymbol(column[1]->token, ".") && !column[2]->group;
-            if (!plain && !qualified) continue;
-            const JetToken& name = (qualified ? column[2] : column[0])->token;
-            if (name.kind != JetTokenKind::Identifier ||
-                (qualified && column[0]->token.kind != JetTokenKind::Identifier))
-                continue;
-            std::string columnName;
-            const QueryRange* range = ranges.rangeOf(qualified ? &column[0]->token : nullptr, name, columnName);
-            if (!range) continue;
-            const auto& unique = range->columns->uniqueColumns;
-            if (std::find(unique.begin(), unique.end(), columnName) != unique.end())
-                pinned[std::size_t(range - ranges.ranges().data())] = true;
-        }
-    }
-}
-
-}  // namespace
-
 std::size_t sortWithOneKey(const std::vector<JetNode>& nodes, const NameResolver& resolve, const TableLookup& tables) {
     if (!tables) return 0;
     const StatementClauses clauses = StatementClauses::of(nodes);
@@ -67,8 +16,7 @@ std::size_t sortWithOneKey(const std::vector<JetNode>& nodes, const NameResolver
     QueryRanges::flatten(std::span(nodes).subspan(from + 1, where - from - 1), fromTokens);
     QueryRanges ranges(resolve, tables);
     if (!ranges.read(fromTokens)) return 0;
-    std::vector<bool> pinned(ranges.ranges().size());
-    pin(std::span(nodes).subspan(where + 1, order - where - 1), ranges, pinned);
+    ranges.pin(std::span(nodes).subspan(where + 1, order - where - 1));
 
     // A name the select list gives a column stands for that column in ORDER BY, whatever the tables hold.
     std::vector<const JetToken*> selectList;
@@ -95,7 +43,7 @@ std::size_t sortWithOneKey(const std::vector<JetNode>& nodes, const NameResolver
         std::string columnName;
         const QueryRange* range =
             ranges.rangeOf(qualified ? token : nullptr, qualified ? *terms[i + 2] : *token, columnName);
-        if (!range || !pinned[std::size_t(range - ranges.ranges().data())]) return 0;
+        if (!range || !range->pinValue) return 0;
         anyColumn = true;
         if (qualified) i += 2;
     }

@@ -1,5 +1,6 @@
 // The database layer against real Access-format files and their JSON dumps.
 #include "source/Database.h"
+#include "extraction/MovementExtraction.h"
 #include "runtime/DateSerial.h"
 #include "runtime/RuntimeError.h"
 #include "source/JetSql.h"
@@ -229,6 +230,18 @@ TEST(Database, KeptRowsAndChainsGiveWhatTheFileGives) {
                   rows("SELECT Sid_ID AS k, " + chain + " & '' AS m" + where + " & ''"))
             << where;
     }
+    // A movement statement reads the chain of its one declaration once.
+    int movements = 0;
+    for (auto rs = db->OpenRecordset("SELECT Cmd_ID, Sid_ID, " + chain +
+                                     " AS m FROM Form_Cp01 INNER JOIN Form_Sid3 ON Form_Cp01.CP01_ID = "
+                                     "Form_Sid3.CP01_ID");
+         !rs->isEOF(); rs->MoveNext()) {
+        const auto key = Conv::CLng(rs->Fields("Cmd_ID")), sid = Conv::CLng(rs->Fields("Sid_ID"));
+        for (const std::string& sql : {retenciones_sql(key, sid), percepciones_sql(key, sid)})
+            for (auto movement = db->OpenRecordset(sql); !movement->isEOF(); movement->MoveNext(), ++movements)
+                EXPECT_EQ(movement->Fields("anticipo"), rs->Fields("m")) << sql;
+    }
+    EXPECT_GT(movements, 0);
 }
 
 // A long result is read as it is walked: other queries, the same one among them, may run meanwhile, and the file
