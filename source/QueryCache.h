@@ -52,7 +52,7 @@ private:
     static constexpr std::size_t kKeptResults = 2048;
     static constexpr std::size_t kKeptTranslations = 256;
     static constexpr std::size_t kKeptValues = 30000;
-    static constexpr std::size_t kHeadValues = 2048;
+    static constexpr std::size_t kHeadValues = 1024;
     // How many of the translations last used a new text is compared with, as their pattern, before it is read.
     static constexpr std::size_t kTriedPatterns = 8;
 
