@@ -39,9 +39,11 @@ struct Cursor {
     // What the search or scan found: kept rows, rows to decode one at a time into `own`, or data pages, read one
     // page at a time into `pageRows`.
     TableRows::Found found;
-    // Every set of kept rows the cursor has walked since it was opened: the texts of kept rows are handed to SQLite
-    // without a copy, so they must outlive whatever SQLite holds of them, until the statement ends.
+    // Every set of kept rows the cursor has walked since it was opened, up to a few thousand: the texts of the rows
+    // held (`heldTexts`) are handed to SQLite without a copy, so they must outlive whatever SQLite holds of them,
+    // until the statement ends.
     std::vector<std::shared_ptr<const TableRows::Rows>> held;
+    bool heldTexts = false;
     // The columns the statement reads, as JetFile decodes them: a row decoded here leaves the others Null.
     std::uint64_t columns = kAllColumns;
     std::size_t next = 0;
@@ -80,6 +82,7 @@ struct Cursor {
         chainSlot = -1;
         chainRow = -1;
         chainValue.reset();
+        heldTexts = false;
         current = nullptr;
         eof = true;
         rowid = 0;
@@ -175,6 +178,9 @@ const std::vector<Value>* nextRow(Table& table, Cursor& c) {
 
 // How many closed cursors a table keeps for reuse: a statement opens one or two on each table.
 constexpr std::size_t kSpareCursors = 4;
+// How many sets of kept rows a cursor holds for the statement: a search of another key for every row of a long scan
+// has its texts copied past them.
+constexpr std::size_t kHeldRowSets = 4096;
 
 // Moves to the next live row that equals the chain asked for, or to the end.
 void advance(Table& table, Cursor& c) {
@@ -381,7 +387,13 @@ int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int arg
             table.rows->scan(c.found);
         }
         if (c.found.pages) c.pages = &table.file->dataPages(table.index);
-        if (c.found.rows && (c.held.empty() || c.held.back() != c.found.rows)) c.held.push_back(c.found.rows);
+        if (c.found.rows) {
+            c.heldTexts = !c.held.empty() && c.held.back() == c.found.rows;
+            if (!c.heldTexts && c.held.size() < kHeldRowSets) {
+                c.held.push_back(c.found.rows);
+                c.heldTexts = true;
+            }
+        }
         if (const int slot = planPart(idxNum, kChained); slot >= 0) {
             // A chain is text or Null: only a text can equal it.
             sqlite3_value* v = next();
@@ -424,7 +436,7 @@ int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column) {
             case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;
             case Value::Kind::Double:
             case Value::Kind::Date: sqlite3_result_double(context, v.asDouble()); break;
-            case Value::Kind::Text: resultText(context, v.asText(), c.found.rows != nullptr); break;
+            case Value::Kind::Text: resultText(context, v.asText(), c.heldTexts); break;
         }
         return SQLITE_OK;
     }
