@@ -64,7 +64,7 @@ bool QueryRanges::read(const std::vector<const JetToken*>& from) {
             return false;
         } else if (expectTable) {
             if (token->kind != JetTokenKind::Identifier) return false;
-            QueryRange range{stored(token->text), stored(token->text), nullptr, depth > 0};
+            QueryRange range{stored(token->text), stored(token->text), nullptr, depth > 0, {}, nullptr};
             range.columns = m_tables(range.table);
             if (!range.columns) return false;
             if (i + 2 < from.size() && isKeyword(from[i + 1], "AS") && from[i + 2] &&
