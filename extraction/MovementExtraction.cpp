@@ -10,30 +10,52 @@
 
 namespace {
 
-// The two statements differ only in the movement table and the type letter.
+// The two statements differ only in the movement table and the type letter. Built in place: an export builds two
+// per declaration.
 std::string movementSql(const std::string& table, const char* tipo, const char* afterTipo, std::int32_t key,
                         std::int32_t sid) {
-    return " SELECT Form_Cp01.Cmd_ID, Form_Sid3.Sid_ID, CMD.CMD_NumRef, Form_Cp01.CP01_IngBrut, "
-           "       [Sid_Año] & [Sid_Mes] & [Sid_Tramite] & [Sid_Orden] AS anticipo, Form_Sid3.Sid_Tramite_Descrip, "
-           "       \"" +
-           std::string(tipo) + "\" as tipo," + afterTipo + table + ".Per_Fecha, " + table + ".Per_Año, " + table +
-           ".Per_Mes, "
-           "       Form_Sid3.Sid_operacion, Form_Sid3.Sid_Orden, " +
-           table +
-           ".Per_CUIT, "
-           "       " +
-           table + ".Per_NumAgenteRet, " + table + ".Per_Responsable, " + table +
-           ".Per_Concepto, "
-           "       " +
-           table + ".Per_Monto, " + table +
-           ".Per_Monto1 "
-           " FROM CMD INNER JOIN ((Form_Cp01 INNER JOIN Form_Sid3 ON Form_Cp01.CP01_ID = Form_Sid3.CP01_ID) INNER "
-           "JOIN " +
-           table + " ON Form_Sid3.Sid_ID = " + table +
-           ".Sid_ID) ON CMD.CMD_ID = Form_Cp01.Cmd_ID "
-           " WHERE Form_Cp01.Cmd_ID= " +
-           std::to_string(key) + "   and Form_Sid3.Sid_ID= " + std::to_string(sid) +
-           " ORDER BY [Sid_Año] & [Sid_Mes] & [Sid_Tramite]& [Sid_Orden] DESC;";
+    std::string sql;
+    sql.reserve(1024);
+    const auto column = [&](const char* name, const char* after) {
+        sql += table;
+        sql += name;
+        sql += after;
+    };
+    sql +=
+        " SELECT Form_Cp01.Cmd_ID, Form_Sid3.Sid_ID, CMD.CMD_NumRef, Form_Cp01.CP01_IngBrut, "
+        "       [Sid_Año] & [Sid_Mes] & [Sid_Tramite] & [Sid_Orden] AS anticipo, Form_Sid3.Sid_Tramite_Descrip, "
+        "       \"";
+    sql += tipo;
+    sql += "\" as tipo,";
+    sql += afterTipo;
+    column(".Per_Fecha", ", ");
+    column(".Per_Año", ", ");
+    column(".Per_Mes",
+           ", "
+           "       Form_Sid3.Sid_operacion, Form_Sid3.Sid_Orden, ");
+    column(".Per_CUIT",
+           ", "
+           "       ");
+    column(".Per_NumAgenteRet", ", ");
+    column(".Per_Responsable", ", ");
+    column(".Per_Concepto",
+           ", "
+           "       ");
+    column(".Per_Monto", ", ");
+    column(".Per_Monto1",
+           " "
+           " FROM CMD INNER JOIN ((Form_Cp01 INNER JOIN Form_Sid3 ON Form_Cp01.CP01_ID = "
+           "Form_Sid3.CP01_ID) INNER JOIN ");
+    sql += table;
+    sql += " ON Form_Sid3.Sid_ID = ";
+    column(".Sid_ID",
+           ") ON CMD.CMD_ID = Form_Cp01.Cmd_ID "
+           " WHERE Form_Cp01.Cmd_ID= ");
+    sql += std::to_string(key);
+    sql += "   and Form_Sid3.Sid_ID= ";
+    sql += std::to_string(sid);
+    sql += " ORDER BY [Sid_Año] & [Sid_Mes] & [Sid_Tramite]& [Sid_Orden] DESC;";
+    return sql;
 }
 
 void exportar(ExportState& form, const std::string& sql, std::int32_t& row) {

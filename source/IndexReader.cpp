@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -14,131 +15,248 @@ namespace {
 
 constexpr unsigned char kPageIndexNode = 0x03;
 constexpr unsigned char kPageIndexLeaf = 0x04;
-// On a Jet 4 leaf: the previous leaf at 0x0C, the next one at 0x10, the prefix length at 0x18.
-constexpr std::size_t kNextLeafOffset = 0x10;
+// On a Jet 4 index page: the previous page of its level at 0x0C, the next one at 0x10, the tail page at 0x14, the
+// prefix length at 0x18.
+constexpr std::size_t kNextPageOffset = 0x10;
+constexpr std::size_t kTailPageOffset = 0x14;
+// Every index page names the table definition it belongs to.
+constexpr std::size_t kOwnerOffset = 0x04;
 
-// Jet's index key of a Long in an ascending index: a flag byte for "not Null", then the number big-endian with
-// its sign bit flipped, so that the bytes sort as the numbers do.
-std::array<unsigned char, 5> longKey(std::int32_t key) {
+// Jet's index key of a Long in an ascending index, packed: a flag byte for "not Null", then the number big-endian
+// with its sign bit flipped, so that the bytes sort as the numbers do; then their count, five.
+std::uint64_t packedLongKey(std::int32_t key) {
     const auto v = static_cast<std::uint32_t>(key) ^ 0x80000000u;
-    return {0x7F, static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
-            static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+    return (std::uint64_t(0x7F) << 32 | v) << 8 | 5;
 }
 
 // The five key bytes of a packed key, before their count.
 constexpr std::uint64_t kKeyBytes = 0xFFFFFFFFFF;
 
-std::uint64_t packedKey(const unsigned char* bytes, std::size_t length) {
-    std::uint64_t key = 0;
-    for (std::size_t i = 0; i < 5; ++i) key = key << 8 | (i < length ? bytes[i] : 0);
-    return key << 8 | length;
-}
-
 }  // namespace
 
-// The entries of an index page. Entry ends are marked in a bitmap; entries after the first may leave out the
-// prefix their page's keys share; each ends with its row's page (3 bytes) and slot, then, on node pages, the
-// child page (4 bytes), all big-endian.
+// The entries of an index page, found where they lie. Entry ends are marked in a bitmap: bit n marks an entry
+// ending n bytes after the entries start (bit 0 marks none). Entries after the first may leave out the prefix their
+// page's keys share; each ends with its row's page (3 bytes) and slot, then, on node pages, the child page (4
+// bytes), all big-endian. An entry is named by its bit and checked against its page when it is read; a page whose
+// entries are out of order gives wrong rows, never a read outside it.
 // Raises std::invalid_argument naming what is wrong; the caller words it for the table.
-std::vector<IndexReader::Entry> IndexReader::parseEntries(const unsigned char* p, std::uint32_t pageSize, bool jet3) {
-    const std::size_t bitmapStart = jet3 ? 0x16 : 0x1B;
-    const std::size_t entriesStart = jet3 ? 0xF8 : 0x1E0;
-    const std::size_t prefix = jetbytes::u16(p + (jet3 ? 0x14 : 0x18));
-    const bool node = p[0] == kPageIndexNode;
-    const std::size_t tail = node ? 8 : 4;
-    std::vector<Entry> entries;
-    std::size_t marked = 0;
-    std::size_t i = bitmapStart;
-    for (; i + 8 <= entriesStart; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        marked += std::size_t(std::popcount(word));
-    }
-    for (; i < entriesStart; ++i) marked += std::size_t(std::popcount(unsigned(p[i])));
-    entries.reserve(marked);
-    std::uint64_t first = 0;  // the key bytes of the first entry, as packed
-    std::size_t begin = entriesStart;
-    // Bit n marks an entry ending at entriesStart + n; bit 0 marks none.
-    for (std::size_t byte = bitmapStart; byte < entriesStart; ++byte) {
-        for (unsigned bits = p[byte] & (byte == bitmapStart ? 0xFEu : 0xFFu); bits != 0; bits &= bits - 1) {
-            const std::size_t bit = (byte - bitmapStart) * 8 + std::size_t(std::countr_zero(bits));
-            const std::size_t end = entriesStart + bit;
-            if (end > pageSize) throw std::invalid_argument("index entry outside its page");
-            const bool isFirst = entries.empty();
-            const std::size_t omitted = isFirst ? 0 : (prefix > 1 ? prefix : 0);
-            const std::size_t stored = end - begin;
-            if (stored < tail || omitted > 5) throw std::invalid_argument("index entry malformed");
-            const std::size_t keyStored = stored - tail;
-            const std::size_t keyLength = std::min<std::size_t>(omitted + keyStored, 5);
-            // The omitted bytes are the first key's, the others follow in the entry.
-            const unsigned shift = unsigned(8 * (5 - omitted));
-            std::uint64_t key = first & (kKeyBytes >> shift << shift);
-            for (std::size_t i = omitted; i < keyLength; ++i)
-                key |= std::uint64_t(p[begin + i - omitted]) << (8 * (4 - i));
-            if (isFirst) first = key;
-            const unsigned char* t = p + end - tail;
-            Entry e{};
-            e.key = key << 8 | keyLength;
-            e.row = jetbytes::u32be(t);
-            if (node) e.child = jetbytes::u32be(t + 4);
-            entries.push_back(e);
-            begin = end;
+class IndexReader::PageEntries {
+public:
+    static constexpr std::size_t kNone = SIZE_MAX;
+
+    PageEntries(const unsigned char* page, std::uint32_t pageSize, bool jet3)
+        : m_page(page),
+          m_pageSize(pageSize),
+          m_entriesStart(jet3 ? 0xF8 : 0x1E0),
+          m_prefix(jetbytes::u16(page + (jet3 ? 0x14 : 0x18))),
+          m_tail(page[0] == kPageIndexNode ? 8 : 4) {
+        const std::size_t bitmapStart = jet3 ? 0x16 : 0x1B;
+        const std::size_t bytes = m_entriesStart - bitmapStart;
+        m_words = (bytes + 7) / 8;
+        for (std::size_t w = 0; w < m_words; ++w) {
+            const std::size_t at = bitmapStart + w * 8;
+            std::uint64_t word = 0;
+            if (at + 8 <= m_entriesStart)
+                std::memcpy(&word, page + at, 8);
+            else
+                for (std::size_t b = at; b < m_entriesStart; ++b) word |= std::uint64_t(page[b]) << (8 * (b - at));
+            m_bits[w] = word;
         }
+        m_bits[0] &= ~std::uint64_t(1);
+        m_firstEnd = nextEnd(0);
+        if (m_firstEnd != kNone) m_first = keyBytes(m_firstEnd, kNone);
     }
-    return entries;
-}
+
+    // The first entry; kNone for an empty page.
+    std::size_t first() const noexcept { return m_firstEnd; }
+    // The entry after, or before, entry `n`; kNone for none.
+    std::size_t next(std::size_t n) const noexcept { return nextEnd(n + 1); }
+    std::size_t previous(std::size_t n) const noexcept {
+        std::size_t w = n / 64;
+        std::uint64_t word = m_bits[w] & ((std::uint64_t(1) << (n % 64)) - 1);
+        while (word == 0) {
+            if (w == 0) return kNone;
+            word = m_bits[--w];
+        }
+        return w * 64 + 63 - std::size_t(std::countl_zero(word));
+    }
+
+    // The packed key of entry `n`, which follows entry `before` (kNone for the first).
+    std::uint64_t key(std::size_t n, std::size_t before) const {
+        const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
+        const std::size_t keyLength = std::min<std::size_t>(omitted + stored(n, before) - m_tail, 5);
+        return (before == kNone ? m_first : keyBytes(n, before)) << 8 | keyLength;
+    }
+    // The row of entry `n`, as data page << 8 | slot.
+    std::uint32_t row(std::size_t n) const { return jetbytes::u32be(m_page + m_entriesStart + n - m_tail); }
+    // The child page of entry `n` of a node page.
+    std::uint32_t child(std::size_t n) const { return jetbytes::u32be(m_page + m_entriesStart + n - 4); }
+
+    // The first entry whose key is not below `target`, in key order, and the one before it (kNone for none); the
+    // entries are searched by the first entry ending in each word of the bitmap, then one by one.
+    std::pair<std::size_t, std::size_t> lowerBound(std::uint64_t target) const {
+        std::size_t low = 0, high = m_words;
+        while (low < high) {
+            std::size_t w = low + (high - low) / 2;
+            while (w < high && m_bits[w] == 0) ++w;
+            if (w == high) {
+                high = low + (high - low) / 2;
+                continue;
+            }
+            const std::size_t n = w * 64 + std::size_t(std::countr_zero(m_bits[w]));
+            if (key(n, previous(n)) < target)
+                low = w + 1;
+            else
+                high = w;
+        }
+        // The entries from the first of the word before on: that one is below the key.
+        std::size_t n = m_firstEnd;
+        for (std::size_t w = low; w-- > 0;) {
+            if (m_bits[w] == 0) continue;
+            n = w * 64 + std::size_t(std::countr_zero(m_bits[w]));
+            break;
+        }
+        std::size_t before = n == kNone ? kNone : previous(n);
+        while (n != kNone && key(n, before) < target) {
+            before = n;
+            n = next(n);
+        }
+        return {n, before};
+    }
+
+private:
+    // The first entry ending at bit `from` or after.
+    std::size_t nextEnd(std::size_t from) const noexcept {
+        std::size_t w = from / 64;
+        if (w >= m_words) return kNone;
+        std::uint64_t word = m_bits[w] & (~std::uint64_t(0) << (from % 64));
+        while (word == 0) {
+            if (++w == m_words) return kNone;
+            word = m_bits[w];
+        }
+        return w * 64 + std::size_t(std::countr_zero(word));
+    }
+
+    // The bytes entry `n` occupies, checked against the page.
+    std::size_t stored(std::size_t n, std::size_t before) const {
+        const std::size_t end = m_entriesStart + n;
+        const std::size_t begin = m_entriesStart + (before == kNone ? 0 : before);
+        if (end > m_pageSize) throw std::invalid_argument("index entry outside its page");
+        const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
+        if (end - begin < m_tail || omitted > 5) throw std::invalid_argument("index entry malformed");
+        return end - begin;
+    }
+
+    // The five key bytes of entry `n`, the ones left out taken from the first entry's.
+    std::uint64_t keyBytes(std::size_t n, std::size_t before) const {
+        const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
+        const std::size_t keyStored = stored(n, before) - m_tail;
+        const std::size_t keyLength = std::min<std::size_t>(omitted + keyStored, 5);
+        const unsigned shift = unsigned(8 * (5 - omitted));
+        std::uint64_t key = m_first & (kKeyBytes >> shift << shift);
+        const unsigned char* bytes = m_page + m_entriesStart + (before == kNone ? 0 : before);
+        for (std::size_t b = omitted; b < keyLength; ++b) key |= std::uint64_t(bytes[b - omitted]) << (8 * (4 - b));
+        return key;
+    }
+
+    const unsigned char* m_page;
+    std::size_t m_pageSize;
+    std::size_t m_entriesStart;
+    std::size_t m_prefix;
+    std::size_t m_tail;
+    std::array<std::uint64_t, 64> m_bits{};
+    std::size_t m_words = 0;
+    std::size_t m_firstEnd = kNone;
+    std::uint64_t m_first = 0;  // the key bytes of the first entry
+};
 
 IndexReader::IndexReader(PageCache& pages, bool jet3) : m_pages(pages), m_jet3(jet3) {}
 
 IndexReader::~IndexReader() = default;
 
-const IndexReader::Page& IndexReader::page(const std::string& table, std::uint32_t pg) {
-    if (const Page* kept = m_parsed.find(pg)) return *kept;
-    const unsigned char* p = m_pages.page(table, pg);
-    if (p[0] != kPageIndexLeaf && p[0] != kPageIndexNode)
-        throwDamaged(m_pages.path(), table, "index page " + std::to_string(pg) + " has the wrong type");
-    Page parsed{p[0], jetbytes::u32(p + kNextLeafOffset), {}};
+const IndexReader::Node& IndexReader::node(const std::string& table, std::uint32_t pg, const unsigned char* p) {
+    Node parsed{jetbytes::u32(p + kTailPageOffset), jetbytes::u32(p + kOwnerOffset), {}};
     try {
-        parsed.entries = parseEntries(p, m_pages.pageSize(), m_jet3);
+        const PageEntries entries(p, m_pages.pageSize(), m_jet3);
+        std::size_t before = PageEntries::kNone;
+        for (std::size_t n = entries.first(); n != PageEntries::kNone; before = n, n = entries.next(n))
+            parsed.entries.push_back({entries.key(n, before), entries.child(n)});
     } catch (const std::invalid_argument& e) {
         throwDamaged(m_pages.path(), table, e.what());
     }
-    return m_parsed.insert(pg, std::move(parsed));
+    const std::size_t cost = std::max<std::size_t>(parsed.entries.size(), 1);
+    return m_nodes.insert(pg, std::move(parsed), cost);
 }
 
-std::vector<RowPointer> IndexReader::find(const std::string& table, std::uint32_t firstPage, std::int32_t key) {
-    std::vector<RowPointer> found;
-    const std::array<unsigned char, 5> bytes = longKey(key);
-    const std::uint64_t target = packedKey(bytes.data(), bytes.size());
+bool IndexReader::collect(const std::string& table, const unsigned char* p, std::uint64_t target,
+                          std::vector<RowPointer>& found) {
+    try {
+        const PageEntries entries(p, m_pages.pageSize(), m_jet3);
+        auto [n, before] = entries.lowerBound(target);
+        for (; n != PageEntries::kNone; before = n, n = entries.next(n)) {
+            if (entries.key(n, before) > target) return false;
+            const std::uint32_t row = entries.row(n);
+            found.push_back({row >> 8, std::uint8_t(row)});
+        }
+    } catch (const std::invalid_argument& e) {
+        throwDamaged(m_pages.path(), table, e.what());
+    }
+    return true;
+}
 
-    // Down the nodes: each entry holds the last key of its child, so the first entry not below the key leads to
-    // the leaf where its rows start. Past a node's last entry, the key can only be on the leaves that follow the
-    // last child, which the chain of leaves reaches even when no node lists them yet.
+// Whether page `pg` is an index page of the table whose definition is at `owner`: a tail page is followed only
+// then, the leaves after the last child otherwise.
+bool IndexReader::sameIndex(const std::string& table, std::uint32_t pg, std::uint32_t owner) {
+    if (pg >= m_pages.pageCount()) return false;
+    if (const Node* kept = m_nodes.peek(pg)) return kept->owner == owner;
+    const unsigned char* p = m_pages.page(table, pg);
+    return (p[0] == kPageIndexLeaf || p[0] == kPageIndexNode) && jetbytes::u32(p + kOwnerOffset) == owner;
+}
+
+void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::int32_t key,
+                       std::vector<RowPointer>& found) {
+    const std::uint64_t target = packedLongKey(key);
+    const auto wrongType = [&](std::uint32_t pg) {
+        throwDamaged(m_pages.path(), table, "index page " + std::to_string(pg) + " has the wrong type");
+    };
+
+    // Down the nodes: each entry holds the last key under its child, so the first entry not below the key leads to
+    // where its rows start. Past a node's last entry, the key can only be under the tail page; without one (or
+    // with one that is not of this index), on the leaves after the last child, which the chain of leaves reaches.
     std::uint32_t pg = firstPage;
     std::size_t visited = 0;
+    const unsigned char* leaf = nullptr;
     for (;;) {
         if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
-        const Page& node = page(table, pg);
-        if (node.type == kPageIndexLeaf) break;
-        if (node.entries.empty()) return found;
-        const auto it =
-            std::find_if(node.entries.begin(), node.entries.end(), [&](const Entry& e) { return e.key >= target; });
-        pg = (it == node.entries.end() ? node.entries.back() : *it).child;
+        const Node* kept = m_nodes.find(pg);
+        if (!kept) {
+            const unsigned char* p = m_pages.page(table, pg);
+            if (p[0] == kPageIndexLeaf) {
+                leaf = p;
+                break;
+            }
+            if (p[0] != kPageIndexNode) wrongType(pg);
+            kept = &node(table, pg, p);
+        }
+        const std::vector<Entry>& entries = kept->entries;
+        const auto it = std::lower_bound(entries.begin(), entries.end(), target,
+                                         [](const Entry& e, std::uint64_t k) { return e.key < k; });
+        if (it != entries.end())
+            pg = it->child;
+        else if (kept->tail != 0 && sameIndex(table, kept->tail, kept->owner))
+            pg = kept->tail;
+        else if (!entries.empty())
+            pg = entries.back().child;
+        else
+            return;
     }
     // Along the leaves, in key order, until a key above the one sought.
     for (;;) {
-        const Page& leaf = page(table, pg);
-        if (leaf.type != kPageIndexLeaf)
-            throwDamaged(m_pages.path(), table, "index page " + std::to_string(pg) + " has the wrong type");
-        // Entries are in key order: start at the first that is not below the key.
-        auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), target,
-                                   [](const Entry& e, std::uint64_t k) { return e.key < k; });
-        for (; it != leaf.entries.end(); ++it) {
-            if (it->key > target) return found;
-            found.push_back({it->row >> 8, std::uint8_t(it->row)});
-        }
-        if (leaf.next == 0) return found;
+        if (!collect(table, leaf, target, found)) return;
+        const std::uint32_t next = jetbytes::u32(leaf + kNextPageOffset);
+        if (next == 0) return;
         if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
-        pg = leaf.next;
+        leaf = m_pages.page(table, next);
+        if (leaf[0] != kPageIndexLeaf) wrongType(next);
     }
 }

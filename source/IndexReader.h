@@ -12,7 +12,8 @@ class PageCache;
 
 // The B-tree of a Jet 4 index on one Long column, searched by reading its pages: a lookup reads the few pages on the
 // way to its key, not the table. The pages are read apart from libmdb's buffers, so that a search never disturbs a
-// row being read, and kept once taken apart: an export searches the same few pages again and again.
+// row being read. Node pages are kept once taken apart: every search starts from the same few. A leaf is searched
+// where it lies, without taking apart the hundreds of entries it holds for the one key asked for.
 class IndexReader {
 public:
     IndexReader(PageCache& pages, bool jet3);
@@ -20,32 +21,37 @@ public:
     IndexReader(const IndexReader&) = delete;
     IndexReader& operator=(const IndexReader&) = delete;
 
-    // The rows whose key equals `key` in the index whose first page is `firstPage`, in index order. Raises
-    // RuntimeError naming `table` when the index's pages are damaged.
-    std::vector<RowPointer> find(const std::string& table, std::uint32_t firstPage, std::int32_t key);
+    // Appends to `found` the rows whose key equals `key` in the index whose first page is `firstPage`, in index
+    // order. Raises RuntimeError naming `table` when the index's pages are damaged.
+    void find(const std::string& table, std::uint32_t firstPage, std::int32_t key, std::vector<RowPointer>& found);
 
 private:
-    // An index entry, packed: its key bytes (up to five, big-endian, then their count) make one number that sorts
-    // as the keys do, a key that is a prefix of another sorting first.
+    // An entry of a node page, packed: its key bytes (up to five, big-endian, then their count) make one number
+    // that sorts as the keys do, a key that is a prefix of another sorting first.
     struct Entry {
         std::uint64_t key;
-        std::uint32_t row;    // data page << 8 | slot
-        std::uint32_t child;  // node pages only
+        std::uint32_t child;
     };
-    struct Page {
-        unsigned char type;
-        std::uint32_t next;  // leaves: the next leaf in key order
+    // A node page: an entry per child, holding the last key under it, and the tail page, which holds the keys
+    // after the last entry's (0 when there is none); the table definition its index belongs to.
+    struct Node {
+        std::uint32_t tail;
+        std::uint32_t owner;
         std::vector<Entry> entries;
     };
+    class PageEntries;
 
-    const Page& page(const std::string& table, std::uint32_t pg);
-    static std::vector<Entry> parseEntries(const unsigned char* p, std::uint32_t pageSize, bool jet3);
+    const Node& node(const std::string& table, std::uint32_t pg, const unsigned char* page);
+    bool sameIndex(const std::string& table, std::uint32_t pg, std::uint32_t owner);
+    // Appends the rows of `key` (packed) on leaf `page`; false once a key above it was seen.
+    bool collect(const std::string& table, const unsigned char* page, std::uint64_t key,
+                 std::vector<RowPointer>& found);
 
     PageCache& m_pages;
     bool m_jet3;
-    // Index pages already taken apart, by page number: the few node pages every search starts from stay, the
-    // leaves come and go. A search uses one page at a time, done with it before it asks for the next. An export's
-    // searches find their pages again among the last few dozen; more would only hold memory.
-    static constexpr std::size_t kParsedPages = 64;
-    LruCache<std::uint32_t, Page> m_parsed{kParsedPages};
+    // Node pages taken apart, by page number, while their entries add up to a few hundred kilobytes: the nodes of
+    // every index an export searches, on files far larger than the ones we know.
+    static constexpr std::size_t kKeptNodes = 1024;
+    static constexpr std::size_t kKeptNodeEntries = 64 * 1024;
+    LruCache<std::uint32_t, Node> m_nodes{kKeptNodes, kKeptNodeEntries};
 };

@@ -72,7 +72,7 @@ JetCatalog::JetCatalog(LibmdbHandle& mdb, PageCache& pages, RowReader& rows, boo
         std::vector<std::vector<Value>> found;
         for (std::uint32_t pg : pagesOf(info.name, table.get())) {
             found.clear();
-            rows.rowsOnPage(info, table.get(), pg, found);
+            rows.rowsOnPage(info, table.get(), pg, found, nullptr, kAllColumns);
             for (const auto& row : found) {
                 if (row[type].isNull() || row[id].isNull() || row[name].isNull() ||
                     (row[type].asInteger() & 0x7F) != MDB_TABLE)

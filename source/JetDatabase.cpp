@@ -52,6 +52,9 @@ struct JetDatabase::State {
         const auto it = tableColumns.find(name);
         return it == tableColumns.end() ? nullptr : &it->second;
     };
+    const ChainLookup chains = [this](const std::string& table, const std::vector<std::string>& columns) {
+        return engine->chainColumn(table, columns);
+    };
 
     void forget() {
         queries.clear();
@@ -93,7 +96,7 @@ std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql)
     State& s = *m_state;
     if (s.closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
     s.refresh();
-    return s.queries.open(jetSql, s.engine, s.resolve, s.tables, QueryTimeout);
+    return s.queries.open(jetSql, s.engine, s.resolve, s.tables, s.chains, QueryTimeout);
 }
 
 void JetDatabase::Close() {

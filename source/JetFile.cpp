@@ -63,14 +63,15 @@ const std::vector<JetTableInfo>& JetFile::tables() const noexcept { return m_imp
 
 const std::vector<std::uint32_t>& JetFile::dataPages(std::size_t t) const { return m_impl->catalog.dataPages(t); }
 
-void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vector<Value>>& rows) const {
+void JetFile::rowsOnPage(std::size_t t, std::uint32_t pg, std::vector<std::vector<Value>>& rows,
+                         std::vector<std::uint8_t>* slots, std::uint64_t columns) const {
     Impl& impl = *m_impl;
-    impl.rows.rowsOnPage(impl.catalog.tables()[t], impl.catalog.definition(t), pg, rows);
+    impl.rows.rowsOnPage(impl.catalog.tables()[t], impl.catalog.definition(t), pg, rows, slots, columns);
 }
 
-const std::vector<Value>* JetFile::rowAt(std::size_t t, RowPointer pointer, RowBuffer& buffer) const {
+bool JetFile::rowAt(std::size_t t, RowPointer pointer, std::vector<Value>& row, std::uint64_t columns) const {
     Impl& impl = *m_impl;
-    return impl.rows.rowAt(t, impl.catalog.tables()[t], impl.catalog.definition(t), pointer, buffer);
+    return impl.rows.rowAt(impl.catalog.tables()[t], impl.catalog.definition(t), pointer, row, columns);
 }
 
 std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, std::int64_t key) const {
@@ -78,6 +79,8 @@ std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, 
     const MdbIndex* idx = impl.catalog.seekIndex(t, column);
     if (!idx) return std::nullopt;
     // A key no Long can hold is in no row.
-    if (key < INT32_MIN || key > INT32_MAX) return std::vector<RowPointer>();
-    return impl.index.find(impl.catalog.tables()[t].name, std::uint32_t(idx->first_pg), std::int32_t(key));
+    std::vector<RowPointer> found;
+    if (key < INT32_MIN || key > INT32_MAX) return found;
+    impl.index.find(impl.catalog.tables()[t].name, std::uint32_t(idx->first_pg), std::int32_t(key), found);
+    return found;
 }

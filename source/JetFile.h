@@ -30,16 +30,13 @@ struct JetTableInfo {
     std::uint32_t rowCountEstimate = 0;
 };
 
+// The columns of a table to decode, as a mask: bit n for column n, bit 63 for column 63 and after.
+inline constexpr std::uint64_t kAllColumns = ~std::uint64_t(0);
+
 // Where a row is stored: its data page and its slot on that page.
 struct RowPointer {
     std::uint32_t page;
     std::uint8_t row;
-};
-
-// Where JetFile::rowAt puts a row: a kept row is shared, any other is decoded into `own`, reused from row to row.
-struct RowBuffer {
-    std::shared_ptr<const std::vector<Value>> kept;
-    std::vector<Value> own;
 };
 
 // A Jet file opened read-only through libmdb. Values come from the stored bytes: numbers keep their bits, text is
@@ -64,15 +61,17 @@ public:
 
     // The data pages of a table, in the order a scan visits them.
     const std::vector<std::uint32_t>& dataPages(std::size_t table) const;
-    // Appends the live rows stored on data page `page` of the table, in slot order.
-    void rowsOnPage(std::size_t table, std::uint32_t page, std::vector<std::vector<Value>>& rows) const;
+    // Appends the live rows stored on data page `page` of the table, in slot order, and their slots to `slots` when
+    // given. Only the columns in `columns` are decoded, the others left Null.
+    void rowsOnPage(std::size_t table, std::uint32_t page, std::vector<std::vector<Value>>& rows,
+                    std::vector<std::uint8_t>* slots = nullptr, std::uint64_t columns = kAllColumns) const;
     // The rows whose seekable column `column` (a position in `columns`) equals `key`, in index order; nullopt
     // when the index cannot be searched (the caller then scans).
     std::optional<std::vector<RowPointer>> seek(std::size_t table, int column, std::int64_t key) const;
-    // The row at `pointer`, following a row that grew and moved; null for a deleted row. Rows of the smaller
-    // tables (taxpayers, forms, declarations) are kept once decoded: an export looks them up again and again.
-    // The row stays valid until `buffer` is used again.
-    const std::vector<Value>* rowAt(std::size_t table, RowPointer pointer, RowBuffer& buffer) const;
+    // Decodes the row at `pointer` into `row` (its texts keep their buffers), following a row that grew and moved;
+    // false for a deleted row. Only the columns in `columns` are decoded, the others left Null.
+    bool rowAt(std::size_t table, RowPointer pointer, std::vector<Value>& row,
+               std::uint64_t columns = kAllColumns) const;
 
 private:
     struct Impl;

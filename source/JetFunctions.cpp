@@ -13,6 +13,9 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -100,9 +103,36 @@ std::string textKey(const char* text, int length, bool keepAccents) {
     return key;
 }
 
+// The sort keys of the texts compared lately, without and with their accents: a sort compares each text with a
+// dozen others, and a key costs a folding and a normalisation. Kept by the connection, for one thread.
+class TextKeys {
+public:
+    using Keys = std::pair<std::string, std::string>;
+
+    // Makes room for the keys of two texts: the references `of` gives stay valid until the next call.
+    void reserveTwo() {
+        if (m_keys.size() + 2 > kKept) m_keys.clear();
+    }
+    const Keys& of(std::string_view text) {
+        if (const auto it = m_keys.find(text); it != m_keys.end()) return it->second;
+        const char* bytes = text.data();
+        const int length = static_cast<int>(text.size());
+        return m_keys.emplace(std::string(text), Keys{textKey(bytes, length, false), textKey(bytes, length, true)})
+            .first->second;
+    }
+
+private:
+    static constexpr std::size_t kKept = 4096;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, Keys, Hash, std::equal_to<>> m_keys;
+};
+
 // Jet compares text without regard to case, and sorts letters with accents beside the plain ones (Ñandubay among
 // the N, Ángel among the A): the accents decide only between texts that are otherwise the same.
-int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void* b) {
+int jetTextCollation(void* keys, int lengthA, const void* a, int lengthB, const void* b) {
     const auto* textA = static_cast<const char*>(a);
     const auto* textB = static_cast<const char*>(b);
     const bool ascii = std::all_of(textA, textA + lengthA, [](char c) { return (c & 0x80) == 0; }) &&
@@ -119,11 +149,13 @@ int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void*
     // SQLite calls this from C and has no way to hear of a failure: without the memory for the keys, the bytes
     // decide.
     try {
-        for (bool keepAccents : {false, true}) {
-            const int order = textKey(textA, lengthA, keepAccents).compare(textKey(textB, lengthB, keepAccents));
-            if (order != 0) return order < 0 ? -1 : 1;
-        }
-        return 0;
+        TextKeys& kept = *static_cast<TextKeys*>(keys);
+        kept.reserveTwo();
+        const TextKeys::Keys& keysA = kept.of(std::string_view(textA, std::size_t(lengthA)));
+        const TextKeys::Keys& keysB = kept.of(std::string_view(textB, std::size_t(lengthB)));
+        int order = keysA.first.compare(keysB.first);
+        if (order == 0) order = keysA.second.compare(keysB.second);
+        return order == 0 ? 0 : (order < 0 ? -1 : 1);
     } catch (const std::bad_alloc&) {
         const int order = std::memcmp(textA, textB, static_cast<std::size_t>(std::min(lengthA, lengthB)));
         if (order != 0) return order < 0 ? -1 : 1;
@@ -132,6 +164,38 @@ int jetTextCollation(void*, int lengthA, const void* a, int lengthB, const void*
 }
 
 }  // namespace
+
+bool appendJetCatOperand(std::string& out, const Value& operand) {
+    char number[kNumberTextMax];
+    switch (operand.kind()) {
+        case Value::Kind::Null: return false;
+        case Value::Kind::Integer:
+            out.append(number, std::to_chars(number, number + sizeof number, operand.asInteger()).ptr);
+            return true;
+        case Value::Kind::Double:
+        case Value::Kind::Date: out.append(number, writeDouble(number, operand.asDouble())); return true;
+        case Value::Kind::Text: out += operand.asText(); return true;
+    }
+    return false;
+}
+
+// The collation compares ASCII texts letter by letter without regard to case, other texts by their case-folded
+// forms (then without their accents, which the folded forms already decide).
+bool jetTextKey(std::string_view text, std::string& key) {
+    key.assign(text);
+    bool ascii = true;
+    for (char& c : key) {
+        if (c == '\0') return false;
+        if (c & 0x80) ascii = false;
+        c = g_ascii_tolower(c);
+    }
+    if (ascii) return true;
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return false;
+    const GlibString folded(g_utf8_casefold(text.data(), static_cast<gssize>(text.size())));
+    if (!folded) return false;
+    key = folded.get();
+    return true;
+}
 
 void registerJetFunctions(sqlite3* db) {
     const int status =
@@ -143,7 +207,10 @@ void registerJetFunctions(sqlite3* db) {
     if (sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr)) != SQLITE_OK)
         throw RuntimeError(RuntimeError::DatabaseError,
                            std::string("cannot turn off double-quoted text constants: ") + sqlite3_errmsg(db));
-    if (sqlite3_create_collation(db, "jet_text", SQLITE_UTF8, nullptr, jetTextCollation) != SQLITE_OK)
+    auto keys = std::make_unique<TextKeys>();
+    if (sqlite3_create_collation_v2(db, "jet_text", SQLITE_UTF8, keys.get(), jetTextCollation,
+                                    [](void* kept) { delete static_cast<TextKeys*>(kept); }) != SQLITE_OK)
         throw RuntimeError(RuntimeError::DatabaseError,
                            std::string("cannot register collation jet_text: ") + sqlite3_errmsg(db));
+    keys.release();  // the connection deletes it
 }

@@ -1,5 +1,10 @@
 #pragma once
 
+#include "runtime/Value.h"
+
+#include <string>
+#include <string_view>
+
 struct sqlite3;
 
 // What translated SQL needs of the connection it runs on.
@@ -11,3 +16,11 @@ struct sqlite3;
 // reading a double-quoted name that matches no column as a text constant, so a misspelt name fails instead of
 // selecting its own spelling. Raises RuntimeError on failure.
 void registerJetFunctions(sqlite3* db);
+
+// Appends `operand` as jet_cat writes it; false, appending nothing, for Null.
+bool appendJetCatOperand(std::string& out, const Value& operand);
+
+// The key of `text` under which the texts the jet_text collation finds equal meet: two texts are equal in that order
+// exactly when their keys are. False, `key` then unspecified, for a text whose key cannot be told (one that is not
+// valid UTF-8 or holds a NUL).
+bool jetTextKey(std::string_view text, std::string& key);

@@ -173,6 +173,43 @@ std::size_t nameEnd(std::string_view sql, std::size_t start) {
     }
 }
 
+// Where the number written from `start` ends; npos when a name character or a dot follows it, which would otherwise
+// read as an alias or a qualifier (0x10, 1.2.3).
+std::size_t numberEnd(std::string_view sql, std::size_t start) {
+    std::size_t end = start;
+    while (end < sql.size() && isDigit(sql[end])) ++end;
+    if (end < sql.size() && sql[end] == '.') {
+        ++end;
+        while (end < sql.size() && isDigit(sql[end])) ++end;
+    }
+    if (end < sql.size() && (sql[end] == 'e' || sql[end] == 'E')) {
+        std::size_t exponent = end + 1;
+        if (exponent < sql.size() && (sql[exponent] == '+' || sql[exponent] == '-')) ++exponent;
+        if (exponent < sql.size() && isDigit(sql[exponent])) {
+            end = exponent;
+            while (end < sql.size() && isDigit(sql[end])) ++end;
+        }
+    }
+    if (end < sql.size() && (nameCharLength(sql, end, false) > 0 || sql[end] == '.')) return std::string_view::npos;
+    return end;
+}
+
+// Where the text constant quoted at `start` ends, its value (each doubled quote undone) in `value`; npos when its
+// closing quote is missing.
+std::size_t quotedEnd(std::string_view sql, std::size_t start, std::string& value) {
+    const char quote = sql[start];
+    std::size_t i = start + 1;
+    for (;;) {
+        const std::size_t close = sql.find(quote, i);
+        if (close == std::string_view::npos) return close;
+        value.append(sql.substr(i, close - i));
+        i = close + 1;
+        if (i == sql.size() || sql[i] != quote) return i;
+        value += quote;
+        ++i;
+    }
+}
+
 // Reads the Jet text into tokens, refusing what the translator cannot give the same meaning in SQLite, and takes
 // its constants out.
 class Lexer {
@@ -282,23 +319,8 @@ private:
     }
 
     std::size_t readNumber(std::size_t start) {
-        std::size_t end = start;
-        while (end < m_sql.size() && isDigit(m_sql[end])) ++end;
-        if (end < m_sql.size() && m_sql[end] == '.') {
-            ++end;
-            while (end < m_sql.size() && isDigit(m_sql[end])) ++end;
-        }
-        if (end < m_sql.size() && (m_sql[end] == 'e' || m_sql[end] == 'E')) {
-            std::size_t exponent = end + 1;
-            if (exponent < m_sql.size() && (m_sql[exponent] == '+' || m_sql[exponent] == '-')) ++exponent;
-            if (exponent < m_sql.size() && isDigit(m_sql[exponent])) {
-                end = exponent;
-                while (end < m_sql.size() && isDigit(m_sql[end])) ++end;
-            }
-        }
-        // 0x10 or 1.2.3 would otherwise read as a number followed by an alias or a qualifier.
-        if (end < m_sql.size() && (nameCharLength(m_sql, end, false) > 0 || m_sql[end] == '.'))
-            fail(start, "malformed number");
+        const std::size_t end = numberEnd(m_sql, start);
+        if (end == std::string_view::npos) fail(start, "malformed number");
         const std::string_view text = m_sql.substr(start, end - start);
         add(JetTokenKind::Number, text, start);
         // A number that starts a term of ORDER BY or GROUP BY is a column position: it stays in the text.
@@ -309,18 +331,9 @@ private:
 
     // 'text' and "text" are text constants, their quote doubled inside them.
     std::size_t readQuoted(std::size_t start) {
-        const char quote = m_sql[start];
         std::string value;
-        std::size_t i = start + 1;
-        for (;;) {
-            const std::size_t close = m_sql.find(quote, i);
-            if (close == std::string_view::npos) fail(start, "unterminated text constant");
-            value.append(m_sql.substr(i, close - i));
-            i = close + 1;
-            if (i == m_sql.size() || m_sql[i] != quote) break;
-            value += quote;
-            ++i;
-        }
+        const std::size_t i = quotedEnd(m_sql, start, value);
+        if (i == std::string_view::npos) fail(start, "unterminated text constant");
         add(JetTokenKind::Text, m_sql.substr(start, i - start), start);
         takeConstant(true, std::move(value), start, i, "''");
         m_termStart = false;
@@ -426,4 +439,46 @@ void failTranslation(std::string_view sql, std::size_t offset, std::string_view 
         description += '"';
     }
     throw RuntimeError(RuntimeError::DatabaseError, description);
+}
+
+JetPattern patternOf(const JetLexed& lexed) {
+    JetPattern pattern{std::string(lexed.sql), {}};
+    for (const JetToken& token : lexed.tokens)
+        if (token.constant != JetToken::kNoConstant) pattern.constants.push_back({token.offset, token.text.size()});
+    return pattern;
+}
+
+// The text before, between and after the constants must be the pattern's, byte for byte. Each constant must be read
+// where the pattern's was and end where the text after it starts: the lexer, which decides what a token is from what
+// precedes it and from the token's own characters, then reads the same tokens with other constants.
+bool matchJetPattern(const JetPattern& pattern, std::string_view sql, std::vector<JetConstant>& constants) {
+    const std::string_view known = pattern.sql;
+    constants.clear();
+    std::size_t from = 0;  // in the pattern
+    std::size_t at = 0;    // in `sql`
+    for (const JetPattern::Constant& constant : pattern.constants) {
+        const std::string_view piece = known.substr(from, constant.offset - from);
+        if (sql.substr(at, piece.size()) != piece) return false;
+        at += piece.size();
+        if (at >= sql.size()) return false;
+        const char first = known[constant.offset];
+        std::size_t end;
+        if (first == '\'' || first == '"') {
+            if (sql[at] != first) return false;
+            std::string value;
+            end = quotedEnd(sql, at, value);
+            if (end == std::string_view::npos) return false;
+            constants.push_back({true, std::move(value)});
+        } else {
+            // A number starts with a digit, or with a dot and a digit where no name or ")" precedes it.
+            if (isDigit(first) ? !isDigit(sql[at]) : (sql[at] != '.' || at + 1 == sql.size() || !isDigit(sql[at + 1])))
+                return false;
+            end = numberEnd(sql, at);
+            if (end == std::string_view::npos) return false;
+            constants.push_back({false, std::string(sql.substr(at, end - at))});
+        }
+        at = end;
+        from = constant.offset + constant.length;
+    }
+    return sql.substr(at) == known.substr(from);
 }

@@ -45,6 +45,27 @@ struct JetLexed {
 // ...), a second statement and text that cannot be read raise RuntimeError (DatabaseError) saying what and where.
 JetLexed lexJetSql(std::string_view sql);
 
+// A query text as the pattern of the texts that differ from it only in their constants, which are read by comparing
+// the text between the constants instead of reading it whole: an export runs a few statements again and again
+// with other keys.
+struct JetPattern {
+    struct Constant {
+        std::size_t offset;  // where the constant is written, quotes included
+        std::size_t length;
+    };
+    std::string sql;
+    std::vector<Constant> constants;
+};
+
+// The pattern of a query read by lexJetSql.
+JetPattern patternOf(const JetLexed& lexed);
+
+// True when `sql` is `pattern`'s text with each constant replaced by one of the same kind (a number, or a text in
+// the same quotes), everything else unchanged: `sql` then reads as the pattern's query does, with the same
+// translation, and `constants` gets its constants as lexJetSql would give them. False for any other text, which is
+// then to be read whole.
+bool matchJetPattern(const JetPattern& pattern, std::string_view sql, std::vector<JetConstant>& constants);
+
 // A token and, when it is a "(", the tokens up to its ")".
 struct JetNode {
     JetToken token;                 // a group keeps its "(" here

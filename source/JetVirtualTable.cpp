@@ -2,13 +2,17 @@
 
 #include "runtime/RuntimeError.h"
 #include "source/JetFile.h"
+#include "source/JetFunctions.h"
 #include "source/JetSql.h"
+#include "source/TableRows.h"
 
 #include <sqlite3.h>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -30,30 +34,69 @@ const char* declaredType(JetType type) {
     return "BLOB";
 }
 
+struct Cursor {
+    sqlite3_vtab_cursor base{};
+    // What the search or scan found: kept rows, rows to decode one at a time into `own`, or data pages, read one
+    // page at a time into `pageRows`.
+    TableRows::Found found;
+    // Every set of kept rows the cursor has walked since it was opened, up to a few thousand: the texts of the rows
+    // held (`heldTexts`) are handed to SQLite without a copy, so they must outlive whatever SQLite holds of them,
+    // until the statement ends.
+    std::vector<std::shared_ptr<const TableRows::Rows>> held;
+    bool heldTexts = false;
+    // The columns the statement reads, as JetFile decodes them: a row decoded here leaves the others Null.
+    std::uint64_t columns = kAllColumns;
+    std::size_t next = 0;
+    const std::vector<std::uint32_t>* pages = nullptr;
+    std::size_t page = 0;
+    std::vector<std::vector<Value>> pageRows;
+    std::size_t pageRow = 0;
+    std::vector<Value> own;
+
+    // A chain every row must equal, when the query compares one with a text: its hidden column's slot (-1 for
+    // none) and the text.
+    int chain = -1;
+    std::string chainText;
+    // The chain last written for xColumn: its slot and row, and its text (nullopt for Null).
+    int chainSlot = -1;
+    sqlite3_int64 chainRow = -1;
+    std::optional<std::string> chainValue;
+    std::string scratch;
+
+    const std::vector<Value>* current = nullptr;
+    bool eof = true;
+    sqlite3_int64 rowid = 0;
+
+    // Forgets the last search, keeping the buffers it decoded into.
+    void restart() {
+        found.rows.reset();
+        found.picks.reset();
+        found.pointers.clear();
+        found.pages = false;
+        next = 0;
+        pages = nullptr;
+        page = 0;
+        pageRows.clear();
+        pageRow = 0;
+        chain = -1;
+        chainSlot = -1;
+        chainRow = -1;
+        chainValue.reset();
+        heldTexts = false;
+        current = nullptr;
+        eof = true;
+        rowid = 0;
+    }
+};
+
 struct Table {
     sqlite3_vtab base{};
     JetVirtualTable::Source* source = nullptr;
     const JetFile* file = nullptr;
     std::size_t index = 0;
-};
-
-struct Cursor {
-    sqlite3_vtab_cursor base{};
-    bool seeking = false;
-    // A search: the rows the index gave, read one at a time.
-    std::vector<RowPointer> pointers;
-    std::size_t next = 0;
-    // A scan: the data pages, and the rows of the page being read.
-    const std::vector<std::uint32_t>* pages = nullptr;
-    std::size_t page = 0;
-    std::vector<std::vector<Value>> pageRows;
-    std::size_t pageRow = 0;
-
-    // The current row: kept by the file, decoded into `buffer`, or one of `pageRows`.
-    const std::vector<Value>* current = nullptr;
-    RowBuffer buffer;
-    bool eof = true;
-    sqlite3_int64 rowid = 0;
+    std::unique_ptr<TableRows> rows;
+    // Cursors closed, with their buffers, for the next statements: each query opens a cursor on each of its tables.
+    std::vector<std::unique_ptr<Cursor>> spare;
 };
 
 Table& tableOf(sqlite3_vtab* vtab) { return *reinterpret_cast<Table*>(vtab); }
@@ -80,29 +123,76 @@ int guarded(sqlite3_vtab* vtab, Body body) {
     }
 }
 
-// Moves to the next live row, or to the end.
+// The chain of slot `slot` of the table for `row`, as jet_cat joins its columns; false for Null (every operand
+// Null).
+bool chainOf(const Table& table, int slot, const std::vector<Value>& row, std::string& out) {
+    out.clear();
+    bool any = false;
+    for (const int column : table.source->chains[table.index][std::size_t(slot)])
+        any |= appendJetCatOperand(out, row[std::size_t(column)]);
+    return any;
+}
+
+// Whether the chain of slot `slot` of the table for `row` is `text`, told operand by operand: most rows differ in
+// their first.
+bool chainIs(const Table& table, int slot, const std::vector<Value>& row, std::string_view text, std::string& scratch) {
+    bool any = false;
+    for (const int column : table.source->chains[table.index][std::size_t(slot)]) {
+        const Value& operand = row[std::size_t(column)];
+        std::string_view written;
+        if (operand.kind() == Value::Kind::Text) {
+            written = operand.asText();
+        } else {
+            scratch.clear();
+            if (!appendJetCatOperand(scratch, operand)) continue;
+            written = scratch;
+        }
+        any = true;
+        if (text.substr(0, written.size()) != written) return false;
+        text.remove_prefix(written.size());
+    }
+    return any && text.empty();
+}
+
+// The next row found, whatever the chain; null past the last.
+const std::vector<Value>* nextRow(Table& table, Cursor& c) {
+    if (c.found.rows) {
+        const TableRows::Rows& rows = *c.found.rows;
+        if (!c.found.picks) return c.next < rows.size() ? &rows[c.next++] : nullptr;
+        const TableRows::Picks& picks = *c.found.picks;
+        return c.next < picks.size() ? &rows[picks[c.next++]] : nullptr;
+    }
+    if (c.found.pages) {
+        while (c.pageRow >= c.pageRows.size()) {
+            if (c.page >= c.pages->size()) return nullptr;
+            c.pageRows.clear();
+            c.pageRow = 0;
+            table.file->rowsOnPage(table.index, (*c.pages)[c.page++], c.pageRows, nullptr, c.columns);
+        }
+        return &c.pageRows[c.pageRow++];
+    }
+    while (c.next < c.found.pointers.size())
+        if (table.file->rowAt(table.index, c.found.pointers[c.next++], c.own, c.columns)) return &c.own;
+    return nullptr;
+}
+
+// How many closed cursors a table keeps for reuse: a statement opens one or two on each table.
+constexpr std::size_t kSpareCursors = 4;
+// How many sets of kept rows a cursor holds for the statement: a search of another key for every row of a long scan
+// has its texts copied past them.
+constexpr std::size_t kHeldRowSets = 4096;
+
+// Moves to the next live row that equals the chain asked for, or to the end.
 void advance(Table& table, Cursor& c) {
     c.eof = true;
-    if (c.seeking) {
-        while (c.next < c.pointers.size()) {
-            if (const auto* row = table.file->rowAt(table.index, c.pointers[c.next++], c.buffer)) {
-                c.current = row;
-                c.eof = false;
-                ++c.rowid;
-                return;
-            }
-        }
+    while (const std::vector<Value>* row = nextRow(table, c)) {
+        // SQLite compares the chain again: rows left out here are only those it would leave out.
+        if (c.chain >= 0 && !chainIs(table, c.chain, *row, c.chainText, c.scratch)) continue;
+        c.current = row;
+        c.eof = false;
+        ++c.rowid;
         return;
     }
-    while (c.pageRow >= c.pageRows.size()) {
-        if (c.page >= c.pages->size()) return;
-        c.pageRows.clear();
-        c.pageRow = 0;
-        table.file->rowsOnPage(table.index, (*c.pages)[c.page++], c.pageRows);
-    }
-    c.current = &c.pageRows[c.pageRow++];
-    c.eof = false;
-    ++c.rowid;
 }
 
 int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** error) {
@@ -121,7 +211,12 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     const auto& columns = file->tables()[index].columns;
     for (std::size_t i = 0; i < columns.size(); ++i)
         schema += (i ? ", " : "") + sqlQuoted(columns[i].name, '"') + " " + declaredType(columns[i].type);
-    schema += columns.empty() ? "\"\" BLOB)" : ")";
+    // The chains the table computes, as hidden columns: BLOB, so that SQLite converts neither them nor what they are
+    // compared with, as it converts nothing for jet_cat's result.
+    if (columns.empty()) schema += "\"\" BLOB";
+    for (std::size_t k = 0; k < JetVirtualTable::kChainColumns; ++k)
+        schema += ", " + sqlQuoted(JetVirtualTable::chainColumnName(k), '"') + " BLOB HIDDEN";
+    schema += ")";
     const int rc = sqlite3_declare_vtab(db, schema.c_str());
     if (rc != SQLITE_OK) return rc;
     auto* table = new (std::nothrow) Table;
@@ -129,6 +224,12 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     table->source = source;
     table->file = file;
     table->index = index;
+    try {
+        table->rows = std::make_unique<TableRows>(*file, index);
+    } catch (const std::bad_alloc&) {
+        delete table;
+        return SQLITE_NOMEM;
+    }
     *out = &table->base;
     return SQLITE_OK;
 }
@@ -138,50 +239,108 @@ int xDisconnect(sqlite3_vtab* vtab) {
     return SQLITE_OK;
 }
 
+// Where the hidden chain columns start: after the table's columns, or after the one stand-in column of a table
+// without any.
+int chainBase(const JetTableInfo& table) { return int(std::max<std::size_t>(table.columns.size(), 1)); }
+
+// What xFilter is to do, packed into idxNum: the column searched through its index, plus one (bits 0-7); the text
+// column looked up in the kept table, plus one (bits 8-15); the chain slot the rows must equal, plus one (bits
+// 16-23). Its values come in that order.
+constexpr int kSearched = 0, kLookedUp = 8, kChained = 16;
+int planPart(int idxNum, int part) { return ((idxNum >> part) & 0xFF) - 1; }
+
 // Weighs a search of a file index against a scan of the table: an equality on a seekable column wins, one on a
 // column whose index allows each key once (one row) best of all, so that the engine searches from the most
-// selective table inwards.
+// selective table inwards. Without one, an equality on a text column of a table kept whole is looked up in it.
+// An equality of a chain with a text also leaves out the rows whose chain differs, and weighs nothing.
 int xBestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
-    const JetTableInfo& table = tableOf(vtab).file->tables()[tableOf(vtab).index];
+    const Table& owner = tableOf(vtab);
+    const JetTableInfo& table = owner.file->tables()[owner.index];
     const double rows = std::max<double>(table.rowCountEstimate, 1.0);
-    int chosen = -1;
+    const int chains = int(owner.source->chains[owner.index].size());
+    int chosen = -1, text = -1, chain = -1;
     bool chosenUnique = false;
     for (int i = 0; i < info->nConstraint; ++i) {
         const auto& constraint = info->aConstraint[i];
         if (!constraint.usable || constraint.op != SQLITE_INDEX_CONSTRAINT_EQ || constraint.iColumn < 0) continue;
+        const int column = constraint.iColumn;
+        if (column >= chainBase(table)) {
+            if (chain < 0 && column - chainBase(table) < chains) chain = i;
+            continue;
+        }
+        if (std::size_t(column) >= table.columns.size()) continue;
         const auto& seekable = table.seekableColumns;
-        if (std::find(seekable.begin(), seekable.end(), constraint.iColumn) == seekable.end()) continue;
+        if (std::find(seekable.begin(), seekable.end(), column) == seekable.end()) {
+            const JetType type = table.columns[std::size_t(column)].type;
+            const char* collation = sqlite3_vtab_collation(info, i);
+            if (text < 0 && (type == JetType::Text || type == JetType::Memo) && owner.rows->looksUpText() &&
+                collation && sqlite3_stricmp(collation, "jet_text") == 0)
+                text = i;
+            continue;
+        }
         const auto& unique = table.uniqueColumns;
-        const bool isUnique = std::find(unique.begin(), unique.end(), constraint.iColumn) != unique.end();
+        const bool isUnique = std::find(unique.begin(), unique.end(), column) != unique.end();
         if (chosen < 0 || (isUnique && !chosenUnique)) {
             chosen = i;
             chosenUnique = isUnique;
         }
     }
+    info->idxNum = 0;
+    int values = 0;
+    // SQLite checks every value again: a search, a lookup or a chain never adds a row.
+    const auto use = [&](int constraint, int part, int column) {
+        info->idxNum |= (column + 1) << part;
+        info->aConstraintUsage[constraint].argvIndex = ++values;
+        info->aConstraintUsage[constraint].omit = 0;
+    };
     if (chosen >= 0) {
-        info->idxNum = info->aConstraint[chosen].iColumn + 1;
-        info->aConstraintUsage[chosen].argvIndex = 1;
-        info->aConstraintUsage[chosen].omit = 0;  // SQLite checks the value again: a search never adds a row
+        use(chosen, kSearched, info->aConstraint[chosen].iColumn);
         info->estimatedCost = (chosenUnique ? 10.0 : 40.0) + std::log2(rows);
         info->estimatedRows = chosenUnique ? 1 : 10;
         if (chosenUnique) info->idxFlags = SQLITE_INDEX_SCAN_UNIQUE;
-        return SQLITE_OK;
+    } else if (text >= 0) {
+        use(text, kLookedUp, info->aConstraint[text].iColumn);
+        info->estimatedCost = 40.0 + std::log2(rows);
+        info->estimatedRows = 10;
+    } else {
+        info->estimatedCost = 10.0 * rows;
+        info->estimatedRows = static_cast<sqlite3_int64>(rows);
     }
-    info->idxNum = 0;
-    info->estimatedCost = 10.0 * rows;
-    info->estimatedRows = static_cast<sqlite3_int64>(rows);
+    if (chain >= 0) use(chain, kChained, info->aConstraint[chain].iColumn - chainBase(table));
+    // The columns read, for xFilter: a chain needs its operands, which the mask does not tell.
+    std::uint64_t columns = info->colUsed;
+    if (columns >> std::min(chainBase(table), 63)) columns = kAllColumns;
+    info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(columns));
+    if (!info->idxStr) return SQLITE_NOMEM;
+    info->needToFreeIdxStr = 1;
     return SQLITE_OK;
 }
 
-int xOpen(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
-    auto* cursor = new (std::nothrow) Cursor;
-    if (!cursor) return SQLITE_NOMEM;
+int xOpen(sqlite3_vtab* vtab, sqlite3_vtab_cursor** out) {
+    Table& table = tableOf(vtab);
+    Cursor* cursor = nullptr;
+    if (!table.spare.empty()) {
+        cursor = table.spare.back().release();
+        table.spare.pop_back();
+    } else {
+        cursor = new (std::nothrow) Cursor;
+        if (!cursor) return SQLITE_NOMEM;
+    }
     *out = &cursor->base;
     return SQLITE_OK;
 }
 
 int xClose(sqlite3_vtab_cursor* cursor) {
-    delete &cursorOf(cursor);
+    std::unique_ptr<Cursor> closed(&cursorOf(cursor));
+    Table& table = tableOf(cursor);
+    if (table.spare.size() < kSpareCursors) {
+        // What it held goes; the buffers it decoded into stay for the next cursor.
+        closed->restart();
+        closed->held.clear();
+        try {
+            table.spare.push_back(std::move(closed));
+        } catch (const std::bad_alloc&) {}
+    }
     return SQLITE_OK;
 }
 
@@ -199,22 +358,51 @@ bool wholeKey(sqlite3_value* value, std::int64_t& key) {
     }
 }
 
-int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char*, int argc, sqlite3_value** argv) {
+int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc, sqlite3_value** argv) {
     return guarded(cursor->pVtab, [&] {
         Table& table = tableOf(cursor);
         Cursor& c = cursorOf(cursor);
-        // A new search starts afresh, keeping only the buffers it can reuse.
-        RowBuffer buffer = std::move(c.buffer);
-        c = Cursor{c.base};
-        c.buffer = std::move(buffer);
-        std::int64_t key = 0;
-        if (idxNum > 0 && argc == 1 && wholeKey(argv[0], key)) {
-            if (auto pointers = table.file->seek(table.index, idxNum - 1, key)) {
-                c.seeking = true;
-                c.pointers = std::move(*pointers);
+        c.restart();
+        c.columns = idxStr ? std::strtoull(idxStr, nullptr, 16) : kAllColumns;
+        int value = 0;
+        const auto next = [&]() -> sqlite3_value* { return value < argc ? argv[value++] : nullptr; };
+        bool found = false;
+        if (const int column = planPart(idxNum, kSearched); column >= 0) {
+            std::int64_t key = 0;
+            sqlite3_value* v = next();
+            found = v && wholeKey(v, key) && table.rows->seek(column, key, c.found);
+        } else if (const int text = planPart(idxNum, kLookedUp); text >= 0) {
+            // Only a text is looked up: SQLite compares any other value as it converts it.
+            sqlite3_value* v = next();
+            if (v && sqlite3_value_type(v) == SQLITE_TEXT) {
+                const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(v));
+                table.rows->lookupText(text, std::string_view(bytes, std::size_t(sqlite3_value_bytes(v))), c.found);
+                found = true;
             }
         }
-        if (!c.seeking) c.pages = &table.file->dataPages(table.index);
+        if (!found) {
+            c.found.rows.reset();
+            c.found.picks.reset();
+            c.found.pointers.clear();
+            table.rows->scan(c.found);
+        }
+        if (c.found.pages) c.pages = &table.file->dataPages(table.index);
+        if (c.found.rows) {
+            c.heldTexts = !c.held.empty() && c.held.back() == c.found.rows;
+            if (!c.heldTexts && c.held.size() < kHeldRowSets) {
+                c.held.push_back(c.found.rows);
+                c.heldTexts = true;
+            }
+        }
+        if (const int slot = planPart(idxNum, kChained); slot >= 0) {
+            // A chain is text or Null: only a text can equal it.
+            sqlite3_value* v = next();
+            if (v && sqlite3_value_type(v) == SQLITE_TEXT) {
+                c.chain = slot;
+                const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(v));
+                c.chainText.assign(bytes, std::size_t(sqlite3_value_bytes(v)));
+            }
+        }
         advance(table, c);
         return SQLITE_OK;
     });
@@ -229,27 +417,47 @@ int xNext(sqlite3_vtab_cursor* cursor) {
 
 int xEof(sqlite3_vtab_cursor* cursor) { return cursorOf(cursor).eof ? 1 : 0; }
 
+// Sets the result to a text: SQLite's copy of it, or, for a text that outlives the statement unchanged (`kept`),
+// the text itself.
+void resultText(sqlite3_context* context, const std::string& text, bool kept) {
+    // Told that the text ends in a NUL (when it holds none), SQLite copies that too, or keeps the text as it is,
+    // and functions reading it need no copy of their own.
+    const bool plain = std::memchr(text.data(), 0, text.size()) == nullptr;
+    sqlite3_result_text(context, text.c_str(), plain ? -1 : static_cast<int>(text.size()),
+                        kept ? SQLITE_STATIC : SQLITE_TRANSIENT);
+}
+
 int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column) {
-    const Cursor& c = cursorOf(cursor);
-    if (!c.current || column < 0 || std::size_t(column) >= c.current->size()) {
+    Cursor& c = cursorOf(cursor);
+    if (c.current && column >= 0 && std::size_t(column) < c.current->size()) [[likely]] {
+        const Value& v = (*c.current)[std::size_t(column)];
+        switch (v.kind()) {
+            case Value::Kind::Null: sqlite3_result_null(context); break;
+            case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;
+            case Value::Kind::Double:
+            case Value::Kind::Date: sqlite3_result_double(context, v.asDouble()); break;
+            case Value::Kind::Text: resultText(context, v.asText(), c.heldTexts); break;
+        }
+        return SQLITE_OK;
+    }
+    const Table& table = tableOf(cursor);
+    const int slot = column - chainBase(table.file->tables()[table.index]);
+    if (!c.current || column < 0 || slot < 0 || std::size_t(slot) >= table.source->chains[table.index].size()) {
         sqlite3_result_null(context);
         return SQLITE_OK;
     }
-    const Value& v = (*c.current)[std::size_t(column)];
-    switch (v.kind()) {
-        case Value::Kind::Null: sqlite3_result_null(context); break;
-        case Value::Kind::Integer: sqlite3_result_int64(context, v.asInteger()); break;
-        case Value::Kind::Double:
-        case Value::Kind::Date: sqlite3_result_double(context, v.asDouble()); break;
-        case Value::Kind::Text: {
-            // Told that the text ends in a NUL (when it holds none), SQLite copies that too and functions reading it
-            // need no copy of their own.
-            const std::string& text = v.asText();
-            const bool plain = std::memchr(text.data(), 0, text.size()) == nullptr;
-            sqlite3_result_text(context, text.c_str(), plain ? -1 : static_cast<int>(text.size()), SQLITE_TRANSIENT);
-            break;
-        }
+    // A row's chain is written once: the rows of a table searched by a unique key stay while the rows joined to them
+    // go by.
+    if (c.chainSlot != slot || c.chainRow != c.rowid) {
+        std::string text = c.chainValue ? std::move(*c.chainValue) : std::string();
+        c.chainValue = chainOf(table, slot, *c.current, text) ? std::optional(std::move(text)) : std::nullopt;
+        c.chainSlot = slot;
+        c.chainRow = c.rowid;
     }
+    if (c.chainValue)
+        resultText(context, *c.chainValue, false);
+    else
+        sqlite3_result_null(context);
     return SQLITE_OK;
 }
 
@@ -287,8 +495,20 @@ struct SqliteFree {
 
 namespace JetVirtualTable {
 
+std::string chainColumnName(std::size_t slot) { return "jet.chain." + std::to_string(slot); }
+
+std::optional<std::string> chainColumn(Source& source, std::size_t table, const std::vector<int>& columns) {
+    std::vector<std::vector<int>>& chains = source.chains[table];
+    const auto known = std::find(chains.begin(), chains.end(), columns);
+    if (known != chains.end()) return chainColumnName(std::size_t(known - chains.begin()));
+    if (chains.size() == kChainColumns) return std::nullopt;
+    chains.push_back(columns);
+    return chainColumnName(chains.size() - 1);
+}
+
 void attach(sqlite3* db, Source& source) {
     const JetFile& file = *source.file;
+    source.chains.assign(file.tables().size(), {});
     if (sqlite3_create_module(db, "jet", &kModule, &source) != SQLITE_OK)
         throw RuntimeError(RuntimeError::DatabaseError,
                            std::string("cannot start the query engine: ") + sqlite3_errmsg(db));

@@ -11,9 +11,11 @@
 
 // Texts are bound as texts; whole numbers as 64-bit integers, or as Doubles when they do not fit; numbers with a
 // decimal point or an exponent as Doubles.
-void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants) {
-    for (std::size_t i = 0; i < constants.size(); ++i) {
-        const JetConstant& constant = constants[i];
+void QueryCache::bindConstants(sqlite3_stmt* stmt, const Translated& translated,
+                               const std::vector<JetConstant>& constants) {
+    const std::vector<std::uint32_t>& parameters = translated.translation.parameters;
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const JetConstant& constant = constants[parameters[i]];
         const int n = static_cast<int>(i) + 1;
         if (constant.text) {
             const auto size = static_cast<int>(constant.value.size());
@@ -32,36 +34,47 @@ void QueryCache::bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant
     }
 }
 
-// The query kept for `jetSql` (whose hash is `hash`), or one made now.
-const QueryCache::KeptQuery& QueryCache::query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
-                                               const TableLookup& tables) {
-    if (const KeptQuery* kept = m_queries.find(jetSql, hash)) return *kept;
-    // Queries that differ only in their constants share one translation, and one shape.
-    JetLexed lexed = lexJetSql(jetSql);
-    const SqliteTranslation* translation = m_translations.find(lexed.key);
-    if (!translation) {
-        SqliteTranslation translated = translateJet(lexed, resolve, tables, true);
-        translation = &m_translations.insert(std::move(lexed.key), std::move(translated));
+// The translation of `jetSql`, its constants left in m_constants.
+const QueryCache::Translated& QueryCache::query(const std::string& jetSql, const NameResolver& resolve,
+                                                const TableLookup& tables, const ChainLookup& chains) {
+    // Queries that differ only in their constants share one translation, and one shape. An export runs a few shapes
+    // again and again with other keys: a text is first compared with the shapes last used.
+    for (std::size_t i = 0; i < m_recent.size(); ++i) {
+        if (!matchJetPattern(m_recent[i]->pattern, jetSql, m_constants)) continue;
+        std::rotate(m_recent.begin(), m_recent.begin() + std::ptrdiff_t(i), m_recent.begin() + std::ptrdiff_t(i) + 1);
+        return *m_recent.front();
     }
-    KeptQuery query{translation->sql, {}};
-    query.constants.reserve(translation->parameters.size());
-    for (const std::uint32_t constant : translation->parameters)
-        query.constants.push_back(std::move(lexed.constants[constant]));
-    return m_queries.insert(jetSql, hash, std::move(query));
+    JetLexed lexed = lexJetSql(jetSql);
+    const std::shared_ptr<const Translated>* kept = m_translations.find(lexed.key);
+    if (!kept) {
+        auto translated = std::make_shared<const Translated>(
+            Translated{translateJet(lexed, resolve, tables, true, chains), patternOf(lexed)});
+        kept = &m_translations.insert(std::move(lexed.key), std::move(translated));
+    }
+    // The last used first, one entry per translation.
+    const auto known = std::find(m_recent.begin(), m_recent.end(), *kept);
+    if (known != m_recent.end()) {
+        std::rotate(m_recent.begin(), known, known + 1);
+    } else {
+        if (m_recent.size() == kTriedPatterns) m_recent.pop_back();
+        m_recent.insert(m_recent.begin(), *kept);
+    }
+    m_constants = std::move(lexed.constants);
+    return **kept;
 }
 
 std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
                                             const NameResolver& resolve, const TableLookup& tables,
-                                            int timeoutSeconds) {
-    // One hash of the text serves both caches kept by it.
+                                            const ChainLookup& chains, int timeoutSeconds) {
     const std::size_t hash = m_results.hashOf(jetSql);
     if (const KeptResult* kept = m_results.find(jetSql, hash))
         return std::make_unique<QueryRecordset>(kept->columns, kept->rows);
-    const KeptQuery& query = this->query(jetSql, hash, resolve, tables);
-    QueryEngine::Taken taken = engine->take(query.shape);
+    const Translated& query = this->query(jetSql, resolve, tables, chains);
+    const std::string& shape = query.translation.sql;
+    QueryEngine::Taken taken = engine->take(shape);
     std::unique_ptr<SqliteStatement> statement = std::move(taken.statement);
     sqlite3_stmt* stmt = statement->get();
-    bindConstants(stmt, query.constants);
+    bindConstants(stmt, query, m_constants);
     const QueryColumns& columns = *taken.columns;
     const std::size_t width = std::max<std::size_t>(columns.names.size(), 1);
     auto head = std::make_shared<QueryRows>();
@@ -77,13 +90,13 @@ std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std
             readRow(stmt, columns, head->emplace_back());
         }
     } catch (...) {
-        engine->giveBack(query.shape, std::move(statement));
+        engine->giveBack(shape, std::move(statement));
         throw;
     }
     if (more)
-        return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head), engine, query.shape,
+        return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head), engine, shape,
                                                 std::move(statement), timeoutSeconds, std::move(next));
-    engine->giveBack(query.shape, std::move(statement));
+    engine->giveBack(shape, std::move(statement));
     const std::size_t values = head->size() * columns.names.size();
     if (values <= kKeptValues / 4) m_results.insert(jetSql, hash, {taken.columns, head}, values);
     return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head));
@@ -91,6 +104,6 @@ std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std
 
 void QueryCache::clear() noexcept {
     m_results.clear();
-    m_queries.clear();
+    m_recent.clear();
     m_translations.clear();
 }

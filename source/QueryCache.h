@@ -22,37 +22,43 @@ public:
     // constants, read whole when short and kept, read as it is walked when long. Raises RuntimeError when the text
     // cannot be translated or run.
     std::unique_ptr<Recordset> open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
-                                    const NameResolver& resolve, const TableLookup& tables, int timeoutSeconds);
+                                    const NameResolver& resolve, const TableLookup& tables, const ChainLookup& chains,
+                                    int timeoutSeconds);
     void clear() noexcept;
 
 private:
-    // One query text: its shape (the parameterised SQLite text, whose statements the texts differing only in their
-    // constants share) and the constants its parameters take.
-    struct KeptQuery {
-        std::string shape;
-        std::vector<JetConstant> constants;
-    };
-
     // The rows of a short result.
     struct KeptResult {
         std::shared_ptr<const QueryColumns> columns;
         std::shared_ptr<const QueryRows> rows;
     };
 
-    const KeptQuery& query(const std::string& jetSql, std::size_t hash, const NameResolver& resolve,
-                           const TableLookup& tables);
-    static void bindConstants(sqlite3_stmt* stmt, const std::vector<JetConstant>& constants);
+    // A translation (its SQL is the shape: the parameterised SQLite text, whose statements the texts differing only
+    // in their constants share) with the pattern of the text it was made from.
+    struct Translated {
+        SqliteTranslation translation;
+        JetPattern pattern;
+    };
 
-    // How many query texts and translations are kept, how many values the kept results may hold in all (a few
+    const Translated& query(const std::string& jetSql, const NameResolver& resolve, const TableLookup& tables,
+                            const ChainLookup& chains);
+    static void bindConstants(sqlite3_stmt* stmt, const Translated& translated,
+                              const std::vector<JetConstant>& constants);
+
+    // How many results and translations are kept, how many values the kept results may hold in all (a few
     // megabytes), and how many values a query reads when it opens: a result that fits is read whole and may be
     // kept, unless it would take more than a quarter of what results may hold; a longer one is read on as it is
     // walked.
-    static constexpr std::size_t kKeptQueries = 2048;
+    static constexpr std::size_t kKeptResults = 2048;
     static constexpr std::size_t kKeptTranslations = 256;
     static constexpr std::size_t kKeptValues = 30000;
-    static constexpr std::size_t kHeadValues = 512;
+    static constexpr std::size_t kHeadValues = 1024;
+    // How many of the translations last used a new text is compared with, as their pattern, before it is read.
+    static constexpr std::size_t kTriedPatterns = 8;
 
-    LruCache<std::string, KeptQuery> m_queries{kKeptQueries};                    // by the query's Jet text
-    LruCache<std::string, SqliteTranslation> m_translations{kKeptTranslations};  // by the Jet text's key
-    LruCache<std::string, KeptResult> m_results{kKeptQueries, kKeptValues};      // by the query's Jet text
+    // By the Jet text's key; the last used first in m_recent.
+    LruCache<std::string, std::shared_ptr<const Translated>> m_translations{kKeptTranslations};
+    std::vector<std::shared_ptr<const Translated>> m_recent;
+    std::vector<JetConstant> m_constants;                                    // a text's constants, as read
+    LruCache<std::string, KeptResult> m_results{kKeptResults, kKeptValues};  // by the query's Jet text
 };

@@ -1,9 +1,11 @@
 #include "source/QueryColumns.h"
 
+#include "runtime/RuntimeError.h"
 #include "source/GlibString.h"
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 
 QueryColumns QueryColumns::of(sqlite3_stmt* stmt) {
@@ -48,4 +50,38 @@ void readColumn(sqlite3_stmt* stmt, int i, bool date, Value& into) {
 void readRow(sqlite3_stmt* stmt, const QueryColumns& columns, std::vector<Value>& row) {
     row.resize(columns.names.size());
     for (std::size_t i = 0; i < row.size(); ++i) readColumn(stmt, int(i), columns.dates[i], row[i]);
+}
+
+std::size_t QueryColumns::column(std::string_view name) const {
+    const std::size_t count = m_asked.size();
+    const auto same = [&](const Asked& asked) { return asked.at == name.data() && asked.name == name; };
+    if (std::size_t next = m_lastAsked + 1 < count ? m_lastAsked + 1 : 0; next < count && same(m_asked[next])) {
+        m_lastAsked = next;
+        return m_asked[next].column;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (m_asked[i].name == name) {
+            m_lastAsked = i;
+            return m_asked[i].column;
+        }
+    }
+    const std::size_t found = find(name);
+    if (m_asked.size() < 32) {
+        m_asked.push_back({name.data(), std::string(name), found});
+        m_lastAsked = m_asked.size() - 1;
+    }
+    return found;
+}
+
+// Most names differ from the stored ones in ASCII case only, which is told without folding.
+std::size_t QueryColumns::find(std::string_view name) const {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i].size() == name.size() &&
+            std::equal(name.begin(), name.end(), names[i].begin(),
+                       [](char a, char b) { return g_ascii_tolower(a) == g_ascii_tolower(b); }))
+            return i;
+    const std::string key = foldName(name);
+    for (std::size_t i = 0; i < folded.size(); ++i)
+        if (folded[i] == key) return i;
+    throw RuntimeError(RuntimeError::DatabaseError, "item not found in this collection: " + std::string(name));
 }

@@ -5,16 +5,25 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 QueryEngine::QueryEngine(const std::string& path, const std::string& password)
     : m_file(path, password), m_sql(SqliteConnection::inMemory()) {
     registerJetFunctions(m_sql.get());
     m_source.file = &m_file;
     JetVirtualTable::attach(m_sql.get(), m_source);
-    // The query time-out bounds each step of a query; the engine checks it every few thousand operations.
+    // The query time-out bounds each step of a query; the engine checks it every few thousand operations. A step's
+    // clock starts at its first check: most steps end before one, and a row costs no reading of the clock.
     sqlite3_progress_handler(
         m_sql.get(), 10000,
         [](void* engine) {
-            return std::chrono::steady_clock::now() > static_cast<QueryEngine*>(engine)->m_deadline ? 1 : 0;
+            QueryEngine& self = *static_cast<QueryEngine*>(engine);
+            const auto now = std::chrono::steady_clock::now();
+            if (self.m_timedStep != self.m_step) {
+                self.m_timedStep = self.m_step;
+                self.m_deadline = now + std::chrono::seconds(self.m_timeout);
+            }
+            return now > self.m_deadline ? 1 : 0;
         },
         this);
 }
@@ -46,8 +55,9 @@ void QueryEngine::giveBack(const std::string& text, std::unique_ptr<SqliteStatem
 }
 
 bool QueryEngine::step(sqlite3_stmt* stmt, int timeoutSeconds) {
-    m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 1 << 20);
-    m_source.lastError.clear();
+    ++m_step;
+    m_timeout = timeoutSeconds > 0 ? timeoutSeconds : 1 << 20;
+    if (!m_source.lastError.empty()) m_source.lastError.clear();
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
@@ -57,4 +67,20 @@ bool QueryEngine::step(sqlite3_stmt* stmt, int timeoutSeconds) {
     if (rc == SQLITE_INTERRUPT) throw RuntimeError(RuntimeError::DatabaseError, "the query timed out");
     if (rc == SQLITE_NOMEM) throw std::bad_alloc();
     throw RuntimeError(RuntimeError::DatabaseError, failure);
+}
+
+std::optional<std::string> QueryEngine::chainColumn(const std::string& table, const std::vector<std::string>& columns) {
+    const std::vector<JetTableInfo>& tables = m_file.tables();
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+        if (tables[t].name != table) continue;
+        std::vector<int> positions;
+        for (const std::string& column : columns) {
+            const auto& all = tables[t].columns;
+            const auto it = std::find_if(all.begin(), all.end(), [&](const JetColumn& c) { return c.name == column; });
+            if (it == all.end()) return std::nullopt;
+            positions.push_back(int(it - all.begin()));
+        }
+        return JetVirtualTable::chainColumn(m_source, t, positions);
+    }
+    return std::nullopt;
 }

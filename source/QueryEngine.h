@@ -8,7 +8,9 @@
 #include "source/SqliteStatement.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,9 @@ public:
     Taken take(const std::string& shape);
     // A statement walked to its end or abandoned, reset and kept for its shape's next query.
     void giveBack(const std::string& shape, std::unique_ptr<SqliteStatement> statement) noexcept;
+    // The name of the hidden column of table `table` that computes the `&` chain of its columns `columns` (stored
+    // spellings); nullopt when the table has none left, or does not have them.
+    std::optional<std::string> chainColumn(const std::string& table, const std::vector<std::string>& columns);
     // One step of a statement, within the query time-out: true on a row, false at the end. A failure raises
     // RuntimeError with the reader's own description when it has one, and marks the engine broken.
     bool step(sqlite3_stmt* stmt, int timeoutSeconds);
@@ -56,6 +61,10 @@ private:
     // Shapes by their parameterised SQLite text: an export runs a handful.
     static constexpr std::size_t kKeptShapes = 16;
     LruCache<std::string, Shape> m_shapes{kKeptShapes};
+    // The steps run, the one whose clock is running, and its time-out and deadline.
+    std::uint64_t m_step = 0;
+    std::uint64_t m_timedStep = 0;
+    int m_timeout = 0;
     std::chrono::steady_clock::time_point m_deadline;
     bool m_broken = false;
 };

@@ -32,16 +32,6 @@ public:
 
 private:
     void finish() noexcept;
-    std::size_t columnOf(std::string_view name) const;
-    std::size_t findColumn(std::string_view name) const;
-
-    struct Found {
-        const char* at;  // where the name asked for was: literal texts are asked for from the same place
-        std::string asked;
-        std::size_t column;
-    };
-    mutable std::vector<Found> m_found;
-    mutable std::size_t m_lastFound = 0;
     std::shared_ptr<const QueryColumns> m_columns;
     std::shared_ptr<const QueryRows> m_head;
     std::size_t m_position = 0;

@@ -89,15 +89,67 @@ std::string RowReader::readMemo(const std::string& table, const unsigned char* f
     return jetText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), m_jet3);
 }
 
+// Splits the Jet 4 row in [start, start + size) of the loaded page into m_fields as libmdb's mdb_crack_row does
+// (the same fields, refused in the same cases) without its allocation and its checks of debugging options, and
+// reading a column's bit of the null mask only inside the page. False for a row libmdb refuses.
+bool RowReader::crackJet4(MdbTableDef* table, int start, std::size_t size) {
+    const unsigned char* pg = m_mdb.page();
+    const std::size_t pageSize = m_pages.pageSize();
+    const unsigned rowEnd = unsigned(start) + unsigned(size) - 1;
+    const unsigned rowCols = u16(pg + start);
+    const unsigned bitmask = (rowCols + 7) / 8;
+    if (bitmask + 1 >= rowEnd) return false;
+    const unsigned nullmask = rowEnd - bitmask + 1;
+    unsigned rowVarCols = 0;
+    if (table->num_var_cols > 0) {
+        rowVarCols = u16(pg + rowEnd - bitmask - 1);
+        if (bitmask + 3 + rowVarCols * 2 + 2 > rowEnd) return false;
+    }
+    // The offsets of the variable columns run backwards from before the count of them.
+    const auto varOffset = [&](unsigned i) -> unsigned { return u16(pg + rowEnd - bitmask - 3 - i * 2); };
+    const unsigned rowFixedCols = rowCols - rowVarCols;
+    unsigned fixedFound = 0;
+    m_fields.resize(table->num_cols);
+    for (unsigned i = 0; i < table->num_cols; ++i) {
+        const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(table->columns, i));
+        MdbField& f = m_fields[i];
+        const std::size_t maskByte = nullmask + unsigned(col->col_num) / 8;
+        f.is_null = maskByte < pageSize ? !(pg[maskByte] & (1u << (unsigned(col->col_num) % 8))) : 1;
+        if (col->is_fixed && fixedFound < rowFixedCols) {
+            f.start = start + col->fixed_offset + 2;
+            f.siz = col->col_size;
+            ++fixedFound;
+        } else if (!col->is_fixed && col->var_col_num < rowVarCols) {
+            const unsigned colStart = varOffset(col->var_col_num);
+            f.start = start + int(colStart);
+            f.siz = int(varOffset(col->var_col_num + 1) - colStart);
+        } else {
+            f.start = 0;
+            f.siz = 0;
+            f.is_null = 1;
+        }
+        if (std::size_t(f.start + f.siz) > std::size_t(start) + size) return false;
+    }
+    return true;
+}
+
 // Decodes the row in [start, start + size) of the loaded page into `values`, whose texts keep their buffers.
 void RowReader::decodeRow(const JetTableInfo& info, MdbTableDef* table, int start, std::size_t size,
-                          std::vector<Value>& values) {
+                          std::vector<Value>& values, std::uint64_t columns) {
     if (start + int(size) > int(m_pages.pageSize())) throwDamaged(m_pages.path(), info.name, "row outside its page");
-    m_fields.resize(table->num_cols);
-    if (mdb_crack_row(table, start, size, m_fields.data()) < 0)
+    if (m_jet3) {
+        m_fields.resize(table->num_cols);
+        if (mdb_crack_row(table, start, size, m_fields.data()) < 0)
+            throwDamaged(m_pages.path(), info.name, "row unreadable");
+    } else if (!crackJet4(table, start, size)) {
         throwDamaged(m_pages.path(), info.name, "row unreadable");
+    }
     values.resize(info.columns.size());
     for (std::size_t c = 0; c < info.columns.size(); ++c) {
+        if (!(columns >> std::min<std::size_t>(c, 63) & 1)) {
+            values[c].setNull();
+            continue;
+        }
         const JetColumn& column = info.columns[c];
         const MdbField& f = m_fields[column.index];
         if (column.type == JetType::Boolean) {
@@ -152,7 +204,8 @@ void RowReader::decodeRow(const JetTableInfo& info, MdbTableDef* table, int star
 }
 
 void RowReader::rowsOnPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg,
-                           std::vector<std::vector<Value>>& rows) {
+                           std::vector<std::vector<Value>>& rows, std::vector<std::uint8_t>* slots,
+                           std::uint64_t columns) {
     if (table->num_cols == 0) return;
     loadDataPage(info.name, pg);
     checkDataPage(info, table, pg);
@@ -161,20 +214,13 @@ void RowReader::rowsOnPage(const JetTableInfo& info, MdbTableDef* table, std::ui
         int start = 0;
         std::size_t size = 0;
         if (!slot(row, start, size) || (start & kRowMovedFlag)) continue;
-        decodeRow(info, table, start & kRowOffsetMask, size, rows.emplace_back());
+        decodeRow(info, table, start & kRowOffsetMask, size, rows.emplace_back(), columns);
+        if (slots) slots->push_back(std::uint8_t(row));
     }
 }
 
-const std::vector<Value>* RowReader::rowAt(std::size_t t, const JetTableInfo& info, MdbTableDef* table,
-                                           RowPointer pointer, RowBuffer& buffer) {
-    const bool keep = info.rowCountEstimate <= kKeptRowsTableLimit;
-    const std::uint64_t key = std::uint64_t(t) << 40 | std::uint64_t(pointer.page) << 8 | pointer.row;
-    if (keep) {
-        if (const auto* kept = m_kept.find(key)) {
-            buffer.kept = *kept;
-            return buffer.kept.get();
-        }
-    }
+bool RowReader::rowAt(const JetTableInfo& info, MdbTableDef* table, RowPointer pointer, std::vector<Value>& row,
+                      std::uint64_t columns) {
     for (int hop = 0; hop < 2; ++hop) {
         loadDataPage(info.name, pointer.page);
         checkDataPage(info, table, pointer.page);
@@ -182,17 +228,10 @@ const std::vector<Value>* RowReader::rowAt(std::size_t t, const JetTableInfo& in
         std::size_t size = 0;
         if (pointer.row >= u16(m_mdb.page() + m_mdb.format().row_count_offset) || !slot(pointer.row, start, size))
             throwDamaged(m_pages.path(), info.name, "index points at a missing row");
-        if ((start & kRowDeletedFlags) == kRowDeletedFlags) return nullptr;
+        if ((start & kRowDeletedFlags) == kRowDeletedFlags) return false;
         if (!(start & kRowMovedFlag)) {
-            if (!keep) {
-                decodeRow(info, table, start & kRowOffsetMask, size, buffer.own);
-                return &buffer.own;
-            }
-            auto row = std::make_shared<std::vector<Value>>();
-            decodeRow(info, table, start & kRowOffsetMask, size, *row);
-            m_kept.insert(key, row);
-            buffer.kept = std::move(row);
-            return buffer.kept.get();
+            decodeRow(info, table, start & kRowOffsetMask, size, row, columns);
+            return true;
         }
         // A row that grew: its new place is in the stub's first four bytes (slot, then page).
         const unsigned char* stub = m_mdb.page() + (start & kRowOffsetMask);

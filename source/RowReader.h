@@ -2,10 +2,8 @@
 
 #include "source/JetFile.h"
 #include "source/LibmdbHandle.h"
-#include "source/LruCache.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,30 +18,27 @@ public:
     RowReader(const RowReader&) = delete;
     RowReader& operator=(const RowReader&) = delete;
 
-    // Appends the live rows on data page `pg` of `table` (described by `info`), in slot order.
+    // Appends the live rows on data page `pg` of `table` (described by `info`), in slot order, and their slots to
+    // `slots` when given. Only the columns in `columns` are decoded; the others are Null.
     void rowsOnPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg,
-                    std::vector<std::vector<Value>>& rows);
-    // The row at `pointer` of table number `t`, following a row that grew and moved; null for a deleted row. Rows
-    // of the smaller tables are kept once decoded. The row stays valid until `buffer` is used again.
-    const std::vector<Value>* rowAt(std::size_t t, const JetTableInfo& info, MdbTableDef* table, RowPointer pointer,
-                                    RowBuffer& buffer);
+                    std::vector<std::vector<Value>>& rows, std::vector<std::uint8_t>* slots, std::uint64_t columns);
+    // Decodes the row at `pointer` into `row`, following a row that grew and moved; false for a deleted row. Only
+    // the columns in `columns` are decoded; the others are Null.
+    bool rowAt(const JetTableInfo& info, MdbTableDef* table, RowPointer pointer, std::vector<Value>& row,
+               std::uint64_t columns);
 
 private:
     void loadDataPage(const std::string& table, std::uint32_t pg);
     void checkDataPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg) const;
     [[noreturn, gnu::cold]] void notADataPage(const JetTableInfo& info, MdbTableDef* table, std::uint32_t pg) const;
     bool slot(unsigned row, int& start, std::size_t& size) const;
+    bool crackJet4(MdbTableDef* table, int start, std::size_t size);
     void decodeRow(const JetTableInfo& info, MdbTableDef* table, int start, std::size_t size,
-                   std::vector<Value>& values);
+                   std::vector<Value>& values, std::uint64_t columns);
     std::string readMemo(const std::string& table, const unsigned char* field, std::size_t size) const;
 
     LibmdbHandle& m_mdb;
     PageCache& m_pages;
     bool m_jet3;
     std::vector<MdbField> m_fields;
-    // Decoded rows of the smaller tables (taxpayers, forms, declarations), by table, page and slot: an export looks
-    // them up again and again. Shared, so that a row handed out outlives its place here.
-    static constexpr std::size_t kKeptRows = 2048;
-    static constexpr std::uint32_t kKeptRowsTableLimit = 50000;
-    LruCache<std::uint64_t, std::shared_ptr<const std::vector<Value>>> m_kept{kKeptRows};
 };

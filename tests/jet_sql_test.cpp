@@ -5,6 +5,7 @@
 #include "extraction/MovementExtraction.h"
 #include "runtime/RuntimeError.h"
 #include "source/GlibString.h"
+#include "source/JetLexer.h"
 #include "source/JetSql.h"
 #include "source/SqliteConnection.h"
 #include "source/SqliteStatement.h"
@@ -200,6 +201,35 @@ TEST(JetSql, ASortIsLeftOutOnlyWhenEveryRowHasTheSameKey) {
         const std::string translated = translateJetSql(sql, resolve, tables);
         EXPECT_EQ(translated.find("ORDER BY") != std::string::npos, sorted) << translated;
         EXPECT_EQ(db.query(translated), db.jet(sql)) << sql;
+    }
+}
+
+// A text that differs from one read before only in its constants is read by comparing the text between them: it
+// then gives the constants and the key reading it whole gives; any other difference needs a reading of its own.
+TEST(JetSql, TextsDifferingOnlyInTheirConstantsReadAsTheirPattern) {
+    const std::string known = "SELECT a FROM t WHERE k = 12 AND s = 'x' AND d = .5 ORDER BY 1";
+    const std::pair<std::string, bool> cases[] = {
+        {"SELECT a FROM t WHERE k = 3456 AND s = 'it''s' AND d = .75 ORDER BY 1", true},
+        {"SELECT a FROM t WHERE k = 1.5e3 AND s = '' AND d = .5 ORDER BY 1", true},
+        {"SELECT a FROM t WHERE k = 12 AND s = \"x\" AND d = .5 ORDER BY 1", false},  // other quotes
+        {"SELECT a FROM t WHERE k = '12' AND s = 'x' AND d = .5 ORDER BY 1", false},  // a text for a number
+        {"SELECT a FROM t WHERE k = 12abc AND s = 'x' AND d = .5 ORDER BY 1", false},
+        {"SELECT a FROM t WHERE k = 12 AND s = 'x' AND d = 5 ORDER BY 1", false},
+        {"SELECT a FROM t WHERE k = 12 AND s = 'x' AND d = .5 ORDER BY 2", false},  // a column position
+        {"SELECT a FROM t WHERE j = 12 AND s = 'x' AND d = .5 ORDER BY 1", false},
+        {"SELECT a FROM t WHERE k = 12 AND s = 'x", false}};
+    const JetPattern pattern = patternOf(lexJetSql(known));
+    for (const auto& [sql, matches] : cases) {
+        std::vector<JetConstant> constants;
+        ASSERT_EQ(matchJetPattern(pattern, sql, constants), matches) << sql;
+        if (!matches) continue;
+        const JetLexed read = lexJetSql(sql);
+        EXPECT_EQ(read.key, lexJetSql(known).key) << sql;
+        ASSERT_EQ(constants.size(), read.constants.size()) << sql;
+        for (std::size_t i = 0; i < constants.size(); ++i) {
+            EXPECT_EQ(constants[i].text, read.constants[i].text) << sql;
+            EXPECT_EQ(constants[i].value, read.constants[i].value) << sql;
+        }
     }
 }
 
