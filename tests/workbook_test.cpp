@@ -6,11 +6,16 @@
 #include "support/WorkbookReader.h"
 #include "workbook/Biff8Workbook.h"
 #include "workbook/Spreadsheet.h"
+#include "workbook/XlsCellGrid.h"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <map>
+#include <random>
 #include <set>
+#include <variant>
 
 namespace fs = std::filesystem;
 
@@ -139,6 +144,41 @@ TEST(Workbook, SaveAsReplacesTheTargetOnlyWhenTheWholeWorkbookIsWritten) {
         }
         EXPECT_EQ(listing(dir.path()), before);
     }
+}
+
+TEST(Workbook, TheGridHoldsTheLastValueSetInEveryCellWhateverTheOrder) {
+    // Numbers a cell holds itself (whole, hundredths) and ones kept beside it, at the edges of each.
+    const double numbers[] = {0,    -0.0,  200501,       -536870912,   536870912,  0.07,
+                              0.29, 1e300, std::nan(""), -21474836.48, 5368709.11, 0.1 + 0.2};
+    const std::u16string texts[] = {u"CUIT", u"Cía — €", u"", u"AG_RAZON_SOCIAL"};
+    using Held = std::variant<std::uint64_t, std::u16string>;  // a number's bits, or a text
+    std::map<std::pair<std::uint32_t, std::uint16_t>, Held> expected;
+    XlsCellGrid grid;
+    std::mt19937 random(12345);
+    // Rows grow, shrink and are replaced in any order, so that they move within and across the cell blocks.
+    for (int i = 0; i < 30000; ++i) {
+        const auto row = static_cast<std::uint32_t>(random() % 300);
+        const auto column = static_cast<std::uint16_t>(random() % 40);
+        if (const auto what = random() % 4; what == 0) {
+            grid.clear(row, column);
+            expected.erase({row, column});
+        } else if (what == 1) {
+            const std::u16string& text = texts[random() % std::size(texts)];
+            grid.setText(row, column, text);
+            expected[{row, column}] = text;
+        } else {
+            const double number = numbers[random() % std::size(numbers)];
+            grid.setNumber(row, column, number);
+            expected[{row, column}] = std::bit_cast<std::uint64_t>(number);
+        }
+    }
+    std::map<std::pair<std::uint32_t, std::uint16_t>, Held> held;
+    for (std::uint32_t r = 0; r <= grid.rowSpan(); ++r)
+        for (const XlsCellGrid::Cell& cell : grid.row(r))
+            held[{r, cell.column()}] = cell.isText() ? Held(std::u16string(grid.text(cell.text())))
+                                                     : Held(std::bit_cast<std::uint64_t>(grid.number(cell)));
+    EXPECT_TRUE(held == expected);
+    EXPECT_EQ(grid.textCount(), std::size(texts));
 }
 
 // The shared strings of a workbook stream, decoded the way the format splits them over CONTINUE records, with the

@@ -181,14 +181,14 @@ bool isHighSurrogate(char16_t unit) noexcept { return unit >= 0xD800 && unit <= 
 // never ends a record without at least its first character behind it; where the characters go on in the next
 // record it starts with the flags byte again; a surrogate pair is never cut. A text whose characters all lie below
 // U+0100 is stored one byte per character, any other as UTF-16LE.
-std::vector<SstBucket> sst(BiffRecordWriter& out, const std::vector<const std::u16string*>& texts,
+std::vector<SstBucket> sst(BiffRecordWriter& out, const XlsCellGrid& grid, const std::vector<std::uint32_t>& texts,
                            std::uint32_t references, std::size_t bucketSize) {
     std::vector<SstBucket> buckets;
     out.begin(Sst);
     out.u32(references);
     out.u32(static_cast<std::uint32_t>(texts.size()));
     for (std::size_t index = 0; index < texts.size(); ++index) {
-        const std::u16string& text = *texts[index];
+        const std::u16string_view text = grid.text(texts[index]);
         const bool compressed = std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x100; });
         const std::size_t unitSize = compressed ? 1 : 2;
         const std::uint8_t flags = compressed ? 0x00 : 0x01;
@@ -206,7 +206,7 @@ std::vector<SstBucket> sst(BiffRecordWriter& out, const std::vector<const std::u
         for (;;) {
             std::size_t count = std::min(text.size() - done, out.room() / unitSize);
             if (done + count < text.size() && count > 0 && isHighSurrogate(text[done + count - 1])) --count;
-            for (const char16_t unit : std::u16string_view(text).substr(done, count)) {
+            for (const char16_t unit : text.substr(done, count)) {
                 if (compressed)
                     out.u8(static_cast<std::uint8_t>(unit));
                 else
@@ -259,7 +259,7 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
     // The shared strings in the order the cells first use them; texts no cell holds any more are left out.
     constexpr std::uint32_t Unused = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> sstIndex(m_grid.textCount(), Unused);
-    std::vector<const std::u16string*> sstTexts;
+    std::vector<std::uint32_t> sstTexts;  // text ids
     std::uint32_t textCells = 0;
     std::uint32_t firstRow = XlsCellGrid::RowLimit, lastRow = 0;
     std::uint16_t firstColumn = XlsCellGrid::ColumnLimit - 1, lastColumn = 0;
@@ -269,15 +269,15 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
         if (cells.empty()) continue;
         firstRow = std::min(firstRow, r);
         lastRow = r;
-        firstColumn = std::min(firstColumn, cells.front().column);
-        lastColumn = std::max(lastColumn, cells.back().column);
+        firstColumn = std::min(firstColumn, cells.front().column());
+        lastColumn = std::max(lastColumn, cells.back().column());
         if (blocks.empty() || blocks.back() != r / RowsPerBlock) blocks.push_back(r / RowsPerBlock);
         for (const XlsCellGrid::Cell& cell : cells) {
-            if (!cell.isText) continue;
+            if (!cell.isText()) continue;
             ++textCells;
-            if (sstIndex[cell.text] == Unused) {
-                sstIndex[cell.text] = static_cast<std::uint32_t>(sstTexts.size());
-                sstTexts.push_back(&m_grid.text(cell.text));
+            if (sstIndex[cell.text()] == Unused) {
+                sstIndex[cell.text()] = static_cast<std::uint32_t>(sstTexts.size());
+                sstTexts.push_back(cell.text());
             }
         }
     }
@@ -297,9 +297,9 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
 
     // Excel's choice: at most 128 buckets, of at least 8 strings.
     const std::size_t bucketSize = std::max<std::size_t>(8, (sstTexts.size() + 127) / 128);
-    for (const std::u16string* text : sstTexts)
-        if (text->size() > MaxTextLength) throw std::length_error("text too long for a BIFF8 string");
-    const auto buckets = sst(out, sstTexts, textCells, bucketSize);
+    for (const std::uint32_t text : sstTexts)
+        if (m_grid.text(text).size() > MaxTextLength) throw std::length_error("text too long for a BIFF8 string");
+    const auto buckets = sst(out, m_grid, sstTexts, textCells, bucketSize);
     extSst(out, bucketSize, buckets);
     out.empty(Eof);
 
@@ -359,8 +359,8 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
             rows.push_back(r);
             out.begin(Row);
             out.u16(static_cast<std::uint16_t>(r));
-            out.u16(cells.front().column);
-            out.u16(static_cast<std::uint16_t>(cells.back().column + 1));
+            out.u16(cells.front().column());
+            out.u16(static_cast<std::uint16_t>(cells.back().column() + 1));
             out.u16(0x00FF);  // default height
             out.u16(0);
             out.u16(0);
@@ -371,14 +371,14 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
         for (const std::uint32_t r : rows) {
             firstCells.push_back(out.position());
             for (const XlsCellGrid::Cell& cell : m_grid.row(r)) {
-                out.begin(cell.isText ? LabelSst : Number);
+                out.begin(cell.isText() ? LabelSst : Number);
                 out.u16(static_cast<std::uint16_t>(r));
-                out.u16(cell.column);
+                out.u16(cell.column());
                 out.u16(CellXf);
-                if (cell.isText)
-                    out.u32(sstIndex[cell.text]);
+                if (cell.isText())
+                    out.u32(sstIndex[cell.text()]);
                 else
-                    out.f64(cell.number);
+                    out.f64(m_grid.number(cell));
                 out.end();
             }
         }
