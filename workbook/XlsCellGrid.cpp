@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -11,7 +12,8 @@ namespace {
 // end costs little.
 constexpr std::uint32_t CellBlockSize = 4096;
 // Characters per text block; a longer text gets a block of its own size.
-constexpr std::size_t TextBlockSize = 32 * 1024;
+constexpr int TextBlockBits = 15;
+constexpr std::size_t TextBlockSize = std::size_t{1} << TextBlockBits;
 
 void checkPlace(std::uint32_t row, std::uint16_t column) {
     if (row >= XlsCellGrid::RowLimit || column >= XlsCellGrid::ColumnLimit)
@@ -127,7 +129,7 @@ std::uint32_t XlsCellGrid::textId(std::u16string_view text) {
         std::vector<std::uint32_t> slots(std::max<std::size_t>(1024, 2 * m_textSlots.size()), 0);
         const std::size_t mask = slots.size() - 1;
         for (std::uint32_t id = 0; id < m_texts.size(); ++id) {
-            std::size_t at = hash(m_texts[id]) & mask;
+            std::size_t at = hash(this->text(id)) & mask;
             while (slots[at] != 0) at = (at + 1) & mask;
             slots[at] = id + 1;
         }
@@ -136,20 +138,31 @@ std::uint32_t XlsCellGrid::textId(std::u16string_view text) {
     const std::size_t mask = m_textSlots.size() - 1;
     std::size_t at = hash(text) & mask;
     for (; m_textSlots[at] != 0; at = (at + 1) & mask)
-        if (m_texts[m_textSlots[at] - 1] == text) return m_textSlots[at] - 1;
+        if (this->text(m_textSlots[at] - 1) == text) return m_textSlots[at] - 1;
 
     if (m_texts.size() >= (1u << Cell::PayloadBits)) throw std::length_error("too many texts for one worksheet");
     if (m_textRoom < text.size()) {
+        if (m_textBlocks.size() >= (std::size_t{1} << (32 - TextBlockBits)) ||
+            text.size() > std::numeric_limits<std::uint32_t>::max())
+            throw std::length_error("too much text for one worksheet");
         m_textRoom = std::max(TextBlockSize, text.size());
         m_textBlocks.push_back(std::make_unique_for_overwrite<char16_t[]>(m_textRoom));
-        m_textEnd = m_textBlocks.back().get();
+        m_textTaken = 0;
     }
     const auto id = static_cast<std::uint32_t>(m_texts.size());
-    m_texts.emplace_back(m_textEnd, text.size());
-    m_textEnd = std::copy(text.begin(), text.end(), m_textEnd);
+    m_texts.push_back({static_cast<std::uint32_t>((m_textBlocks.size() - 1) << TextBlockBits | m_textTaken),
+                       static_cast<std::uint32_t>(text.size())});
+    std::copy(text.begin(), text.end(), m_textBlocks.back().get() + m_textTaken);
+    m_textTaken += text.size();
     m_textRoom -= text.size();
     m_textSlots[at] = id + 1;
     return id;
+}
+
+std::u16string_view XlsCellGrid::text(std::uint32_t id) const {
+    const TextPlace place = m_texts.at(id);
+    if (place.size == 0) return {};  // the empty text has no place in a block
+    return {m_textBlocks[place.at >> TextBlockBits].get() + (place.at & (TextBlockSize - 1)), place.size};
 }
 
 void XlsCellGrid::clear(std::uint32_t row, std::uint16_t column) {

@@ -65,7 +65,7 @@ public:
     // The value of a number cell, with the bits it was set with.
     double number(const Cell& cell) const noexcept;
     // The text with the given id (Cell::text()); ids and their texts stay valid while the grid lives.
-    std::u16string_view text(std::uint32_t id) const { return m_texts.at(id); }
+    std::u16string_view text(std::uint32_t id) const;
     // How many distinct texts were ever stored, referenced or not.
     std::size_t textCount() const noexcept { return m_texts.size(); }
 
@@ -92,8 +92,15 @@ private:
     std::vector<std::uint32_t> m_freeNumbers;  // places in m_keptNumbers no cell uses
 
     std::vector<std::unique_ptr<char16_t[]>> m_textBlocks;
-    char16_t* m_textEnd = nullptr;             // the free end of the last text block
-    std::size_t m_textRoom = 0;                // and how many characters it holds
-    std::vector<std::u16string_view> m_texts;  // by id, into the text blocks
-    std::vector<std::uint32_t> m_textSlots;    // open addressing by hash: id + 1, or 0 where free
+    // Where a text lies: its block (all but one text's own block hold TextBlockSize characters) and its first
+    // character there, as block << TextBlockBits | first, and its length.
+    struct TextPlace {
+        std::uint32_t at;
+        std::uint32_t size;
+    };
+
+    std::size_t m_textTaken = 0;             // characters taken in the last text block
+    std::size_t m_textRoom = 0;              // and those still free
+    std::vector<TextPlace> m_texts;          // by id
+    std::vector<std::uint32_t> m_textSlots;  // open addressing by hash: id + 1, or 0 where free
 };
