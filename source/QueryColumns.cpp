@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 QueryColumns QueryColumns::of(sqlite3_stmt* stmt) {
@@ -40,9 +41,10 @@ void readColumn(sqlite3_stmt* stmt, int i, bool date, Value& into) {
             break;
         }
         default: {
-            // A text is UTF-8 as stored; read as bytes, it needs no terminating copy.
+            // A text is UTF-8 as stored; read as bytes, it needs no terminating copy. Appended to the emptied text
+            // rather than assigned, it skips the checks for an overlapping source.
             const auto* text = static_cast<const char*>(sqlite3_value_blob(value));
-            into.setText().assign(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
+            into.setText().append(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(value)));
         }
     }
 }
