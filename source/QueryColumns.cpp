@@ -16,7 +16,7 @@ QueryColumns QueryColumns::of(sqlite3_stmt* stmt) {
         columns.names.emplace_back(sqlite3_column_name(stmt, i));
         columns.folded.push_back(foldName(columns.names.back()));
         const char* declared = sqlite3_column_decltype(stmt, i);
-        columns.dates.push_back(declared && std::strncmp(declared, "DATETIME", 8) == 0);
+        columns.dates.push_back(declared && std::strncmp(declared, "DATETIME", 8) == 0 ? 1 : 0);
     }
     return columns;
 }
@@ -51,7 +51,7 @@ void readColumn(sqlite3_stmt* stmt, int i, bool date, Value& into) {
 
 void readRow(sqlite3_stmt* stmt, const QueryColumns& columns, std::vector<Value>& row) {
     row.resize(columns.names.size());
-    for (std::size_t i = 0; i < row.size(); ++i) readColumn(stmt, int(i), columns.dates[i], row[i]);
+    for (std::size_t i = 0; i < row.size(); ++i) readColumn(stmt, int(i), columns.dates[i] != 0, row[i]);
 }
 
 namespace {
