@@ -38,15 +38,12 @@ void Escribir_Cabecera_CSV(OutputFile& file1, const std::string& G_SC) {
     file1.PrintLine(line);
 }
 
-void Escribir_Linea(OutputFile& file1, const Recordset& rs, const LineFormat& format) {
-    file1.PrintLine(recordLine(rs, format));
-}
+namespace {
 
-std::string recordLine(const Recordset& rs, const LineFormat& format) {
+// Writes the line for the current movement row into `line`, which is empty.
+void writeRecordLine(std::string& line, const Recordset& rs, const LineFormat& format) {
     const bool txt = format.G_TIPO_ARCHIVO == "TXT";
     std::string scratch;
-    std::string line;
-    line.reserve(256);
     // Each field is written straight into the line, then followed by the separator. The fields are read in line
     // order, so a row with several faults always reports the same one.
     const auto field = [&](auto write) {
@@ -76,5 +73,22 @@ std::string recordLine(const Recordset& rs, const LineFormat& format) {
     if (std::memchr(line.data(), '\r', line.size()) || std::memchr(line.data(), '\n', line.size()))
         std::replace_if(
             line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+}
+
+}  // namespace
+
+void Escribir_Linea(OutputFile& file1, const Recordset& rs, const LineFormat& format) {
+    // One buffer for all the lines a thread writes: a long export allocates none per line. A line left half
+    // written by an error is emptied by the next one.
+    thread_local std::string line;
+    line.clear();
+    writeRecordLine(line, rs, format);
+    file1.PrintLine(line);
+}
+
+std::string recordLine(const Recordset& rs, const LineFormat& format) {
+    std::string line;
+    line.reserve(256);
+    writeRecordLine(line, rs, format);
     return line;
 }

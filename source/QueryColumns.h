@@ -13,7 +13,7 @@ struct sqlite3_stmt;
 struct QueryColumns {
     std::vector<std::string> names;
     std::vector<std::string> folded;
-    std::vector<bool> dates;
+    std::vector<char> dates;  // one byte each: read for every field of every row
 
     // The columns of the prepared statement `stmt`.
     static QueryColumns of(sqlite3_stmt* stmt);

@@ -33,7 +33,7 @@ const Value& QueryRecordset::Fields(std::string_view name) const {
     // Past the head, a column is read when it is first asked for.
     Value& value = m_row[column];
     if (!m_read[column]) {
-        readColumn(m_statement->get(), int(column), m_columns->dates[column], value);
+        readColumn(m_statement->get(), int(column), m_columns->dates[column] != 0, value);
         m_read[column] = 1;
     }
     return value;
