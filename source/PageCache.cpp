@@ -7,14 +7,19 @@
 #include <algorithm>
 
 PageCache::PageCache(FileDescriptor file, std::string path, std::uint32_t pageSize, std::uint32_t pageCount)
-    : m_file(std::move(file)), m_path(std::move(path)), m_pageSize(pageSize), m_pageCount(pageCount) {}
+    : m_file(std::move(file)),
+      m_path(std::move(path)),
+      m_pageSize(pageSize),
+      m_pageCount(pageCount),
+      m_buffer(std::make_unique_for_overwrite<unsigned char[]>(kCachedPages * pageSize)) {
+    m_slotPages.reserve(kCachedPages);
+}
 
 // A slot for a page about to be read: a new one while there is room, else the next in turn.
 std::size_t PageCache::takeSlot() {
     std::size_t slot;
-    if (m_slots.size() < kCachedPages) {
-        slot = m_slots.size();
-        m_slots.emplace_back(m_pageSize, '\0');
+    if (m_slotsUsed < kCachedPages) {
+        slot = m_slotsUsed++;
         m_slotPages.push_back(0);
     } else {
         slot = m_nextSlot++ % kCachedPages;
@@ -25,8 +30,7 @@ std::size_t PageCache::takeSlot() {
 }
 
 const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg) {
-    if (auto it = m_pageSlots.find(pg); it != m_pageSlots.end())
-        return reinterpret_cast<const unsigned char*>(m_slots[it->second].data());
+    if (auto it = m_pageSlots.find(pg); it != m_pageSlots.end()) return slotData(it->second);
     if (pg == 0 || pg >= m_pageCount)
         throwDamaged(m_path, table, "page " + std::to_string(pg) + " is outside the file");
     // Several walks may go on at once (a table's rows, its index, the rows it points at): each is followed.
@@ -38,7 +42,7 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
     std::array<iovec, kReadAhead> pieces{};
     for (std::uint32_t i = 0; i < count; ++i) {
         slots[i] = takeSlot();
-        pieces[i] = {m_slots[slots[i]].data(), m_pageSize};
+        pieces[i] = {slotData(slots[i]), m_pageSize};
     }
     const ssize_t got = ::preadv(m_file.get(), pieces.data(), int(count), off_t(pg) * m_pageSize);
     if (got < ssize_t(m_pageSize)) throwDamaged(m_path, table, "page " + std::to_string(pg) + " cannot be read");
@@ -52,7 +56,7 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
         *sequence = pg + count;
     else
         m_nextInSequence[m_nextSequence++ % m_nextInSequence.size()] = pg + count;
-    return reinterpret_cast<const unsigned char*>(m_slots[slots[0]].data());
+    return slotData(slots[0]);
 }
 
 bool PageCache::readUncached(std::uint32_t pg, unsigned char* into) const {

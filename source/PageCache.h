@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ public:
 
 private:
     std::size_t takeSlot();
+    unsigned char* slotData(std::size_t slot) noexcept { return m_buffer.get() + slot * m_pageSize; }
 
     // Slots, not a least-recently-used cache: a run of pages is read by one preadv straight into the buffers of
     // the slots it takes, so the buffers are made once and stay where they are, and a page handed out stays valid
@@ -40,7 +42,9 @@ private:
     std::string m_path;
     std::uint32_t m_pageSize;
     std::uint32_t m_pageCount;
-    std::vector<std::string> m_slots;
+    // The slots' pages side by side in one block, left unset until a page is read into them.
+    std::unique_ptr<unsigned char[]> m_buffer;
+    std::size_t m_slotsUsed = 0;
     std::vector<std::uint32_t> m_slotPages;            // the page each slot holds, 0 for none
     std::map<std::uint32_t, std::size_t> m_pageSlots;  // page number → slot
     std::size_t m_nextSlot = 0;
