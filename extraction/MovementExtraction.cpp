@@ -6,14 +6,15 @@
 #include "runtime/RuntimeError.h"
 #include "source/Recordset.h"
 
+#include <charconv>
 #include <limits>
+#include <string_view>
 
 namespace {
 
-// The two statements differ only in the movement table and the type letter. Built in place: an export builds two
-// per declaration.
-std::string movementSql(const std::string& table, const char* tipo, const char* afterTipo, std::int32_t key,
-                        std::int32_t sid) {
+// The two statements differ only in the movement table and the type letter, and a statement from the next of its
+// table only in the two keys at its end: the text before them is made once per table.
+std::string movementHead(const std::string& table, const char* tipo, const char* afterTipo) {
     std::string sql;
     sql.reserve(1024);
     const auto column = [&](const char* name, const char* after) {
@@ -51,10 +52,25 @@ std::string movementSql(const std::string& table, const char* tipo, const char* 
     column(".Sid_ID",
            ") ON CMD.CMD_ID = Form_Cp01.Cmd_ID "
            " WHERE Form_Cp01.Cmd_ID= ");
-    sql += std::to_string(key);
-    sql += "   and Form_Sid3.Sid_ID= ";
-    sql += std::to_string(sid);
-    sql += " ORDER BY [Sid_Año] & [Sid_Mes] & [Sid_Tramite]& [Sid_Orden] DESC;";
+    return sql;
+}
+
+void appendNumber(std::string& sql, std::int32_t value) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    sql.append(digits, std::size_t(end - digits));
+}
+
+std::string movementSql(const std::string& head, std::int32_t key, std::int32_t sid) {
+    static constexpr std::string_view kBetween = "   and Form_Sid3.Sid_ID= ";
+    static constexpr std::string_view kTail = " ORDER BY [Sid_Año] & [Sid_Mes] & [Sid_Tramite]& [Sid_Orden] DESC;";
+    std::string sql;
+    sql.reserve(head.size() + kBetween.size() + kTail.size() + 24);
+    sql += head;
+    appendNumber(sql, key);
+    sql += kBetween;
+    appendNumber(sql, sid);
+    sql += kTail;
     return sql;
 }
 
@@ -78,11 +94,13 @@ void exportar(ExportState& form, const std::string& sql, std::int32_t& row) {
 }  // namespace
 
 std::string retenciones_sql(std::int32_t key, std::int32_t sid) {
-    return movementSql("retenciones", "R", "", key, sid);
+    static const std::string head = movementHead("retenciones", "R", "");
+    return movementSql(head, key, sid);
 }
 
 std::string percepciones_sql(std::int32_t key, std::int32_t sid) {
-    return movementSql("Percepciones", "P", " ", key, sid);
+    static const std::string head = movementHead("Percepciones", "P", " ");
+    return movementSql(head, key, sid);
 }
 
 void Exportar_Retenciones(ExportState& form, std::int32_t& key, std::int32_t& sid, std::int32_t& row) {
