@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -52,6 +53,11 @@ struct Cursor {
     std::vector<std::vector<Value>> pageRows;
     std::size_t pageRow = 0;
     std::vector<Value> own;
+    // The rows decoded one at a time since the statement began, each in a buffer no later row of the statement
+    // overwrites, so that their texts too are handed to SQLite without a copy; past the first few hundred, rows are
+    // decoded into `own` and their texts copied. The buffers stay for the next statements.
+    std::deque<std::vector<Value>> decoded;
+    std::size_t decodedUsed = 0;
 
     // A chain every row must equal, when the query compares one with a text: its hidden column's slot (-1 for
     // none) and the text.
@@ -154,6 +160,9 @@ bool chainIs(const Table& table, int slot, const std::vector<Value>& row, std::s
     return any && text.empty();
 }
 
+// How many rows a cursor decodes one at a time into buffers of their own for a statement.
+constexpr std::size_t kDecodedRows = 256;
+
 // The next row found, whatever the chain; null past the last.
 const std::vector<Value>* nextRow(Table& table, Cursor& c) {
     if (c.found.rows) {
@@ -171,8 +180,16 @@ const std::vector<Value>* nextRow(Table& table, Cursor& c) {
         }
         return &c.pageRows[c.pageRow++];
     }
-    while (c.next < c.found.pointers.size())
-        if (table.file->rowAt(table.index, c.found.pointers[c.next++], c.own, c.columns)) return &c.own;
+    while (c.next < c.found.pointers.size()) {
+        const bool hold = c.decodedUsed < kDecodedRows;
+        if (hold && c.decodedUsed == c.decoded.size()) c.decoded.emplace_back();
+        std::vector<Value>& into = hold ? c.decoded[c.decodedUsed] : c.own;
+        if (table.file->rowAt(table.index, c.found.pointers[c.next++], into, c.columns)) {
+            c.decodedUsed += hold;
+            c.heldTexts = hold;
+            return &into;
+        }
+    }
     return nullptr;
 }
 
@@ -187,7 +204,11 @@ void advance(Table& table, Cursor& c) {
     c.eof = true;
     while (const std::vector<Value>* row = nextRow(table, c)) {
         // SQLite compares the chain again: rows left out here are only those it would leave out.
-        if (c.chain >= 0 && !chainIs(table, c.chain, *row, c.chainText, c.scratch)) continue;
+        if (c.chain >= 0 && !chainIs(table, c.chain, *row, c.chainText, c.scratch)) {
+            // SQLite never saw the row: its buffer takes the next.
+            if (c.decodedUsed > 0 && row == &c.decoded[c.decodedUsed - 1]) --c.decodedUsed;
+            continue;
+        }
         c.current = row;
         c.eof = false;
         ++c.rowid;
@@ -337,6 +358,7 @@ int xClose(sqlite3_vtab_cursor* cursor) {
         // What it held goes; the buffers it decoded into stay for the next cursor.
         closed->restart();
         closed->held.clear();
+        closed->decodedUsed = 0;
         try {
             table.spare.push_back(std::move(closed));
         } catch (const std::bad_alloc&) {}
@@ -358,12 +380,22 @@ bool wholeKey(sqlite3_value* value, std::int64_t& key) {
     }
 }
 
+// The column mask xBestIndex wrote as hexadecimal digits.
+std::uint64_t columnMask(const char* digits) noexcept {
+    std::uint64_t mask = 0;
+    for (; *digits; ++digits) {
+        const char d = *digits;
+        mask = mask << 4 | std::uint64_t(d <= '9' ? d - '0' : d - 'a' + 10);
+    }
+    return mask;
+}
+
 int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc, sqlite3_value** argv) {
     return guarded(cursor->pVtab, [&] {
         Table& table = tableOf(cursor);
         Cursor& c = cursorOf(cursor);
         c.restart();
-        c.columns = idxStr ? std::strtoull(idxStr, nullptr, 16) : kAllColumns;
+        c.columns = idxStr ? columnMask(idxStr) : kAllColumns;
         int value = 0;
         const auto next = [&]() -> sqlite3_value* { return value < argc ? argv[value++] : nullptr; };
         bool found = false;
