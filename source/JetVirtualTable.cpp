@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 namespace {
 
@@ -103,6 +104,17 @@ struct Table {
     std::unique_ptr<TableRows> rows;
     // Cursors closed, with their buffers, for the next statements: each query opens a cursor on each of its tables.
     std::vector<std::unique_ptr<Cursor>> spare;
+    // Kept rows (a kept search's picks, or the whole kept table) by the chain of one slot, for the last few asked:
+    // a declaration's movements are found by comparing its chain with those of its form's rows, once per
+    // declaration. Kept rows never change while the reading lasts; the entry holds them, so they stay where they are.
+    struct ChainIndex {
+        std::shared_ptr<const TableRows::Rows> rows;
+        std::shared_ptr<const TableRows::Picks> picks;
+        int slot = -1;
+        std::unordered_map<std::string, std::shared_ptr<const TableRows::Picks>> byChain;
+    };
+    std::vector<ChainIndex> chainIndexes;
+    std::size_t nextChainIndex = 0;
 };
 
 Table& tableOf(sqlite3_vtab* vtab) { return *reinterpret_cast<Table*>(vtab); }
@@ -158,6 +170,44 @@ bool chainIs(const Table& table, int slot, const std::vector<Value>& row, std::s
         text.remove_prefix(written.size());
     }
     return any && text.empty();
+}
+
+// How many kept row sets a table indexes by their chains.
+constexpr std::size_t kChainIndexes = 8;
+
+// The kept rows found (`found.rows` at `found.picks`) whose chain of slot `slot` is `text`, in the order found.
+std::shared_ptr<const TableRows::Picks> picksByChain(Table& table, const TableRows::Found& found, int slot,
+                                                     const std::string& text) {
+    auto& indexes = table.chainIndexes;
+    auto index = std::find_if(indexes.begin(), indexes.end(), [&](const Table::ChainIndex& i) {
+        return i.rows == found.rows && i.picks == found.picks && i.slot == slot;
+    });
+    if (index == indexes.end()) {
+        Table::ChainIndex made{found.rows, found.picks, slot, {}};
+        const TableRows::Rows& rows = *found.rows;
+        const std::size_t count = found.picks ? found.picks->size() : rows.size();
+        std::unordered_map<std::string, std::shared_ptr<TableRows::Picks>> byChain;
+        std::string chain;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t at = found.picks ? (*found.picks)[i] : std::uint32_t(i);
+            // A Null chain equals no text.
+            if (!chainOf(table, slot, rows[at], chain)) continue;
+            auto& picks = byChain[chain];
+            if (!picks) picks = std::make_shared<TableRows::Picks>();
+            picks->push_back(at);
+        }
+        for (auto& [key, picks] : byChain) made.byChain.emplace(key, std::move(picks));
+        if (indexes.size() < kChainIndexes) {
+            indexes.push_back(std::move(made));
+            index = indexes.end() - 1;
+        } else {
+            index = indexes.begin() + std::ptrdiff_t(table.nextChainIndex++ % kChainIndexes);
+            *index = std::move(made);
+        }
+    }
+    static const auto none = std::make_shared<const TableRows::Picks>();
+    const auto it = index->byChain.find(text);
+    return it == index->byChain.end() ? none : it->second;
 }
 
 // How many rows a cursor decodes one at a time into buffers of their own for a statement.
@@ -433,6 +483,11 @@ int xFilter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int arg
                 c.chain = slot;
                 const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(v));
                 c.chainText.assign(bytes, std::size_t(sqlite3_value_bytes(v)));
+                // Kept rows are looked up by their chain instead of compared one by one.
+                if (c.found.rows) {
+                    c.found.picks = picksByChain(table, c.found, slot, c.chainText);
+                    c.chain = -1;
+                }
             }
         }
         advance(table, c);
