@@ -81,8 +81,8 @@ FAULTS = [
      "        Exportar_Retenciones(form, key, sid, row);\n        Exportar_Percepciones(form, key, sid, row);",
      "        Exportar_Percepciones(form, key, sid, row);\n        Exportar_Retenciones(form, key, sid, row);",
      "perceptions before withholdings"),
-    ("extraction/MovementExtraction.cpp", 'return movementSql("Percepciones", "P", " ", key, sid);',
-     'return movementSql("Percepciones", "R", " ", key, sid);', "perceptions typed as withholdings"),
+    ("extraction/MovementExtraction.cpp", 'movementHead("Percepciones", "P", " ");',
+     'movementHead("Percepciones", "R", " ");', "perceptions typed as withholdings"),
     ("extraction/MovementExtraction.cpp", "            ++row;\n", "",
      "the workbook's row counter not advanced"),
     # the SQL translator and the functions it calls
