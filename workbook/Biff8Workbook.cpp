@@ -169,6 +169,18 @@ void globalsPrologue(BiffRecordWriter& out) {
     u16Record(out, UsesElfs, 0);
 }
 
+// The shared strings in the order the cells first use them; texts no cell holds any more are left out. A sheet
+// filled in order uses its texts in the order the grid stored them, and then a text's id is its place in the table:
+// no map is kept (it would take eight bytes for every text of the sheet).
+struct SharedStrings {
+    std::uint32_t count = 0;
+    std::vector<std::uint32_t> index;  // by text id, when not the id itself
+    std::vector<std::uint32_t> texts;  // text ids, by place, when not the place itself
+
+    std::uint32_t placeOf(std::uint32_t id) const { return index.empty() ? id : index[id]; }
+    std::uint32_t textAt(std::uint32_t place) const { return texts.empty() ? place : texts[place]; }
+};
+
 // One entry of the EXTSST index: where a bucket's first string starts.
 struct SstBucket {
     std::uint32_t streamPosition;
@@ -181,14 +193,14 @@ bool isHighSurrogate(char16_t unit) noexcept { return unit >= 0xD800 && unit <= 
 // never ends a record without at least its first character behind it; where the characters go on in the next
 // record it starts with the flags byte again; a surrogate pair is never cut. A text whose characters all lie below
 // U+0100 is stored one byte per character, any other as UTF-16LE.
-std::vector<SstBucket> sst(BiffRecordWriter& out, const XlsCellGrid& grid, const std::vector<std::uint32_t>& texts,
+std::vector<SstBucket> sst(BiffRecordWriter& out, const XlsCellGrid& grid, const SharedStrings& texts,
                            std::uint32_t references, std::size_t bucketSize) {
     std::vector<SstBucket> buckets;
     out.begin(Sst);
     out.u32(references);
-    out.u32(static_cast<std::uint32_t>(texts.size()));
-    for (std::size_t index = 0; index < texts.size(); ++index) {
-        const std::u16string_view text = grid.text(texts[index]);
+    out.u32(texts.count);
+    for (std::uint32_t index = 0; index < texts.count; ++index) {
+        const std::u16string_view text = grid.text(texts.textAt(index));
         const bool compressed = std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x100; });
         const std::size_t unitSize = compressed ? 1 : 2;
         const std::uint8_t flags = compressed ? 0x00 : 0x01;
@@ -256,10 +268,8 @@ std::vector<std::uint8_t> Biff8Workbook::stream() const {
 }
 
 void Biff8Workbook::emit(BiffRecordWriter& out) const {
-    // The shared strings in the order the cells first use them; texts no cell holds any more are left out.
-    constexpr std::uint32_t Unused = std::numeric_limits<std::uint32_t>::max();
-    std::vector<std::uint32_t> sstIndex(m_grid.textCount(), Unused);
-    std::vector<std::uint32_t> sstTexts;  // text ids
+    SharedStrings shared;
+    bool inOrder = true;  // every text first used after the texts stored before it, and none unused so far
     std::uint32_t textCells = 0;
     std::uint32_t firstRow = XlsCellGrid::RowLimit, lastRow = 0;
     std::uint16_t firstColumn = XlsCellGrid::ColumnLimit - 1, lastColumn = 0;
@@ -275,11 +285,21 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
         for (const XlsCellGrid::Cell& cell : cells) {
             if (!cell.isText()) continue;
             ++textCells;
-            if (sstIndex[cell.text()] == Unused) {
-                sstIndex[cell.text()] = static_cast<std::uint32_t>(sstTexts.size());
-                sstTexts.push_back(cell.text());
-            }
+            if (cell.text() == shared.count)
+                ++shared.count;
+            else if (cell.text() > shared.count)
+                inOrder = false;
         }
+    }
+    if (!inOrder || shared.count != m_grid.textCount()) {
+        constexpr std::uint32_t Unused = std::numeric_limits<std::uint32_t>::max();
+        shared = SharedStrings{0, std::vector<std::uint32_t>(m_grid.textCount(), Unused), {}};
+        for (std::uint32_t r = 0; r < m_grid.rowSpan(); ++r)
+            for (const XlsCellGrid::Cell& cell : m_grid.row(r))
+                if (cell.isText() && shared.index[cell.text()] == Unused) {
+                    shared.index[cell.text()] = shared.count++;
+                    shared.texts.push_back(cell.text());
+                }
     }
     const bool hasCells = !blocks.empty();
 
@@ -296,10 +316,11 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
     out.end();
 
     // Excel's choice: at most 128 buckets, of at least 8 strings.
-    const std::size_t bucketSize = std::max<std::size_t>(8, (sstTexts.size() + 127) / 128);
-    for (const std::uint32_t text : sstTexts)
-        if (m_grid.text(text).size() > MaxTextLength) throw std::length_error("text too long for a BIFF8 string");
-    const auto buckets = sst(out, m_grid, sstTexts, textCells, bucketSize);
+    const std::size_t bucketSize = std::max<std::size_t>(8, (shared.count + 127) / 128);
+    for (std::uint32_t place = 0; place < shared.count; ++place)
+        if (m_grid.text(shared.textAt(place)).size() > MaxTextLength)
+            throw std::length_error("text too long for a BIFF8 string");
+    const auto buckets = sst(out, m_grid, shared, textCells, bucketSize);
     extSst(out, bucketSize, buckets);
     out.empty(Eof);
 
@@ -376,7 +397,7 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
                 out.u16(cell.column());
                 out.u16(CellXf);
                 if (cell.isText())
-                    out.u32(sstIndex[cell.text()]);
+                    out.u32(shared.placeOf(cell.text()));
                 else
                     out.f64(m_grid.number(cell));
                 out.end();
