@@ -5,7 +5,6 @@
 #include "source/PageCache.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -50,19 +49,15 @@ public:
           m_entriesStart(jet3 ? 0xF8 : 0x1E0),
           m_prefix(jetbytes::u16(page + (jet3 ? 0x14 : 0x18))),
           m_tail(page[0] == kPageIndexNode ? 8 : 4) {
+        // The bitmap is read where it lies, a word at a time as a search reaches it: a search reads a few words of
+        // it. Only its last word, which the entries cut short, is put together here.
         const std::size_t bitmapStart = jet3 ? 0x16 : 0x1B;
         const std::size_t bytes = m_entriesStart - bitmapStart;
+        m_bitmap = page + bitmapStart;
         m_words = (bytes + 7) / 8;
-        for (std::size_t w = 0; w < m_words; ++w) {
-            const std::size_t at = bitmapStart + w * 8;
-            std::uint64_t word = 0;
-            if (at + 8 <= m_entriesStart)
-                std::memcpy(&word, page + at, 8);
-            else
-                for (std::size_t b = at; b < m_entriesStart; ++b) word |= std::uint64_t(page[b]) << (8 * (b - at));
-            m_bits[w] = word;
-        }
-        m_bits[0] &= ~std::uint64_t(1);
+        for (std::size_t b = (m_words - 1) * 8; b < bytes; ++b)
+            m_lastBits |= std::uint64_t(m_bitmap[b]) << (8 * (b - (m_words - 1) * 8));
+        if (m_words == 1) m_lastBits &= ~std::uint64_t(1);
         m_firstEnd = nextEnd(0);
         if (m_firstEnd != kNone) m_first = keyBytes(m_firstEnd, kNone);
     }
@@ -73,10 +68,10 @@ public:
     std::size_t next(std::size_t n) const noexcept { return nextEnd(n + 1); }
     std::size_t previous(std::size_t n) const noexcept {
         std::size_t w = n / 64;
-        std::uint64_t word = m_bits[w] & ((std::uint64_t(1) << (n % 64)) - 1);
+        std::uint64_t word = bits(w) & ((std::uint64_t(1) << (n % 64)) - 1);
         while (word == 0) {
             if (w == 0) return kNone;
-            word = m_bits[--w];
+            word = bits(--w);
         }
         return w * 64 + 63 - std::size_t(std::countl_zero(word));
     }
@@ -98,12 +93,12 @@ public:
         std::size_t low = 0, high = m_words;
         while (low < high) {
             std::size_t w = low + (high - low) / 2;
-            while (w < high && m_bits[w] == 0) ++w;
+            while (w < high && bits(w) == 0) ++w;
             if (w == high) {
                 high = low + (high - low) / 2;
                 continue;
             }
-            const std::size_t n = w * 64 + std::size_t(std::countr_zero(m_bits[w]));
+            const std::size_t n = w * 64 + std::size_t(std::countr_zero(bits(w)));
             if (key(n, previous(n)) < target)
                 low = w + 1;
             else
@@ -112,8 +107,8 @@ public:
         // The entries from the first of the word before on: that one is below the key.
         std::size_t n = m_firstEnd;
         for (std::size_t w = low; w-- > 0;) {
-            if (m_bits[w] == 0) continue;
-            n = w * 64 + std::size_t(std::countr_zero(m_bits[w]));
+            if (bits(w) == 0) continue;
+            n = w * 64 + std::size_t(std::countr_zero(bits(w)));
             break;
         }
         std::size_t before = n == kNone ? kNone : previous(n);
@@ -125,14 +120,22 @@ public:
     }
 
 private:
+    // Word `w` of the bitmap; bit 0 marks no entry.
+    std::uint64_t bits(std::size_t w) const noexcept {
+        if (w + 1 == m_words) return m_lastBits;
+        std::uint64_t word;
+        std::memcpy(&word, m_bitmap + w * 8, 8);
+        return w == 0 ? word & ~std::uint64_t(1) : word;
+    }
+
     // The first entry ending at bit `from` or after.
     std::size_t nextEnd(std::size_t from) const noexcept {
         std::size_t w = from / 64;
         if (w >= m_words) return kNone;
-        std::uint64_t word = m_bits[w] & (~std::uint64_t(0) << (from % 64));
+        std::uint64_t word = bits(w) & (~std::uint64_t(0) << (from % 64));
         while (word == 0) {
             if (++w == m_words) return kNone;
-            word = m_bits[w];
+            word = bits(w);
         }
         return w * 64 + std::size_t(std::countr_zero(word));
     }
@@ -164,7 +167,8 @@ private:
     std::size_t m_entriesStart;
     std::size_t m_prefix;
     std::size_t m_tail;
-    std::array<std::uint64_t, 64> m_bits{};
+    const unsigned char* m_bitmap = nullptr;
+    std::uint64_t m_lastBits = 0;
     std::size_t m_words = 0;
     std::size_t m_firstEnd = kNone;
     std::uint64_t m_first = 0;  // the key bytes of the first entry
