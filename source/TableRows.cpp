@@ -79,18 +79,36 @@ bool TableRows::seek(int column, std::int64_t key, Found& found) {
         m_searches.insert(asked, {m_image->rows, std::move(picks)}, std::max<std::size_t>(pointers.size(), 1));
         return true;
     }
-    if (before == m_asked.end()) {
+    // A row found by a key its index allows once is asked for again by the same statement (a subquery reading the
+    // chain of the row the join found): it is decoded whole and kept at once, not decoded by each.
+    const auto& unique = m_file.tables()[m_table].uniqueColumns;
+    const bool once = std::find(unique.begin(), unique.end(), column) != unique.end();
+    if (before == m_asked.end() && !once) {
         Asked& slot = m_asked[m_nextAsked++ % m_asked.size()];
         slot.key = asked;
         slot.pointers = pointers;
         found.pointers = std::move(pointers);
         return true;
     }
+    if (once && pointers.size() == 1) {
+        if (const auto it = m_decodedRows.find(pointerKey(pointers.front())); it != m_decodedRows.end()) {
+            auto picks = std::make_shared<Picks>(1, it->second.position);
+            found.rows = it->second.rows;
+            found.picks = picks;
+            m_searches.insert(asked, {it->second.rows, std::move(picks)});
+            return true;
+        }
+    }
     auto rows = std::make_shared<Rows>();
     rows->reserve(pointers.size());
     for (const RowPointer pointer : pointers)
         if (!m_file.rowAt(m_table, pointer, rows->emplace_back())) rows->pop_back();
     m_searches.insert(asked, {rows, nullptr}, std::max<std::size_t>(rows->size(), 1));
+    if (!once && rows->size() == pointers.size()) {
+        if (m_decodedRows.size() + rows->size() > kKeptSearchRows) m_decodedRows.clear();
+        for (std::size_t i = 0; i < pointers.size(); ++i)
+            m_decodedRows.insert_or_assign(pointerKey(pointers[i]), DecodedRow{rows, std::uint32_t(i)});
+    }
     found.rows = std::move(rows);
     return true;
 }

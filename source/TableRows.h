@@ -90,6 +90,14 @@ private:
     static constexpr std::size_t kKeptSearchRows = 2048;
     static constexpr std::size_t kLongestKeptSearch = 256;
     std::array<Asked, kAskedSearches> m_asked{};
+    // The rows of the searches decoded and kept (a form's declarations), by where each is stored, while they are a
+    // few thousand: a row found again by a key its index allows once (a declaration by its number) is read from
+    // there, not decoded again.
+    struct DecodedRow {
+        std::shared_ptr<const Rows> rows;
+        std::uint32_t position = 0;
+    };
+    std::unordered_map<std::uint32_t, DecodedRow> m_decodedRows;
     std::size_t m_nextAsked = 0;
     LruCache<std::uint64_t, KeptSearch> m_searches{kKeptSearchRows, kKeptSearchRows};
 };
