@@ -3,8 +3,10 @@
 #include "source/QueryRanges.h"
 #include "source/SortElision.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
+#include <span>
 
 namespace {
 
@@ -288,6 +290,72 @@ private:
     SqliteTranslation m_translation;
 };
 
+// The tables of a FROM clause that joins them all by INNER JOIN ... ON, grouped by parentheses or not, each as its
+// nodes (its name, then its alias if any), and the conditions of its ON clauses, in the order written. False for
+// any other clause.
+bool innerJoinParts(std::span<const JetNode> nodes, std::vector<std::span<const JetNode>>& tables,
+                    std::vector<std::span<const JetNode>>& conditions) {
+    const auto keyword = [&](std::size_t k, std::string_view word) {
+        return k < nodes.size() && !nodes[k].group && isKeyword(&nodes[k].token, word);
+    };
+    const auto identifier = [&](std::size_t k) {
+        return k < nodes.size() && !nodes[k].group && nodes[k].token.kind == JetTokenKind::Identifier;
+    };
+    std::size_t i = 0;
+    const auto table = [&]() {
+        if (i < nodes.size() && nodes[i].group) return innerJoinParts(nodes[i++].children, tables, conditions);
+        if (!identifier(i)) return false;
+        const std::size_t first = i++;
+        if (keyword(i, "AS") && identifier(i + 1))
+            i += 2;
+        else if (identifier(i))
+            ++i;
+        tables.push_back(nodes.subspan(first, i - first));
+        return true;
+    };
+    if (!table()) return false;
+    while (i < nodes.size()) {
+        if (!keyword(i, "INNER") || !keyword(i + 1, "JOIN")) return false;
+        i += 2;
+        if (!table() || !keyword(i, "ON")) return false;
+        const std::size_t first = ++i;
+        while (i < nodes.size() && !keyword(i, "INNER")) ++i;
+        if (i == first) return false;
+        conditions.push_back(nodes.subspan(first, i - first));
+    }
+    return true;
+}
+
+// The statement `nodes` with the FROM clause between `from` (its keyword) and `end` written as one list of inner
+// joins, every ON condition in parentheses on the last: the same rows, and SQLite then reads no parenthesised join
+// as a subquery, which would hide the hidden columns of its tables. False, `nodes` unchanged, when the clause is
+// not made of inner joins only.
+bool unnestJoins(std::vector<JetNode>& nodes, std::size_t from, std::size_t end) {
+    std::vector<std::span<const JetNode>> tables, conditions;
+    if (!innerJoinParts(std::span(nodes).subspan(from + 1, end - from - 1), tables, conditions)) return false;
+    const auto word = [](std::string_view text, std::size_t offset) {
+        return JetNode{{JetTokenKind::Keyword, JetToken::kNoConstant, text, offset}, {}, false};
+    };
+    std::vector<JetNode> flat(nodes.begin(), nodes.begin() + std::ptrdiff_t(from) + 1);
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+        if (t > 0) {
+            flat.push_back(word("INNER", tables[t].front().token.offset));
+            flat.push_back(word("JOIN", tables[t].front().token.offset));
+        }
+        flat.insert(flat.end(), tables[t].begin(), tables[t].end());
+    }
+    for (std::size_t c = 0; c < conditions.size(); ++c) {
+        const std::size_t offset = conditions[c].front().token.offset;
+        flat.push_back(word(c == 0 ? "ON" : "AND", offset));
+        flat.push_back({{JetTokenKind::Symbol, JetToken::kNoConstant, "(", offset},
+                        std::vector<JetNode>(conditions[c].begin(), conditions[c].end()),
+                        true});
+    }
+    flat.insert(flat.end(), nodes.begin() + std::ptrdiff_t(end), nodes.end());
+    nodes = std::move(flat);
+    return true;
+}
+
 }  // namespace
 
 SqliteTranslation translateJet(const JetLexed& lexed, const NameResolver& resolve, const TableLookup& tables,
@@ -317,6 +385,17 @@ SqliteTranslation translateJet(const JetLexed& lexed, const NameResolver& resolv
                 if (clauses.where < whereEnd)
                     ranges.pin(std::span(nodes).subspan(clauses.where + 1, whereEnd - clauses.where - 1));
             }
+            // A chain of a table inside a parenthesised join that the WHERE clause pins to one row would be read by
+            // a subquery of its own, the row searched again on every run: the joins are written as one list, and
+            // the chain is read from the row the join reads.
+            std::vector<QueryRange>& read = ranges.ranges();
+            const bool pinnedInside =
+                std::any_of(read.begin(), read.end(), [](const QueryRange& r) { return r.nested && r.pinValue; });
+            if (known && pinnedInside && unnestJoins(nodes, clauses.from, end))
+                for (QueryRange& range : read) {
+                    range.nested = false;
+                    range.pinValue = nullptr;  // it pointed into the nodes replaced
+                }
         }
     }
     return Translator(lexed, resolve, parameters, known ? &ranges : nullptr, chains).run(nodes);

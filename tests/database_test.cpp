@@ -240,6 +240,15 @@ TEST(Database, KeptRowsAndChainsGiveWhatTheFileGives) {
         for (const std::string& sql : {retenciones_sql(key, sid), percepciones_sql(key, sid)})
             for (auto movement = db->OpenRecordset(sql); !movement->isEOF(); movement->MoveNext(), ++movements)
                 EXPECT_EQ(movement->Fields("anticipo"), rs->Fields("m")) << sql;
+        // Joins in parentheses around a declaration pinned by its number give what they give unpinned: each ON
+        // clause still applies to its own join.
+        const std::string joined = "SELECT Form_Sid3.Sid_ID AS k, " + chain +
+                                   " AS m FROM CMD INNER JOIN (Form_Cp01 INNER JOIN Form_Sid3 ON Form_Cp01.CP01_ID = "
+                                   "Form_Sid3.CP01_ID OR Form_Sid3.CP01_ID = -1) ON CMD.CMD_ID = Form_Cp01.Cmd_ID "
+                                   "WHERE ";
+        const std::string pinned = "Form_Sid3.Sid_ID = " + std::to_string(sid);
+        EXPECT_EQ(rows(joined + pinned), rows(joined + "+" + pinned)) << pinned;
+        EXPECT_EQ(rows(joined + pinned).size(), 1u) << pinned;
     }
     EXPECT_GT(movements, 0);
 }
