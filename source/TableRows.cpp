@@ -79,8 +79,8 @@ bool TableRows::seek(int column, std::int64_t key, Found& found) {
         m_searches.insert(asked, {m_image->rows, std::move(picks)}, std::max<std::size_t>(pointers.size(), 1));
         return true;
     }
-    // A row found by a key its index allows once is asked for again by the same statement (a subquery reading the
-    // chain of the row the join found): it is decoded whole and kept at once, not decoded by each.
+    // A row found by a key its index allows once is asked for again at once (a declaration, by each statement of its
+    // movements): it is decoded whole and kept the first time, not decoded by each.
     const auto& unique = m_file.tables()[m_table].uniqueColumns;
     const bool once = std::find(unique.begin(), unique.end(), column) != unique.end();
     if (before == m_asked.end() && !once) {
