@@ -319,7 +319,9 @@ bool innerJoinParts(std::span<const JetNode> nodes, std::vector<std::span<const 
         i += 2;
         if (!table() || !keyword(i, "ON")) return false;
         const std::size_t first = ++i;
-        while (i < nodes.size() && !keyword(i, "INNER")) ++i;
+        for (; i < nodes.size() && !keyword(i, "INNER"); ++i)
+            for (const std::string_view join : {"JOIN", "LEFT", "RIGHT", "FULL", "OUTER", "CROSS", "NATURAL"})
+                if (keyword(i, join)) return false;  // a join of another kind after this one
         if (i == first) return false;
         conditions.push_back(nodes.subspan(first, i - first));
     }
