@@ -50,22 +50,25 @@ void writeRecordLine(std::string& line, const Recordset& rs, const LineFormat& f
         write();
         line += format.G_SC;
     };
-    const auto stored = [&](const char* name) { field([&] { line += Conv::textOrEmpty(rs.Fields(name), scratch); }); };
-    field([&] { appendQuitarGuiones(line, Conv::CStr(rs.Fields("cmd_numref"), scratch)); });
+    // The fields are found by name in the first row, then where they were: each name has a slot of its own.
+    std::size_t slot = 0;
+    const auto get = [&](std::string_view name) -> const Value& { return rs.Fields(slot++, name); };
+    const auto stored = [&](std::string_view name) { field([&] { line += Conv::textOrEmpty(get(name), scratch); }); };
+    field([&] { appendQuitarGuiones(line, Conv::CStr(get("cmd_numref"), scratch)); });
     stored("CP01_IngBrut");
     stored("tipo");
     stored("per_año");
     stored("per_mes");
-    field([&] { appendRpFecha(line, rs.Fields("Per_Fecha"), txt); });
-    field([&] { appendLimpiarTexto(line, Conv::CStr(rs.Fields("Per_concepto"), scratch)); });
-    field([&] { appendImporte(line, Conv::CDbl(rs.Fields("Per_Monto")), format.G_SD); });
-    field([&] { appendImporte(line, Conv::CDbl(rs.Fields("Per_Monto1")), format.G_SD); });
-    field([&] { appendQuitarGuiones(line, Conv::CStr(rs.Fields("per_cuit"), scratch)); });
+    field([&] { appendRpFecha(line, get("Per_Fecha"), txt); });
+    field([&] { appendLimpiarTexto(line, Conv::CStr(get("Per_concepto"), scratch)); });
+    field([&] { appendImporte(line, Conv::CDbl(get("Per_Monto")), format.G_SD); });
+    field([&] { appendImporte(line, Conv::CDbl(get("Per_Monto1")), format.G_SD); });
+    field([&] { appendQuitarGuiones(line, Conv::CStr(get("per_cuit"), scratch)); });
     stored("Per_NumAgenteRet");
     field([&] {
         // Upper case first, then cleaned: blanks and the three separators are their own capitals.
         const std::size_t start = line.size();
-        appendUCase(line, trimBlanks(Conv::CStr(rs.Fields("Per_responsable"), scratch)));
+        appendUCase(line, trimBlanks(Conv::CStr(get("Per_responsable"), scratch)));
         blankSeparators(line, start);
     });
     // A CR or LF inside a field becomes a blank: one movement must stay one line, whatever the database holds.

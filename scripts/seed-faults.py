@@ -44,7 +44,7 @@ FAULTS = [
     ("formats/RecordLine.cpp", "return c == '\\r' || c == '\\n';", "return c == '\\r';",
      "line feeds inside a field kept"),
     ("formats/RecordLine.cpp", 'stored("CP01_IngBrut");',
-     'field([&] { line += Conv::CStr(rs.Fields("CP01_IngBrut"), scratch); });',
+     'field([&] { line += Conv::CStr(get("CP01_IngBrut"), scratch); });',
      "Null check dropped for the registration number"),
     ("formats/ExportRecord.cpp", "appendNumber(out, date.month, true);", "appendNumber(out, date.month, false);",
      "one-digit months written without their zero"),

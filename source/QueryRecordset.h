@@ -30,6 +30,10 @@ public:
     void MoveNext() override;
     void Close() override;
 
+protected:
+    std::size_t FieldIndex(std::string_view name) const override { return m_columns->column(name); }
+    const Value& FieldAt(std::size_t column, std::string_view name) const override;
+
 private:
     void finish() noexcept;
     std::shared_ptr<const QueryColumns> m_columns;

@@ -2,6 +2,8 @@
 
 #include "runtime/Value.h"
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,7 +18,38 @@ public:
     // The current row's field of that name, matched without regard to case (Unicode-aware). An unknown name, or
     // no current row, raises a run-time error.
     virtual const Value& Fields(std::string_view name) const = 0;
+    // Fields(name), found by where the field was the first time `slot` (below kFieldSlots) was read: a caller reading
+    // the same fields of every row gives each name a slot of its own and reads it always with that name.
+    const Value& Fields(std::size_t slot, std::string_view name) const {
+        if (const std::size_t at = m_fieldAt[slot]; at != kNoIndex) [[likely]]
+            return FieldAt(at, name);
+        const Value& value = Fields(name);
+        m_fieldAt[slot] = FieldIndex(name);
+        return value;
+    }
     virtual void MoveNext() = 0;
     // Releases the query; later calls raise a run-time error. Closing twice is harmless.
     virtual void Close() = 0;
+
+    static constexpr std::size_t kFieldSlots = 16;
+    static constexpr std::size_t kNoIndex = ~std::size_t(0);
+
+protected:
+    // Where the field `name`, already read, lies in every row of this recordset; kNoIndex to have it read by name.
+    virtual std::size_t FieldIndex(std::string_view name) const {
+        (void)name;
+        return kNoIndex;
+    }
+    // The current row's field at `index` (from FieldIndex), raising as Fields(name) would.
+    virtual const Value& FieldAt(std::size_t index, std::string_view name) const {
+        (void)index;
+        return Fields(name);
+    }
+
+private:
+    mutable std::array<std::size_t, kFieldSlots> m_fieldAt = [] {
+        std::array<std::size_t, kFieldSlots> none;
+        none.fill(kNoIndex);
+        return none;
+    }();
 };

@@ -294,3 +294,16 @@ TEST(Database, LongResultsWalkedAmongOtherQueries) {
     writeBytes(path, readBytes(shared("fixtures/impuest-demo.mdb")));
     EXPECT_EQ(read(*db->OpenRecordset(sql)), expected);
 }
+
+// A field read by its slot is the field of its name, on the rows read when the query opened as on those read later.
+TEST(Database, FieldsReadBySlotAreTheFieldsOfTheirNames) {
+    auto db = open(std::filesystem::path(shared("fixtures/impuest-demo.mdb")).string());
+    auto rs = db->OpenRecordset("SELECT Per_ID, Per_Concepto, Per_Monto FROM Percepciones");
+    std::size_t rows = 0;
+    for (; !rs->isEOF(); rs->MoveNext(), ++rows) {
+        ASSERT_EQ(&rs->Fields(0, "per_monto"), &rs->Fields("Per_Monto"));
+        ASSERT_EQ(&rs->Fields(1, "PER_ID"), &rs->Fields("Per_ID"));
+    }
+    EXPECT_EQ(rows, 5825u);
+    EXPECT_THROW(rs->Fields(0, "per_monto"), RuntimeError);
+}
