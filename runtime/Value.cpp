@@ -4,6 +4,7 @@
 #include "runtime/Numeric.h"
 #include "runtime/RuntimeError.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -68,6 +69,12 @@ std::string CStr(const Value& v) {
 
 std::string_view CStr(const Value& v, std::string& scratch) {
     if (v.kind() == Value::Kind::Text) return v.asText();
+    if (v.kind() == Value::Kind::Integer) {
+        // Written where it is kept, as std::to_string writes it: the fields of every line hold numbers.
+        char digits[24];
+        scratch.assign(digits, std::to_chars(digits, digits + sizeof digits, v.asInteger()).ptr);
+        return scratch;
+    }
     scratch = CStr(v);
     return scratch;
 }
