@@ -118,21 +118,20 @@ std::string toWindows1252(std::string_view utf8) {
 
 void appendWindows1252(std::string& bytes, std::string_view utf8) {
     bytes.reserve(bytes.size() + utf8.size());
+    const char* const data = utf8.data();
+    const std::size_t size = utf8.size();
     std::size_t pos = 0;
-    // Lines are mostly ASCII, which is the same in both: eight bytes at a time.
-    while (pos + 8 <= utf8.size()) {
-        std::uint64_t word;
-        std::memcpy(&word, utf8.data() + pos, 8);
-        if (word & 0x8080808080808080u) break;
-        pos += 8;
-    }
-    bytes.append(utf8, 0, pos);
-    while (pos < utf8.size()) {
-        // Runs of ASCII are the same in both.
+    while (pos < size) {
+        // Runs of ASCII are the same in both, and lines are mostly ASCII: looked at eight bytes at a time, also
+        // after the accented letters of a name.
         const std::size_t ascii = pos;
-        while (pos < utf8.size() && static_cast<unsigned char>(utf8[pos]) < 0x80) ++pos;
-        bytes.append(utf8, ascii, pos - ascii);
-        if (pos == utf8.size()) break;
+        for (std::uint64_t word; pos + 8 <= size; pos += 8) {
+            std::memcpy(&word, data + pos, 8);
+            if (word & 0x8080808080808080u) break;
+        }
+        while (pos < size && static_cast<unsigned char>(data[pos]) < 0x80) ++pos;
+        bytes.append(data + ascii, pos - ascii);
+        if (pos == size) break;
         const std::size_t start = pos;
         char32_t cp;
         if (decodeUtf8(utf8, pos, cp))
