@@ -505,13 +505,9 @@ int xNext(sqlite3_vtab_cursor* cursor) {
 int xEof(sqlite3_vtab_cursor* cursor) { return cursorOf(cursor).eof ? 1 : 0; }
 
 // Sets the result to a text: SQLite's copy of it, or, for a text that outlives the statement unchanged (`kept`),
-// the text itself.
+// the text itself. Its length is known: SQLite need not look for its end.
 void resultText(sqlite3_context* context, const std::string& text, bool kept) {
-    // Told that the text ends in a NUL (when it holds none), SQLite copies that too, or keeps the text as it is,
-    // and functions reading it need no copy of their own.
-    const bool plain = std::memchr(text.data(), 0, text.size()) == nullptr;
-    sqlite3_result_text(context, text.c_str(), plain ? -1 : static_cast<int>(text.size()),
-                        kept ? SQLITE_STATIC : SQLITE_TRANSIENT);
+    sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), kept ? SQLITE_STATIC : SQLITE_TRANSIENT);
 }
 
 int xColumn(sqlite3_vtab_cursor* cursor, sqlite3_context* context, int column) {
