@@ -18,9 +18,10 @@ public:
     // The current row's field of that name, matched without regard to case (Unicode-aware). An unknown name, or
     // no current row, raises a run-time error.
     virtual const Value& Fields(std::string_view name) const = 0;
-    // Fields(name), found by where the field was the first time `slot` (below kFieldSlots) was read: a caller reading
+    // Fields(name), found by where the field was the first time `slot` was read (a slot past kFieldSlots is read by name): a caller reading
     // the same fields of every row gives each name a slot of its own and reads it always with that name.
     const Value& Fields(std::size_t slot, std::string_view name) const {
+        if (slot >= kFieldSlots) return Fields(name);
         if (const std::size_t at = m_fieldAt[slot]; at != kNoIndex) [[likely]]
             return FieldAt(at, name);
         const Value& value = Fields(name);
