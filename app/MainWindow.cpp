@@ -194,11 +194,11 @@ MainWindow::MainWindow(std::string appPath, MessageBoxes* messages)
       m_messages(messages ? *messages : *m_ownMessages),
       m_form(*this, m_messages, std::move(appPath)),
       m_exportBoxes(std::make_unique<ExportBoxes>(*this)),
-      m_relay(std::make_unique<RelayedMessageBoxes>(*m_exportBoxes,
-                                                    [this] {
-                                                        QMetaObject::invokeMethod(
-                                                            this, [this] { m_relay->serve(); }, Qt::QueuedConnection);
-                                                    })),
+      // The worker has the window's thread called by the method's name: a functor or member pointer would have
+      // the worker build the slot object the window's thread then runs, handed over through Qt's event queue,
+      // whose locks the thread sanitizer does not see.
+      m_relay(std::make_unique<RelayedMessageBoxes>(
+          *m_exportBoxes, [this] { QMetaObject::invokeMethod(this, "serveBoxes", Qt::QueuedConnection); })),
       m_progressDelay(new QTimer(this)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("O.R.V. - Velmora"));
@@ -468,8 +468,10 @@ void MainWindow::startExport(ExportRun::Command command) {
     if (m_export) return;
     m_export = std::make_unique<ExportRun>(m_form, command, *m_relay);
     m_progressDelay->start();
-    m_export->start([this] { QMetaObject::invokeMethod(this, &MainWindow::exportEnded, Qt::QueuedConnection); });
+    m_export->start([this] { QMetaObject::invokeMethod(this, "exportEnded", Qt::QueuedConnection); });
 }
+
+void MainWindow::serveBoxes() { m_relay->serve(); }
 
 void MainWindow::exportEnded() {
     m_progressDelay->stop();

@@ -64,7 +64,9 @@ private:
     enum class AfterExport { Stay, Close, Exit };
 
     void startExport(ExportRun::Command command);
-    void exportEnded();
+    // Called from the export's worker, queued to the window's thread.
+    Q_INVOKABLE void serveBoxes();
+    Q_INVOKABLE void exportEnded();
     void stopExportAndThen(AfterExport after);
     MsgAnswer showExportBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                             const std::optional<std::string>& title);
