@@ -3,10 +3,10 @@
 #include "extraction/ExportState.h"
 #include "formats/RecordLine.h"
 #include "formats/SpreadsheetRows.h"
+#include "runtime/Numeric.h"
 #include "runtime/RuntimeError.h"
 #include "source/Recordset.h"
 
-#include <charconv>
 #include <limits>
 #include <string_view>
 
@@ -55,21 +55,15 @@ std::string movementHead(const std::string& table, const char* tipo, const char*
     return sql;
 }
 
-void appendNumber(std::string& sql, std::int32_t value) {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    sql.append(digits, std::size_t(end - digits));
-}
-
 std::string movementSql(const std::string& head, std::int32_t key, std::int32_t sid) {
     static constexpr std::string_view kBetween = "   and Form_Sid3.Sid_ID= ";
     static constexpr std::string_view kTail = " ORDER BY [Sid_Año] & [Sid_Mes] & [Sid_Tramite]& [Sid_Orden] DESC;";
     std::string sql;
     sql.reserve(head.size() + kBetween.size() + kTail.size() + 24);
     sql += head;
-    appendNumber(sql, key);
+    appendInteger(sql, key);
     sql += kBetween;
-    appendNumber(sql, sid);
+    appendInteger(sql, sid);
     sql += kTail;
     return sql;
 }

@@ -1,19 +1,16 @@
 #include "formats/ExportRecord.h"
 
 #include "runtime/DateSerial.h"
+#include "runtime/Numeric.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/Value.h"
-
-#include <charconv>
 
 namespace {
 
 // Appends `value`, with a leading zero when it has one digit and `twoDigits` is asked for.
 void appendNumber(std::string& out, int value, bool twoDigits) {
-    char digits[16];
-    char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     if (twoDigits && value >= 0 && value < 10) out += '0';
-    out.append(digits, end);
+    appendInteger(out, value);
 }
 
 }  // namespace

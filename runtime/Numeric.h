@@ -1,5 +1,7 @@
 #pragma once
 
+#include <charconv>
+#include <cstdint>
 #include <string>
 
 // The runtime's numeric test for a text: optional blanks around it, a sign, digits with an optional decimal point,
@@ -18,3 +20,9 @@ inline constexpr std::size_t kDoubleTextMax = 32;
 // locale. Writes at most kDoubleTextMax characters at `out` and returns the end.
 char* writeDouble(char* out, double value);
 std::string doubleText(double value);
+
+// Appends the decimal digits of `value`, with a "-" when negative, as std::to_string writes them.
+inline void appendInteger(std::string& out, std::int64_t value) {
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}

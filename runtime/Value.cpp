@@ -4,7 +4,6 @@
 #include "runtime/Numeric.h"
 #include "runtime/RuntimeError.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -71,8 +70,8 @@ std::string_view CStr(const Value& v, std::string& scratch) {
     if (v.kind() == Value::Kind::Text) return v.asText();
     if (v.kind() == Value::Kind::Integer) {
         // Written where it is kept, as std::to_string writes it: the fields of every line hold numbers.
-        char digits[24];
-        scratch.assign(digits, std::to_chars(digits, digits + sizeof digits, v.asInteger()).ptr);
+        scratch.clear();
+        appendInteger(scratch, v.asInteger());
         return scratch;
     }
     scratch = CStr(v);

@@ -169,9 +169,7 @@ bool appendJetCatOperand(std::string& out, const Value& operand) {
     char number[kNumberTextMax];
     switch (operand.kind()) {
         case Value::Kind::Null: return false;
-        case Value::Kind::Integer:
-            out.append(number, std::to_chars(number, number + sizeof number, operand.asInteger()).ptr);
-            return true;
+        case Value::Kind::Integer: appendInteger(out, operand.asInteger()); return true;
         case Value::Kind::Double:
         case Value::Kind::Date: out.append(number, writeDouble(number, operand.asDouble())); return true;
         case Value::Kind::Text: out += operand.asText(); return true;
