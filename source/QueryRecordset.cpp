@@ -25,16 +25,19 @@ QueryRecordset::~QueryRecordset() { finish(); }
 const Value& QueryRecordset::Fields(std::string_view name) const {
     // The name is looked up only for a current row: without one, the error says so whatever the name.
     if (isEOF()) [[unlikely]]
-        return FieldAt(0, name);
+        noCurrentRow(name);
     return FieldAt(m_columns->column(name), name);
+}
+
+void QueryRecordset::noCurrentRow(std::string_view name) const {
+    if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
+    throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
 }
 
 const Value& QueryRecordset::FieldAt(std::size_t column, std::string_view name) const {
     const bool inHead = !m_closed && m_position < m_head->size();
-    if (!inHead && !(m_statement && !m_closed)) [[unlikely]] {
-        if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the recordset is closed");
-        throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading " + std::string(name) + ")");
-    }
+    if (!inHead && !(m_statement && !m_closed)) [[unlikely]]
+        noCurrentRow(name);
     if (inHead) return (*m_head)[m_position][column];
     // Past the head, a column is read when it is first asked for.
     Value& value = m_row[column];

@@ -35,6 +35,7 @@ protected:
     const Value& FieldAt(std::size_t column, std::string_view name) const override;
 
 private:
+    [[noreturn]] void noCurrentRow(std::string_view name) const;
     void finish() noexcept;
     std::shared_ptr<const QueryColumns> m_columns;
     std::shared_ptr<const QueryRows> m_head;
