@@ -180,14 +180,17 @@ bool appendJetCatOperand(std::string& out, const Value& operand) {
 // The collation compares ASCII texts letter by letter without regard to case, other texts by their case-folded
 // forms (then without their accents, which the folded forms already decide).
 bool jetTextKey(std::string_view text, std::string& key) {
-    key.assign(text);
-    bool ascii = true;
-    for (char& c : key) {
-        if (c == '\0') return false;
-        if (c & 0x80) ascii = false;
-        c = g_ascii_tolower(c);
+    // ASCII texts, nearly all of them, are lowered here; the table's index builds a key for every row.
+    key.resize(text.size());
+    char* out = key.data();
+    unsigned char seen = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == 0) return false;
+        seen |= byte;
+        *out++ = static_cast<char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 32 : byte);
     }
-    if (ascii) return true;
+    if (!(seen & 0x80)) return true;
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return false;
     const GlibString folded(g_utf8_casefold(text.data(), static_cast<gssize>(text.size())));
     if (!folded) return false;
