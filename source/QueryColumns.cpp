@@ -22,6 +22,13 @@ QueryColumns QueryColumns::of(sqlite3_stmt* stmt) {
 }
 
 std::string foldName(std::string_view name) {
+    // Names are nearly always ASCII, whose folded form is the lower case: the translator folds every name it meets.
+    if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::string lower(name);
+        for (char& c : lower)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        return lower;
+    }
     const GlibString folded(g_utf8_casefold(name.data(), static_cast<gssize>(name.size())));
     return folded ? std::string(folded.get()) : std::string(name);
 }
