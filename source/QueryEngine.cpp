@@ -12,6 +12,9 @@ QueryEngine::QueryEngine(const std::string& path, const std::string& password)
     registerJetFunctions(m_sql.get());
     m_source.file = &m_file;
     JetVirtualTable::attach(m_sql.get(), m_source);
+    // The connection only reads: one transaction for its whole life spares every statement starting and ending one
+    // of its own. Should it fail to start, or end with an error, each statement has its own again.
+    sqlite3_exec(m_sql.get(), "BEGIN", nullptr, nullptr, nullptr);
     // The query time-out bounds each step of a query; the engine checks it every few thousand operations. A step's
     // clock starts at its first check: most steps end before one, and a row costs no reading of the clock.
     sqlite3_progress_handler(
