@@ -151,6 +151,19 @@ struct Settings {
     std::string small;
 };
 
+// The command line's batch of every taxpayer over a range, on the bench's file, replacing what it wrote before.
+BatchOptions everyTaxpayer(const Settings& settings, const std::string& desde, const std::string& hasta, bool count) {
+    BatchOptions options;
+    options.desde = desde;
+    options.hasta = hasta;
+    options.all = true;
+    options.count = count;
+    options.replace = true;
+    options.database = settings.source.string();
+    options.folder = (settings.folder / "RET-PERC").string();
+    return options;
+}
+
 // Runs group `group` in this process and returns what its cases measured. Only the case named `measured` (any, when
 // empty) runs inside velmora_bench_measured, so that callgrind counts it alone.
 std::vector<Measured> runGroup(const std::vector<Case>& group, bool withWindowReady, Settings& settings,
@@ -164,14 +177,7 @@ std::vector<Measured> runGroup(const std::vector<Case>& group, bool withWindowRe
     };
     if (!group.empty() && group.front().kind == Kind::Batch) {
         const Case& c = group.front();
-        BatchOptions options;
-        options.desde = c.desde;
-        options.hasta = c.hasta;
-        options.all = true;
-        options.count = c.count;
-        options.replace = true;
-        options.database = settings.source.string();
-        options.folder = (settings.folder / "RET-PERC").string();
+        const BatchOptions options = everyTaxpayer(settings, c.desde, c.hasta, c.count);
         Measured m{c.name};
         const long before = peakRssKiB();
         const auto start = std::chrono::steady_clock::now();
@@ -246,8 +252,8 @@ std::vector<Measured> deserialise(const std::string& text) {
     return measured;
 }
 
-// Runs a group in a forked process and reads back what it measured.
-std::vector<Measured> runForked(const std::vector<Case>& group, bool withWindowReady, Settings& settings) {
+// Runs `body` in a forked process and returns the text it gave back; empty when the process could not be run.
+std::string inChild(const std::function<std::string()>& body) {
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) return {};
     std::fflush(nullptr);
@@ -255,7 +261,7 @@ std::vector<Measured> runForked(const std::vector<Case>& group, bool withWindowR
     if (child < 0) return {};
     if (child == 0) {
         close(pipeEnds[0]);
-        const std::string text = serialise(runGroup(group, withWindowReady, settings, ""));
+        const std::string text = body();
         if (write(pipeEnds[1], text.data(), text.size()) != ssize_t(text.size())) _exit(1);
         _exit(0);
     }
@@ -266,7 +272,12 @@ std::vector<Measured> runForked(const std::vector<Case>& group, bool withWindowR
     close(pipeEnds[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    return deserialise(text);
+    return text;
+}
+
+// Runs a group in a forked process and reads back what it measured.
+std::vector<Measured> runForked(const std::vector<Case>& group, bool withWindowReady, Settings& settings) {
+    return deserialise(inChild([&] { return serialise(runGroup(group, withWindowReady, settings, "")); }));
 }
 
 // How many movements the small taxpayer's export writes, about: the same size on every file, so that the small
@@ -277,14 +288,7 @@ constexpr long kSmallLines = 300;
 // the whole range writes the number of lines nearest kSmallLines, as the command line's count tells (every
 // taxpayer's export run once, outside any measure).
 void countAndChoose(Settings& settings) {
-    BatchOptions options;
-    options.desde = "200001";
-    options.hasta = "222201";
-    options.all = true;
-    options.count = true;
-    options.database = settings.source.string();
-    options.folder = (settings.folder / "RET-PERC").string();
-    BatchExport batch(options, settings.folder.string());
+    BatchExport batch(everyTaxpayer(settings, "200001", "222201", true), settings.folder.string());
     std::vector<std::string> messages;
     if (!batch.start(messages)) return;
     long best = -1;
@@ -304,24 +308,10 @@ void countAndChoose(Settings& settings) {
 // process and hide what the cases add to the peak memory.
 void chooseSmall(Settings& settings) {
     if (!settings.small.empty()) return;
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) return;
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child < 0) return;
-    if (child == 0) {
-        close(pipeEnds[0]);
+    settings.small = inChild([&] {
         countAndChoose(settings);
-        if (write(pipeEnds[1], settings.small.data(), settings.small.size()) != ssize_t(settings.small.size()))
-            _exit(1);
-        _exit(0);
-    }
-    close(pipeEnds[1]);
-    char buffer[64];
-    for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) settings.small.append(buffer, std::size_t(n));
-    close(pipeEnds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+        return settings.small;
+    });
 }
 
 int timed(Settings& settings, int runs) {
