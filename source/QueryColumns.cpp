@@ -1,8 +1,9 @@
 #include "source/QueryColumns.h"
 
 #include "runtime/RuntimeError.h"
-#include "source/GlibString.h"
+#include "source/JetFunctions.h"
 
+#include <glib.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -22,15 +23,9 @@ QueryColumns QueryColumns::of(sqlite3_stmt* stmt) {
 }
 
 std::string foldName(std::string_view name) {
-    // Names are nearly always ASCII, whose folded form is the lower case: the translator folds every name it meets.
-    if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        std::string lower(name);
-        for (char& c : lower)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        return lower;
-    }
-    const GlibString folded(g_utf8_casefold(name.data(), static_cast<gssize>(name.size())));
-    return folded ? std::string(folded.get()) : std::string(name);
+    // Names compare as the texts of the database do: ASCII letters lowered, anything else case-folded.
+    std::string key;
+    return jetTextKey(name, key) ? key : std::string(name);
 }
 
 // The column's value is read through sqlite3_column_value, as the connection is used by one thread only.
