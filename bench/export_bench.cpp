@@ -317,7 +317,6 @@ void chooseSmall(Settings& settings) {
 int timed(Settings& settings, int runs) {
     const std::string file = settings.source.filename().string();
     const long fileKiB = static_cast<long>(fs::file_size(settings.source) / 1024);
-    chooseSmall(settings);
     std::vector<double> scans;
     // What the runs measured, by case, in the order the cases first ran.
     struct Runs {
@@ -457,12 +456,11 @@ int main(int argc, char** argv) {
     settings.folder = fs::temp_directory_path() / ("velmora-bench-" + std::to_string(getpid()));
     fs::create_directories(settings.folder);
     fs::create_symlink(settings.source, settings.folder / "Impuest.mdb");
+    chooseSmall(settings);
     int status;
     if (!single.empty()) {
-        chooseSmall(settings);
         status = oneCase(settings, single);
     } else if (countInstructions) {
-        chooseSmall(settings);
         status = instructions(settings, fs::canonical("/proc/self/exe").string(), {settings.heavy, settings.small});
     } else {
         status = timed(settings, runs);
