@@ -12,6 +12,31 @@ constexpr std::uint32_t kSmallTableRows = 16384;
 
 std::uint32_t pointerKey(RowPointer pointer) { return pointer.page << 8 | pointer.row; }
 
+// The rows, in scan order, whose text in `column` may have the collation key `key`. A text of ASCII letters and
+// signs (no NUL) has the key of its bytes lowered: it is compared here, byte by byte; any other text is a candidate
+// when its own key equals `key` or cannot be told.
+TableRows::Picks matchingRows(const TableRows::Rows& rows, std::size_t column, std::string_view key) {
+    TableRows::Picks picks;
+    std::string rowKey;
+    for (std::uint32_t r = 0; r < rows.size(); ++r) {
+        const Value& value = rows[r][column];
+        if (value.kind() != Value::Kind::Text) continue;  // Null equals nothing
+        const std::string& text = value.asText();
+        const bool plain =
+            std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) - 1u < 0x7Fu; });
+        const bool equal =
+            plain ? text.size() == key.size() &&
+                        std::equal(text.begin(), text.end(), key.begin(),
+                                   [](char c, char k) {
+                                       const auto b = static_cast<unsigned char>(c);
+                                       return (b - unsigned('A') < 26u ? b + 32u : b) == static_cast<unsigned char>(k);
+                                   })
+                  : !jetTextKey(text, rowKey) || rowKey == key;
+        if (equal) picks.push_back(r);
+    }
+    return picks;
+}
+
 }  // namespace
 
 TableRows::TableRows(const JetFile& file, std::size_t table)
@@ -29,6 +54,7 @@ TableRows::Image& TableRows::image() {
             image->positions.emplace(pointerKey({pg, slots[i]}), std::uint32_t(first + i));
     }
     image->texts.resize(m_file.tables()[m_table].columns.size());
+    image->lookedUp.resize(image->texts.size());
     m_image = std::move(image);
     return *m_image;
 }
@@ -121,6 +147,13 @@ void TableRows::lookupText(int column, std::string_view text, Found& found) {
     std::string key;
     if (!jetTextKey(text, key)) return;
     std::optional<TextIndex>& index = kept.texts[std::size_t(column)];
+    if (!index && !kept.lookedUp[std::size_t(column)]) {
+        kept.lookedUp[std::size_t(column)] = true;
+        // The first lookup of a column compares every row with the text: one export asks for one taxpayer, and
+        // making the index costs several times that. The index is made when the column is looked up again.
+        found.picks = std::make_shared<Picks>(matchingRows(*kept.rows, std::size_t(column), key));
+        return;
+    }
     const auto hash = [](const std::string& k) { return std::hash<std::string>{}(k); };
     if (!index) {
         index.emplace();

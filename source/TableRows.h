@@ -66,6 +66,7 @@ private:
         std::shared_ptr<Rows> rows = std::make_shared<Rows>();
         std::unordered_map<std::uint32_t, std::uint32_t> positions;  // page << 8 | slot → row
         std::vector<std::optional<TextIndex>> texts;                 // by column
+        std::vector<bool> lookedUp;                                  // by column: looked up once, without an index
     };
 
     Image& image();

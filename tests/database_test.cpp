@@ -204,9 +204,9 @@ TEST(Database, IndexSearchesAgreeWithScans) {
 // chain compared with a text what the same chain joined by jet_cat finds.
 TEST(Database, KeptRowsAndChainsGiveWhatTheFileGives) {
     auto db = open(shared("fixtures/impuest-cases.mdb"));
-    const auto rows = [&](const std::string& sql) {
+    const auto rows = [&](const std::string& sql, Database* from = nullptr) {
         std::vector<std::string> found;
-        for (auto rs = db->OpenRecordset(sql); !rs->isEOF(); rs->MoveNext())
+        for (auto rs = (from ? from : db.get())->OpenRecordset(sql); !rs->isEOF(); rs->MoveNext())
             found.push_back(Conv::textOrEmpty(rs->Fields("k")) + "|" + Conv::textOrEmpty(rs->Fields("m")));
         return found;
     };
@@ -216,8 +216,11 @@ TEST(Database, KeptRowsAndChainsGiveWhatTheFileGives) {
             probes.push_back(Conv::textOrEmpty(rs->Fields(column)));
         for (const std::string& probe : probes) {
             const std::string where = std::string(column) + " = " + jetTextConstant(probe);
-            EXPECT_EQ(rows("SELECT CMD_ID AS k, CMD_NumRef AS m FROM CMD WHERE " + where),
-                      rows("SELECT CMD_ID AS k, CMD_NumRef AS m FROM CMD WHERE +" + where))
+            const auto scanned = rows("SELECT CMD_ID AS k, CMD_NumRef AS m FROM CMD WHERE +" + where);
+            EXPECT_EQ(rows("SELECT CMD_ID AS k, CMD_NumRef AS m FROM CMD WHERE " + where), scanned) << where;
+            // A column's first lookup in a reading of the file compares the rows without the index later ones use.
+            auto fresh = open(shared("fixtures/impuest-cases.mdb"));
+            EXPECT_EQ(rows("SELECT CMD_ID AS k, CMD_NumRef AS m FROM CMD WHERE " + where, fresh.get()), scanned)
                 << where;
         }
     }
