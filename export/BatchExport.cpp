@@ -191,6 +191,8 @@ bool BatchExport::start(std::vector<std::string>& messages) {
     m_boxes->clear();
     const bool connected =
         m_options.database.empty() ? Conectar_Base(m_form) : Conectar_Base(m_form, m_options.database);
+    // No query of the batch runs twice: its results are read as they are walked, none kept.
+    if (connected) m_form.Conn->KeepResults = false;
     // A count writes nothing, not even the folder.
     if (connected && m_options.count) {
         m_form.G_CARPETA_GENERACION =

@@ -19,6 +19,10 @@ public:
     virtual void Close() = 0;
 
     int QueryTimeout = 60;
+    // Whether the rows of short queries are kept for the same query run again (an export repeated on the unchanged
+    // file replays them). A batch that never runs a query twice turns it off: every result is then read as it is
+    // walked.
+    bool KeepResults = true;
 };
 
 // Workspace 0 of the engine: opens databases. Each database it opens may go to a thread of its own.

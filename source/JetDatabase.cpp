@@ -96,7 +96,7 @@ std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql)
     State& s = *m_state;
     if (s.closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
     s.refresh();
-    return s.queries.open(jetSql, s.engine, s.resolve, s.tables, s.chains, QueryTimeout);
+    return s.queries.open(jetSql, s.engine, s.resolve, s.tables, s.chains, QueryTimeout, KeepResults);
 }
 
 void JetDatabase::Close() {

@@ -65,9 +65,9 @@ const QueryCache::Translated& QueryCache::query(const std::string& jetSql, const
 
 std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
                                             const NameResolver& resolve, const TableLookup& tables,
-                                            const ChainLookup& chains, int timeoutSeconds) {
-    const std::size_t hash = m_results.hashOf(jetSql);
-    if (const KeptResult* kept = m_results.find(jetSql, hash))
+                                            const ChainLookup& chains, int timeoutSeconds, bool keep) {
+    const std::size_t hash = keep ? m_results.hashOf(jetSql) : 0;
+    if (const KeptResult* kept = keep ? m_results.find(jetSql, hash) : nullptr)
         return std::make_unique<QueryRecordset>(kept->columns, kept->rows);
     const Translated& query = this->query(jetSql, resolve, tables, chains);
     const std::string& shape = query.translation.sql;
@@ -78,12 +78,10 @@ std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std
     const QueryColumns& columns = *taken.columns;
     const std::size_t width = std::max<std::size_t>(columns.names.size(), 1);
     auto head = std::make_shared<QueryRows>();
-    std::vector<Value> next;
     bool more = false;
     try {
         while (engine->step(stmt, timeoutSeconds)) {
-            if (head->size() * width >= kHeadValues) {
-                readRow(stmt, columns, next);
+            if (!keep || head->size() * width >= kHeadValues) {
                 more = true;
                 break;
             }
@@ -95,10 +93,10 @@ std::unique_ptr<Recordset> QueryCache::open(const std::string& jetSql, const std
     }
     if (more)
         return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head), engine, shape,
-                                                std::move(statement), timeoutSeconds, std::move(next));
+                                                std::move(statement), timeoutSeconds);
     engine->giveBack(shape, std::move(statement));
     const std::size_t values = head->size() * columns.names.size();
-    if (values <= kKeptValues / 4) m_results.insert(jetSql, hash, {taken.columns, head}, values);
+    if (keep && values <= kKeptValues / 4) m_results.insert(jetSql, hash, {taken.columns, head}, values);
     return std::make_unique<QueryRecordset>(std::move(taken.columns), std::move(head));
 }
 

@@ -19,11 +19,12 @@ class QueryCache {
 public:
     // The rows of `jetSql` on `engine`: kept rows when the same text ran before and its result was kept, else the
     // result of running its translation (names resolved by `resolve`, tables known from `tables`) with its
-    // constants, read whole when short and kept, read as it is walked when long. Raises RuntimeError when the text
-    // cannot be translated or run.
+    // constants, read whole when short and kept, read as it is walked when long. Without `keep`, no result is
+    // looked for or kept, and every result is read as it is walked. Raises RuntimeError when the text cannot be
+    // translated or run.
     std::unique_ptr<Recordset> open(const std::string& jetSql, const std::shared_ptr<QueryEngine>& engine,
                                     const NameResolver& resolve, const TableLookup& tables, const ChainLookup& chains,
-                                    int timeoutSeconds);
+                                    int timeoutSeconds, bool keep);
     void clear() noexcept;
 
 private:

@@ -10,15 +10,15 @@ QueryRecordset::QueryRecordset(std::shared_ptr<const QueryColumns> columns, std:
 
 QueryRecordset::QueryRecordset(std::shared_ptr<const QueryColumns> columns, std::shared_ptr<const QueryRows> head,
                                std::shared_ptr<QueryEngine> engine, std::string shape,
-                               std::unique_ptr<SqliteStatement> statement, int timeoutSeconds, std::vector<Value> next)
+                               std::unique_ptr<SqliteStatement> statement, int timeoutSeconds)
     : m_columns(std::move(columns)),
       m_head(std::move(head)),
       m_engine(std::move(engine)),
       m_shape(std::move(shape)),
       m_statement(std::move(statement)),
       m_timeout(timeoutSeconds),
-      m_row(std::move(next)),
-      m_read(m_row.size(), 1) {}
+      m_row(m_columns->names.size()),
+      m_read(m_row.size(), 0) {}
 
 QueryRecordset::~QueryRecordset() { finish(); }
 

@@ -12,17 +12,18 @@ class QueryEngine;
 class SqliteStatement;
 
 // The rows of one query. The first rows are read when the query opens (all of them for the program's small
-// queries, which can then be kept); a longer result is read on as it is walked, one row at a time into the same
-// place, its statement held until the end and then given back to the engine.
+// queries, which can then be kept); a longer result, or one that is not to be kept, is read on as it is walked,
+// one row at a time into the same place and each column when it is asked for, its statement held until the end and
+// then given back to the engine.
 class QueryRecordset final : public Recordset {
 public:
     // A result read whole.
     QueryRecordset(std::shared_ptr<const QueryColumns> columns, std::shared_ptr<const QueryRows> head);
-    // A result whose rows after `head` are still to be read: `next` is the first of them, already stepped to by
-    // `statement` (of shape `shape`, on `engine`).
+    // A result whose rows after `head` are still to be read: `statement` (of shape `shape`, on `engine`) has
+    // stepped to the first of them, whose columns are read as they are asked for.
     QueryRecordset(std::shared_ptr<const QueryColumns> columns, std::shared_ptr<const QueryRows> head,
                    std::shared_ptr<QueryEngine> engine, std::string shape, std::unique_ptr<SqliteStatement> statement,
-                   int timeoutSeconds, std::vector<Value> next);
+                   int timeoutSeconds);
     ~QueryRecordset() override;
 
     bool isEOF() const override { return m_closed || (m_position >= m_head->size() && !m_statement); }

@@ -310,3 +310,26 @@ TEST(Database, FieldsReadBySlotAreTheFieldsOfTheirNames) {
     EXPECT_EQ(rows, 5825u);
     EXPECT_THROW(rs->Fields(0, "per_monto"), RuntimeError);
 }
+
+// A database that keeps no results reads each as it is walked: the rows a kept result gives, whichever fields are
+// read in whichever order, and while other queries of the same shape are walked inside it.
+TEST(Database, ResultsReadAsWalkedGiveTheRowsOfKeptOnes) {
+    const std::string demo = std::filesystem::path(shared("fixtures/impuest-demo.mdb")).string();
+    auto kept = open(demo);
+    auto walked = open(demo);
+    walked->KeepResults = false;
+    const std::string shape = "SELECT Per_ID, Per_Concepto, Per_Fecha, Per_Monto FROM Percepciones WHERE Per_ID < ";
+    const auto rows = [&](Database& db, const std::string& bound) {
+        std::vector<std::string> found;
+        for (auto rs = db.OpenRecordset(shape + bound); !rs->isEOF(); rs->MoveNext()) {
+            // A query of the same shape opened and walked inside: the outer one's statement stays where it is.
+            const auto inner = db.OpenRecordset(shape + "9");
+            std::string row = Conv::textOrEmpty(rs->Fields("Per_Monto")) + "|" + Conv::CStr(inner->Fields("Per_ID"));
+            for (const char* name : {"per_fecha", "Per_Concepto", "Per_ID", "PER_MONTO"})
+                row += "|" + Conv::textOrEmpty(rs->Fields(name));
+            found.push_back(row);
+        }
+        return found;
+    };
+    for (const char* bound : {"0", "2", "60", "100000"}) EXPECT_EQ(rows(*walked, bound), rows(*kept, bound)) << bound;
+}
