@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Value.h"
+#include "source/Recordset.h"
 
 #include <string>
 #include <string_view>
@@ -14,6 +15,8 @@ struct QueryColumns {
     std::vector<std::string> names;
     std::vector<std::string> folded;
     std::vector<char> dates;  // one byte each: read for every field of every row
+    // The field slots of every recordset of the shape (see Recordset::Fields).
+    mutable Recordset::FieldSlots fieldSlots{};
 
     // The columns of the prepared statement `stmt`.
     static QueryColumns of(sqlite3_stmt* stmt);

@@ -6,7 +6,9 @@
 #include <algorithm>
 
 QueryRecordset::QueryRecordset(std::shared_ptr<const QueryColumns> columns, std::shared_ptr<const QueryRows> head)
-    : m_columns(std::move(columns)), m_head(std::move(head)) {}
+    : m_columns(std::move(columns)), m_head(std::move(head)) {
+    shareSlots(m_columns->fieldSlots);
+}
 
 QueryRecordset::QueryRecordset(std::shared_ptr<const QueryColumns> columns, std::shared_ptr<const QueryRows> head,
                                std::shared_ptr<QueryEngine> engine, std::string shape,
@@ -18,7 +20,9 @@ QueryRecordset::QueryRecordset(std::shared_ptr<const QueryColumns> columns, std:
       m_statement(std::move(statement)),
       m_timeout(timeoutSeconds),
       m_row(m_columns->names.size()),
-      m_read(m_row.size(), 0) {}
+      m_read(m_row.size(), 0) {
+    shareSlots(m_columns->fieldSlots);
+}
 
 QueryRecordset::~QueryRecordset() { finish(); }
 

@@ -18,14 +18,16 @@ public:
     // The current row's field of that name, matched without regard to case (Unicode-aware). An unknown name, or
     // no current row, raises a run-time error.
     virtual const Value& Fields(std::string_view name) const = 0;
-    // Fields(name), found by where the field was the first time `slot` was read (a slot past kFieldSlots is read by name): a caller reading
-    // the same fields of every row gives each name a slot of its own and reads it always with that name.
+    // Fields(name), found by where the field was the last time `slot` was read with that name (a slot past
+    // kFieldSlots is read by name): a caller reading the same fields of every row gives each name a slot of its
+    // own, and reads it with the same text, the name told by where that text lies and its length.
     const Value& Fields(std::size_t slot, std::string_view name) const {
         if (slot >= kFieldSlots) return Fields(name);
-        if (const std::size_t at = m_fieldAt[slot]; at != kNoIndex) [[likely]]
-            return FieldAt(at, name);
+        FieldSlot& kept = (m_sharedSlots ? *m_sharedSlots : m_ownSlots)[slot];
+        if (kept.name == name.data() && kept.size == name.size() && kept.index != kNoIndex) [[likely]]
+            return FieldAt(kept.index, name);
         const Value& value = Fields(name);
-        m_fieldAt[slot] = FieldIndex(name);
+        kept = {name.data(), name.size(), FieldIndex(name)};
         return value;
     }
     virtual void MoveNext() = 0;
@@ -35,7 +37,19 @@ public:
     static constexpr std::size_t kFieldSlots = 16;
     static constexpr std::size_t kNoIndex = ~std::size_t(0);
 
+    // Where the field a slot was last read with lies.
+    struct FieldSlot {
+        const char* name = nullptr;
+        std::size_t size = 0;
+        std::size_t index = kNoIndex;
+    };
+    using FieldSlots = std::array<FieldSlot, kFieldSlots>;
+
 protected:
+    // Makes the recordset keep its slots in `shared`, with the recordsets whose fields lie where its own do
+    // (those of one query shape): a short result's first row then finds its fields as the rows before found them.
+    void shareSlots(FieldSlots& shared) noexcept { m_sharedSlots = &shared; }
+
     // Where the field `name`, already read, lies in every row of this recordset; kNoIndex to have it read by name.
     virtual std::size_t FieldIndex(std::string_view name) const {
         (void)name;
@@ -48,9 +62,6 @@ protected:
     }
 
 private:
-    mutable std::array<std::size_t, kFieldSlots> m_fieldAt = [] {
-        std::array<std::size_t, kFieldSlots> none;
-        none.fill(kNoIndex);
-        return none;
-    }();
+    mutable FieldSlots m_ownSlots{};
+    FieldSlots* m_sharedSlots = nullptr;
 };

@@ -309,6 +309,14 @@ TEST(Database, FieldsReadBySlotAreTheFieldsOfTheirNames) {
     }
     EXPECT_EQ(rows, 5825u);
     EXPECT_THROW(rs->Fields(0, "per_monto"), RuntimeError);
+    // The recordsets of one shape share their slots: a slot read with another name reads that name's field.
+    const std::string shape = "SELECT Per_ID, Per_Concepto, Per_Monto FROM Percepciones WHERE Per_ID < ";
+    auto first = db->OpenRecordset(shape + "3");
+    auto second = db->OpenRecordset(shape + "4");
+    ASSERT_FALSE(first->isEOF() || second->isEOF());
+    EXPECT_EQ(&first->Fields(0, "Per_Monto"), &first->Fields("Per_Monto"));
+    EXPECT_EQ(&second->Fields(0, "Per_Concepto"), &second->Fields("Per_Concepto"));
+    EXPECT_EQ(&first->Fields(0, "Per_Monto"), &first->Fields("Per_Monto"));
 }
 
 // A database that keeps no results reads each as it is walked: the rows a kept result gives, whichever fields are
