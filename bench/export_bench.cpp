@@ -431,6 +431,7 @@ int main(int argc, char** argv) {
     int runs = 5;
     bool countInstructions = false;
     std::string single;
+    bool unknown = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc)
@@ -439,12 +440,15 @@ int main(int argc, char** argv) {
             single = argv[++i];
         else if (arg == "--instructions")
             countInstructions = true;
+        else if (arg.rfind("-", 0) == 0)
+            unknown = true;  // --help among them
         else
             args.push_back(arg);
     }
-    if (args.empty()) {
+    if (unknown || args.empty() || !fs::is_regular_file(args[0])) {
         std::cerr << "usage: export_bench <Impuest.mdb> [heavy reference] [small reference] [--runs N] "
-                     "[--instructions]\n";
+                     "[--instructions]\n"
+                     "       export_bench <Impuest.mdb> [heavy reference] [small reference] --case NAME\n";
         return 2;
     }
     Settings settings;
