@@ -188,7 +188,7 @@ bool jetTextKey(std::string_view text, std::string& key) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte == 0) return false;
         seen |= byte;
-        *out++ = static_cast<char>(static_cast<unsigned>(byte - 'A') < 26u ? byte + 32 : byte);
+        *out++ = static_cast<char>(jetKeyByte(byte));
     }
     if (!(seen & 0x80)) return true;
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return false;

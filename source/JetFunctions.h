@@ -24,3 +24,7 @@ bool appendJetCatOperand(std::string& out, const Value& operand);
 // exactly when their keys are. False, `key` then unspecified, for a text whose key cannot be told (one that is not
 // valid UTF-8 or holds a NUL).
 bool jetTextKey(std::string_view text, std::string& key);
+// A byte of an ASCII text as its key has it: a capital letter lowered, any other byte as it is.
+constexpr unsigned char jetKeyByte(unsigned char byte) {
+    return static_cast<unsigned char>(byte - unsigned('A') < 26u ? byte + 32u : byte);
+}

@@ -25,12 +25,11 @@ TableRows::Picks matchingRows(const TableRows::Rows& rows, std::size_t column, s
         const bool plain =
             std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) - 1u < 0x7Fu; });
         const bool equal =
-            plain ? text.size() == key.size() &&
-                        std::equal(text.begin(), text.end(), key.begin(),
-                                   [](char c, char k) {
-                                       const auto b = static_cast<unsigned char>(c);
-                                       return (b - unsigned('A') < 26u ? b + 32u : b) == static_cast<unsigned char>(k);
-                                   })
+            plain ? text.size() == key.size() && std::equal(text.begin(), text.end(), key.begin(),
+                                                            [](char c, char k) {
+                                                                return jetKeyByte(static_cast<unsigned char>(c)) ==
+                                                                       static_cast<unsigned char>(k);
+                                                            })
                   : !jetTextKey(text, rowKey) || rowKey == key;
         if (equal) picks.push_back(r);
     }
