@@ -19,7 +19,7 @@
 #include "export/ExportCommands.h"
 #include "export/Form1.h"
 #include "export/StartUp.h"
-#include "source/Recordset.h"
+#include "source/Database.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -98,7 +98,7 @@ std::string quoted(const std::string& text) { return "'" + text + "'"; }
 // Counts the movements an export writes.
 class Tally : public ExportObserver {
 public:
-    void movementWritten(const Recordset&) override { ++movements; }
+    void movementWritten(const Movement&) override { ++movements; }
     long movements = 0;
 };
 

@@ -10,7 +10,6 @@
 #include "runtime/Value.h"
 #include "selection/RangeValidation.h"
 #include "selection/TaxpayerList.h"
-#include "source/Recordset.h"
 #include "workbook/XlsxSheet.h"
 
 #include <unordered_map>
@@ -28,11 +27,10 @@ public:
         m_agentIndex.clear();
     }
 
-    void movementWritten(const Recordset& rs) override {
+    void movementWritten(const Movement& movement) override {
         ++m_movements;
         if (!m_agents) return;
-        const auto [it, added] =
-            m_agentIndex.try_emplace(Conv::textOrEmpty(rs.Fields("Per_CUIT")), m_agentCuits.size());
+        const auto [it, added] = m_agentIndex.try_emplace(Conv::textOrEmpty(movement.Per_CUIT), m_agentCuits.size());
         if (added) m_agentCuits.emplace_back(it->first, 0);
         ++m_agentCuits[it->second].second;
     }
@@ -191,8 +189,6 @@ bool BatchExport::start(std::vector<std::string>& messages) {
     m_boxes->clear();
     const bool connected =
         m_options.database.empty() ? Conectar_Base(m_form) : Conectar_Base(m_form, m_options.database);
-    // No query of the batch runs twice: its results are read as they are walked, none kept.
-    if (connected) m_form.Conn->KeepResults = false;
     // A count writes nothing, not even the folder.
     if (connected && m_options.count) {
         m_form.G_CARPETA_GENERACION =

@@ -123,14 +123,12 @@ void exportWorkbook(Form1& form, const std::string& extension) {
 void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
     bool created = false;
     try {
-        const std::string sql = grouped_declarations_sql(key);
-        created = false;
         form.vExcelSheet = form.createObject("Excel.Sheet");
         created = true;
         form.vExcelSheet->Application().setVisible(false);
         std::int32_t row = 1;
         Escribir_Cabecera_XLS(*form.vExcelSheet, row);
-        recorrer_declaraciones(form, sql, key, row);
+        recorrer_declaraciones(form, key, row);
         form.vExcelSheet->SaveAs(path);
         form.vExcelSheet->Application().Quit();
         form.vExcelSheet.reset();

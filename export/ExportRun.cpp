@@ -85,7 +85,7 @@ void ExportRun::exportStarted(const std::string& reference) {
 
 void ExportRun::declarationsChosen(std::int64_t count) { m_declarations = count; }
 
-void ExportRun::movementWritten(const Recordset&) { ++m_movements; }
+void ExportRun::movementWritten(const Movement&) { ++m_movements; }
 
 void ExportRun::declarationDone() { ++m_declarationsDone; }
 

@@ -50,7 +50,7 @@ public:
 private:
     void exportStarted(const std::string& reference) override;
     void declarationsChosen(std::int64_t count) override;
-    void movementWritten(const Recordset& rs) override;
+    void movementWritten(const Movement& movement) override;
     void declarationDone() override;
     bool stopRequested() override;
 

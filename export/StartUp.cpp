@@ -21,7 +21,6 @@ bool Conectar_Base(Form1& form, const std::string& path) {
     try {
         form.WS = form.createWorkspace();
         form.Conn = form.WS->OpenDatabase(path, false, false, ";pwd=Kb7731R28");
-        form.Conn->QueryTimeout = 9000;
         return true;
     } catch (const std::exception&) {
         form.messages.MsgBox("No se ha podido realizar la conexión al servidor", MsgIcon::Information, MsgButtons::OK,

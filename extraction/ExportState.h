@@ -10,7 +10,6 @@
 #include <string>
 
 class Form1Controls;
-class Recordset;
 
 // Told what an export does as it goes. The window shows it as progress and may ask the export to stop; the command
 // line counts movements. Every call comes from the thread running the export.
@@ -23,8 +22,8 @@ public:
     // The walk has chosen the declarations of the range: `count` of them are to be exported. Told once, before
     // the first is exported.
     virtual void declarationsChosen(std::int64_t /*count*/) {}
-    // A movement was written, as a line or a workbook row; `rs` is on its row.
-    virtual void movementWritten(const Recordset& rs) = 0;
+    // A movement was written, as a line or a workbook row.
+    virtual void movementWritten(const Movement& movement) = 0;
     // Every movement of one chosen declaration has been written.
     virtual void declarationDone() {}
     // Asked before each declaration and each movement; true stops the export there with ExportCancelled.

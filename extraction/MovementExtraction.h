@@ -1,13 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 struct ExportState;
-
-// The movement statements of one declaration of one taxpayer.
-std::string retenciones_sql(std::int32_t key, std::int32_t sid);
-std::string percepciones_sql(std::int32_t key, std::int32_t sid);
 
 // Emit the withholdings (or perceptions) of declaration `sid` of taxpayer `key`, one record per movement, to the
 // writer of G_TIPO_ARCHIVO. For "XLS" each row goes to the spreadsheet and `row` advances by one.

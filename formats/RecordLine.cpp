@@ -5,7 +5,7 @@
 #include "platform/OutputFile.h"
 #include "runtime/Text.h"
 #include "selection/Form1Controls.h"
-#include "source/Recordset.h"
+#include "source/Database.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,8 +40,8 @@ void Escribir_Cabecera_CSV(OutputFile& file1, const std::string& G_SC) {
 
 namespace {
 
-// Writes the line for the current movement row into `line`, which is empty.
-void writeRecordLine(std::string& line, const Recordset& rs, const LineFormat& format) {
+// Writes the line for the movement into `line`, which is empty.
+void writeRecordLine(std::string& line, const Movement& m, const LineFormat& format) {
     const bool txt = format.G_TIPO_ARCHIVO == "TXT";
     std::string scratch;
     // Each field is written straight into the line, then followed by the separator. The fields are read in line
@@ -50,25 +50,22 @@ void writeRecordLine(std::string& line, const Recordset& rs, const LineFormat& f
         write();
         line += format.G_SC;
     };
-    // The fields are found by name in the first row, then where they were: each name has a slot of its own.
-    std::size_t slot = 0;
-    const auto get = [&](std::string_view name) -> const Value& { return rs.Fields(slot++, name); };
-    const auto stored = [&](std::string_view name) { field([&] { line += Conv::textOrEmpty(get(name), scratch); }); };
-    field([&] { appendQuitarGuiones(line, Conv::CStr(get("cmd_numref"), scratch)); });
-    stored("CP01_IngBrut");
-    stored("tipo");
-    stored("per_año");
-    stored("per_mes");
-    field([&] { appendRpFecha(line, get("Per_Fecha"), txt); });
-    field([&] { appendLimpiarTexto(line, Conv::CStr(get("Per_concepto"), scratch)); });
-    field([&] { appendImporte(line, Conv::CDbl(get("Per_Monto")), format.G_SD); });
-    field([&] { appendImporte(line, Conv::CDbl(get("Per_Monto1")), format.G_SD); });
-    field([&] { appendQuitarGuiones(line, Conv::CStr(get("per_cuit"), scratch)); });
-    stored("Per_NumAgenteRet");
+    const auto stored = [&](const Value& value) { field([&] { line += Conv::textOrEmpty(value, scratch); }); };
+    field([&] { appendQuitarGuiones(line, Conv::CStr(m.CMD_NumRef, scratch)); });
+    stored(m.CP01_IngBrut);
+    stored(m.tipo);
+    stored(m.Per_Año);
+    stored(m.Per_Mes);
+    field([&] { appendRpFecha(line, m.Per_Fecha, txt); });
+    field([&] { appendLimpiarTexto(line, Conv::CStr(m.Per_Concepto, scratch)); });
+    field([&] { appendImporte(line, Conv::CDbl(m.Per_Monto), format.G_SD); });
+    field([&] { appendImporte(line, Conv::CDbl(m.Per_Monto1), format.G_SD); });
+    field([&] { appendQuitarGuiones(line, Conv::CStr(m.Per_CUIT, scratch)); });
+    stored(m.Per_NumAgenteRet);
     field([&] {
         // Upper case first, then cleaned: blanks and the three separators are their own capitals.
         const std::size_t start = line.size();
-        appendUCase(line, trimBlanks(Conv::CStr(get("Per_responsable"), scratch)));
+        appendUCase(line, trimBlanks(Conv::CStr(m.Per_Responsable, scratch)));
         blankSeparators(line, start);
     });
     // A CR or LF inside a field becomes a blank: one movement must stay one line, whatever the database holds.
@@ -80,18 +77,18 @@ void writeRecordLine(std::string& line, const Recordset& rs, const LineFormat& f
 
 }  // namespace
 
-void Escribir_Linea(OutputFile& file1, const Recordset& rs, const LineFormat& format) {
+void Escribir_Linea(OutputFile& file1, const Movement& movement, const LineFormat& format) {
     // One buffer for all the lines a thread writes: a long export allocates none per line. A line left half
     // written by an error is emptied by the next one.
     thread_local std::string line;
     line.clear();
-    writeRecordLine(line, rs, format);
+    writeRecordLine(line, movement, format);
     file1.PrintLine(line);
 }
 
-std::string recordLine(const Recordset& rs, const LineFormat& format) {
+std::string recordLine(const Movement& movement, const LineFormat& format) {
     std::string line;
     line.reserve(256);
-    writeRecordLine(line, rs, format);
+    writeRecordLine(line, movement, format);
     return line;
 }

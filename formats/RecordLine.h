@@ -4,7 +4,7 @@
 
 class Form1Controls;
 class OutputFile;
-class Recordset;
+struct Movement;
 
 // What a line is written with: the field separator G_SC, the decimal separator G_SD, and the kind of file (for
 // "TXT", the agency's text file, dates are yyyymmdd and a missing date is an error).
@@ -20,12 +20,11 @@ void Leer_Separadores(const Form1Controls& controls, std::string& G_SC, std::str
 // Writes the CSV header line (the twelve quoted names joined by G_SC) to output channel 1.
 void Escribir_Cabecera_CSV(OutputFile& file1, const std::string& G_SC);
 
-// Writes the current movement row of `rs` as one line to output channel 1 (see recordLine). The recordset is
-// not moved.
-void Escribir_Linea(OutputFile& file1, const Recordset& rs, const LineFormat& format);
+// Writes the movement as one line to output channel 1 (see recordLine).
+void Escribir_Linea(OutputFile& file1, const Movement& movement, const LineFormat& format);
 
-// The line for the current movement row: twelve fields, each followed by G_SC. Raises Invalid use of Null (94)
+// The line for a movement: twelve fields, each followed by G_SC. Raises Invalid use of Null (94)
 // for a Null in a required field (taxpayer reference, voucher, agent CUIT, agent name, both amounts, and the date
 // in a TXT line) and Overflow (6) for an amount out of range. A CR or LF inside any field is written as a blank,
 // so one movement is always one line.
-std::string recordLine(const Recordset& rs, const LineFormat& format);
+std::string recordLine(const Movement& movement, const LineFormat& format);

@@ -3,7 +3,7 @@
 #include "formats/ExportRecord.h"
 #include "formats/Normalizers.h"
 #include "runtime/RuntimeError.h"
-#include "source/Recordset.h"
+#include "source/Database.h"
 #include "workbook/Spreadsheet.h"
 
 #include <limits>
@@ -15,24 +15,24 @@ void Escribir_Cabecera_XLS(ExcelSheet& vExcelSheet, std::int32_t& row) {
     ++row;
 }
 
-void Escribir_Fila_XLS(ExcelSheet& vExcelSheet, const Recordset& rs, const std::int32_t& row) {
+void Escribir_Fila_XLS(ExcelSheet& vExcelSheet, const Movement& m, const std::int32_t& row) {
     // Each cell is set as soon as its value is known: a failure leaves the cells before it filled.
     const auto cell = [&](std::int16_t column, const Value& value) {
         vExcelSheet.Application().setCell(row, column, value);
     };
     const auto text = [](std::string&& value) { return Value::text(std::move(value)); };
-    cell(1, text(Quitar_Guiones(Conv::CStr(rs.Fields("cmd_numref")))));
-    cell(2, rs.Fields("CP01_IngBrut"));
-    cell(3, rs.Fields("tipo"));
-    cell(4, rs.Fields("per_año"));
-    cell(5, rs.Fields("per_mes"));
+    cell(1, text(Quitar_Guiones(Conv::CStr(m.CMD_NumRef))));
+    cell(2, m.CP01_IngBrut);
+    cell(3, m.tipo);
+    cell(4, m.Per_Año);
+    cell(5, m.Per_Mes);
     std::string fecha;
-    appendRpFecha(fecha, rs.Fields("Per_Fecha"), false);
+    appendRpFecha(fecha, m.Per_Fecha, false);
     cell(6, text(std::move(fecha)));
-    cell(7, text(Limpiar_Texto(Conv::CStr(rs.Fields("Per_concepto")))));
-    cell(8, rs.Fields("Per_Monto"));
-    cell(9, rs.Fields("Per_Monto1"));
-    cell(10, text(Quitar_Guiones(Conv::CStr(rs.Fields("per_cuit")))));
-    cell(11, rs.Fields("Per_NumAgenteRet"));
-    cell(12, text(Limpiar_Texto(UCase(Conv::CStr(rs.Fields("Per_responsable"))))));
+    cell(7, text(Limpiar_Texto(Conv::CStr(m.Per_Concepto))));
+    cell(8, m.Per_Monto);
+    cell(9, m.Per_Monto1);
+    cell(10, text(Quitar_Guiones(Conv::CStr(m.Per_CUIT))));
+    cell(11, m.Per_NumAgenteRet);
+    cell(12, text(Limpiar_Texto(UCase(Conv::CStr(m.Per_Responsable)))));
 }

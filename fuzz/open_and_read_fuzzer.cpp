@@ -1,14 +1,12 @@
-// Opens arbitrary bytes as the program's Impuest.mdb and runs the program's own queries on them, reading every
-// field of every row. A damaged file may fail with a run-time error; anything else (a crash, a sanitizer report,
-// another exception, a hang) is a defect.
+// Opens arbitrary bytes as the program's Impuest.mdb and runs the program's own reads on them, touching every
+// value they give and writing every movement as a line. A damaged file may fail with a run-time error; anything
+// else (a crash, a sanitizer report, another exception, a hang) is a defect.
 #include "export/Form1.h"
 #include "extraction/DeclarationWalk.h"
-#include "extraction/MovementExtraction.h"
 #include "formats/RecordLine.h"
 #include "platform/MessageBoxes.h"
 #include "runtime/RuntimeError.h"
 #include "source/Database.h"
-#include "source/Recordset.h"
 
 #include <unistd.h>
 #include <cstdint>
@@ -21,13 +19,7 @@ namespace {
 
 // Bounds the work one input can cause, so that a large valid file does not count as a hang.
 constexpr std::size_t kMaxTaxpayers = 6;
-constexpr int kMaxDeclarations = 12;
-
-const char* const kGroupedFields[] = {"CP01_id", "Sid_Año", "Sid_Mes", "maximo"};
-const char* const kMovementFields[] = {
-    "Cmd_ID",   "Sid_ID",           "CMD_NumRef",      "CP01_IngBrut", "anticipo",      "Sid_Tramite_Descrip",
-    "tipo",     "Per_Fecha",        "Per_Año",         "Per_Mes",      "Sid_operacion", "Sid_Orden",
-    "Per_CUIT", "Per_NumAgenteRet", "Per_Responsable", "Per_Concepto", "Per_Monto",     "Per_Monto1"};
+constexpr std::size_t kMaxDeclarations = 12;
 
 class SilentBoxes : public MessageBoxes {
 public:
@@ -53,54 +45,48 @@ void consume(const Value& v) {
     } catch (const RuntimeError&) {}
 }
 
-template <std::size_t N>
-void readRows(Recordset& rs, const char* const (&fields)[N]) {
-    for (; !rs.isEOF(); rs.MoveNext())
-        for (const char* name : fields) consume(rs.Fields(name));
-}
-
-void readMovements(Form1& form, const std::string& sql) {
-    auto rs = form.Conn->OpenRecordset(sql);
-    for (; !rs->isEOF(); rs->MoveNext()) {
-        for (const char* name : kMovementFields) consume(rs->Fields(name));
+void readMovements(Form1& form, MovementTable table, std::int32_t key, std::int32_t sid) {
+    form.Conn->movements(table, key, sid, [&](const Movement& m) {
+        for (const Value* v :
+             {&m.CMD_NumRef, &m.CP01_IngBrut, &m.tipo, &m.Per_Fecha, &m.Per_Año, &m.Per_Mes, &m.Per_CUIT,
+              &m.Per_NumAgenteRet, &m.Per_Responsable, &m.Per_Concepto, &m.Per_Monto, &m.Per_Monto1})
+            consume(*v);
         for (const char* tipo : {"TXT", "CSV"}) {
             form.G_TIPO_ARCHIVO = tipo;
             try {
-                g_sink += recordLine(*rs, LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO}).size();
+                g_sink += recordLine(m, LineFormat{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO}).size();
             } catch (const RuntimeError&) {}
         }
-    }
-    rs->Close();
+    });
 }
 
 void readEverything(Form1& form) {
     std::vector<std::int32_t> keys;
-    {
-        auto rs = form.Conn->OpenRecordset(
-            "SELECT CMD.CMD_ID, CMD.CMD_NumRef, CMD.CMD_Contribuyente "
-            "FROM CMD order by CMD.CMD_Contribuyente;");
-        for (; !rs->isEOF(); rs->MoveNext()) {
-            for (const char* name : {"cmd_id", "cmd_numref", "cmd_contribuyente"}) consume(rs->Fields(name));
-            try {
-                if (keys.size() < kMaxTaxpayers) keys.push_back(Conv::CLng(rs->Fields("CMD_ID")));
-            } catch (const RuntimeError&) {}
-        }
-        rs->Close();
+    for (const TaxpayerRow& row : form.Conn->taxpayers()) {
+        consume(row.CMD_NumRef);
+        consume(row.CMD_Contribuyente);
+        if (keys.size() == kMaxTaxpayers || row.CMD_NumRef.isNull()) continue;
+        try {
+            if (const auto found = form.Conn->taxpayerByReference(Conv::CStr(row.CMD_NumRef))) {
+                consume(found->CMD_ID);
+                keys.push_back(Conv::CLng(found->CMD_ID));
+            }
+        } catch (const RuntimeError&) {}
     }
     for (std::int32_t key : keys) {
-        auto rs = form.Conn->OpenRecordset(grouped_declarations_sql(key));
-        for (int n = 0; !rs->isEOF() && n < kMaxDeclarations; rs->MoveNext(), ++n) {
-            for (const char* name : kGroupedFields) consume(rs->Fields(name));
+        const std::vector<DeclarationGroup> groups = form.Conn->declarationGroups(key);
+        for (std::size_t n = 0; n < groups.size() && n < kMaxDeclarations; ++n) {
+            const DeclarationGroup& group = groups[n];
+            for (const Value* v : {&group.CP01_ID, &group.Sid_Año, &group.Sid_Mes, &group.maximo}) consume(*v);
             std::int32_t sid = 0;
             try {
-                sid = Obtener_Sid(form, Conv::CLng(rs->Fields("CP01_id")), Conv::CStr(rs->Fields("maximo")));
+                sid = Obtener_Sid(form, Conv::CLng(group.CP01_ID), Conv::CStr(group.maximo));
             } catch (const RuntimeError&) {
                 continue;
             }
-            readMovements(form, retenciones_sql(key, sid));
-            readMovements(form, percepciones_sql(key, sid));
+            readMovements(form, MovementTable::Retenciones, key, sid);
+            readMovements(form, MovementTable::Percepciones, key, sid);
         }
-        rs->Close();
     }
 }
 

@@ -3,6 +3,7 @@
 #include "runtime/RuntimeError.h"
 #include "source/JetHeader.h"
 #include "source/JetSql.h"
+#include "source/ProgramStatements.h"
 #include "source/QueryCache.h"
 #include "source/QueryEngine.h"
 #include "source/Recordset.h"
@@ -97,6 +98,62 @@ std::unique_ptr<Recordset> JetDatabase::OpenRecordset(const std::string& jetSql)
     if (s.closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
     s.refresh();
     return s.queries.open(jetSql, s.engine, s.resolve, s.tables, s.chains, QueryTimeout, KeepResults);
+}
+
+std::vector<TaxpayerRow> JetDatabase::taxpayers() {
+    std::vector<TaxpayerRow> rows;
+    auto rs = OpenRecordset(kTaxpayerListSql);
+    for (; !rs->isEOF(); rs->MoveNext()) rows.push_back({rs->Fields("CMD_NumRef"), rs->Fields("CMD_Contribuyente")});
+    rs->Close();
+    return rows;
+}
+
+std::optional<FoundTaxpayer> JetDatabase::taxpayerByReference(std::string_view reference) {
+    auto rs = OpenRecordset(taxpayer_sql(std::string(reference)));
+    std::optional<FoundTaxpayer> found;
+    if (!rs->isEOF()) found = FoundTaxpayer{rs->Fields("CMD_ID"), rs->Fields("CMD_NumRef")};
+    rs->Close();
+    return found;
+}
+
+std::vector<DeclarationGroup> JetDatabase::declarationGroups(std::int32_t taxpayer) {
+    std::vector<DeclarationGroup> groups;
+    auto rs = OpenRecordset(grouped_declarations_sql(taxpayer));
+    for (; !rs->isEOF(); rs->MoveNext())
+        groups.push_back({rs->Fields("CP01_id"), rs->Fields("Sid_Año"), rs->Fields("Sid_Mes"), rs->Fields("maximo")});
+    rs->Close();
+    return groups;
+}
+
+std::optional<Value> JetDatabase::declarationId(std::int32_t form, std::string_view maximo) {
+    auto rs = OpenRecordset(obtener_sid_sql(form, std::string(maximo)));
+    std::optional<Value> found;
+    if (!rs->isEOF()) found = rs->Fields("Sid_ID");
+    rs->Close();
+    return found;
+}
+
+void JetDatabase::movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
+                            const MovementVisitor& visit) {
+    auto rs = OpenRecordset(table == MovementTable::Retenciones ? retenciones_sql(taxpayer, declaration)
+                                                                : percepciones_sql(taxpayer, declaration));
+    Movement movement;
+    for (; !rs->isEOF(); rs->MoveNext()) {
+        movement.CMD_NumRef = rs->Fields("CMD_NumRef");
+        movement.CP01_IngBrut = rs->Fields("CP01_IngBrut");
+        movement.tipo = rs->Fields("tipo");
+        movement.Per_Fecha = rs->Fields("Per_Fecha");
+        movement.Per_Año = rs->Fields("Per_Año");
+        movement.Per_Mes = rs->Fields("Per_Mes");
+        movement.Per_CUIT = rs->Fields("Per_CUIT");
+        movement.Per_NumAgenteRet = rs->Fields("Per_NumAgenteRet");
+        movement.Per_Responsable = rs->Fields("Per_Responsable");
+        movement.Per_Concepto = rs->Fields("Per_Concepto");
+        movement.Per_Monto = rs->Fields("Per_Monto");
+        movement.Per_Monto1 = rs->Fields("Per_Monto1");
+        visit(movement);
+    }
+    rs->Close();
 }
 
 void JetDatabase::Close() {

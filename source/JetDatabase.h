@@ -1,8 +1,10 @@
 #pragma once
 
 #include "source/Database.h"
+#include "source/Recordset.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // A Jet file served to SQLite: every table of the file is a virtual table read in place, searched through the
@@ -18,8 +20,21 @@ public:
     JetDatabase(std::string path, std::string password);
     ~JetDatabase() override;
 
-    std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) override;
+    std::vector<TaxpayerRow> taxpayers() override;
+    std::optional<FoundTaxpayer> taxpayerByReference(std::string_view reference) override;
+    std::vector<DeclarationGroup> declarationGroups(std::int32_t taxpayer) override;
+    std::optional<Value> declarationId(std::int32_t form, std::string_view maximo) override;
+    void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
+                   const MovementVisitor& visit) override;
     void Close() override;
+
+    // Runs a SELECT in the Jet dialect and returns its rows. SQL the layer cannot run raises a run-time error
+    // with a clear description; so does a damaged file met while reading.
+    std::unique_ptr<Recordset> OpenRecordset(const std::string& sql);
+
+    int QueryTimeout = 9000;
+    // Whether the rows of short queries are kept for the same query run again.
+    bool KeepResults = true;
 
 private:
     struct State;

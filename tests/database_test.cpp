@@ -1,9 +1,9 @@
 // The database layer against real Access-format files and their JSON dumps.
-#include "source/Database.h"
-#include "extraction/MovementExtraction.h"
 #include "runtime/DateSerial.h"
 #include "runtime/RuntimeError.h"
+#include "source/JetDatabase.h"
 #include "source/JetSql.h"
+#include "source/ProgramStatements.h"
 #include "source/Recordset.h"
 #include "source/SqliteConnection.h"
 #include "support/TestFiles.h"
@@ -20,8 +20,9 @@
 
 namespace {
 
-std::unique_ptr<Database> open(const std::string& path, const std::string& connect = ";pwd=Kb7731R28") {
-    return Workspaces0()->OpenDatabase(path, false, false, connect);
+std::unique_ptr<JetDatabase> open(const std::string& path, const std::string& connect = ";pwd=Kb7731R28") {
+    auto db = Workspaces0()->OpenDatabase(path, false, false, connect);
+    return std::unique_ptr<JetDatabase>(static_cast<JetDatabase*>(db.release()));
 }
 
 std::string isoDate(double serial) {
@@ -60,7 +61,7 @@ bool sameValue(const Value& ours, const nlohmann::json& dumped) {
 
 // Every row of every table in `dump` is read back with the same values; rows may come in another order (a row
 // that grew when edited is stored elsewhere), so each dumped row is matched by its first column.
-void expectMatchesDump(Database& db, const nlohmann::json& tables) {
+void expectMatchesDump(JetDatabase& db, const nlohmann::json& tables) {
     for (const auto& [table, content] : tables.items()) {
         const nlohmann::json& rows = content.is_object() ? content["rows"] : content;
         auto rs = db.OpenRecordset("SELECT * FROM [" + table + "]");
@@ -204,7 +205,7 @@ TEST(Database, IndexSearchesAgreeWithScans) {
 // chain compared with a text what the same chain joined by jet_cat finds.
 TEST(Database, KeptRowsAndChainsGiveWhatTheFileGives) {
     auto db = open(shared("fixtures/impuest-cases.mdb"));
-    const auto rows = [&](const std::string& sql, Database* from = nullptr) {
+    const auto rows = [&](const std::string& sql, JetDatabase* from = nullptr) {
         std::vector<std::string> found;
         for (auto rs = (from ? from : db.get())->OpenRecordset(sql); !rs->isEOF(); rs->MoveNext())
             found.push_back(Conv::textOrEmpty(rs->Fields("k")) + "|" + Conv::textOrEmpty(rs->Fields("m")));
@@ -327,7 +328,7 @@ TEST(Database, ResultsReadAsWalkedGiveTheRowsOfKeptOnes) {
     auto walked = open(demo);
     walked->KeepResults = false;
     const std::string shape = "SELECT Per_ID, Per_Concepto, Per_Fecha, Per_Monto FROM Percepciones WHERE Per_ID < ";
-    const auto rows = [&](Database& db, const std::string& bound) {
+    const auto rows = [&](JetDatabase& db, const std::string& bound) {
         std::vector<std::string> found;
         for (auto rs = db.OpenRecordset(shape + bound); !rs->isEOF(); rs->MoveNext()) {
             // A query of the same shape opened and walked inside: the outer one's statement stays where it is.

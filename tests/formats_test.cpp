@@ -3,7 +3,7 @@
 #include "formats/Normalizers.h"
 #include "formats/RecordLine.h"
 #include "runtime/RuntimeError.h"
-#include "support/FakeRecordset.h"
+#include "source/Database.h"
 
 #include <gtest/gtest.h>
 
@@ -79,23 +79,27 @@ TEST(Normalizers, Texts) {
     for (const Row& row : rows) EXPECT_EQ(row.operation(row.input), row.expected) << row.name;
 }
 
-// A withholding as the movement query gives it, field names in the database's own case; `changed` takes `value`.
-FakeRecordset withholding(const std::string& changed = "", const Value& value = {}) {
-    FakeRecordset::Row row = {{"CMD_NumRef", Value::text("20-12345678-3")},
-                              {"CP01_IngBrut", Value::text("9012345")},
-                              {"tipo", Value::text("R")},
-                              {"Per_Año", Value::integer(2008)},
-                              {"Per_Mes", Value::integer(5)},
-                              {"Per_Fecha", Value::date(39575)},
-                              {"Per_Concepto", Value::text("0001-00001234")},
-                              {"Per_Monto", Value::real(1234.5)},
-                              {"Per_Monto1", Value::real(37.04)},
-                              {"Per_CUIT", Value::text("30-98765432-1")},
-                              {"Per_NumAgenteRet", Value::text("456")},
-                              {"Per_Responsable", Value::text("Ferretería Centro S.A.")}};
-    for (auto& [name, field] : row)
-        if (name == changed) field = value;
-    return FakeRecordset({row});
+// A withholding as the movement read gives it; the field named `changed` takes `value`.
+Movement withholding(const std::string& changed = "", const Value& value = {}) {
+    Movement m{Value::text("20-12345678-3"), Value::text("9012345"), Value::text("R"),
+               Value::date(39575),           Value::integer(2008),   Value::integer(5),
+               Value::text("30-98765432-1"), Value::text("456"),     Value::text("Ferretería Centro S.A."),
+               Value::text("0001-00001234"), Value::real(1234.5),    Value::real(37.04)};
+    const std::pair<const char*, Value*> fields[] = {{"CMD_NumRef", &m.CMD_NumRef},
+                                                     {"CP01_IngBrut", &m.CP01_IngBrut},
+                                                     {"tipo", &m.tipo},
+                                                     {"Per_Fecha", &m.Per_Fecha},
+                                                     {"Per_Año", &m.Per_Año},
+                                                     {"Per_Mes", &m.Per_Mes},
+                                                     {"Per_CUIT", &m.Per_CUIT},
+                                                     {"Per_NumAgenteRet", &m.Per_NumAgenteRet},
+                                                     {"Per_Responsable", &m.Per_Responsable},
+                                                     {"Per_Concepto", &m.Per_Concepto},
+                                                     {"Per_Monto", &m.Per_Monto},
+                                                     {"Per_Monto1", &m.Per_Monto1}};
+    for (const auto& [name, field] : fields)
+        if (name == changed) *field = value;
+    return m;
 }
 
 const std::string kTxtLine =

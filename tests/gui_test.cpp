@@ -2,7 +2,7 @@
 // QApplication comes from the window suites' own main (tests/gui/gui_main.cpp).
 #include "app/MainWindow.h"
 #include "app/QtMessageBoxes.h"
-#include "source/Recordset.h"
+#include "source/Database.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 
@@ -44,25 +44,25 @@ struct Gate {
     int left = -1;
 };
 
-struct GatedRecordset : Recordset {
-    GatedRecordset(std::unique_ptr<Recordset> rows, Gate& g) : rs(std::move(rows)), gate(g) {}
-    bool isEOF() const override { return rs->isEOF(); }
-    const Value& Fields(std::string_view name) const override { return rs->Fields(name); }
-    void MoveNext() override {
-        gate.pass();
-        rs->MoveNext();
-    }
-    void Close() override { rs->Close(); }
-    std::unique_ptr<Recordset> rs;
-    Gate& gate;
-};
-
+// A database whose movement reads wait at the gate after each movement.
 struct GatedDatabase : Database {
     GatedDatabase(std::unique_ptr<Database> database, Gate& g) : db(std::move(database)), gate(g) {}
-    std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) override {
-        auto rs = db->OpenRecordset(sql);
-        if (sql.find("Per_Monto") == std::string::npos) return rs;
-        return std::make_unique<GatedRecordset>(std::move(rs), gate);
+    std::vector<TaxpayerRow> taxpayers() override { return db->taxpayers(); }
+    std::optional<FoundTaxpayer> taxpayerByReference(std::string_view reference) override {
+        return db->taxpayerByReference(reference);
+    }
+    std::vector<DeclarationGroup> declarationGroups(std::int32_t taxpayer) override {
+        return db->declarationGroups(taxpayer);
+    }
+    std::optional<Value> declarationId(std::int32_t form, std::string_view maximo) override {
+        return db->declarationId(form, maximo);
+    }
+    void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
+                   const MovementVisitor& visit) override {
+        db->movements(table, taxpayer, declaration, [&](const Movement& movement) {
+            visit(movement);
+            gate.pass();
+        });
     }
     void Close() override { db->Close(); }
     std::unique_ptr<Database> db;

@@ -1,12 +1,11 @@
 // The Jet SQL translation on a small SQLite database of the program's tables: the program's own statements, built
 // by the program, give the rows Jet gives; what SQLite would read otherwise is refused; `&` writes its operands as
 // Jet does; a sort is left out only when every row has the same key.
-#include "extraction/DeclarationWalk.h"
-#include "extraction/MovementExtraction.h"
 #include "runtime/RuntimeError.h"
 #include "source/GlibString.h"
 #include "source/JetLexer.h"
 #include "source/JetSql.h"
+#include "source/ProgramStatements.h"
 #include "source/SqliteConnection.h"
 #include "source/SqliteStatement.h"
 
