@@ -98,6 +98,7 @@ std::string quoted(const std::string& text) { return "'" + text + "'"; }
 // Counts the movements an export writes.
 class Tally : public ExportObserver {
 public:
+    void exportRestarted() override { movements = 0; }
     void movementWritten(const Movement&) override { ++movements; }
     long movements = 0;
 };

@@ -27,6 +27,8 @@ public:
         m_agentIndex.clear();
     }
 
+    void exportRestarted() override { start(); }
+
     void movementWritten(const Movement& movement) override {
         ++m_movements;
         if (!m_agents) return;

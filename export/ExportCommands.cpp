@@ -36,6 +36,13 @@ constexpr TextCommand kCsv{" No se pudo encontrar el ID del contribuyente!!!",
 
 constexpr const char* kCancelled = "Exportación cancelada. No se generó el archivo.";
 
+// Throws away what an export read from a file that changed meanwhile, before it starts again.
+void restart(Form1& form) {
+    if (form.file1->isOpen()) form.file1->Abandon();
+    form.vExcelSheet.reset();
+    if (form.observer) form.observer->exportRestarted();
+}
+
 // The chosen taxpayer's key and reference; false, after `notFound` is shown, when the list has none such.
 bool buscarContribuyente(Form1& form, const char* notFound, std::int32_t& key, std::string& reference) {
     if (Obtener_Contribuyente(form.Conn.get(), form.controls, key, reference)) return true;
@@ -65,14 +72,20 @@ void exportText(Form1& form, const TextCommand& command) {
             if (answer == MsgAnswer::No) return;
         }
         if (form.observer) form.observer->exportStarted(reference);
-        // The file is written aside and takes the target's place only when the whole export succeeded.
-        form.file1->Open(path);
-        if (command.csv) {
-            Escribir_Cabecera_CSV(*form.file1, form.G_SC);
-            Generar_CSV(form, key);
-        } else {
-            Generar_TXT(form, key);
-        }
+        // The file is written aside and takes the target's place only when the whole export succeeded, from a
+        // reading of the database during which the file did not change.
+        readUnchangedFile(
+            *form.Conn,
+            [&] {
+                form.file1->Open(path);
+                if (command.csv) {
+                    Escribir_Cabecera_CSV(*form.file1, form.G_SC);
+                    Generar_CSV(form, key);
+                } else {
+                    Generar_TXT(form, key);
+                }
+            },
+            [&] { restart(form); });
         form.file1->Close();
         form.messages.MsgBox(" Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
     } catch (const ExportCancelled&) {
@@ -123,12 +136,22 @@ void exportWorkbook(Form1& form, const std::string& extension) {
 void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
     bool created = false;
     try {
-        form.vExcelSheet = form.createObject("Excel.Sheet");
-        created = true;
-        form.vExcelSheet->Application().setVisible(false);
-        std::int32_t row = 1;
-        Escribir_Cabecera_XLS(*form.vExcelSheet, row);
-        recorrer_declaraciones(form, key, row);
+        if (!form.Conn) throw RuntimeError::databaseNotOpen();
+        // The workbook is filled from a reading of the database during which the file did not change.
+        readUnchangedFile(
+            *form.Conn,
+            [&] {
+                form.vExcelSheet = form.createObject("Excel.Sheet");
+                created = true;
+                form.vExcelSheet->Application().setVisible(false);
+                std::int32_t row = 1;
+                Escribir_Cabecera_XLS(*form.vExcelSheet, row);
+                recorrer_declaraciones(form, key, row);
+            },
+            [&] {
+                created = false;
+                restart(form);
+            });
         form.vExcelSheet->SaveAs(path);
         form.vExcelSheet->Application().Quit();
         form.vExcelSheet.reset();

@@ -83,6 +83,13 @@ void ExportRun::exportStarted(const std::string& reference) {
     m_started = true;
 }
 
+void ExportRun::exportRestarted() {
+    // In the reverse of the order progress() reads them.
+    m_declarations = -1;
+    m_declarationsDone = 0;
+    m_movements = 0;
+}
+
 void ExportRun::declarationsChosen(std::int64_t count) { m_declarations = count; }
 
 void ExportRun::movementWritten(const Movement&) { ++m_movements; }

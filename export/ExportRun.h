@@ -49,6 +49,7 @@ public:
 
 private:
     void exportStarted(const std::string& reference) override;
+    void exportRestarted() override;
     void declarationsChosen(std::int64_t count) override;
     void movementWritten(const Movement& movement) override;
     void declarationDone() override;

@@ -19,6 +19,9 @@ public:
 
     // The command has asked its questions and starts writing the file of the taxpayer `reference` (CMD_NumRef).
     virtual void exportStarted(const std::string& /*reference*/) {}
+    // The database file changed while the export read it: what was written is thrown away, and the export starts
+    // again from the file as it is (declarationsChosen comes again, and every movement).
+    virtual void exportRestarted() {}
     // The walk has chosen the declarations of the range: `count` of them are to be exported. Told once, before
     // the first is exported.
     virtual void declarationsChosen(std::int64_t /*count*/) {}

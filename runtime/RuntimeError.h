@@ -15,6 +15,8 @@ public:
     static constexpr int InvalidUseOfNull = 94;
     // Errors of the database layer, of files and of the spreadsheet stand-in.
     static constexpr int DatabaseError = 3000;
+    // The database file changed while a command read it: what was read may mix two states of the file.
+    static constexpr int DatabaseChanged = 3001;
     static constexpr int FileError = 75;
     static constexpr int SpreadsheetError = 1004;
 

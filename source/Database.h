@@ -96,8 +96,23 @@ public:
     virtual void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                            const MovementVisitor& visit) = 0;
 
+    // The reads between BeginCommand and EndCommand share one reading of the file, opened by the first of them:
+    // what one read took from the file (its table definitions, its pages) serves the next, and nothing outlives
+    // the command. A read made outside a command has a reading of its own, and is made again while the file
+    // changes under it. A read that meets what looks like damage in a file changed since its reading began raises
+    // DatabaseChanged: a writer's work in progress, not damage.
+    virtual void BeginCommand() = 0;
+    // Ends the command's reading; false when the file changed while the command read it (its size, its
+    // modification or change time), so that what it read may mix the file as it was with the file as it is.
+    virtual bool EndCommand() = 0;
+
     virtual void Close() = 0;
 };
+
+// Runs `attempt` as one command of `db`, made again while the file changes under it, at most a few times:
+// `discard` undoes what an attempt made from a changing file did before the next. Raises DatabaseChanged when the
+// file kept changing, and whatever else `attempt` raises.
+void readUnchangedFile(Database& db, const std::function<void()>& attempt, const std::function<void()>& discard);
 
 // Workspace 0 of the engine: opens databases. Each database it opens may go to a thread of its own.
 class Workspace {

@@ -1,5 +1,7 @@
 #include "source/JetDatabase.h"
 
+#include "source/DirectDatabase.h"
+
 #include "runtime/RuntimeError.h"
 #include "source/JetHeader.h"
 #include "source/JetSql.h"
@@ -168,7 +170,7 @@ public:
     std::unique_ptr<Database> OpenDatabase(const std::string& path, bool /*exclusive*/, bool /*readOnly*/,
                                            const std::string& connect) override {
         // The program only reads: the file is always opened read-only, whatever the caller asks.
-        return std::make_unique<JetDatabase>(path, passwordFromConnect(connect));
+        return std::make_unique<DirectDatabase>(path, passwordFromConnect(connect));
     }
     void Close() override {}
 };

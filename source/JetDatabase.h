@@ -26,6 +26,8 @@ public:
     std::optional<Value> declarationId(std::int32_t form, std::string_view maximo) override;
     void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                    const MovementVisitor& visit) override;
+    void BeginCommand() override {}
+    bool EndCommand() override { return true; }
     void Close() override;
 
     // Runs a SELECT in the Jet dialect and returns its rows. SQL the layer cannot run raises a run-time error

@@ -4,6 +4,7 @@
 #include "source/FileDescriptor.h"
 #include "source/IndexReader.h"
 #include "source/JetCatalog.h"
+#include "source/JetDamage.h"
 #include "source/JetHeader.h"
 #include "source/LibmdbHandle.h"
 #include "source/PageCache.h"
@@ -20,14 +21,36 @@
 
 // The parts of an open file, declared in the order they are built: each part uses those above it, and they are
 // taken down in reverse (the table definitions before libmdb's handle, the handle before our descriptor).
+// The file's state that changes when it is written: its size, its modification and change times.
+struct FileState {
+    off_t size;
+    timespec modified;
+    timespec changed;
+    bool operator==(const FileState& other) const {
+        const auto same = [](const timespec& a, const timespec& b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return size == other.size && same(modified, other.modified) && same(changed, other.changed);
+    }
+};
+
+FileState stateOf(const struct stat& st) { return {st.st_size, st.st_mtim, st.st_ctim}; }
+
 struct JetFile::Impl {
-    Impl(FileDescriptor file, const std::string& path, const JetHeader& header, std::uint32_t pageCount)
-        : pages(std::move(file), path, header.pageSize, pageCount),
-          mdb(path),
+    Impl(FileDescriptor file, const std::string& path, const JetHeader& header, std::uint32_t pageCount,
+         const struct stat& st)
+        : opened(stateOf(st)),
+          descriptor(file.get()),
+          pages(std::move(file), path, header.pageSize, pageCount),
+          // libmdb reads the file it was given by its descriptor: the one open here, even when another file has
+          // taken its name since.
+          mdb("/proc/self/fd/" + std::to_string(descriptor)),
           rows(mdb, pages, header.version == JetHeader::Version::Jet3),
           catalog(mdb, pages, rows, header.version == JetHeader::Version::Jet3),
           index(pages, header.version == JetHeader::Version::Jet3) {}
 
+    FileState opened;
+    int descriptor;
     PageCache pages;
     LibmdbHandle mdb;
     RowReader rows;
@@ -54,7 +77,23 @@ JetFile::JetFile(const std::string& path, const std::string& password) {
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
         throw RuntimeError(RuntimeError::DatabaseError, "not a database file: " + path);
     const auto pageCount = static_cast<std::uint32_t>(std::min<off_t>(st.st_size / header.pageSize, 0xFFFFFF));
-    m_impl = std::make_unique<Impl>(std::move(file), path, header, pageCount);
+    try {
+        m_impl = std::make_unique<Impl>(std::move(file), path, header, pageCount, st);
+    } catch (const RuntimeError& e) {
+        // What looks damaged in a file being written is the writer's work in progress. The descriptor has gone
+        // with the parts made: the file is the one under its name, unless that is another by now.
+        struct stat now {};
+        if (e.Number() == RuntimeError::DatabaseError && (::stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
+                                                          now.st_dev != st.st_dev || !(stateOf(now) == stateOf(st))))
+            throw fileChanged(path);
+        throw;
+    }
+}
+
+bool JetFile::changed() const {
+    struct stat st {};
+    if (::fstat(m_impl->descriptor, &st) != 0) return true;
+    return !(stateOf(st) == m_impl->opened);
 }
 
 JetFile::~JetFile() = default;

@@ -58,6 +58,9 @@ public:
     JetFile& operator=(const JetFile&) = delete;
 
     const std::vector<JetTableInfo>& tables() const noexcept;
+    // Whether the file has changed since it was opened: its size, its modification time or its change time. A
+    // file replaced by another under its name has not: the open file is still the one read.
+    bool changed() const;
 
     // The data pages of a table, in the order a scan visits them.
     const std::vector<std::uint32_t>& dataPages(std::size_t table) const;

@@ -165,18 +165,6 @@ int jetTextCollation(void* keys, int lengthA, const void* a, int lengthB, const 
 
 }  // namespace
 
-bool appendJetCatOperand(std::string& out, const Value& operand) {
-    char number[kNumberTextMax];
-    switch (operand.kind()) {
-        case Value::Kind::Null: return false;
-        case Value::Kind::Integer: appendInteger(out, operand.asInteger()); return true;
-        case Value::Kind::Double:
-        case Value::Kind::Date: out.append(number, writeDouble(number, operand.asDouble())); return true;
-        case Value::Kind::Text: out += operand.asText(); return true;
-    }
-    return false;
-}
-
 // The collation compares ASCII texts letter by letter without regard to case, other texts by their case-folded
 // forms (then without their accents, which the folded forms already decide).
 bool jetTextKey(std::string_view text, std::string& key) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Value.h"
+#include "source/JetTextOrder.h"
 
 #include <string>
 #include <string_view>
@@ -16,9 +17,6 @@ struct sqlite3;
 // reading a double-quoted name that matches no column as a text constant, so a misspelt name fails instead of
 // selecting its own spelling. Raises RuntimeError on failure.
 void registerJetFunctions(sqlite3* db);
-
-// Appends `operand` as jet_cat writes it; false, appending nothing, for Null.
-bool appendJetCatOperand(std::string& out, const Value& operand);
 
 // The key of `text` under which the texts the jet_text collation finds equal meet: two texts are equal in that order
 // exactly when their keys are. False, `key` then unspecified, for a text whose key cannot be told (one that is not

@@ -1,5 +1,7 @@
 #include "source/QueryColumns.h"
 
+#include "source/JetTextOrder.h"
+
 #include "runtime/RuntimeError.h"
 #include "source/JetFunctions.h"
 
@@ -20,12 +22,6 @@ QueryColumns QueryColumns::of(sqlite3_stmt* stmt) {
         columns.dates.push_back(declared && std::strncmp(declared, "DATETIME", 8) == 0 ? 1 : 0);
     }
     return columns;
-}
-
-std::string foldName(std::string_view name) {
-    // Names compare as the texts of the database do: ASCII letters lowered, anything else case-folded.
-    std::string key;
-    return jetTextKey(name, key) ? key : std::string(name);
 }
 
 // The column's value is read through sqlite3_column_value, as the connection is used by one thread only.

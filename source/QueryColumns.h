@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Value.h"
+#include "source/JetTextOrder.h"
 #include "source/Recordset.h"
 
 #include <string>
@@ -42,9 +43,6 @@ private:
 
 // The rows of a result, read whole.
 using QueryRows = std::vector<std::vector<Value>>;
-
-// Names are matched the way Jet matches them: without regard to case, Unicode-aware (per_año finds Per_Año).
-std::string foldName(std::string_view name);
 
 // Reads column `i` of the statement's current row into `into`, reusing its text buffer; a number in a column of
 // dates (`date`) becomes a date.

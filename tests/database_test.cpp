@@ -2,6 +2,7 @@
 #include "runtime/DateSerial.h"
 #include "runtime/RuntimeError.h"
 #include "source/JetDatabase.h"
+#include "source/JetHeader.h"
 #include "source/JetSql.h"
 #include "source/ProgramStatements.h"
 #include "source/Recordset.h"
@@ -21,8 +22,7 @@
 namespace {
 
 std::unique_ptr<JetDatabase> open(const std::string& path, const std::string& connect = ";pwd=Kb7731R28") {
-    auto db = Workspaces0()->OpenDatabase(path, false, false, connect);
-    return std::unique_ptr<JetDatabase>(static_cast<JetDatabase*>(db.release()));
+    return std::make_unique<JetDatabase>(path, passwordFromConnect(connect));
 }
 
 std::string isoDate(double serial) {

@@ -64,6 +64,8 @@ struct GatedDatabase : Database {
             gate.pass();
         });
     }
+    void BeginCommand() override { db->BeginCommand(); }
+    bool EndCommand() override { return db->EndCommand(); }
     void Close() override { db->Close(); }
     std::unique_ptr<Database> db;
     Gate& gate;

@@ -2,6 +2,7 @@
 // cases come from impuest-cases.mdb, whose catalogue (shared fixtures README) says why each row is there, and from
 // generated files holding what the hand-made one lacks.
 #include "runtime/RuntimeError.h"
+#include "source/DirectDatabase.h"
 #include "source/JetDatabase.h"
 #include "support/TestFiles.h"
 
@@ -139,7 +140,11 @@ TEST_P(Reads, Movements) {
 }
 
 std::unique_ptr<Database> sqlReads(const std::string& path) { return std::make_unique<JetDatabase>(path, "Kb7731R28"); }
+std::unique_ptr<Database> directReads(const std::string& path) {
+    return std::make_unique<DirectDatabase>(path, "Kb7731R28");
+}
 
 INSTANTIATE_TEST_SUITE_P(Sql, Reads, ::testing::Values(Open(sqlReads)));
+INSTANTIATE_TEST_SUITE_P(Direct, Reads, ::testing::Values(Open(directReads)));
 
 }  // namespace
