@@ -252,6 +252,26 @@ std::vector<Cell> rowOf(const ReadBook& book, unsigned row) {
     return cells;
 }
 
+// Each export reads the file as it is when it starts: a text the program that keeps the file up to date changed in
+// place (same length, the modification time put back) is in the next export.
+TEST(Export, EachExportReadsTheFileAsItIsWhenItStarts) {
+    Program p;
+    p.load();
+    const fs::path file = p.target(kTxt, "20-12345678-3", "200805", "200805");
+    p.run(kTxt, "20-12345678-3", "200805", "200805");
+    EXPECT_NE(readBytes(file).find(toWindows1252("FERRETERÍA CENTRO")), std::string::npos);
+
+    const fs::path database = p.dir.path() / "Impuest.mdb";
+    const auto modified = fs::last_write_time(database);
+    std::string bytes = readBytes(database);
+    for (std::size_t at = bytes.find("Ferreter"); at != std::string::npos; at = bytes.find("Ferreter", at))
+        bytes[at] = 'H';
+    writeBytes(database, bytes);
+    fs::last_write_time(database, modified);
+    p.run(kTxt, "20-12345678-3", "200805", "200805");
+    EXPECT_NE(readBytes(file).find(toWindows1252("HERRETERÍA CENTRO")), std::string::npos);
+}
+
 TEST(Export, WorkbooksHoldTheHeaderAndOneRowPerMovement) {
     Program p;
     p.load();

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 namespace {
@@ -146,5 +148,75 @@ std::unique_ptr<Database> directReads(const std::string& path) {
 
 INSTANTIATE_TEST_SUITE_P(Sql, Reads, ::testing::Values(Open(sqlReads)));
 INSTANTIATE_TEST_SUITE_P(Direct, Reads, ::testing::Values(Open(directReads)));
+
+}  // namespace
+
+namespace {
+
+// A writer of the test's own: what another program keeping the file up to date does to it between two reads.
+void appendPage(const std::filesystem::path& file) {
+    std::ofstream(file, std::ios::binary | std::ios::app) << std::string(4096, '\0');
+}
+
+// A command reads the file as it is when it starts, and is made again while the file changes under it; a file
+// that keeps changing ends it with an error that says so, and what looks like damage in a file being written is
+// reported as the change it is.
+TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
+    TempDir dir;
+    const auto path = dir.path() / "Impuest.mdb";
+    std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path);
+    DirectDatabase db(path.string(), "Kb7731R28");
+    const auto expected = db.declarationGroups(3).size();
+
+    int attempts = 0, discarded = 0;
+    std::size_t read = 0;
+    const auto writeOnce = [&] {
+        read = db.declarationGroups(3).size();
+        if (++attempts == 1) appendPage(path);
+    };
+    readUnchangedFile(db, writeOnce, [&] { ++discarded; });
+    EXPECT_EQ(attempts, 2);
+    EXPECT_EQ(discarded, 1);
+    EXPECT_EQ(read, expected);
+
+    attempts = discarded = 0;
+    try {
+        readUnchangedFile(
+            db,
+            [&] {
+                ++attempts;
+                db.taxpayers();
+                appendPage(path);
+            },
+            [&] { ++discarded; });
+        ADD_FAILURE() << "a file that keeps changing was read";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), RuntimeError::DatabaseChanged);
+        EXPECT_NE(e.Description().find("changed while it was being read: try again"), std::string::npos);
+    }
+    EXPECT_EQ(attempts, 4);
+    EXPECT_EQ(discarded, 4);
+
+    // Cut short while a command reads it: the pages it still needs are gone, and the command hears of a change.
+    db.BeginCommand();
+    db.taxpayers();
+    std::filesystem::resize_file(path, 8 * 4096);
+    try {
+        db.movements(MovementTable::Retenciones, 1, 100, [](const Movement&) {});
+        ADD_FAILURE() << "a file cut short was read";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), RuntimeError::DatabaseChanged) << e.Description();
+    }
+    EXPECT_FALSE(db.EndCommand());
+    // Outside a command, and once the file is as it will stay, the damage is damage.
+    EXPECT_THROW(
+        try {
+            db.movements(MovementTable::Retenciones, 1, 100, [](const Movement&) {});
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.Number(), RuntimeError::DatabaseError) << e.Description();
+            throw;
+        },
+        RuntimeError);
+}
 
 }  // namespace
