@@ -15,11 +15,11 @@
 // Without a small reference, the small taxpayer is the one whose export writes about 300 lines, found by counting
 // every taxpayer's export first; give it to skip the count (under callgrind, a big file's count takes minutes).
 #include "bench/AnsweringBoxes.h"
+#include "database/Database.h"
 #include "export/BatchExport.h"
 #include "export/ExportCommands.h"
 #include "export/Form1.h"
 #include "export/StartUp.h"
-#include "source/Database.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>

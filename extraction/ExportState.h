@@ -1,7 +1,7 @@
 #pragma once
 
+#include "database/Database.h"
 #include "platform/OutputFile.h"
-#include "source/Database.h"
 #include "workbook/Spreadsheet.h"
 
 #include <cstdint>

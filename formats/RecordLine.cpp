@@ -1,11 +1,11 @@
 #include "formats/RecordLine.h"
 
+#include "database/Database.h"
 #include "formats/ExportRecord.h"
 #include "formats/Normalizers.h"
 #include "platform/OutputFile.h"
 #include "runtime/Text.h"
 #include "selection/Form1Controls.h"
-#include "source/Database.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,9 +1,9 @@
 #include "formats/SpreadsheetRows.h"
 
+#include "database/Database.h"
 #include "formats/ExportRecord.h"
 #include "formats/Normalizers.h"
 #include "runtime/RuntimeError.h"
-#include "source/Database.h"
 #include "workbook/Spreadsheet.h"
 
 #include <limits>

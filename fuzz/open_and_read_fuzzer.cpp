@@ -1,12 +1,12 @@
 // Opens arbitrary bytes as the program's Impuest.mdb and runs the program's own reads on them, touching every
 // value they give and writing every movement as a line. A damaged file may fail with a run-time error; anything
 // else (a crash, a sanitizer report, another exception, a hang) is a defect.
+#include "database/Database.h"
 #include "export/Form1.h"
 #include "extraction/DeclarationWalk.h"
 #include "formats/RecordLine.h"
 #include "platform/MessageBoxes.h"
 #include "runtime/RuntimeError.h"
-#include "source/Database.h"
 
 #include <unistd.h>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "selection/TaxpayerList.h"
 
+#include "database/Database.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/Text.h"
 #include "selection/Form1Controls.h"
-#include "source/Database.h"
 
 void Cargar_Contribuyentes(Database& Conn, Form1Controls& controls) {
     forEachTaxpayer(Conn, [&](const std::string& reference, const std::string& name) {

@@ -1,9 +1,9 @@
 // The field normalisers and the movement line, on movements given in the test: amounts, cleaned texts, upper case,
 // every field of a TXT and a CSV line, and hostile contents in every text column.
+#include "database/Database.h"
 #include "formats/Normalizers.h"
 #include "formats/RecordLine.h"
 #include "runtime/RuntimeError.h"
-#include "source/Database.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // QApplication comes from the window suites' own main (tests/gui/gui_main.cpp).
 #include "app/MainWindow.h"
 #include "app/QtMessageBoxes.h"
-#include "source/Database.h"
+#include "database/Database.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 

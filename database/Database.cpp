@@ -1,0 +1,32 @@
+#include "database/Database.h"
+
+#include "runtime/RuntimeError.h"
+
+namespace {
+
+constexpr int kAttempts = 4;
+
+}  // namespace
+
+void readUnchangedFile(Database& db, const std::function<void()>& attempt, const std::function<void()>& discard) {
+    for (int n = 1;; ++n) {
+        db.BeginCommand();
+        std::optional<RuntimeError> changed;
+        try {
+            attempt();
+        } catch (const RuntimeError& e) {
+            db.EndCommand();
+            if (e.Number() != RuntimeError::DatabaseChanged) throw;
+            changed = e;
+        } catch (...) {
+            db.EndCommand();
+            throw;
+        }
+        if (!changed && db.EndCommand()) return;
+        discard();
+        if (n == kAttempts)
+            throw changed ? *changed
+                          : RuntimeError(RuntimeError::DatabaseChanged,
+                                         "the database file changed while it was being read: try again");
+    }
+}

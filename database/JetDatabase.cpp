@@ -1,0 +1,414 @@
+#include "database/JetDatabase.h"
+
+#include "database/JetTextOrder.h"
+#include "jetfile/JetDamage.h"
+#include "jetfile/JetFile.h"
+#include "jetfile/JetHeader.h"
+#include "runtime/RuntimeError.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <type_traits>
+
+namespace {
+
+// How many times a read, or a command, is made again on a file that changed while it was read.
+constexpr int kReadings = 4;
+
+// The program's tables and the columns it reads of each, in the order of the enums below.
+enum class Table { CMD, Form_Cp01, Form_Sid3, retenciones, Percepciones };
+constexpr std::array<const char*, 5> kTableNames = {"CMD", "Form_Cp01", "Form_Sid3", "retenciones", "Percepciones"};
+
+enum CmdColumn { CMD_ID, CMD_NumRef, CMD_Contribuyente };
+enum Cp01Column { Cp01_CP01_ID, Cp01_Cmd_ID, CP01_IngBrut };
+enum Sid3Column { Sid_ID, Sid3_CP01_ID, Sid_Año, Sid_Mes, Sid_Tramite, Sid_Orden, Sid_operacion };
+enum MovementColumn {
+    Per_Sid_ID,
+    Per_Fecha,
+    Per_Año,
+    Per_Mes,
+    Per_CUIT,
+    Per_NumAgenteRet,
+    Per_Responsable,
+    Per_Concepto,
+    Per_Monto,
+    Per_Monto1
+};
+const std::vector<std::vector<const char*>> kColumnNames = {
+    {"CMD_ID", "CMD_NumRef", "CMD_Contribuyente"},
+    {"CP01_ID", "Cmd_ID", "CP01_IngBrut"},
+    {"Sid_ID", "CP01_ID", "Sid_Año", "Sid_Mes", "Sid_Tramite", "Sid_Orden", "Sid_operacion"},
+    {"Sid_ID", "Per_Fecha", "Per_Año", "Per_Mes", "Per_CUIT", "Per_NumAgenteRet", "Per_Responsable", "Per_Concepto",
+     "Per_Monto", "Per_Monto1"},
+    {"Sid_ID", "Per_Fecha", "Per_Año", "Per_Mes", "Per_CUIT", "Per_NumAgenteRet", "Per_Responsable", "Per_Concepto",
+     "Per_Monto", "Per_Monto1"}};
+
+// A row of one of the program's tables, its columns in the order of the table's enum.
+template <std::size_t N>
+struct Row {
+    std::array<Value, N> values;
+    std::array<Value*, N> into;
+    Row() {
+        for (std::size_t i = 0; i < N; ++i) into[i] = &values[i];
+    }
+    Value& operator[](std::size_t i) { return values[i]; }
+    const Value& operator[](std::size_t i) const { return values[i]; }
+};
+using CmdRow = Row<3>;
+using Cp01Row = Row<3>;
+using Sid3Row = Row<7>;
+
+// Whether a key column's value is the whole number `key`; a Null is no number.
+bool isKey(const Value& value, std::int64_t key) {
+    if (value.kind() == Value::Kind::Integer) return value.asInteger() == key;
+    if (value.kind() == Value::Kind::Double) return value.asDouble() == static_cast<double>(key);
+    return false;
+}
+
+// The whole number a key column holds, for joining on it; nullopt for a Null or a number with a fraction.
+std::optional<std::int64_t> keyOf(const Value& value) {
+    if (value.kind() == Value::Kind::Integer) return value.asInteger();
+    if (value.kind() != Value::Kind::Double) return std::nullopt;
+    const double v = value.asDouble();
+    if (!(v >= -9.0e15 && v <= 9.0e15) || static_cast<double>(static_cast<std::int64_t>(v)) != v) return std::nullopt;
+    return static_cast<std::int64_t>(v);
+}
+
+// A declaration's ordering key: its year, month, filing kind and sequence number joined as `&` joins them.
+std::optional<std::string> orderingKey(const Sid3Row& declaration) {
+    std::string key;
+    bool any = false;
+    for (const int column : {Sid_Año, Sid_Mes, Sid_Tramite, Sid_Orden})
+        any |= appendJetCatOperand(key, declaration[std::size_t(column)]);
+    return any ? std::optional(std::move(key)) : std::nullopt;
+}
+
+bool isOperation0or1(const Value& operation) { return isKey(operation, 0) || isKey(operation, 1); }
+
+// A declaration as the reads use it.
+struct Declaration {
+    Value Sid_ID;
+    Value CP01_ID;
+    Value Sid_Año;
+    Value Sid_Mes;
+    Value Sid_operacion;
+    std::optional<std::string> maximo;  // its ordering key
+};
+
+}  // namespace
+
+// One reading of the file: what a read, or every read of a command, takes from it, and what the command's reads
+// keep of it for the reads after them (a taxpayer's forms and declarations, asked for by each declaration).
+struct JetDatabase::Reading {
+    Reading(const std::string& path, const std::string& password) : file(path, password), path(path) {}
+
+    // A table of the program: where it is in the file and where its columns are.
+    struct Found {
+        std::size_t index;
+        std::vector<int> columns;  // positions among the table's columns, in the order of its enum
+    };
+
+    const Found& table(Table which) {
+        std::optional<Found>& found = tables[std::size_t(which)];
+        if (found) return *found;
+        const char* name = kTableNames[std::size_t(which)];
+        const std::vector<JetTableInfo>& all = file.tables();
+        const auto info = std::find_if(all.begin(), all.end(),
+                                       [&](const JetTableInfo& t) { return foldName(t.name) == foldName(name); });
+        if (info == all.end())
+            throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": no table " + name);
+        Found made{std::size_t(info - all.begin()), {}};
+        for (const char* column : kColumnNames[std::size_t(which)]) {
+            const auto at = std::find_if(info->columns.begin(), info->columns.end(),
+                                         [&](const JetColumn& c) { return foldName(c.name) == foldName(column); });
+            if (at == info->columns.end())
+                throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": table " +
+                                                                    info->name + " has no column " + column);
+            made.columns.push_back(int(at - info->columns.begin()));
+        }
+        return *(found = std::move(made));
+    }
+
+    // Calls `visit` with every row of `which` whose whole-number column `column` is `key`, decoded into `into`
+    // (the table's columns in the order of its enum): in the order of the column's index where the file has one
+    // that can be searched, else in the order the table stores them.
+    template <typename Visit>
+    void where(Table which, int column, std::int64_t key, Value* const* into, Visit visit) {
+        const Found& t = table(which);
+        const Value& value = *into[std::size_t(column)];
+        if (const std::optional<std::vector<RowPointer>> pointers =
+                file.seek(t.index, t.columns[std::size_t(column)], key)) {
+            // The index is only a way to the rows: each is checked as a scan would check it.
+            for (const RowPointer pointer : *pointers)
+                if (file.rowAt(t.index, pointer, t.columns, into) && isKey(value, key)) visit();
+            return;
+        }
+        file.scan(t.index, t.columns, into, [&] {
+            if (isKey(value, key)) visit();
+        });
+    }
+
+    // The declarations of form `form`, in the order `where` finds them; read once per reading.
+    const std::vector<Declaration>& declarationsOf(std::int64_t form) {
+        const auto known = declarations.find(form);
+        if (known != declarations.end()) return known->second;
+        std::vector<Declaration>& found = declarations[form];
+        Sid3Row row;
+        where(Table::Form_Sid3, Sid3_CP01_ID, form, row.into.data(), [&] {
+            found.push_back({row[Sid_ID], row[Sid3_CP01_ID], row[Sid_Año], row[Sid_Mes], row[Sid_operacion],
+                             orderingKey(row)});
+        });
+        return found;
+    }
+
+    // The forms (CP01_ID with CP01_IngBrut) with key `form` whose taxpayer is `taxpayer`.
+    const std::vector<Value>& formsOf(std::int64_t form, std::int64_t taxpayer) {
+        const auto known = forms.find({form, taxpayer});
+        if (known != forms.end()) return known->second;
+        std::vector<Value>& found = forms[{form, taxpayer}];
+        Cp01Row row;
+        where(Table::Form_Cp01, Cp01_CP01_ID, form, row.into.data(), [&] {
+            if (isKey(row[Cp01_Cmd_ID], taxpayer)) found.push_back(row[CP01_IngBrut]);
+        });
+        return found;
+    }
+
+    // The references (CMD_NumRef) of the taxpayers with key `taxpayer`.
+    const std::vector<Value>& referencesOf(std::int64_t taxpayer) {
+        const auto known = references.find(taxpayer);
+        if (known != references.end()) return known->second;
+        std::vector<Value>& found = references[taxpayer];
+        CmdRow row;
+        where(Table::CMD, CMD_ID, taxpayer, row.into.data(), [&] { found.push_back(row[CMD_NumRef]); });
+        return found;
+    }
+
+    JetFile file;
+    std::string path;
+    std::array<std::optional<Found>, 5> tables;
+    std::map<std::int64_t, std::vector<Declaration>> declarations;                   // by CP01_ID
+    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Value>> forms;       // by CP01_ID and Cmd_ID
+    std::map<std::int64_t, std::vector<Value>> references;                           // by CMD_ID
+    // The taxpayer whose forms' declarations were all read, and those declarations by Sid_ID.
+    std::optional<std::int64_t> groupedTaxpayer;
+    std::multimap<std::int64_t, const Declaration*> byId;
+};
+
+JetDatabase::JetDatabase(std::string path, std::string password)
+    : m_path(std::move(path)), m_password(std::move(password)) {
+    Reading(m_path, m_password);
+}
+
+JetDatabase::~JetDatabase() = default;
+
+template <typename Read>
+auto JetDatabase::read(Read read) {
+    if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
+    if (m_command) {
+        if (!m_reading) m_reading = std::make_unique<Reading>(m_path, m_password);
+        try {
+            return read(*m_reading);
+        } catch (const RuntimeError& e) {
+            // What looks damaged in a file being written is the writer's work in progress.
+            if (e.Number() == RuntimeError::DatabaseError && m_reading->file.changed()) throw fileChanged(m_path);
+            throw;
+        }
+    }
+    // Alone, a read is a command of its own.
+    for (int attempt = 1;; ++attempt) {
+        BeginCommand();
+        try {
+            if constexpr (std::is_void_v<decltype(read(*m_reading))>) {
+                this->read(read);
+                if (EndCommand()) return;
+            } else {
+                auto result = this->read(read);
+                if (EndCommand()) return result;
+            }
+        } catch (const RuntimeError& e) {
+            EndCommand();
+            if (e.Number() != RuntimeError::DatabaseChanged) throw;
+        } catch (...) {
+            EndCommand();
+            throw;
+        }
+        if (attempt == kReadings) throw fileChanged(m_path);
+    }
+}
+
+std::vector<TaxpayerRow> JetDatabase::taxpayers() {
+    return read([](Reading& reading) {
+        std::vector<TaxpayerRow> rows;
+        CmdRow row;
+        const Reading::Found& cmd = reading.table(Table::CMD);
+        reading.file.scan(cmd.index, cmd.columns, row.into.data(),
+                          [&] { rows.push_back({row[CMD_NumRef], row[CMD_Contribuyente]}); });
+        // Sorted by keys made once per name; a sort that keeps equal names in the order they are stored.
+        std::vector<std::optional<JetTextKey>> keys;
+        keys.reserve(rows.size());
+        for (const TaxpayerRow& taxpayer : rows) {
+            const Value& name = taxpayer.CMD_Contribuyente;
+            keys.emplace_back(name.kind() == Value::Kind::Text ? std::optional(JetTextKey(name.asText()))
+                                                                : std::nullopt);
+        }
+        std::vector<std::size_t> order(rows.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            if (keys[a] && keys[b]) return compare(*keys[a], *keys[b]) < 0;
+            return compareJetValues(rows[a].CMD_Contribuyente, rows[b].CMD_Contribuyente) < 0;
+        });
+        std::vector<TaxpayerRow> sorted;
+        sorted.reserve(rows.size());
+        for (const std::size_t i : order) sorted.push_back(std::move(rows[i]));
+        return sorted;
+    });
+}
+
+std::optional<FoundTaxpayer> JetDatabase::taxpayerByReference(std::string_view reference) {
+    return read([&](Reading& reading) {
+        std::optional<FoundTaxpayer> found;
+        CmdRow row;
+        const Reading::Found& cmd = reading.table(Table::CMD);
+        // The name is not decoded.
+        const int columns[] = {cmd.columns[CMD_ID], cmd.columns[CMD_NumRef]};
+        reading.file.scan(cmd.index, columns, row.into.data(), [&] {
+            const Value& stored = row[CMD_NumRef];
+            if (found || stored.kind() != Value::Kind::Text || !equalJetText(stored.asText(), reference)) return;
+            found = FoundTaxpayer{row[CMD_ID], stored};
+        });
+        return found;
+    });
+}
+
+std::vector<DeclarationGroup> JetDatabase::declarationGroups(std::int32_t taxpayer) {
+    return read([&](Reading& reading) {
+        std::vector<DeclarationGroup> groups;
+        if (reading.referencesOf(taxpayer).empty()) return groups;
+        // The groups by form, year and month, in that order: the order of groups whose keys are equal.
+        const auto before = [](const DeclarationGroup& a, const DeclarationGroup& b) {
+            if (const int order = compareJetValues(a.CP01_ID, b.CP01_ID); order != 0) return order < 0;
+            if (const int order = compareJetValues(a.Sid_Año, b.Sid_Año); order != 0) return order < 0;
+            return compareJetValues(a.Sid_Mes, b.Sid_Mes) < 0;
+        };
+        std::map<DeclarationGroup, std::size_t, decltype(before)> index(before);
+        std::vector<std::int64_t> forms;
+        Cp01Row form;
+        reading.where(Table::Form_Cp01, Cp01_Cmd_ID, taxpayer, form.into.data(), [&] {
+            if (const std::optional<std::int64_t> cp01 = keyOf(form[Cp01_CP01_ID])) forms.push_back(*cp01);
+        });
+        // Every declaration of the taxpayer's forms is known from here on: a declaration's movements are read with
+        // what was read here.
+        reading.byId.clear();
+        for (const std::int64_t cp01 : forms) {
+            for (const Declaration& declaration : reading.declarationsOf(cp01)) {
+                if (const std::optional<std::int64_t> sid = keyOf(declaration.Sid_ID))
+                    reading.byId.emplace(*sid, &declaration);
+                if (!isOperation0or1(declaration.Sid_operacion)) continue;
+                DeclarationGroup group{declaration.CP01_ID, declaration.Sid_Año, declaration.Sid_Mes, Value()};
+                const auto [at, added] = index.try_emplace(group, groups.size());
+                if (added) groups.push_back(std::move(group));
+                DeclarationGroup& kept = groups[at->second];
+                const std::optional<std::string>& key = declaration.maximo;
+                if (key && (kept.maximo.isNull() || *key > kept.maximo.asText())) kept.maximo = Value::text(*key);
+            }
+        }
+        reading.groupedTaxpayer = taxpayer;
+        std::vector<DeclarationGroup> ordered;
+        ordered.reserve(groups.size());
+        for (const auto& [group, at] : index) ordered.push_back(std::move(groups[at]));
+        std::stable_sort(ordered.begin(), ordered.end(), [](const DeclarationGroup& a, const DeclarationGroup& b) {
+            if (a.maximo.isNull() || b.maximo.isNull()) return a.maximo.isNull() && !b.maximo.isNull();
+            return a.maximo.asText() < b.maximo.asText();
+        });
+        return ordered;
+    });
+}
+
+std::optional<Value> JetDatabase::declarationId(std::int32_t form, std::string_view maximo) {
+    return read([&](Reading& reading) -> std::optional<Value> {
+        for (const Declaration& declaration : reading.declarationsOf(form))
+            if (declaration.maximo && *declaration.maximo == maximo) return declaration.Sid_ID;
+        return std::nullopt;
+    });
+}
+
+void JetDatabase::movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
+                            const MovementVisitor& visit) {
+    read([&](Reading& reading) {
+        // The declaration's forms of the taxpayer, with the taxpayer, as the joins meet them: the declarations
+        // with that key (those of the taxpayer's forms, when its groups were read), each form of the taxpayer they
+        // are on, and each taxpayer with its key.
+        std::vector<std::pair<Value, Value>> joined;  // CMD_NumRef and CP01_IngBrut
+        const auto join = [&](const Value& cp01) {
+            const std::optional<std::int64_t> form = keyOf(cp01);
+            if (!form) return;
+            for (const Value& registration : reading.formsOf(*form, taxpayer))
+                for (const Value& reference : reading.referencesOf(taxpayer)) joined.emplace_back(reference, registration);
+        };
+        if (reading.groupedTaxpayer == taxpayer) {
+            const auto [first, last] = reading.byId.equal_range(declaration);
+            for (auto it = first; it != last; ++it) join(it->second->CP01_ID);
+        } else {
+            Sid3Row row;
+            std::vector<Value> forms;
+            reading.where(Table::Form_Sid3, Sid_ID, declaration, row.into.data(),
+                          [&] { forms.push_back(row[Sid3_CP01_ID]); });
+            for (const Value& cp01 : forms) join(cp01);
+        }
+        if (joined.empty()) return;
+        const Table movements = table == MovementTable::Retenciones ? Table::retenciones : Table::Percepciones;
+        Movement movement;
+        movement.tipo = Value::text(table == MovementTable::Retenciones ? "R" : "P");
+        Value sid;
+        Value* const into[] = {&sid,
+                               &movement.Per_Fecha,
+                               &movement.Per_Año,
+                               &movement.Per_Mes,
+                               &movement.Per_CUIT,
+                               &movement.Per_NumAgenteRet,
+                               &movement.Per_Responsable,
+                               &movement.Per_Concepto,
+                               &movement.Per_Monto,
+                               &movement.Per_Monto1};
+        for (const auto& [reference, registration] : joined) {
+            movement.CMD_NumRef = reference;
+            movement.CP01_IngBrut = registration;
+            reading.where(movements, Per_Sid_ID, declaration, into, [&] { visit(movement); });
+        }
+    });
+}
+
+void JetDatabase::BeginCommand() {
+    m_reading.reset();
+    m_command = true;
+}
+
+bool JetDatabase::EndCommand() {
+    const bool unchanged = !m_reading || !m_reading->file.changed();
+    m_reading.reset();
+    m_command = false;
+    return unchanged;
+}
+
+void JetDatabase::Close() {
+    m_closed = true;
+    m_reading.reset();
+    m_command = false;
+}
+
+namespace {
+
+class JetWorkspace : public Workspace {
+public:
+    std::unique_ptr<Database> OpenDatabase(const std::string& path, bool /*exclusive*/, bool /*readOnly*/,
+                                           const std::string& connect) override {
+        // The program only reads: the file is always opened read-only, whatever the caller asks.
+        return std::make_unique<JetDatabase>(path, passwordFromConnect(connect));
+    }
+    void Close() override {}
+};
+
+}  // namespace
+
+std::unique_ptr<Workspace> Workspaces0() { return std::make_unique<JetWorkspace>(); }

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "jetfile/JetFile.h"
+#include "jetfile/LruCache.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class PageCache;
+
+// The B-tree of a Jet 4 index on one Long column, searched by reading its pages: a lookup reads the few pages on the
+// way to its key, not the table. The pages are read apart from libmdb's buffers, so that a search never disturbs a
+// row being read. Node pages are kept once taken apart: every search starts from the same few. A leaf is searched
+// where it lies, without taking apart the hundreds of entries it holds for the one key asked for.
+class IndexReader {
+public:
+    IndexReader(PageCache& pages, bool jet3);
+    ~IndexReader();
+    IndexReader(const IndexReader&) = delete;
+    IndexReader& operator=(const IndexReader&) = delete;
+
+    // Appends to `found` the rows whose key equals `key` in the index whose first page is `firstPage`, in index
+    // order. Raises RuntimeError naming `table` when the index's pages are damaged.
+    void find(const std::string& table, std::uint32_t firstPage, std::int32_t key, std::vector<RowPointer>& found);
+
+private:
+    // An entry of a node page, packed: its key bytes (up to five, big-endian, then their count) make one number
+    // that sorts as the keys do, a key that is a prefix of another sorting first.
+    struct Entry {
+        std::uint64_t key;
+        std::uint32_t child;
+    };
+    // A node page: an entry per child, holding the last key under it, and the tail page, which holds the keys
+    // after the last entry's (0 when there is none); the table definition its index belongs to.
+    struct Node {
+        std::uint32_t tail;
+        std::uint32_t owner;
+        std::vector<Entry> entries;
+    };
+    class PageEntries;
+
+    const Node& node(const std::string& table, std::uint32_t pg, const unsigned char* page);
+    bool sameIndex(const std::string& table, std::uint32_t pg, std::uint32_t owner);
+    // Appends the rows of `key` (packed) on leaf `page`; false once a key above it was seen.
+    bool collect(const std::string& table, const unsigned char* page, std::uint64_t key,
+                 std::vector<RowPointer>& found);
+
+    PageCache& m_pages;
+    bool m_jet3;
+    // Node pages taken apart, by page number, while their entries add up to a few hundred kilobytes: the nodes of
+    // every index an export searches, on files far larger than the ones we know.
+    static constexpr std::size_t kKeptNodes = 1024;
+    static constexpr std::size_t kKeptNodeEntries = 64 * 1024;
+    LruCache<std::uint32_t, Node> m_nodes{kKeptNodes, kKeptNodeEntries};
+};

@@ -1,0 +1,130 @@
+#include "jetfile/JetFile.h"
+
+#include "jetfile/FileDescriptor.h"
+#include "jetfile/IndexReader.h"
+#include "jetfile/JetCatalog.h"
+#include "jetfile/JetDamage.h"
+#include "jetfile/JetHeader.h"
+#include "jetfile/LibmdbHandle.h"
+#include "jetfile/PageCache.h"
+#include "jetfile/RowReader.h"
+#include "runtime/RuntimeError.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+// The parts of an open file, declared in the order they are built: each part uses those above it, and they are
+// taken down in reverse (the table definitions before libmdb's handle, the handle before our descriptor).
+// The file's state that changes when it is written: its size, its modification and change times.
+struct FileState {
+    off_t size;
+    timespec modified;
+    timespec changed;
+    bool operator==(const FileState& other) const {
+        const auto same = [](const timespec& a, const timespec& b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return size == other.size && same(modified, other.modified) && same(changed, other.changed);
+    }
+};
+
+FileState stateOf(const struct stat& st) { return {st.st_size, st.st_mtim, st.st_ctim}; }
+
+struct JetFile::Impl {
+    Impl(FileDescriptor file, const std::string& path, const JetHeader& header, std::uint32_t pageCount,
+         const struct stat& st)
+        : opened(stateOf(st)),
+          descriptor(file.get()),
+          pages(std::move(file), path, header.pageSize, pageCount),
+          // libmdb reads the file it was given by its descriptor: the one open here, even when another file has
+          // taken its name since.
+          mdb("/proc/self/fd/" + std::to_string(descriptor)),
+          rows(mdb, pages, header.version == JetHeader::Version::Jet3),
+          catalog(mdb, pages, rows, header.version == JetHeader::Version::Jet3),
+          index(pages, header.version == JetHeader::Version::Jet3) {}
+
+    FileState opened;
+    int descriptor;
+    PageCache pages;
+    LibmdbHandle mdb;
+    RowReader rows;
+    JetCatalog catalog;
+    IndexReader index;
+};
+
+JetFile::JetFile(const std::string& path, const std::string& password) {
+    // Check the header ourselves before libmdb sees the file: only Jet files with the right password reach it.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
+        throw RuntimeError(RuntimeError::DatabaseError, "cannot open database " + path + ": " + std::strerror(errno));
+    std::string page0(4096, '\0');
+    const ssize_t got = ::pread(file.get(), page0.data(), page0.size(), 0);
+    if (got < 0)
+        throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": " + std::strerror(errno));
+    page0.resize(static_cast<std::size_t>(got));
+    const JetHeader header = JetHeader::parse(page0, path);
+    if (header.pageEncryptionKey != 0)
+        throw RuntimeError(RuntimeError::DatabaseError, "cannot read encrypted database " + path);
+    if (!header.password.empty() && header.password != password)
+        throw RuntimeError(RuntimeError::DatabaseError, "not a valid password for database " + path);
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw RuntimeError(RuntimeError::DatabaseError, "not a database file: " + path);
+    const auto pageCount = static_cast<std::uint32_t>(std::min<off_t>(st.st_size / header.pageSize, 0xFFFFFF));
+    try {
+        m_impl = std::make_unique<Impl>(std::move(file), path, header, pageCount, st);
+    } catch (const RuntimeError& e) {
+        // What looks damaged in a file being written is the writer's work in progress. The descriptor has gone
+        // with the parts made: the file is the one under its name, unless that is another by now.
+        struct stat now {};
+        if (e.Number() == RuntimeError::DatabaseError && (::stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
+                                                          now.st_dev != st.st_dev || !(stateOf(now) == stateOf(st))))
+            throw fileChanged(path);
+        throw;
+    }
+}
+
+bool JetFile::changed() const {
+    struct stat st {};
+    if (::fstat(m_impl->descriptor, &st) != 0) return true;
+    return !(stateOf(st) == m_impl->opened);
+}
+
+JetFile::~JetFile() = default;
+
+const std::vector<JetTableInfo>& JetFile::tables() const noexcept { return m_impl->catalog.tables(); }
+
+const std::vector<std::uint32_t>& JetFile::dataPages(std::size_t t) const { return m_impl->catalog.dataPages(t); }
+
+void JetFile::rowsOnPage(std::size_t t, std::uint32_t page, std::span<const int> columns, Value* const* into,
+                         const std::function<void()>& each) const {
+    Impl& impl = *m_impl;
+    impl.rows.rowsOnPage(impl.catalog.tables()[t], impl.catalog.definition(t), page, columns, into, each);
+}
+
+void JetFile::scan(std::size_t t, std::span<const int> columns, Value* const* into,
+                   const std::function<void()>& each) const {
+    for (const std::uint32_t page : dataPages(t)) rowsOnPage(t, page, columns, into, each);
+}
+
+bool JetFile::rowAt(std::size_t t, RowPointer pointer, std::span<const int> columns, Value* const* into) const {
+    Impl& impl = *m_impl;
+    return impl.rows.rowAt(impl.catalog.tables()[t], impl.catalog.definition(t), pointer, columns, into);
+}
+
+std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, std::int64_t key) const {
+    Impl& impl = *m_impl;
+    const MdbIndex* idx = impl.catalog.seekIndex(t, column);
+    if (!idx) return std::nullopt;
+    // A key no Long can hold is in no row.
+    std::vector<RowPointer> found;
+    if (key < INT32_MIN || key > INT32_MAX) return found;
+    impl.index.find(impl.catalog.tables()[t].name, std::uint32_t(idx->first_pg), std::int32_t(key), found);
+    return found;
+}

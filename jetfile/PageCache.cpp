@@ -1,0 +1,64 @@
+#include "jetfile/PageCache.h"
+
+#include "jetfile/JetDamage.h"
+
+#include <sys/uio.h>
+
+#include <algorithm>
+
+PageCache::PageCache(FileDescriptor file, std::string path, std::uint32_t pageSize, std::uint32_t pageCount)
+    : m_file(std::move(file)),
+      m_path(std::move(path)),
+      m_pageSize(pageSize),
+      m_pageCount(pageCount),
+      m_buffer(std::make_unique_for_overwrite<unsigned char[]>(kCachedPages * pageSize)) {
+    m_slotPages.reserve(kCachedPages);
+}
+
+// A slot for a page about to be read: a new one while there is room, else the next in turn.
+std::size_t PageCache::takeSlot() {
+    std::size_t slot;
+    if (m_slotsUsed < kCachedPages) {
+        slot = m_slotsUsed++;
+        m_slotPages.push_back(0);
+    } else {
+        slot = m_nextSlot++ % kCachedPages;
+    }
+    if (m_slotPages[slot] != 0) m_pageSlots.erase(m_slotPages[slot]);
+    m_slotPages[slot] = 0;
+    return slot;
+}
+
+const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg) {
+    if (auto it = m_pageSlots.find(pg); it != m_pageSlots.end()) return slotData(it->second);
+    if (pg == 0 || pg >= m_pageCount)
+        throwDamaged(m_path, table, "page " + std::to_string(pg) + " is outside the file");
+    // Several walks may go on at once (a table's rows, its index, the rows it points at): each is followed.
+    std::uint32_t count = 1;
+    const auto sequence = std::find(m_nextInSequence.begin(), m_nextInSequence.end(), pg);
+    if (sequence != m_nextInSequence.end())
+        while (count < kReadAhead && pg + count < m_pageCount && !m_pageSlots.count(pg + count)) ++count;
+    std::array<std::size_t, kReadAhead> slots{};
+    std::array<iovec, kReadAhead> pieces{};
+    for (std::uint32_t i = 0; i < count; ++i) {
+        slots[i] = takeSlot();
+        pieces[i] = {slotData(slots[i]), m_pageSize};
+    }
+    const ssize_t got = ::preadv(m_file.get(), pieces.data(), int(count), off_t(pg) * m_pageSize);
+    if (got < ssize_t(m_pageSize)) throwDamaged(m_path, table, "page " + std::to_string(pg) + " cannot be read");
+    // Pages past a short read stay unread.
+    count = std::min<std::uint32_t>(count, std::uint32_t(std::size_t(got) / m_pageSize));
+    for (std::uint32_t i = 0; i < count; ++i) {
+        m_slotPages[slots[i]] = pg + i;
+        m_pageSlots.emplace(pg + i, slots[i]);
+    }
+    if (sequence != m_nextInSequence.end())
+        *sequence = pg + count;
+    else
+        m_nextInSequence[m_nextSequence++ % m_nextInSequence.size()] = pg + count;
+    return slotData(slots[0]);
+}
+
+bool PageCache::readUncached(std::uint32_t pg, unsigned char* into) const {
+    return ::pread(m_file.get(), into, m_pageSize, off_t(pg) * m_pageSize) == ssize_t(m_pageSize);
+}
