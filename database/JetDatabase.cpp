@@ -113,12 +113,13 @@ struct JetDatabase::Reading {
         std::optional<Found>& found = tables[std::size_t(which)];
         if (found) return *found;
         const char* name = kTableNames[std::size_t(which)];
-        const std::vector<JetTableInfo>& all = file.tables();
-        const auto info = std::find_if(all.begin(), all.end(),
-                                       [&](const JetTableInfo& t) { return foldName(t.name) == foldName(name); });
-        if (info == all.end())
+        const std::vector<std::string>& names = file.tableNames();
+        const auto named = std::find_if(names.begin(), names.end(),
+                                        [&](const std::string& t) { return foldName(t) == foldName(name); });
+        if (named == names.end())
             throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": no table " + name);
-        Found made{std::size_t(info - all.begin()), {}};
+        Found made{std::size_t(named - names.begin()), {}};
+        const JetTableInfo* info = &file.table(made.index);
         for (const char* column : kColumnNames[std::size_t(which)]) {
             const auto at = std::find_if(info->columns.begin(), info->columns.end(),
                                          [&](const JetColumn& c) { return foldName(c.name) == foldName(column); });
@@ -137,11 +138,13 @@ struct JetDatabase::Reading {
     void where(Table which, int column, std::int64_t key, Value* const* into, Visit visit) {
         const Found& t = table(which);
         const Value& value = *into[std::size_t(column)];
-        if (const std::optional<std::vector<RowPointer>> pointers =
-                file.seek(t.index, t.columns[std::size_t(column)], key)) {
+        // The rows the index gives are listed in a list kept for the reading, lent to one search at a time.
+        std::vector<RowPointer> pointers = std::move(found);
+        if (file.seek(t.index, t.columns[std::size_t(column)], key, pointers)) {
             // The index is only a way to the rows: each is checked as a scan would check it.
-            for (const RowPointer pointer : *pointers)
+            for (const RowPointer pointer : pointers)
                 if (file.rowAt(t.index, pointer, t.columns, into) && isKey(value, key)) visit();
+            found = std::move(pointers);
             return;
         }
         file.scan(t.index, t.columns, into, [&] {
@@ -156,8 +159,8 @@ struct JetDatabase::Reading {
         std::vector<Declaration>& found = declarations[form];
         Sid3Row row;
         where(Table::Form_Sid3, Sid3_CP01_ID, form, row.into.data(), [&] {
-            found.push_back({row[Sid_ID], row[Sid3_CP01_ID], row[Sid_Año], row[Sid_Mes], row[Sid_operacion],
-                             orderingKey(row)});
+            found.push_back(
+                {row[Sid_ID], row[Sid3_CP01_ID], row[Sid_Año], row[Sid_Mes], row[Sid_operacion], orderingKey(row)});
         });
         return found;
     }
@@ -187,9 +190,11 @@ struct JetDatabase::Reading {
     JetFile file;
     std::string path;
     std::array<std::optional<Found>, 5> tables;
-    std::map<std::int64_t, std::vector<Declaration>> declarations;                   // by CP01_ID
-    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Value>> forms;       // by CP01_ID and Cmd_ID
-    std::map<std::int64_t, std::vector<Value>> references;                           // by CMD_ID
+    std::vector<RowPointer> found;  // see where()
+    Movement movement;              // the movements' values, whose texts keep their buffers from row to row
+    std::map<std::int64_t, std::vector<Declaration>> declarations;              // by CP01_ID
+    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Value>> forms;  // by CP01_ID and Cmd_ID
+    std::map<std::int64_t, std::vector<Value>> references;                      // by CMD_ID
     // The taxpayer whose forms' declarations were all read, and those declarations by Sid_ID.
     std::optional<std::int64_t> groupedTaxpayer;
     std::multimap<std::int64_t, const Declaration*> byId;
@@ -242,15 +247,16 @@ std::vector<TaxpayerRow> JetDatabase::taxpayers() {
         std::vector<TaxpayerRow> rows;
         CmdRow row;
         const Reading::Found& cmd = reading.table(Table::CMD);
-        reading.file.scan(cmd.index, cmd.columns, row.into.data(),
-                          [&] { rows.push_back({row[CMD_NumRef], row[CMD_Contribuyente]}); });
+        reading.file.scan(cmd.index, cmd.columns, row.into.data(), [&] {
+            rows.push_back({row[CMD_NumRef], row[CMD_Contribuyente]});
+        });
         // Sorted by keys made once per name; a sort that keeps equal names in the order they are stored.
         std::vector<std::optional<JetTextKey>> keys;
         keys.reserve(rows.size());
         for (const TaxpayerRow& taxpayer : rows) {
             const Value& name = taxpayer.CMD_Contribuyente;
             keys.emplace_back(name.kind() == Value::Kind::Text ? std::optional(JetTextKey(name.asText()))
-                                                                : std::nullopt);
+                                                               : std::nullopt);
         }
         std::vector<std::size_t> order(rows.size());
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -285,43 +291,46 @@ std::vector<DeclarationGroup> JetDatabase::declarationGroups(std::int32_t taxpay
     return read([&](Reading& reading) {
         std::vector<DeclarationGroup> groups;
         if (reading.referencesOf(taxpayer).empty()) return groups;
-        // The groups by form, year and month, in that order: the order of groups whose keys are equal.
-        const auto before = [](const DeclarationGroup& a, const DeclarationGroup& b) {
-            if (const int order = compareJetValues(a.CP01_ID, b.CP01_ID); order != 0) return order < 0;
-            if (const int order = compareJetValues(a.Sid_Año, b.Sid_Año); order != 0) return order < 0;
-            return compareJetValues(a.Sid_Mes, b.Sid_Mes) < 0;
-        };
-        std::map<DeclarationGroup, std::size_t, decltype(before)> index(before);
         std::vector<std::int64_t> forms;
         Cp01Row form;
         reading.where(Table::Form_Cp01, Cp01_Cmd_ID, taxpayer, form.into.data(), [&] {
             if (const std::optional<std::int64_t> cp01 = keyOf(form[Cp01_CP01_ID])) forms.push_back(*cp01);
         });
         // Every declaration of the taxpayer's forms is known from here on: a declaration's movements are read with
-        // what was read here.
+        // what was read here. Those of operation 0 or 1 are grouped.
         reading.byId.clear();
+        std::vector<const Declaration*> counted;
         for (const std::int64_t cp01 : forms) {
             for (const Declaration& declaration : reading.declarationsOf(cp01)) {
                 if (const std::optional<std::int64_t> sid = keyOf(declaration.Sid_ID))
                     reading.byId.emplace(*sid, &declaration);
-                if (!isOperation0or1(declaration.Sid_operacion)) continue;
-                DeclarationGroup group{declaration.CP01_ID, declaration.Sid_Año, declaration.Sid_Mes, Value()};
-                const auto [at, added] = index.try_emplace(group, groups.size());
-                if (added) groups.push_back(std::move(group));
-                DeclarationGroup& kept = groups[at->second];
-                const std::optional<std::string>& key = declaration.maximo;
-                if (key && (kept.maximo.isNull() || *key > kept.maximo.asText())) kept.maximo = Value::text(*key);
+                if (isOperation0or1(declaration.Sid_operacion)) counted.push_back(&declaration);
             }
         }
         reading.groupedTaxpayer = taxpayer;
-        std::vector<DeclarationGroup> ordered;
-        ordered.reserve(groups.size());
-        for (const auto& [group, at] : index) ordered.push_back(std::move(groups[at]));
-        std::stable_sort(ordered.begin(), ordered.end(), [](const DeclarationGroup& a, const DeclarationGroup& b) {
+        // Groups by form, year and month, in that order: the order of groups whose keys are equal. A group takes
+        // its year and month from its first declaration.
+        const auto compareGroup = [](const Declaration* a, const Declaration* b) {
+            if (const int order = compareJetValues(a->CP01_ID, b->CP01_ID); order != 0) return order;
+            if (const int order = compareJetValues(a->Sid_Año, b->Sid_Año); order != 0) return order;
+            return compareJetValues(a->Sid_Mes, b->Sid_Mes);
+        };
+        std::stable_sort(counted.begin(), counted.end(),
+                         [&](const Declaration* a, const Declaration* b) { return compareGroup(a, b) < 0; });
+        for (std::size_t first = 0, last; first < counted.size(); first = last) {
+            const Declaration& head = *counted[first];
+            const std::string* maximo = nullptr;
+            for (last = first; last < counted.size() && compareGroup(counted[first], counted[last]) == 0; ++last) {
+                const std::optional<std::string>& key = counted[last]->maximo;
+                if (key && (!maximo || *key > *maximo)) maximo = &*key;
+            }
+            groups.push_back({head.CP01_ID, head.Sid_Año, head.Sid_Mes, maximo ? Value::text(*maximo) : Value()});
+        }
+        std::stable_sort(groups.begin(), groups.end(), [](const DeclarationGroup& a, const DeclarationGroup& b) {
             if (a.maximo.isNull() || b.maximo.isNull()) return a.maximo.isNull() && !b.maximo.isNull();
             return a.maximo.asText() < b.maximo.asText();
         });
-        return ordered;
+        return groups;
     });
 }
 
@@ -344,7 +353,8 @@ void JetDatabase::movements(MovementTable table, std::int32_t taxpayer, std::int
             const std::optional<std::int64_t> form = keyOf(cp01);
             if (!form) return;
             for (const Value& registration : reading.formsOf(*form, taxpayer))
-                for (const Value& reference : reading.referencesOf(taxpayer)) joined.emplace_back(reference, registration);
+                for (const Value& reference : reading.referencesOf(taxpayer))
+                    joined.emplace_back(reference, registration);
         };
         if (reading.groupedTaxpayer == taxpayer) {
             const auto [first, last] = reading.byId.equal_range(declaration);
@@ -358,8 +368,8 @@ void JetDatabase::movements(MovementTable table, std::int32_t taxpayer, std::int
         }
         if (joined.empty()) return;
         const Table movements = table == MovementTable::Retenciones ? Table::retenciones : Table::Percepciones;
-        Movement movement;
-        movement.tipo = Value::text(table == MovementTable::Retenciones ? "R" : "P");
+        Movement& movement = reading.movement;
+        movement.tipo.setText() = table == MovementTable::Retenciones ? "R" : "P";
         Value sid;
         Value* const into[] = {&sid,
                                &movement.Per_Fecha,

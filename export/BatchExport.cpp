@@ -95,7 +95,7 @@ public:
         else
             m_open = true;
     }
-    void PrintLine(const std::string& utf8Line) override {
+    void PrintLine(std::string_view utf8Line) override {
         if (m_file) m_file->PrintLine(utf8Line);
     }
     void Close() override {
@@ -111,6 +111,7 @@ public:
         if (m_file) m_file->Abandon();
     }
     bool isOpen() const noexcept override { return m_file ? m_file->isOpen() : m_open; }
+    bool KeepsLines() const noexcept override { return m_file != nullptr; }
 
 private:
     const MovementTally& m_tally;

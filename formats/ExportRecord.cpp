@@ -5,28 +5,53 @@
 #include "runtime/RuntimeError.h"
 #include "runtime/Value.h"
 
+#include <cstring>
+
 namespace {
 
-// Appends `value`, with a leading zero when it has one digit and `twoDigits` is asked for.
-void appendNumber(std::string& out, int value, bool twoDigits) {
-    if (twoDigits && value >= 0 && value < 10) out += '0';
-    appendInteger(out, value);
+// Writes `value` (0 to 9999) in decimal, with at least `width` digits.
+char* writeNumber(char* out, int value, int width) {
+    if (value >= 1000) {
+        *out++ = static_cast<char>('0' + value / 1000);
+        value %= 1000;
+        width = 3;
+    }
+    if (value >= 100 || width >= 3) {
+        *out++ = static_cast<char>('0' + value / 100);
+        value %= 100;
+        width = 2;
+    }
+    if (value >= 10 || width >= 2) *out++ = static_cast<char>('0' + value / 10);
+    *out++ = static_cast<char>('0' + value % 10);
+    return out;
 }
 
 }  // namespace
 
-void appendRpFecha(std::string& out, const Value& fecha, bool txt) {
-    if (fecha.isNull()) {
-        if (txt) throw RuntimeError::invalidUseOfNull();
-        out += "[--]";
-        return;
+std::optional<CivilDate> rpFecha(const Value& fecha, bool txt) {
+    if (!fecha.isNull()) return civilFromSerial(fecha.asDouble());
+    if (txt) throw RuntimeError::invalidUseOfNull();
+    return std::nullopt;
+}
+
+char* writeRpFecha(char* out, const Value& fecha, bool txt) {
+    const std::optional<CivilDate> written = rpFecha(fecha, txt);
+    if (!written) {
+        std::memcpy(out, "[--]", 4);
+        return out + 4;
     }
-    const CivilDate date = civilFromSerial(fecha.asDouble());
-    if (!txt) out += '[';
-    appendNumber(out, date.year, false);
-    if (!txt) out += '-';
-    appendNumber(out, date.month, true);
-    if (!txt) out += '-';
-    appendNumber(out, date.day, true);
-    if (!txt) out += ']';
+    const CivilDate& date = *written;
+    if (!txt) *out++ = '[';
+    out = writeNumber(out, date.year, 1);
+    if (!txt) *out++ = '-';
+    out = writeNumber(out, date.month, 2);
+    if (!txt) *out++ = '-';
+    out = writeNumber(out, date.day, 2);
+    if (!txt) *out++ = ']';
+    return out;
+}
+
+void appendRpFecha(std::string& out, const Value& fecha, bool txt) {
+    char text[kRpFechaMax];
+    out.append(text, writeRpFecha(text, fecha, txt));
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "runtime/DateSerial.h"
+
 #include <array>
+#include <cstddef>
+#include <optional>
 #include <string>
 
 class Value;
@@ -15,3 +19,8 @@ inline constexpr std::array<const char*, 12> kExportFieldNames = {"CUIT",    "II
 // cell. A missing date is "[--]" there; the agency's layout has no empty date, so in the text file it raises
 // Invalid use of Null (94). A date outside the years 100 to 9999 raises Overflow (6).
 void appendRpFecha(std::string& out, const Value& fecha, bool txt);
+// The date RP_FECHA writes, nullopt for a missing one; raises what the forms here raise.
+std::optional<CivilDate> rpFecha(const Value& fecha, bool txt);
+// The same written at `out`, which has room for kRpFechaMax bytes; returns where it ends.
+inline constexpr std::size_t kRpFechaMax = 12;
+char* writeRpFecha(char* out, const Value& fecha, bool txt);

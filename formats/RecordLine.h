@@ -28,3 +28,5 @@ void Escribir_Linea(OutputFile& file1, const Movement& movement, const LineForma
 // in a TXT line) and Overflow (6) for an amount out of range. A CR or LF inside any field is written as a blank,
 // so one movement is always one line.
 std::string recordLine(const Movement& movement, const LineFormat& format);
+// Raises what recordLine raises for the movement, without making the line.
+void checkRecordLine(const Movement& movement, const LineFormat& format);

@@ -2,178 +2,267 @@
 
 #include "jetfile/JetBytes.h"
 #include "jetfile/JetDamage.h"
+#include "jetfile/JetText.h"
 #include "jetfile/PageCache.h"
 #include "jetfile/RowReader.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <string_view>
+#include <bit>
 #include <cstring>
 
 namespace {
 
-bool keptType(int type, JetType& kept) {
-    switch (type) {
-        case MDB_BOOL: kept = JetType::Boolean; return true;
-        case MDB_BYTE: kept = JetType::Byte; return true;
-        case MDB_INT: kept = JetType::Integer; return true;
-        case MDB_LONGINT: kept = JetType::Long; return true;
-        case MDB_MONEY: kept = JetType::Currency; return true;
-        case MDB_FLOAT: kept = JetType::Single; return true;
-        case MDB_DOUBLE: kept = JetType::Double; return true;
-        case MDB_DATETIME: kept = JetType::DateTime; return true;
-        case MDB_TEXT: kept = JetType::Text; return true;
-        case MDB_MEMO: kept = JetType::Memo; return true;
+// Where a table definition holds what the reader needs, in Jet 4 and in Jet 3.
+struct Layout {
+    std::size_t columnCount;  // two bytes, after the count of variable columns
+    std::size_t indexCount;   // four bytes each: the logical indexes, then the real ones
+    std::size_t usageMap;
+    std::size_t columnsStart;  // after one entry per real index
+    std::size_t realIndexEntry;
+    std::size_t columnEntry;  // and in one: its type at 0, its number, variable entry, flags, fixed offset, size
+    std::size_t columnNumber;
+    std::size_t columnVariable;
+    std::size_t columnFlags;
+    std::size_t columnFixedOffset;
+    std::size_t columnSize;
+    std::size_t realIndexDefinition;  // the real indexes' columns and pages, after the column names
+    std::size_t logicalIndexDefinition;
+    std::size_t logicalIndexType;
+};
+constexpr Layout kJet4 = {45, 47, 55, 63, 12, 25, 5, 7, 15, 21, 23, 52, 28, 23};
+constexpr Layout kJet3 = {25, 27, 35, 43, 8, 18, 1, 3, 13, 14, 16, 39, 20, 19};
+
+constexpr unsigned char kPageDefinition = 0x02;
+constexpr unsigned char kPageData = 0x01;
+// A definition is short: one that runs on over more pages than this is taken for damage.
+constexpr int kMaxDefinitionPages = 64;
+
+bool keptType(unsigned code, JetType& kept) {
+    switch (code) {
+        case 0x01: kept = JetType::Boolean; return true;
+        case 0x02: kept = JetType::Byte; return true;
+        case 0x03: kept = JetType::Integer; return true;
+        case 0x04: kept = JetType::Long; return true;
+        case 0x05: kept = JetType::Currency; return true;
+        case 0x06: kept = JetType::Single; return true;
+        case 0x07: kept = JetType::Double; return true;
+        case 0x08: kept = JetType::DateTime; return true;
+        case 0x0A: kept = JetType::Text; return true;
+        case 0x0C: kept = JetType::Memo; return true;
         default: return false;
     }
 }
 
-// The columns of `table` that `keep` keeps (and gives a type), each with where it lies in a row.
-template <typename Keep>
-std::vector<JetColumn> columnsOf(MdbTableDef* table, Keep keep) {
-    std::vector<JetColumn> columns;
-    int fixedBefore = 0;
-    for (unsigned c = 0; c < table->num_cols; ++c) {
-        const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(table->columns, c));
-        JetType type;
-        if (keep(*col, type))
-            columns.push_back({col->name, type, int(c), col->col_num, col->is_fixed != 0, fixedBefore,
-                               col->fixed_offset, int(col->var_col_num), col->col_size});
-        if (col->is_fixed) ++fixedBefore;
+// A definition's bytes, read with every offset checked.
+class Definition {
+public:
+    Definition(const std::string& bytes, const std::string& path, const std::string& table)
+        : m_bytes(bytes), m_path(path), m_table(table) {}
+    const unsigned char* at(std::size_t offset, std::size_t size) const {
+        if (offset > m_bytes.size() || size > m_bytes.size() - offset)
+            throwDamaged(m_path, m_table, "definition malformed");
+        return reinterpret_cast<const unsigned char*>(m_bytes.data()) + offset;
     }
-    return columns;
-}
+    unsigned u8(std::size_t offset) const { return *at(offset, 1); }
+    unsigned u16(std::size_t offset) const { return jetbytes::u16(at(offset, 2)); }
+    std::uint32_t u32(std::size_t offset) const { return jetbytes::u32(at(offset, 4)); }
+
+private:
+    const std::string& m_bytes;
+    const std::string& m_path;
+    const std::string& m_table;
+};
 
 }  // namespace
 
-// A catalog entry of our own for the table defined on page `page`: libmdb reads a table through one.
-std::unique_ptr<MdbCatalogEntry> JetCatalog::entry(const char* name, std::uint32_t page) const {
-    auto entry = std::make_unique<MdbCatalogEntry>();
-    std::memset(entry.get(), 0, sizeof(MdbCatalogEntry));
-    entry->mdb = m_mdb.get();
-    entry->object_type = MDB_TABLE;
-    entry->table_pg = page;
-    std::snprintf(entry->object_name, sizeof entry->object_name, "%s", name);
-    return entry;
+JetCatalog::JetCatalog(PageCache& pages, RowReader& rows, bool jet3) : m_pages(pages), m_jet3(jet3) {
+    // The catalog is a table of its own, defined on page 2: a row per object, of which the user tables are kept.
+    JetTableInfo catalog = readDefinition("MSysObjects", 2);
+    std::vector<int> columns;
+    for (const char* name : {"Id", "Name", "Type", "Flags"})
+        for (std::size_t c = 0; c < catalog.columns.size(); ++c)
+            if (catalog.columns[c].name == name) columns.push_back(int(c));
+    const JetType types[] = {JetType::Long, JetType::Text, JetType::Integer, JetType::Long};
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (catalog.columns[std::size_t(columns[i])].type != types[i]) columns.clear();
+    if (columns.size() != 4) throwDamaged(m_pages.path(), "MSysObjects", "catalog columns missing");
+    Value id, name, type, flags;
+    Value* const into[] = {&id, &name, &type, &flags};
+    for (const std::uint32_t pg : pagesOf(catalog)) {
+        rows.rowsOnPage(catalog, pg, columns, into, [&] {
+            // Tables (type 1); system tables carry one of these flags.
+            if (type.isNull() || id.isNull() || name.isNull() || (type.asInteger() & 0x7F) != 1) return;
+            if (!flags.isNull() && (flags.asInteger() & 0x80000002)) return;
+            m_names.push_back(name.asText());
+            m_definitionPages.push_back(std::uint32_t(id.asInteger()) & 0x00FFFFFF);
+        });
+    }
+    m_tables.resize(m_names.size());
+    m_dataPages.resize(m_names.size());
 }
 
-JetCatalog::JetCatalog(LibmdbHandle& mdb, PageCache& pages, RowReader& rows, bool jet3) : m_mdb(mdb), m_pages(pages) {
-    // The catalog: the rows of MSysObjects, read here rather than by libmdb, which also decodes every object's
-    // properties and can spend minutes on a damaged file doing it. Only names, types, pages and flags are needed.
-    struct CatalogRow {
-        std::string name;
-        std::uint32_t page;
+// The definition of a table, from its first page on: the first page whole, then each page it runs on to (the
+// page named at offset 4) from its eighth byte.
+std::string JetCatalog::definitionBytes(const std::string& name, std::uint32_t page) {
+    std::string bytes;
+    for (int read = 0; page != 0; ++read) {
+        if (read == kMaxDefinitionPages || page >= m_pages.pageCount())
+            throwDamaged(m_pages.path(), name, "definition outside the file");
+        const unsigned char* p = m_pages.page(name, page);
+        if (p[0] != kPageDefinition) throwDamaged(m_pages.path(), name, "definition unreadable");
+        const std::size_t from = read == 0 ? 0 : 8;
+        bytes.append(reinterpret_cast<const char*>(p) + from, m_pages.pageSize() - from);
+        page = jetbytes::u32(p + 4);
+    }
+    return bytes;
+}
+
+JetTableInfo JetCatalog::readDefinition(const std::string& name, std::uint32_t page) {
+    if (page == 0 || page >= m_pages.pageCount()) throwDamaged(m_pages.path(), name, "definition outside the file");
+    const std::string bytes = definitionBytes(name, page);
+    const Definition d(bytes, m_pages.path(), name);
+    const Layout& l = m_jet3 ? kJet3 : kJet4;
+    JetTableInfo info;
+    info.name = name;
+    info.definitionPage = page;
+    info.variableColumns = d.u16(l.columnCount - 2);
+    const unsigned columnCount = d.u16(l.columnCount);
+    const std::uint32_t logicalIndexes = d.u32(l.indexCount);
+    std::uint32_t realIndexes = d.u32(l.indexCount + 4);
+    info.usageMap = d.u32(l.usageMap);
+    if (columnCount > 255 || logicalIndexes > 64 || realIndexes > 64)
+        throwDamaged(m_pages.path(), name, "definition malformed");
+
+    // The columns, then their names, in the same order; kept in the order of their numbers.
+    struct Stored {
+        JetColumn column;
+        bool kept;
     };
-    std::vector<CatalogRow> catalog;
-    {
-        const auto msys = entry("MSysObjects", 2);
-        TableDefPtr table = readTable(msys.get());
-        JetTableInfo info;
-        info.name = "MSysObjects";
-        // Id, Name, Type and Flags, in that order.
-        const std::pair<const char*, JetType> wanted[] = {
-            {"Id", JetType::Long}, {"Name", JetType::Text}, {"Type", JetType::Integer}, {"Flags", JetType::Long}};
-        info.columns = columnsOf(table.get(), [&](const MdbColumn& col, JetType& type) {
-            if (!keptType(col.col_type, type)) return false;
-            return std::any_of(std::begin(wanted), std::end(wanted),
-                               [&](const auto& w) { return col.name == std::string_view(w.first) && w.second == type; });
-        });
-        std::vector<int> columns;
-        for (const auto& [name, type] : wanted)
-            for (std::size_t c = 0; c < info.columns.size(); ++c)
-                if (info.columns[c].name == name) columns.push_back(int(c));
-        if (columns.size() != 4) throwDamaged(m_pages.path(), "MSysObjects", "catalog columns missing");
-        Value id, name, type, flags;
-        Value* const into[] = {&id, &name, &type, &flags};
-        for (std::uint32_t pg : pagesOf(info.name, table.get())) {
-            rows.rowsOnPage(info, table.get(), pg, columns, into, [&] {
-                if (type.isNull() || id.isNull() || name.isNull() || (type.asInteger() & 0x7F) != MDB_TABLE) return;
-                // System tables carry these flags.
-                if (!flags.isNull() && (flags.asInteger() & 0x80000002)) return;
-                catalog.push_back({name.asText(), std::uint32_t(id.asInteger()) & 0x00FFFFFF});
-            });
-        }
-        table.reset();
-        m_mdb.forgetPage();
+    std::vector<Stored> stored;
+    std::size_t at = l.columnsStart + realIndexes * l.realIndexEntry;
+    for (unsigned c = 0; c < columnCount; ++c, at += l.columnEntry) {
+        const unsigned code = d.u8(at);
+        Stored s{{}, keptType(code, s.column.type)};
+        s.column.number = int(d.u8(at + l.columnNumber));
+        s.column.varNumber = int(d.u16(at + l.columnVariable));
+        s.column.fixed = d.u8(at + l.columnFlags) & 0x01;
+        s.column.fixedOffset = int(d.u16(at + l.columnFixedOffset));
+        s.column.size = code == 0x01 ? 0 : int(d.u16(at + l.columnSize));
+        stored.push_back(std::move(s));
+    }
+    for (Stored& s : stored) {
+        const std::size_t length = m_jet3 ? d.u8(at) : d.u16(at);
+        at += m_jet3 ? 1 : 2;
+        appendJetText(d.at(at, length), length, m_jet3, s.column.name);
+        at += length;
+    }
+    std::stable_sort(stored.begin(), stored.end(),
+                     [](const Stored& a, const Stored& b) { return a.column.number < b.column.number; });
+    int fixedBefore = 0;
+    std::vector<int> kept(stored.size(), -1);  // by position among all columns: position among the kept
+    for (std::size_t c = 0; c < stored.size(); ++c) {
+        stored[c].column.fixedOrdinal = fixedBefore;
+        fixedBefore += stored[c].column.fixed;
+        if (!stored[c].kept) continue;
+        kept[c] = int(info.columns.size());
+        info.columns.push_back(std::move(stored[c].column));
     }
 
-    for (const CatalogRow& row : catalog) {
-        auto tableEntry = entry(row.name.c_str(), row.page);
-        TableDefPtr table = readTable(tableEntry.get());
-        m_entries.push_back(std::move(tableEntry));
-        JetTableInfo info;
-        info.name = m_entries.back()->object_name;
-        info.rowCountEstimate = table->num_rows;
-        info.columns =
-            columnsOf(table.get(), [](const MdbColumn& col, JetType& type) { return keptType(col.col_type, type); });
-        std::vector<MdbIndex*> seekable(info.columns.size(), nullptr);
-        // libmdb fills the table's index list; its return value says nothing useful.
-        mdb_read_indices(table.get());
-        for (unsigned x = 0; table->indices && x < table->num_idxs; ++x) {
-            auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, x));
-            if (idx->num_keys < 1) continue;
-            for (std::size_t c = 0; c < info.columns.size(); ++c) {
-                if (info.columns[c].index + 1 != idx->key_col_num[0]) continue;
-                info.indexedColumns.push_back(int(c));
-                // Jet 3 index pages are laid out differently; its small files are scanned.
-                if (!jet3 && idx->num_keys == 1 && idx->key_col_order[0] == MDB_ASC &&
-                    info.columns[c].type == JetType::Long && idx->first_pg > 0 && idx->first_pg < m_pages.pageCount() &&
-                    !seekable[c]) {
-                    seekable[c] = idx;
-                    info.seekableColumns.push_back(int(c));
-                    if (idx->flags & MDB_IDX_UNIQUE) info.uniqueColumns.push_back(int(c));
-                }
+    // The real indexes: up to ten key columns each (by number, with its order), its first page and its flags. Only
+    // those a logical index other than a foreign key stands for count.
+    const std::size_t realStart = at;
+    const std::size_t logicalStart = realStart + realIndexes * l.realIndexDefinition;
+    std::uint32_t backed = 0;
+    for (std::uint32_t x = 0; x < logicalIndexes; ++x)
+        backed += d.u8(logicalStart + x * l.logicalIndexDefinition + l.logicalIndexType) != 2;
+    realIndexes = std::min(realIndexes, backed);
+    for (std::uint32_t x = 0; x < realIndexes; ++x) {
+        std::size_t p = realStart + x * l.realIndexDefinition + (m_jet3 ? 0 : 4);
+        int keys = 0, first = -1;
+        bool ascending = false;
+        for (int k = 0; k < 10; ++k, p += 3) {
+            const unsigned number = d.u16(p);
+            if (number == 0xFFFF) continue;
+            const auto column = std::find_if(stored.begin(), stored.end(),
+                                             [&](const Stored& s) { return unsigned(s.column.number) == number; });
+            if (column == stored.end()) continue;
+            if (keys++ == 0) {
+                first = kept[std::size_t(column - stored.begin())];
+                ascending = d.u8(p + 2) != 0;
             }
         }
-        m_tables.push_back(std::move(info));
-        m_defs.push_back(std::move(table));
-        m_seekIndex.push_back(std::move(seekable));
+        const std::uint32_t firstPage = d.u32(p + 4);
+        const unsigned flags = d.u8(p + (m_jet3 ? 8 : 12));
+        // Jet 3 index pages are laid out differently; its small files are scanned.
+        if (m_jet3 || keys != 1 || first < 0 || !ascending || info.columns[std::size_t(first)].type != JetType::Long ||
+            firstPage == 0 || firstPage >= m_pages.pageCount() ||
+            std::find(info.seekableColumns.begin(), info.seekableColumns.end(), first) != info.seekableColumns.end())
+            continue;
+        info.seekableColumns.push_back(first);
+        info.seekPages.push_back(firstPage);
+        if (flags & 0x01) info.uniqueColumns.push_back(first);
     }
-    m_dataPages.resize(m_tables.size());
+    return info;
 }
 
-JetCatalog::~JetCatalog() = default;
-
-// A table definition read through libmdb, after checking that the page is one and that its counts are within
-// Jet's limits (libmdb allocates and loops by them).
-JetCatalog::TableDefPtr JetCatalog::readTable(MdbCatalogEntry* entry) {
-    const std::string name = entry->object_name;
-    if (entry->table_pg == 0 || entry->table_pg >= m_pages.pageCount())
-        throwDamaged(m_pages.path(), name, "definition outside the file");
-    std::vector<unsigned char> bytes(m_pages.pageSize());
-    if (!m_pages.readUncached(std::uint32_t(entry->table_pg), bytes.data()))
-        throwDamaged(m_pages.path(), name, "definition unreadable");
-    const unsigned char* p = bytes.data();
-    const unsigned columns = jetbytes::u16(p + m_mdb.format().tab_num_cols_offset);
-    const std::uint32_t indexes = jetbytes::u32(p + m_mdb.format().tab_num_idxs_offset);
-    const std::uint32_t realIndexes = jetbytes::u32(p + m_mdb.format().tab_num_ridxs_offset);
-    if (p[0] != 0x02 || columns > 255 || indexes > 64 || realIndexes > 64)
-        throwDamaged(m_pages.path(), name, "definition malformed");
-    m_mdb.forgetPage();
-    TableDefPtr table(mdb_read_table(entry));
-    if (!table || !mdb_read_columns(table.get()) || table->num_cols != columns)
-        throwDamaged(m_pages.path(), name, "definition unreadable");
-    return table;
+const JetTableInfo& JetCatalog::table(std::size_t t) {
+    if (!m_tables[t]) m_tables[t] = readDefinition(m_names[t], m_definitionPages[t]);
+    return *m_tables[t];
 }
 
-// The data pages of a table, in the order the usage map lists them.
-std::vector<std::uint32_t> JetCatalog::pagesOf(const std::string& name, MdbTableDef* table) {
-    std::vector<std::uint32_t> list;
-    // libmdb leaves the map out when it cannot read it, and would then read through a null pointer.
-    if (!table->usage_map || table->map_sz < 1) throwDamaged(m_pages.path(), name, "page map unreadable");
-    mdb_rewind_table(table);
-    table->cur_pg_num = 1;
-    m_mdb.forgetPage();
-    // A damaged map could cycle, but never past the file's page count.
-    while (mdb_read_next_dpg(table)) {
-        if (list.size() > m_pages.pageCount()) throwDamaged(m_pages.path(), name, "page map loops");
-        list.push_back(table->cur_phys_pg);
+// The data pages of a table, as its usage map lists them: a map of type 0 is a bitmap of the pages from the one it
+// names on; one of type 1 names the pages holding such bitmaps, each for the pages from its own place on. A map of
+// another type lists no pages: then every page of the file is looked at. Pages that are not data pages of the
+// table are passed over, and a page 0 ends the list.
+std::vector<std::uint32_t> JetCatalog::pagesOf(const JetTableInfo& table) {
+    const std::string& name = table.name;
+    const std::uint32_t pageCount = m_pages.pageCount();
+    const std::uint32_t pg = table.usageMap >> 8;
+    if (pg == 0 || pg >= pageCount) throwDamaged(m_pages.path(), name, "page map unreadable");
+    const std::string mapPage(reinterpret_cast<const char*>(m_pages.page(name, pg)), m_pages.pageSize());
+    const auto* page = reinterpret_cast<const unsigned char*>(mapPage.data());
+    std::uint32_t start = 0, size = 0;
+    if (!RowReader::slot(page, table.usageMap & 0xFF, m_pages.pageSize(), m_jet3, start, size))
+        throwDamaged(m_pages.path(), name, "page map unreadable");
+    const unsigned char* map = page + start;
+    std::vector<std::uint32_t> candidates;
+    bool ended = false;
+    // The pages whose bits are set in `bits` (`bytes` of them), the first bit standing for page `first`.
+    const auto collect = [&](const unsigned char* bits, std::size_t bytes, std::uint64_t first) {
+        for (std::size_t b = 0; b < bytes && !ended; ++b) {
+            for (unsigned byte = bits[b]; byte != 0 && !ended; byte &= byte - 1) {
+                const std::uint64_t number = first + b * 8 + unsigned(std::countr_zero(byte));
+                if (number == 0 || number >= pageCount)
+                    ended = true;
+                else
+                    candidates.push_back(std::uint32_t(number));
+            }
+        }
+    };
+    if (map[0] == 0 && size >= 5) {
+        collect(map + 5, size - 5, jetbytes::u32(map + 1));
+    } else if (map[0] == 1) {
+        const std::uint64_t perPage = std::uint64_t(m_pages.pageSize() - 4) * 8;
+        for (std::uint32_t k = 0; 1 + 4 * (k + 1) <= size && !ended; ++k) {
+            const std::uint32_t bitmapPage = jetbytes::u32(map + 1 + 4 * k);
+            if (bitmapPage == 0) continue;
+            if (bitmapPage >= pageCount) throwDamaged(m_pages.path(), name, "page map outside the file");
+            const std::string bitmap(reinterpret_cast<const char*>(m_pages.page(name, bitmapPage)) + 4,
+                                     m_pages.pageSize() - 4);
+            collect(reinterpret_cast<const unsigned char*>(bitmap.data()), bitmap.size(), k * perPage);
+        }
+    } else if (map[0] != 0) {
+        for (std::uint32_t p = 1; p < pageCount; ++p) candidates.push_back(p);
     }
-    m_mdb.forgetPage();
-    return list;
+    std::vector<std::uint32_t> pages;
+    for (const std::uint32_t p : candidates) {
+        const unsigned char* data = m_pages.page(name, p);
+        if (data[0] == kPageData && jetbytes::u32(data + 4) == table.definitionPage) pages.push_back(p);
+    }
+    return pages;
 }
 
 const std::vector<std::uint32_t>& JetCatalog::dataPages(std::size_t t) {
-    if (!m_dataPages[t]) m_dataPages[t] = pagesOf(m_tables[t].name, m_defs[t].get());
+    if (!m_dataPages[t]) m_dataPages[t] = pagesOf(table(t));
     return *m_dataPages[t];
 }

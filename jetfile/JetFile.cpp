@@ -5,7 +5,6 @@
 #include "jetfile/JetCatalog.h"
 #include "jetfile/JetDamage.h"
 #include "jetfile/JetHeader.h"
-#include "jetfile/LibmdbHandle.h"
 #include "jetfile/PageCache.h"
 #include "jetfile/RowReader.h"
 #include "runtime/RuntimeError.h"
@@ -19,8 +18,8 @@
 #include <cstdint>
 #include <cstring>
 
-// The parts of an open file, declared in the order they are built: each part uses those above it, and they are
-// taken down in reverse (the table definitions before libmdb's handle, the handle before our descriptor).
+namespace {
+
 // The file's state that changes when it is written: its size, its modification and change times.
 struct FileState {
     off_t size;
@@ -36,23 +35,22 @@ struct FileState {
 
 FileState stateOf(const struct stat& st) { return {st.st_size, st.st_mtim, st.st_ctim}; }
 
+}  // namespace
+
+// The parts of an open file, declared in the order they are built: each part uses those above it.
 struct JetFile::Impl {
     Impl(FileDescriptor file, const std::string& path, const JetHeader& header, std::uint32_t pageCount,
          const struct stat& st)
         : opened(stateOf(st)),
           descriptor(file.get()),
           pages(std::move(file), path, header.pageSize, pageCount),
-          // libmdb reads the file it was given by its descriptor: the one open here, even when another file has
-          // taken its name since.
-          mdb("/proc/self/fd/" + std::to_string(descriptor)),
-          rows(mdb, pages, header.version == JetHeader::Version::Jet3),
-          catalog(mdb, pages, rows, header.version == JetHeader::Version::Jet3),
+          rows(pages, header.version == JetHeader::Version::Jet3),
+          catalog(pages, rows, header.version == JetHeader::Version::Jet3),
           index(pages, header.version == JetHeader::Version::Jet3) {}
 
     FileState opened;
     int descriptor;
     PageCache pages;
-    LibmdbHandle mdb;
     RowReader rows;
     JetCatalog catalog;
     IndexReader index;
@@ -98,33 +96,31 @@ bool JetFile::changed() const {
 
 JetFile::~JetFile() = default;
 
-const std::vector<JetTableInfo>& JetFile::tables() const noexcept { return m_impl->catalog.tables(); }
+const std::vector<std::string>& JetFile::tableNames() const noexcept { return m_impl->catalog.names(); }
 
-const std::vector<std::uint32_t>& JetFile::dataPages(std::size_t t) const { return m_impl->catalog.dataPages(t); }
-
-void JetFile::rowsOnPage(std::size_t t, std::uint32_t page, std::span<const int> columns, Value* const* into,
-                         const std::function<void()>& each) const {
-    Impl& impl = *m_impl;
-    impl.rows.rowsOnPage(impl.catalog.tables()[t], impl.catalog.definition(t), page, columns, into, each);
-}
+const JetTableInfo& JetFile::table(std::size_t t) const { return m_impl->catalog.table(t); }
 
 void JetFile::scan(std::size_t t, std::span<const int> columns, Value* const* into,
                    const std::function<void()>& each) const {
-    for (const std::uint32_t page : dataPages(t)) rowsOnPage(t, page, columns, into, each);
+    Impl& impl = *m_impl;
+    const JetTableInfo& info = impl.catalog.table(t);
+    for (const std::uint32_t page : impl.catalog.dataPages(t)) impl.rows.rowsOnPage(info, page, columns, into, each);
 }
 
 bool JetFile::rowAt(std::size_t t, RowPointer pointer, std::span<const int> columns, Value* const* into) const {
     Impl& impl = *m_impl;
-    return impl.rows.rowAt(impl.catalog.tables()[t], impl.catalog.definition(t), pointer, columns, into);
+    return impl.rows.rowAt(impl.catalog.table(t), pointer, columns, into);
 }
 
-std::optional<std::vector<RowPointer>> JetFile::seek(std::size_t t, int column, std::int64_t key) const {
+bool JetFile::seek(std::size_t t, int column, std::int64_t key, std::vector<RowPointer>& found) const {
     Impl& impl = *m_impl;
-    const MdbIndex* idx = impl.catalog.seekIndex(t, column);
-    if (!idx) return std::nullopt;
+    const JetTableInfo& info = impl.catalog.table(t);
+    const auto seekable = std::find(info.seekableColumns.begin(), info.seekableColumns.end(), column);
+    if (seekable == info.seekableColumns.end()) return false;
+    found.clear();
     // A key no Long can hold is in no row.
-    std::vector<RowPointer> found;
-    if (key < INT32_MIN || key > INT32_MAX) return found;
-    impl.index.find(impl.catalog.tables()[t].name, std::uint32_t(idx->first_pg), std::int32_t(key), found);
-    return found;
+    if (key < INT32_MIN || key > INT32_MAX) return true;
+    impl.index.find(info.name, info.seekPages[std::size_t(seekable - info.seekableColumns.begin())], std::int32_t(key),
+                    found);
+    return true;
 }

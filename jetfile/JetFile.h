@@ -16,8 +16,7 @@ enum class JetType { Boolean, Byte, Integer, Long, Currency, Single, Double, Dat
 struct JetColumn {
     std::string name;
     JetType type;
-    int index;  // position among the table's columns as libmdb lists them
-    // Where its value lies in a Jet 4 row: its bit in the row's null mask; a fixed column after the fixed columns
+    // Where its value lies in a row: its bit in the row's null mask; a fixed column after the fixed columns
     // before it (how many), at its offset; a variable one at its entry in the row's table of offsets.
     int number = 0;
     bool fixed = false;
@@ -27,17 +26,18 @@ struct JetColumn {
     int size = 0;
 };
 
+// A table's definition, as its definition pages give it.
 struct JetTableInfo {
     std::string name;
-    std::vector<JetColumn> columns;
-    // Columns (positions in `columns`) that lead an index of the file, and whether that index can be searched
-    // here: an ascending index on one Long column.
-    std::vector<int> indexedColumns;
+    std::vector<JetColumn> columns;  // the kept columns, in the order of their numbers
+    // Columns (positions in `columns`) whose index can be searched here, an ascending index on that one Long
+    // column, with the index's first page; those whose index allows each key once.
     std::vector<int> seekableColumns;
-    // Seekable columns whose index allows each key once.
+    std::vector<std::uint32_t> seekPages;
     std::vector<int> uniqueColumns;
-    // The row count the table definition records: an estimate, used to weigh a scan against a seek.
-    std::uint32_t rowCountEstimate = 0;
+    std::uint32_t definitionPage = 0;
+    unsigned variableColumns = 0;  // how many columns of the definition are of variable length
+    std::uint32_t usageMap = 0;    // the row holding the map of its data pages, as page << 8 | row
 };
 
 // Where a row is stored: its data page and its slot on that page.
@@ -46,15 +46,17 @@ struct RowPointer {
     std::uint8_t row;
 };
 
-// A Jet file opened read-only through libmdb. Values come from the stored bytes: numbers keep their bits, text is
-// decoded from UTF-16 (or Jet 4's compressed form, or Jet 3's code page) to UTF-8, Null stays Null. Indexes on
-// Long columns are searched by reading their pages, so a lookup reads the rows it needs, not the table.
+// A Jet 3 or Jet 4 file opened read-only, read by the program's own reader. Values come from the stored bytes:
+// numbers keep their bits, text is decoded from UTF-16 (or Jet 4's compressed form, or Jet 3's code page) to UTF-8,
+// Null stays Null. Indexes on Long columns are searched by reading their pages, so a lookup reads the rows it
+// needs, not the table. The catalog is read when the file is opened; a table's definition when it is first asked
+// for, its data pages when first scanned.
 //
 // Every read checks what the file says against the file itself (page numbers, offsets, lengths, chains) and raises
 // RuntimeError naming the table when the file is damaged.
 //
-// One thread at a time: a JetFile belongs to the database that opened it. Its const functions read through caches
-// and libmdb's page buffer, which they change, and nothing is locked.
+// One thread at a time: a JetFile belongs to the reading that opened it. Its const functions read through caches,
+// which they change, and nothing is locked.
 class JetFile {
 public:
     // Opens `path` and checks `password` against the one stored in the file (a file without one opens with any).
@@ -64,25 +66,24 @@ public:
     JetFile(const JetFile&) = delete;
     JetFile& operator=(const JetFile&) = delete;
 
-    const std::vector<JetTableInfo>& tables() const noexcept;
+    // The names of the user tables, their numbers the positions in this list.
+    const std::vector<std::string>& tableNames() const noexcept;
+    // The definition of table `table`, read the first time it is asked for.
+    const JetTableInfo& table(std::size_t table) const;
     // Whether the file has changed since it was opened: its size, its modification time or its change time. A
     // file replaced by another under its name has not: the open file is still the one read.
     bool changed() const;
 
-    // The data pages of a table, in the order a scan visits them.
-    const std::vector<std::uint32_t>& dataPages(std::size_t table) const;
-    // Calls `each` for every live row of data page `page` of the table, in slot order, after decoding its columns
-    // `columns` (positions among the table's columns) into `*into[0]`, `*into[1]`... (texts keep their buffers).
-    void rowsOnPage(std::size_t table, std::uint32_t page, std::span<const int> columns, Value* const* into,
-                    const std::function<void()>& each) const;
-    // The same for every live row of the table, in the order a scan meets them.
+    // Calls `each` for every live row of the table, in the order a scan meets them (data page by data page, slot
+    // by slot), after decoding its columns `columns` (positions among the table's columns) into `*into[0]`,
+    // `*into[1]`... (texts keep their buffers).
     void scan(std::size_t table, std::span<const int> columns, Value* const* into,
               const std::function<void()>& each) const;
-    // The rows whose seekable column `column` (a position in `columns`) equals `key`, in index order; nullopt
-    // when the index cannot be searched (the caller then scans).
-    std::optional<std::vector<RowPointer>> seek(std::size_t table, int column, std::int64_t key) const;
-    // Decodes the row at `pointer` as rowsOnPage decodes one, following a row that grew and moved; false for a
-    // deleted row.
+    // Puts into `found` the rows whose seekable column `column` (a position in `columns`) equals `key`, in index
+    // order; false when the index cannot be searched (the caller then scans).
+    bool seek(std::size_t table, int column, std::int64_t key, std::vector<RowPointer>& found) const;
+    // Decodes the row at `pointer` as scan decodes one, following a row that grew and moved; false for a deleted
+    // row.
     bool rowAt(std::size_t table, RowPointer pointer, std::span<const int> columns, Value* const* into) const;
 
 private:

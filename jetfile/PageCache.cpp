@@ -30,7 +30,13 @@ std::size_t PageCache::takeSlot() {
 }
 
 const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg) {
-    if (auto it = m_pageSlots.find(pg); it != m_pageSlots.end()) return slotData(it->second);
+    // The page asked for last is asked for again row after row.
+    if (pg != 0 && pg == m_lastPage && m_slotPages[m_lastSlot] == pg) return slotData(m_lastSlot);
+    if (auto it = m_pageSlots.find(pg); it != m_pageSlots.end()) {
+        m_lastPage = pg;
+        m_lastSlot = it->second;
+        return slotData(it->second);
+    }
     if (pg == 0 || pg >= m_pageCount)
         throwDamaged(m_path, table, "page " + std::to_string(pg) + " is outside the file");
     // Several walks may go on at once (a table's rows, its index, the rows it points at): each is followed.
@@ -56,6 +62,8 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
         *sequence = pg + count;
     else
         m_nextInSequence[m_nextSequence++ % m_nextInSequence.size()] = pg + count;
+    m_lastPage = pg;
+    m_lastSlot = slots[0];
     return slotData(slots[0]);
 }
 

@@ -50,4 +50,6 @@ private:
     std::size_t m_nextSlot = 0;
     std::array<std::uint32_t, 4> m_nextInSequence{};  // the page after each of the last runs read
     std::size_t m_nextSequence = 0;
+    std::uint32_t m_lastPage = 0;  // the page handed out last, and its slot
+    std::size_t m_lastSlot = 0;
 };

@@ -23,37 +23,39 @@ constexpr std::size_t kMemoHeader = 12;
 // A memo longer than this is taken for damage: Jet memos hold at most 1 GB, real ones far less.
 constexpr std::uint32_t kMaxMemoBytes = 64u << 20;
 
+// Where a data page's row count is; its table of row offsets follows.
+unsigned rowCountOffset(bool jet3) { return jet3 ? 8 : 12; }
+
 }  // namespace
 
-RowReader::RowReader(LibmdbHandle& mdb, PageCache& pages, bool jet3) : m_mdb(mdb), m_pages(pages), m_jet3(jet3) {}
+RowReader::RowReader(PageCache& pages, bool jet3)
+    : m_pages(pages), m_jet3(jet3), m_rowCountOffset(rowCountOffset(jet3)) {}
 
-// Row `row` of `page` as the page's offset table gives it: its start (the offset without flags) and its size, up
-// to the start of the row before it (rows fill the page from its end).
-bool RowReader::slot(const unsigned char* page, unsigned row, Slot& found) const {
-    const unsigned table = m_mdb.format().row_count_offset;
-    const unsigned pageSize = m_pages.pageSize();
-    const unsigned raw = u16(page + table + 2 + row * 2);
-    const unsigned start = raw & kRowOffsetMask;
-    const unsigned next = row == 0 ? pageSize : u16(page + table + row * 2) & kRowOffsetMask;
+bool RowReader::slot(const unsigned char* page, unsigned row, std::uint32_t pageSize, bool jet3, std::uint32_t& start,
+                     std::uint32_t& size) {
+    const unsigned table = rowCountOffset(jet3);
+    if (row >= u16(page + table) || table + 4 + row * 2 > pageSize) return false;
+    start = u16(page + table + 2 + row * 2) & kRowOffsetMask;
+    const std::uint32_t next = row == 0 ? pageSize : u16(page + table + row * 2) & kRowOffsetMask;
     if (start >= pageSize || start >= next || next > pageSize) return false;
-    found = {start, next - start, raw & ~kRowOffsetMask};
+    size = next - start;
+    return true;
+}
+
+bool RowReader::slot(const unsigned char* page, unsigned row, Slot& found) const {
+    if (!slot(page, row, m_pages.pageSize(), m_jet3, found.start, found.size)) return false;
+    found.flags = u16(page + m_rowCountOffset + 2 + row * 2) & ~kRowOffsetMask;
     return true;
 }
 
 // Data page `pg` of the table; checked: a data page of this table whose offset table lies inside it.
-const unsigned char* RowReader::dataPage(const JetTableInfo& table, MdbTableDef* definition, std::uint32_t pg) const {
+const unsigned char* RowReader::dataPage(const JetTableInfo& table, std::uint32_t pg) const {
     const unsigned char* page = m_pages.page(table.name, pg);
-    if (page[0] != kPageData || u32(page + 4) != definition->entry->table_pg ||
-        u16(page + m_mdb.format().row_count_offset) > m_pages.pageSize() / 2) [[unlikely]]
-        notADataPage(table, definition, page, pg);
-    return page;
-}
-
-void RowReader::notADataPage(const JetTableInfo& table, MdbTableDef* definition, const unsigned char* page,
-                             std::uint32_t pg) const {
-    if (page[0] != kPageData || u32(page + 4) != definition->entry->table_pg)
+    if (page[0] != kPageData || u32(page + 4) != table.definitionPage) [[unlikely]]
         throwDamaged(m_pages.path(), table.name, "page " + std::to_string(pg) + " is not one of its data pages");
-    throwDamaged(m_pages.path(), table.name, "row count out of range");
+    if (u16(page + m_rowCountOffset) > m_pages.pageSize() / 2) [[unlikely]]
+        throwDamaged(m_pages.path(), table.name, "row count out of range");
+    return page;
 }
 
 std::string RowReader::readMemo(const std::string& table, const unsigned char* field, std::size_t size) const {
@@ -70,8 +72,7 @@ std::string RowReader::readMemo(const std::string& table, const unsigned char* f
         const std::uint32_t pg = pgRow >> 8;
         if (pg == 0 || pg >= m_pages.pageCount()) throwDamaged(m_pages.path(), table, "memo page unreadable");
         const unsigned char* page = m_pages.page(table, pg);
-        if ((pgRow & 0xFF) >= u16(page + m_mdb.format().row_count_offset) || !slot(page, pgRow & 0xFF, found) ||
-            found.size < header)
+        if (!slot(page, pgRow & 0xFF, found) || found.size < header)
             throwDamaged(m_pages.path(), table, "memo page unreadable");
         return std::pair(page + found.start, std::size_t(found.size));
     };
@@ -93,10 +94,11 @@ std::string RowReader::readMemo(const std::string& table, const unsigned char* f
     return jetText(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), m_jet3);
 }
 
-void RowReader::decodeField(const JetTableInfo& table, const JetColumn& column, const unsigned char* p, int size,
-                            Value& into) const {
-    const auto need = [&](int bytes) {
-        if (size < bytes) throwDamaged(m_pages.path(), table.name, "field shorter than its type");
+inline void RowReader::decodeField(const JetTableInfo& table, const JetColumn& column, const unsigned char* p,
+                                   long size, Value& into) const {
+    const auto need = [&](long bytes) {
+        if (size < bytes) [[unlikely]]
+            throwDamaged(m_pages.path(), table.name, "field shorter than its type");
     };
     switch (column.type) {
         case JetType::Byte:
@@ -133,62 +135,74 @@ void RowReader::decodeField(const JetTableInfo& table, const JetColumn& column, 
     }
 }
 
-// Decodes the columns asked for of `row` on `page`. A Jet 4 row is laid out as: its column count (2 bytes), the
-// fixed columns, the variable ones, then from its end backwards the null mask (a bit per column), the count of
-// variable columns (2 bytes) and their offsets (2 bytes each, one more than there are). A row written before
-// columns were added holds fewer of them: those it lacks are Null.
-void RowReader::decodeRow(const JetTableInfo& table, MdbTableDef* definition, std::uint32_t pg,
-                          const unsigned char* page, const Slot& row, std::span<const int> columns,
-                          Value* const* into) {
+// The offsets of a Jet 3 row's variable columns, and of their end: one byte each, stored backwards before the
+// count of them, each plus 256 for every entry of the jump table (the variable columns that start past each 256
+// bytes of the row) it is at or past. False for a row whose tables do not fit it.
+bool RowReader::jet3VariableOffsets(const unsigned char* page, const Slot& row, unsigned bitmask, unsigned count) {
+    const unsigned rowEnd = row.start + row.size - 1;
+    unsigned jumps = (row.size - 1) / 256;
+    const unsigned last = rowEnd - bitmask - jumps - 1;
+    // A last jump entry that no column needs is a filler.
+    if ((last - row.start - count) / 256 < jumps) --jumps;
+    if (bitmask + jumps + 1 > rowEnd || last >= m_pages.pageSize() || last < count) return false;
+    m_jet3Offsets.resize(count + 1);
+    unsigned used = 0;
+    for (unsigned i = 0; i <= count; ++i) {
+        while (used < jumps && i == page[rowEnd - bitmask - used - 1]) ++used;
+        m_jet3Offsets[i] = page[last - i] + used * 256;
+    }
+    return true;
+}
+
+// Decodes the columns asked for of `row` on `page`. A row is laid out as: its column count (2 bytes in Jet 4, 1 in
+// Jet 3), the fixed columns, the variable ones, then from its end backwards the null mask (a bit per column), the
+// count of variable columns and their offsets (one more than there are). A row written before columns were added
+// holds fewer of them: those it lacks are Null.
+void RowReader::decodeRow(const JetTableInfo& table, std::uint32_t pg, const unsigned char* page, const Slot& row,
+                          std::span<const int> columns, Value* const* into) {
     const unsigned start = row.start;
     const unsigned rowEnd = start + row.size - 1;
     const std::size_t pageSize = m_pages.pageSize();
     const auto unreadable = [&] { throwDamaged(m_pages.path(), table.name, "row unreadable"); };
-    const unsigned char* p = page;
-    if (m_jet3) {
-        // libmdb splits the row in its own page buffer.
-        if (!m_mdb.holds(pg)) m_mdb.load(pg, page, pageSize);
-        p = m_mdb.page();
-        m_fields.resize(definition->num_cols);
-        if (mdb_crack_row(definition, int(start), row.size, m_fields.data()) < 0) unreadable();
-    }
-    const unsigned rowColumns = u16(p + start);
+    const unsigned rowColumns = m_jet3 ? page[start] : u16(page + start);
     const unsigned bitmask = (rowColumns + 7) / 8;
-    if (!m_jet3 && bitmask + 1 >= rowEnd) unreadable();
+    if (bitmask + (m_jet3 ? 0 : 1) >= rowEnd) unreadable();
     const unsigned nullMask = rowEnd - bitmask + 1;
     unsigned rowVarColumns = 0;
-    if (!m_jet3 && definition->num_var_cols > 0) {
-        rowVarColumns = u16(p + rowEnd - bitmask - 1);
-        if (bitmask + 3 + rowVarColumns * 2 + 2 > rowEnd) unreadable();
+    if (table.variableColumns > 0) {
+        if (m_jet3) {
+            rowVarColumns = page[rowEnd - bitmask];
+            if (!jet3VariableOffsets(page, row, bitmask, rowVarColumns)) unreadable();
+        } else {
+            rowVarColumns = u16(page + rowEnd - bitmask - 1);
+            if (bitmask + 3 + rowVarColumns * 2 + 2 > rowEnd) unreadable();
+        }
     }
     // The offsets of the variable columns run backwards from before the count of them.
-    const auto varOffset = [&](unsigned i) -> unsigned { return u16(p + rowEnd - bitmask - 3 - i * 2); };
+    const auto varOffset = [&](unsigned i) -> unsigned {
+        return m_jet3 ? m_jet3Offsets[i] : u16(page + rowEnd - bitmask - 3 - i * 2);
+    };
     const unsigned rowFixedColumns = rowColumns - rowVarColumns;
+    const long rowStart = long(start), rowLimit = long(start + row.size);
+    const long countSize = m_jet3 ? 1 : 2;
+    const JetColumn* const tableColumns = table.columns.data();
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        const JetColumn& column = table.columns[std::size_t(columns[i])];
+        const JetColumn& column = tableColumns[columns[i]];
         Value& value = *into[i];
-        bool isNull = true;
+        const std::size_t maskByte = nullMask + unsigned(column.number) / 8;
+        bool isNull = maskByte >= pageSize || !(page[maskByte] & (1u << (unsigned(column.number) % 8)));
         long fieldStart = 0, fieldSize = 0;
-        if (m_jet3) {
-            const MdbField& f = m_fields[std::size_t(column.index)];
-            isNull = f.is_null;
-            fieldStart = f.start;
-            fieldSize = f.siz;
+        if (column.fixed && unsigned(column.fixedOrdinal) < rowFixedColumns) {
+            fieldStart = rowStart + column.fixedOffset + countSize;
+            fieldSize = column.size;
+        } else if (!column.fixed && unsigned(column.varNumber) < rowVarColumns) {
+            const unsigned columnStart = varOffset(unsigned(column.varNumber));
+            fieldStart = rowStart + long(columnStart);
+            fieldSize = int(varOffset(unsigned(column.varNumber) + 1) - columnStart);
         } else {
-            const std::size_t maskByte = nullMask + unsigned(column.number) / 8;
-            isNull = maskByte >= pageSize || !(p[maskByte] & (1u << (unsigned(column.number) % 8)));
-            if (column.fixed && unsigned(column.fixedOrdinal) < rowFixedColumns) {
-                fieldStart = long(start) + column.fixedOffset + 2;
-                fieldSize = column.size;
-            } else if (!column.fixed && unsigned(column.varNumber) < rowVarColumns) {
-                const unsigned columnStart = varOffset(unsigned(column.varNumber));
-                fieldStart = long(start) + long(columnStart);
-                fieldSize = int(varOffset(unsigned(column.varNumber) + 1) - columnStart);
-            } else {
-                isNull = true;
-            }
-            if (fieldStart + fieldSize > long(start + row.size)) unreadable();
+            isNull = true;
         }
+        if (fieldStart + fieldSize > rowLimit) unreadable();
         if (column.type == JetType::Boolean) {
             // A Yes/No value lives in the null mask: a set bit is Yes (-1).
             value.setInteger(isNull ? 0 : -1);
@@ -198,37 +212,36 @@ void RowReader::decodeRow(const JetTableInfo& table, MdbTableDef* definition, st
             value.setNull();
             continue;
         }
-        if (fieldSize < 0 || fieldStart < long(start) || fieldStart + fieldSize > long(start + row.size))
+        if (fieldSize < 0 || fieldStart < rowStart) [[unlikely]]
             throwDamaged(m_pages.path(), table.name, "field outside its row");
-        decodeField(table, column, p + fieldStart, int(fieldSize), value);
+        decodeField(table, column, page + fieldStart, fieldSize, value);
+        // A memo read along its pages may have taken this page's place in the cache.
+        if (column.type == JetType::Memo) page = dataPage(table, pg);
     }
 }
 
-void RowReader::rowsOnPage(const JetTableInfo& table, MdbTableDef* definition, std::uint32_t pg,
-                           std::span<const int> columns, Value* const* into, const std::function<void()>& each) {
-    if (definition->num_cols == 0) return;
-    const unsigned char* page = dataPage(table, definition, pg);
-    const unsigned count = u16(page + m_mdb.format().row_count_offset);
+void RowReader::rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::span<const int> columns,
+                           Value* const* into, const std::function<void()>& each) {
+    const unsigned char* page = dataPage(table, pg);
+    const unsigned count = u16(page + m_rowCountOffset);
     for (unsigned row = 0; row < count; ++row) {
         Slot found{};
         if (!slot(page, row, found) || (found.flags & kRowMovedFlag)) continue;
-        decodeRow(table, definition, pg, page, found, columns, into);
+        decodeRow(table, pg, page, found, columns, into);
         each();
         // What `each` read may have taken the page's place in the cache.
-        page = dataPage(table, definition, pg);
+        page = dataPage(table, pg);
     }
 }
 
-bool RowReader::rowAt(const JetTableInfo& table, MdbTableDef* definition, RowPointer pointer,
-                      std::span<const int> columns, Value* const* into) {
+bool RowReader::rowAt(const JetTableInfo& table, RowPointer pointer, std::span<const int> columns, Value* const* into) {
     for (int hop = 0; hop < 2; ++hop) {
-        const unsigned char* page = dataPage(table, definition, pointer.page);
+        const unsigned char* page = dataPage(table, pointer.page);
         Slot found{};
-        if (pointer.row >= u16(page + m_mdb.format().row_count_offset) || !slot(page, pointer.row, found))
-            throwDamaged(m_pages.path(), table.name, "index points at a missing row");
+        if (!slot(page, pointer.row, found)) throwDamaged(m_pages.path(), table.name, "index points at a missing row");
         if ((found.flags & kRowDeletedFlags) == kRowDeletedFlags) return false;
         if (!(found.flags & kRowMovedFlag)) {
-            decodeRow(table, definition, pointer.page, page, found, columns, into);
+            decodeRow(table, pointer.page, page, found, columns, into);
             return true;
         }
         // A row that grew: its new place is in the stub's first four bytes (slot, then page).

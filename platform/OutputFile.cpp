@@ -51,7 +51,7 @@ public:
         }
     }
 
-    void PrintLine(const std::string& utf8Line) override {
+    void PrintLine(std::string_view utf8Line) override {
         if (!isOpen()) throw RuntimeError(RuntimeError::FileError, "cannot write output file: it is not open");
         m_bytes.clear();
         appendWindows1252(m_bytes, utf8Line);

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 // The sequential text output the export commands write through (the runtime's file number 1).
 //
@@ -14,10 +15,13 @@ public:
     virtual ~OutputFile() = default;
 
     virtual void Open(const std::string& path) = 0;
-    virtual void PrintLine(const std::string& utf8Line) = 0;
+    virtual void PrintLine(std::string_view utf8Line) = 0;
     virtual void Close() = 0;
     virtual void Abandon() noexcept = 0;
     virtual bool isOpen() const noexcept = 0;
+    // Whether the lines printed are kept. One that keeps none (the command line's --count) is printed none: a
+    // line's text need not be made, only checked as making it checks.
+    virtual bool KeepsLines() const noexcept { return true; }
 };
 
 std::unique_ptr<OutputFile> makeOutputFile();

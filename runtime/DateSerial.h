@@ -18,13 +18,14 @@ struct CivilDate {
 inline CivilDate civilFromSerial(double serial) {
     // 0100-01-01 and 9999-12-31 as serials; the fraction of the last day is still inside the range.
     if (!std::isfinite(serial) || serial <= -657435.0 || serial >= 2958466.0) throw RuntimeError::overflow();
-    // Days since 0000-03-01 in the proleptic Gregorian calendar, so that leap days end each year.
-    const std::int64_t days = static_cast<std::int64_t>(std::trunc(serial)) + 693899;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    // Days since 0000-03-01 in the proleptic Gregorian calendar, so that leap days end each year: a positive number
+    // for every date of the range.
+    const auto days = static_cast<std::uint32_t>(static_cast<std::int64_t>(std::trunc(serial)) + 693899);
+    const std::uint32_t era = days / 146097;
+    const std::uint32_t dayOfEra = days - era * 146097;
+    const std::uint32_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::uint32_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::uint32_t shiftedMonth = (5 * dayOfYear + 2) / 153;
     const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
     const int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
     const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));

@@ -71,22 +71,28 @@ bool decodeUtf8(std::string_view s, std::size_t& pos, char32_t& cp) {
     return length != 0 && taken == length && cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
+char* writeUtf8(char* out, char32_t cp) {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
+        *out++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | cp >> 6));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xC0 | cp >> 6);
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | cp >> 12));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xE0 | cp >> 12);
+        *out++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | cp >> 18));
-        out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        *out++ = static_cast<char>(0xF0 | cp >> 18);
+        *out++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return out;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    char bytes[4];
+    out.append(bytes, writeUtf8(bytes, cp));
 }
 
 void appendUtf8FromUtf16le(std::string& out, const unsigned char* bytes, std::size_t units) {

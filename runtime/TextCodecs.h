@@ -15,6 +15,8 @@ bool decodeUtf8(std::string_view s, std::size_t& pos, char32_t& cp);
 
 // Appends the UTF-8 form of the code point `cp` (at most U+10FFFF).
 void appendUtf8(std::string& out, char32_t cp);
+// Writes it at `out`, which has room for four bytes; returns where it ends.
+char* writeUtf8(char* out, char32_t cp);
 
 // Appends `units` UTF-16LE code units read from `bytes` as UTF-8; a lone surrogate becomes U+FFFD.
 void appendUtf8FromUtf16le(std::string& out, const unsigned char* bytes, std::size_t units);

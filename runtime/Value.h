@@ -42,7 +42,11 @@ private:
     template <typename T>
     void set(Kind kind, T data) noexcept {
         m_kind = kind;
-        m_data.template emplace<T>(data);
+        // Values read row after row into the same place mostly keep their kind.
+        if (T* kept = std::get_if<T>(&m_data))
+            *kept = data;
+        else
+            m_data.template emplace<T>(data);
     }
 
     Kind m_kind = Kind::Null;

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config python3 clang-format
   qt6-base-dev libgl-dev
-  mdbtools mdbtools-dev libglib2.0-dev
+  mdbtools libglib2.0-dev
   libgsf-1-dev libxlsxwriter-dev libcli11-dev
   libfreexl-dev libgtest-dev nlohmann-json3-dev
   # The manual page and the package (cpack needs file and dpkg-shlibdeps), and the tools that check them.

@@ -13,7 +13,7 @@ deb=$tmp/velmora_${version}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "no $(basename "$deb") in: $(ls "$tmp")"
 
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libqt6widgets6 libmdb3 libxlsxwriter qt6-qpa-plugins; do
+for library in libqt6widgets6 libxlsxwriter qt6-qpa-plugins; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
