@@ -114,15 +114,15 @@ struct JetDatabase::Reading {
         if (found) return *found;
         const char* name = kTableNames[std::size_t(which)];
         const std::vector<std::string>& names = file.tableNames();
-        const auto named = std::find_if(names.begin(), names.end(),
-                                        [&](const std::string& t) { return foldName(t) == foldName(name); });
+        const auto named =
+            std::find_if(names.begin(), names.end(), [&](const std::string& t) { return sameName(t, name); });
         if (named == names.end())
             throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": no table " + name);
         Found made{std::size_t(named - names.begin()), {}};
         const JetTableInfo* info = &file.table(made.index);
         for (const char* column : kColumnNames[std::size_t(which)]) {
             const auto at = std::find_if(info->columns.begin(), info->columns.end(),
-                                         [&](const JetColumn& c) { return foldName(c.name) == foldName(column); });
+                                         [&](const JetColumn& c) { return sameName(c.name, column); });
             if (at == info->columns.end())
                 throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": table " +
                                                                     info->name + " has no column " + column);
@@ -147,8 +147,9 @@ struct JetDatabase::Reading {
             found = std::move(pointers);
             return;
         }
-        file.scan(t.index, t.columns, into, [&] {
+        file.scan(t.index, t.columns, into, [&](RowPointer) {
             if (isKey(value, key)) visit();
+            return true;
         });
     }
 
@@ -247,8 +248,9 @@ std::vector<TaxpayerRow> JetDatabase::taxpayers() {
         std::vector<TaxpayerRow> rows;
         CmdRow row;
         const Reading::Found& cmd = reading.table(Table::CMD);
-        reading.file.scan(cmd.index, cmd.columns, row.into.data(), [&] {
+        reading.file.scan(cmd.index, cmd.columns, row.into.data(), [&](RowPointer) {
             rows.push_back({row[CMD_NumRef], row[CMD_Contribuyente]});
+            return true;
         });
         // Sorted by keys made once per name; a sort that keeps equal names in the order they are stored.
         std::vector<std::optional<JetTextKey>> keys;
@@ -276,13 +278,19 @@ std::optional<FoundTaxpayer> JetDatabase::taxpayerByReference(std::string_view r
         std::optional<FoundTaxpayer> found;
         CmdRow row;
         const Reading::Found& cmd = reading.table(Table::CMD);
-        // The name is not decoded.
-        const int columns[] = {cmd.columns[CMD_ID], cmd.columns[CMD_NumRef]};
-        reading.file.scan(cmd.index, columns, row.into.data(), [&] {
+        // Only the reference is decoded, up to the first that matches; the key of that row then.
+        const int numRef[] = {cmd.columns[CMD_NumRef]}, id[] = {cmd.columns[CMD_ID]};
+        Value* const intoNumRef[] = {&row[CMD_NumRef]};
+        Value* const intoId[] = {&row[CMD_ID]};
+        std::optional<RowPointer> first;
+        reading.file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
             const Value& stored = row[CMD_NumRef];
-            if (found || stored.kind() != Value::Kind::Text || !equalJetText(stored.asText(), reference)) return;
-            found = FoundTaxpayer{row[CMD_ID], stored};
+            if (stored.kind() != Value::Kind::Text || !equalJetText(stored.asText(), reference)) return true;
+            first = at;
+            return false;
         });
+        if (first && reading.file.rowAt(cmd.index, *first, id, intoId))
+            found = FoundTaxpayer{row[CMD_ID], row[CMD_NumRef]};
         return found;
     });
 }
@@ -326,11 +334,17 @@ std::vector<DeclarationGroup> JetDatabase::declarationGroups(std::int32_t taxpay
             }
             groups.push_back({head.CP01_ID, head.Sid_Año, head.Sid_Mes, maximo ? Value::text(*maximo) : Value()});
         }
-        std::stable_sort(groups.begin(), groups.end(), [](const DeclarationGroup& a, const DeclarationGroup& b) {
-            if (a.maximo.isNull() || b.maximo.isNull()) return a.maximo.isNull() && !b.maximo.isNull();
-            return a.maximo.asText() < b.maximo.asText();
+        std::vector<std::size_t> order(groups.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+            const Value &a = groups[x].maximo, &b = groups[y].maximo;
+            if (a.isNull() || b.isNull()) return a.isNull() && !b.isNull();
+            return a.asText() < b.asText();
         });
-        return groups;
+        std::vector<DeclarationGroup> ordered;
+        ordered.reserve(groups.size());
+        for (const std::size_t i : order) ordered.push_back(std::move(groups[i]));
+        return ordered;
     });
 }
 

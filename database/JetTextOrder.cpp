@@ -96,6 +96,11 @@ std::string foldName(std::string_view name) {
     return textKey(name, true);
 }
 
+bool sameName(std::string_view a, std::string_view b) {
+    if (isAscii(a) && isAscii(b)) return a.size() == b.size() && compareLowered(a, b) == 0;
+    return foldName(a) == foldName(b);
+}
+
 bool appendJetCatOperand(std::string& out, const Value& operand) {
     char number[kDoubleTextMax];
     switch (operand.kind()) {

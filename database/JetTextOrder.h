@@ -35,6 +35,8 @@ int compareJetValues(const Value& a, const Value& b);
 
 // A name as Jet matches names, without regard to case (per_año finds Per_Año).
 std::string foldName(std::string_view name);
+// Whether two names are the same name so.
+bool sameName(std::string_view a, std::string_view b);
 
 // Appends `operand` as Jet's `&` writes it: a text as it is, a whole number in digits, a Double or a date as the
 // runtime writes a Double (5, 1234.5, 1E+20, 1.5E-05). False, appending nothing, for Null: `&` joins a Null as the

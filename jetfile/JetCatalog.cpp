@@ -89,12 +89,13 @@ JetCatalog::JetCatalog(PageCache& pages, RowReader& rows, bool jet3) : m_pages(p
     Value id, name, type, flags;
     Value* const into[] = {&id, &name, &type, &flags};
     for (const std::uint32_t pg : pagesOf(catalog)) {
-        rows.rowsOnPage(catalog, pg, columns, into, [&] {
+        rows.rowsOnPage(catalog, pg, columns, into, [&](RowPointer) {
             // Tables (type 1); system tables carry one of these flags.
-            if (type.isNull() || id.isNull() || name.isNull() || (type.asInteger() & 0x7F) != 1) return;
-            if (!flags.isNull() && (flags.asInteger() & 0x80000002)) return;
+            if (type.isNull() || id.isNull() || name.isNull() || (type.asInteger() & 0x7F) != 1) return true;
+            if (!flags.isNull() && (flags.asInteger() & 0x80000002)) return true;
             m_names.push_back(name.asText());
             m_definitionPages.push_back(std::uint32_t(id.asInteger()) & 0x00FFFFFF);
+            return true;
         });
     }
     m_tables.resize(m_names.size());

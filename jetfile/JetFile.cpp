@@ -101,10 +101,11 @@ const std::vector<std::string>& JetFile::tableNames() const noexcept { return m_
 const JetTableInfo& JetFile::table(std::size_t t) const { return m_impl->catalog.table(t); }
 
 void JetFile::scan(std::size_t t, std::span<const int> columns, Value* const* into,
-                   const std::function<void()>& each) const {
+                   const std::function<bool(RowPointer)>& each) const {
     Impl& impl = *m_impl;
     const JetTableInfo& info = impl.catalog.table(t);
-    for (const std::uint32_t page : impl.catalog.dataPages(t)) impl.rows.rowsOnPage(info, page, columns, into, each);
+    for (const std::uint32_t page : impl.catalog.dataPages(t))
+        if (!impl.rows.rowsOnPage(info, page, columns, into, each)) return;
 }
 
 bool JetFile::rowAt(std::size_t t, RowPointer pointer, std::span<const int> columns, Value* const* into) const {

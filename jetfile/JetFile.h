@@ -74,11 +74,11 @@ public:
     // file replaced by another under its name has not: the open file is still the one read.
     bool changed() const;
 
-    // Calls `each` for every live row of the table, in the order a scan meets them (data page by data page, slot
-    // by slot), after decoding its columns `columns` (positions among the table's columns) into `*into[0]`,
-    // `*into[1]`... (texts keep their buffers).
+    // Calls `each` with the place of every live row of the table, in the order a scan meets them (data page by data
+    // page, slot by slot), after decoding its columns `columns` (positions among the table's columns) into
+    // `*into[0]`, `*into[1]`... (texts keep their buffers); `each` returns false to stop the scan there.
     void scan(std::size_t table, std::span<const int> columns, Value* const* into,
-              const std::function<void()>& each) const;
+              const std::function<bool(RowPointer)>& each) const;
     // Puts into `found` the rows whose seekable column `column` (a position in `columns`) equals `key`, in index
     // order; false when the index cannot be searched (the caller then scans).
     bool seek(std::size_t table, int column, std::int64_t key, std::vector<RowPointer>& found) const;

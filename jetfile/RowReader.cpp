@@ -220,18 +220,19 @@ void RowReader::decodeRow(const JetTableInfo& table, std::uint32_t pg, const uns
     }
 }
 
-void RowReader::rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::span<const int> columns,
-                           Value* const* into, const std::function<void()>& each) {
+bool RowReader::rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::span<const int> columns,
+                           Value* const* into, const std::function<bool(RowPointer)>& each) {
     const unsigned char* page = dataPage(table, pg);
     const unsigned count = u16(page + m_rowCountOffset);
     for (unsigned row = 0; row < count; ++row) {
         Slot found{};
         if (!slot(page, row, found) || (found.flags & kRowMovedFlag)) continue;
         decodeRow(table, pg, page, found, columns, into);
-        each();
+        if (!each({pg, std::uint8_t(row)})) return false;
         // What `each` read may have taken the page's place in the cache.
         page = dataPage(table, pg);
     }
+    return true;
 }
 
 bool RowReader::rowAt(const JetTableInfo& table, RowPointer pointer, std::span<const int> columns, Value* const* into) {

@@ -24,10 +24,11 @@ public:
     static bool slot(const unsigned char* page, unsigned row, std::uint32_t pageSize, bool jet3, std::uint32_t& start,
                      std::uint32_t& size);
 
-    // Calls `each` for every live row on data page `pg` of `table`, in slot order, after decoding its columns
-    // `columns` (positions among the table's columns) into `*into[0]`, `*into[1]`...
-    void rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::span<const int> columns, Value* const* into,
-                    const std::function<void()>& each);
+    // Calls `each` with the place of every live row on data page `pg` of `table`, in slot order, after decoding
+    // its columns `columns` (positions among the table's columns) into `*into[0]`, `*into[1]`...; false when `each`
+    // returned false, which stops there.
+    bool rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::span<const int> columns, Value* const* into,
+                    const std::function<bool(RowPointer)>& each);
     // Decodes the row at `pointer` as rowsOnPage decodes one, following a row that grew and moved; false for a
     // deleted row.
     bool rowAt(const JetTableInfo& table, RowPointer pointer, std::span<const int> columns, Value* const* into);

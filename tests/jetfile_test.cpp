@@ -42,9 +42,10 @@ std::vector<std::map<std::string, Value>> rowsOf(const JetFile& file, const std:
     const JetTableInfo* table = &file.table(t);
     AllColumns all(file, t);
     std::vector<std::map<std::string, Value>> rows;
-    file.scan(t, all.positions, all.into.data(), [&] {
+    file.scan(t, all.positions, all.into.data(), [&](RowPointer) {
         auto& row = rows.emplace_back();
         for (std::size_t c = 0; c < table->columns.size(); ++c) row[table->columns[c].name] = all.values[c];
+        return true;
     });
     return rows;
 }
@@ -149,9 +150,10 @@ TEST(JetFile, IndexSearchesAgreeWithScans) {
                 SCOPED_TRACE(std::string(name) + " " + table.name + "." + table.columns[std::size_t(column)].name);
                 std::map<std::int64_t, std::vector<std::vector<Value>>> scanned;
                 AllColumns all(*file, t);
-                file->scan(t, all.positions, all.into.data(), [&] {
+                file->scan(t, all.positions, all.into.data(), [&](RowPointer) {
                     if (!all.values[std::size_t(column)].isNull())
                         scanned[all.values[std::size_t(column)].asInteger()].push_back(all.values);
+                    return true;
                 });
                 ASSERT_FALSE(scanned.empty());
                 for (const auto& [key, rows] : scanned) {

@@ -139,6 +139,61 @@ TEST_F(Reads, Movements) {
     EXPECT_EQ(movements(*db, MovementTable::Retenciones, 14, 1400).size(), 1u);
 }
 
+// The same reads on a file made for them (tests/data/reads-cases.json says what each row is there for): names
+// equal but for case and accents, a Null and an empty name, references with letters and a leading blank, Null
+// keys, years, months and operations, forms of missing taxpayers, declarations of missing forms, equal keys,
+// deleted rows and rows that grew and moved.
+TEST_F(Reads, MadeToPinWhatEachReadMeans) {
+    const auto db = std::make_unique<JetDatabase>(testData("data/reads-cases.mdb"), "Kb7731R28");
+    EXPECT_EQ(taxpayers(*db),
+              (Rows{"'20-00000006-6' Null", "'20-00000007-7' ''", "'20-00000011-1' 'angel'", "'20-00000010-0' 'Ángel'",
+                    "' 20-0000009-9' 'Blanco'", "'20-00000013-3' 'Movida'", "'20-00000003-3' 'Pena, Ana'",
+                    "'20-00000001-1' 'peña, ana'", "'20-00000002-2' 'PEÑA, ANA'", "'20-00000004-4' 'peña, ana'",
+                    "'20-00000001-1' 'Repetida'", "Null 'Sin Referencia'", "'ab-00000005-5' 'Zeta'"}));
+    const std::pair<const char*, const char*> lookups[] = {{"20-00000001-1", "1 '20-00000001-1'"},
+                                                           {"AB-00000005-5", "5 'ab-00000005-5'"},
+                                                           {" 20-0000009-9", "9 ' 20-0000009-9'"},
+                                                           {"20-0000009-9", "none"},
+                                                           {"20-00000012-2", "none"},
+                                                           {"20-00000013-3", "13 '20-00000013-3'"},
+                                                           {"", "none"}};
+    for (const auto& [reference, expected] : lookups) EXPECT_EQ(taxpayer(*db, reference), expected) << reference;
+
+    EXPECT_EQ(groups(*db, 1),
+              (Rows{"10 Null Null Null", "10 Null '03' '0311'", "10 '2020' '01' '20200111'",
+                    "11 '2020' '01' '20200111'", "10 '2020' '02' '20200219'", "10 '2020' '4' '2020411'"}));
+    EXPECT_EQ(groups(*db, 2), Rows{"40 '2020' '07' '20200711'"});
+    EXPECT_EQ(groups(*db, 13), Rows{"130 '2020' '08' '20200811'"});
+    EXPECT_EQ(groups(*db, 99), Rows{});  // only a form of it
+    EXPECT_EQ(groups(*db, 12), Rows{});  // deleted
+
+    const std::tuple<std::int32_t, const char*, const char*> declarations[] = {
+        {10, "20200111", "101"},  {10, "202002111", "103"}, {10, "0311", "104"},    {11, "20200111", "110"},
+        {130, "20200811", "130"}, {10, "20200511", "107"},  {10, "2020511", "none"}};
+    for (const auto& [form, maximo, expected] : declarations)
+        EXPECT_EQ(declaration(*db, form, maximo), expected) << form << " " << maximo;
+
+    const auto vouchers = [&](MovementTable table, std::int32_t taxpayer, std::int32_t sid) {
+        Rows rows;
+        db->movements(table, taxpayer, sid, [&](const Movement& m) {
+            rows.push_back(show({&m.CMD_NumRef, &m.CP01_IngBrut, &m.tipo, &m.Per_Concepto, &m.Per_Monto}));
+        });
+        return rows;
+    };
+    const auto R = MovementTable::Retenciones, P = MovementTable::Percepciones;
+    EXPECT_EQ(vouchers(R, 1, 100),
+              (Rows{"'20-00000001-1' '901-000010' 'R' 'R-3' 100d", "'20-00000001-1' '901-000010' 'R' 'R-1' 100d",
+                    "'20-00000001-1' '901-000010' 'R' 'R-7 movida' 100d"}));
+    EXPECT_EQ(vouchers(P, 1, 100), Rows{"'20-00000001-1' '901-000010' 'P' 'P-2' Null"});
+    EXPECT_EQ(vouchers(R, 1, 101).size(), 1u);
+    EXPECT_EQ(vouchers(P, 1, 105), Rows{"'20-00000001-1' '901-000010' 'P' 'P-3' 100d"});
+    EXPECT_EQ(vouchers(P, 1, 110), Rows{"'20-00000001-1' '901-000011' 'P' 'P-1' 100d"});
+    EXPECT_EQ(vouchers(R, 2, 400), Rows{"'20-00000002-2' '901-000040' 'R' 'R-9' 100d"});
+    EXPECT_EQ(vouchers(R, 13, 131), Rows{"'20-00000013-3' '901-0000130' 'R' 'R-10' 100d"});
+    for (const auto& [taxpayer, sid] : {std::pair{99, 200}, {1, 400}, {1, 777}, {1, 500}, {1, 501}, {1, 300}})
+        EXPECT_EQ(vouchers(R, taxpayer, sid), Rows{}) << taxpayer << " " << sid;
+}
+
 }  // namespace
 
 namespace {
