@@ -188,8 +188,7 @@ const IndexReader::Node& IndexReader::node(const std::string& table, std::uint32
     } catch (const std::invalid_argument& e) {
         throwDamaged(m_pages.path(), table, e.what());
     }
-    const std::size_t cost = std::max<std::size_t>(parsed.entries.size(), 1);
-    return m_nodes.insert(pg, std::move(parsed), cost);
+    return m_nodes.insert_or_assign(pg, std::move(parsed)).first->second;
 }
 
 bool IndexReader::collect(const std::string& table, const unsigned char* p, std::uint64_t target,
@@ -212,7 +211,7 @@ bool IndexReader::collect(const std::string& table, const unsigned char* p, std:
 // then, the leaves after the last child otherwise.
 bool IndexReader::sameIndex(const std::string& table, std::uint32_t pg, std::uint32_t owner) {
     if (pg >= m_pages.pageCount()) return false;
-    if (const Node* kept = m_nodes.peek(pg)) return kept->owner == owner;
+    if (const auto kept = m_nodes.find(pg); kept != m_nodes.end()) return kept->second.owner == owner;
     const unsigned char* p = m_pages.page(table, pg);
     return (p[0] == kPageIndexLeaf || p[0] == kPageIndexNode) && jetbytes::u32(p + kOwnerOffset) == owner;
 }
@@ -232,7 +231,8 @@ void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::i
     const unsigned char* leaf = nullptr;
     for (;;) {
         if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
-        const Node* kept = m_nodes.find(pg);
+        const auto known = m_nodes.find(pg);
+        const Node* kept = known == m_nodes.end() ? nullptr : &known->second;
         if (!kept) {
             const unsigned char* p = m_pages.page(table, pg);
             if (p[0] == kPageIndexLeaf) {

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "jetfile/JetFile.h"
-#include "jetfile/LruCache.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class PageCache;
@@ -49,9 +49,7 @@ private:
 
     PageCache& m_pages;
     bool m_jet3;
-    // Node pages taken apart, by page number, while their entries add up to a few hundred kilobytes: the nodes of
-    // every index an export searches, on files far larger than the ones we know.
-    static constexpr std::size_t kKeptNodes = 1024;
-    static constexpr std::size_t kKeptNodeEntries = 64 * 1024;
-    LruCache<std::uint32_t, Node> m_nodes{kKeptNodes, kKeptNodeEntries};
+    // Node pages taken apart, by page number, for the reading: a node holds the last keys of a few hundred leaves, so
+    // the nodes of an index of a file at Jet's size limit come to a few hundred kilobytes.
+    std::unordered_map<std::uint32_t, Node> m_nodes;
 };

@@ -43,9 +43,9 @@ public:
         m_target = path;
         m_writeError = 0;
         m_sinceWriteBack = 0;
-        // The C library would pick its own, smaller buffer if it were not handed one.
-        if (!m_buffer) m_buffer = std::make_unique_for_overwrite<char[]>(kBufferSize);
-        if (std::setvbuf(m_temp->stream(), m_buffer.get(), _IOFBF, kBufferSize) != 0) {
+        m_bytes.clear();
+        // Lines are gathered here and handed to the C library a buffer's worth at a time, which writes them at once.
+        if (std::setvbuf(m_temp->stream(), nullptr, _IONBF, 0) != 0) {
             Abandon();
             throw fileError("open", path, ENOMEM);
         }
@@ -53,27 +53,17 @@ public:
 
     void PrintLine(std::string_view utf8Line) override {
         if (!isOpen()) throw RuntimeError(RuntimeError::FileError, "cannot write output file: it is not open");
-        m_bytes.clear();
         appendWindows1252(m_bytes, utf8Line);
         m_bytes += "\r\n";
-        if (m_writeError == 0 && std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size())
-            m_writeError = lastError();
-        // A long export goes to the disk as it is written, not all at once when it is closed.
-        m_sinceWriteBack += m_bytes.size();
-        if (m_writeError == 0 && m_sinceWriteBack >= kWriteBackSize) {
-            m_sinceWriteBack = 0;
-            if (std::fflush(m_temp->stream()) != 0)
-                m_writeError = lastError();
-            else
-                m_temp->startWriteBack();
-        }
+        if (m_bytes.size() >= kBufferSize) write();
         if (m_writeError != 0) throw fileError("write", m_target, m_writeError);
     }
 
     void Close() override {
         if (!isOpen()) return;
-        // Flushed here so that a full device reads as a write failure, not as a failure to replace the target. A
+        // Written here so that a full device reads as a write failure, not as a failure to replace the target. A
         // file that lost a line never replaces the target, even when the caller closes it after the error.
+        write();
         if (m_writeError == 0 && std::fflush(m_temp->stream()) != 0) m_writeError = lastError();
         if (m_writeError != 0) {
             Abandon();
@@ -93,11 +83,24 @@ public:
     bool isOpen() const noexcept override { return m_temp.has_value(); }
 
 private:
-    std::unique_ptr<char[]> m_buffer;  // the stream's buffer: it outlives the stream
+    // Writes the lines gathered, unless a write failed before; a long export goes to the disk as it is written, not
+    // all at once when it is closed.
+    void write() noexcept {
+        if (m_writeError == 0 && !m_bytes.empty() &&
+            std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size())
+            m_writeError = lastError();
+        m_sinceWriteBack += m_bytes.size();
+        m_bytes.clear();
+        if (m_writeError == 0 && m_sinceWriteBack >= kWriteBackSize) {
+            m_sinceWriteBack = 0;
+            m_temp->startWriteBack();
+        }
+    }
+
     std::optional<SiblingTempFile> m_temp;
     std::string m_target;
     int m_writeError = 0;              // errno of the first failed write since Open
-    std::string m_bytes;               // the line being written, in the file's code page
+    std::string m_bytes;               // the lines gathered, in the file's code page
     std::size_t m_sinceWriteBack = 0;  // bytes written since the last start of a write-back
 };
 
