@@ -101,9 +101,14 @@ public:
     // the command. A read made outside a command has a reading of its own, and is made again while the file
     // changes under it. A read that meets what looks like damage in a file changed since its reading began raises
     // DatabaseChanged: a writer's work in progress, not damage.
+    //
+    // Commands nest: a command begun inside another (each export of a batch) is part of it, and goes on with its
+    // reading while the file under the name read is the one read and has not changed since that reading began;
+    // otherwise it reads the file as it is now, and the commands around it go on with that reading.
     virtual void BeginCommand() = 0;
-    // Ends the command's reading; false when the file changed while the command read it (its size, its
-    // modification or change time), so that what it read may mix the file as it was with the file as it is.
+    // Ends the command begun last; false when the file changed while its reading was read (its size, its
+    // modification or change time), so that what the command read may mix the file as it was with the file as it
+    // is. The reading ends with the outermost command, or with a command that found the file changed.
     virtual bool EndCommand() = 0;
 
     virtual void Close() = 0;
@@ -113,6 +118,18 @@ public:
 // `discard` undoes what an attempt made from a changing file did before the next. Raises DatabaseChanged when the
 // file kept changing, and whatever else `attempt` raises.
 void readUnchangedFile(Database& db, const std::function<void()>& attempt, const std::function<void()>& discard);
+
+// A command of `db` held open while it lives: the commands made meanwhile are its parts (see BeginCommand).
+class CommandScope {
+public:
+    explicit CommandScope(Database& db) : m_db(db) { m_db.BeginCommand(); }
+    ~CommandScope() { m_db.EndCommand(); }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+private:
+    Database& m_db;
+};
 
 // Workspace 0 of the engine: opens databases. Each database it opens may go to a thread of its own.
 class Workspace {

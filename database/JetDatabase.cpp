@@ -10,6 +10,7 @@
 #include <array>
 #include <map>
 #include <type_traits>
+#include <unordered_map>
 
 namespace {
 
@@ -166,6 +167,16 @@ struct JetDatabase::Reading {
         return found;
     }
 
+    // The Sid_ID of the first declaration of form `form` with each ordering key.
+    const std::map<std::string, Value, std::less<>>& declarationIdsOf(std::int64_t form) {
+        const auto known = declarationIds.find(form);
+        if (known != declarationIds.end()) return known->second;
+        std::map<std::string, Value, std::less<>>& ids = declarationIds[form];
+        for (const Declaration& declaration : declarationsOf(form))
+            if (declaration.maximo) ids.try_emplace(*declaration.maximo, declaration.Sid_ID);
+        return ids;
+    }
+
     // The forms (CP01_ID with CP01_IngBrut) with key `form` whose taxpayer is `taxpayer`.
     const std::vector<Value>& formsOf(std::int64_t form, std::int64_t taxpayer) {
         const auto known = forms.find({form, taxpayer});
@@ -188,17 +199,33 @@ struct JetDatabase::Reading {
         return found;
     }
 
+    // Forgets what the reads of a command kept of the taxpayer they read; what a command learnt of the whole file
+    // stays for the commands after it in the reading.
+    void forgetTaxpayer() {
+        declarations.clear();
+        declarationIds.clear();
+        forms.clear();
+        references.clear();
+        groupedTaxpayer.reset();
+        byId.clear();
+    }
+
     JetFile file;
     std::string path;
     std::array<std::optional<Found>, 5> tables;
     std::vector<RowPointer> found;  // see where()
     Movement movement;              // the movements' values, whose texts keep their buffers from row to row
     std::map<std::int64_t, std::vector<Declaration>> declarations;              // by CP01_ID
+    std::map<std::int64_t, std::map<std::string, Value, std::less<>>> declarationIds;  // by CP01_ID
     std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Value>> forms;  // by CP01_ID and Cmd_ID
     std::map<std::int64_t, std::vector<Value>> references;                      // by CMD_ID
     // The taxpayer whose forms' declarations were all read, and those declarations by Sid_ID.
     std::optional<std::int64_t> groupedTaxpayer;
     std::multimap<std::int64_t, const Declaration*> byId;
+    // The taxpayers' rows by the folded text of their references, in the order stored, once a reading has looked
+    // a second taxpayer up.
+    int referenceLookups = 0;
+    std::optional<std::unordered_map<std::string, std::vector<RowPointer>>> byReference;
 };
 
 JetDatabase::JetDatabase(std::string path, std::string password)
@@ -211,7 +238,7 @@ JetDatabase::~JetDatabase() = default;
 template <typename Read>
 auto JetDatabase::read(Read read) {
     if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
-    if (m_command) {
+    if (m_commands > 0) {
         if (!m_reading) m_reading = std::make_unique<Reading>(m_path, m_password);
         try {
             return read(*m_reading);
@@ -278,19 +305,38 @@ std::optional<FoundTaxpayer> JetDatabase::taxpayerByReference(std::string_view r
         std::optional<FoundTaxpayer> found;
         CmdRow row;
         const Reading::Found& cmd = reading.table(Table::CMD);
-        // Only the reference is decoded, up to the first that matches; the key of that row then.
-        const int numRef[] = {cmd.columns[CMD_NumRef]}, id[] = {cmd.columns[CMD_ID]};
+        const int numRef[] = {cmd.columns[CMD_NumRef]}, idAndNumRef[] = {cmd.columns[CMD_ID], cmd.columns[CMD_NumRef]};
         Value* const intoNumRef[] = {&row[CMD_NumRef]};
-        Value* const intoId[] = {&row[CMD_ID]};
-        std::optional<RowPointer> first;
-        reading.file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
+        Value* const intoIdAndNumRef[] = {&row[CMD_ID], &row[CMD_NumRef]};
+        const auto matches = [&] {
             const Value& stored = row[CMD_NumRef];
-            if (stored.kind() != Value::Kind::Text || !equalJetText(stored.asText(), reference)) return true;
-            first = at;
-            return false;
-        });
-        if (first && reading.file.rowAt(cmd.index, *first, id, intoId))
-            found = FoundTaxpayer{row[CMD_ID], row[CMD_NumRef]};
+            return stored.kind() == Value::Kind::Text && equalJetText(stored.asText(), reference);
+        };
+        // The first lookup of a reading reads the references up to the first that matches; a second one (the
+        // exports of a batch) reads them all once, by their folded texts, and then only the rows that fold alike.
+        std::vector<RowPointer> candidates;
+        if (reading.referenceLookups++ == 0 || reference.find('\0') != std::string_view::npos) {
+            reading.file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
+                if (!matches()) return true;
+                candidates.push_back(at);
+                return false;
+            });
+        } else {
+            if (!reading.byReference) {
+                auto& byReference = reading.byReference.emplace();
+                reading.file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
+                    const Value& stored = row[CMD_NumRef];
+                    if (stored.kind() == Value::Kind::Text)
+                        byReference[JetTextKey(stored.asText()).folded()].push_back(at);
+                    return true;
+                });
+            }
+            const auto alike = reading.byReference->find(JetTextKey(reference).folded());
+            if (alike != reading.byReference->end()) candidates = alike->second;
+        }
+        for (const RowPointer at : candidates)
+            if (reading.file.rowAt(cmd.index, at, idAndNumRef, intoIdAndNumRef) && matches())
+                return std::optional(FoundTaxpayer{row[CMD_ID], row[CMD_NumRef]});
         return found;
     });
 }
@@ -350,9 +396,10 @@ std::vector<DeclarationGroup> JetDatabase::declarationGroups(std::int32_t taxpay
 
 std::optional<Value> JetDatabase::declarationId(std::int32_t form, std::string_view maximo) {
     return read([&](Reading& reading) -> std::optional<Value> {
-        for (const Declaration& declaration : reading.declarationsOf(form))
-            if (declaration.maximo && *declaration.maximo == maximo) return declaration.Sid_ID;
-        return std::nullopt;
+        const auto& ids = reading.declarationIdsOf(form);
+        const auto found = ids.find(maximo);
+        if (found == ids.end()) return std::nullopt;
+        return found->second;
     });
 }
 
@@ -404,21 +451,24 @@ void JetDatabase::movements(MovementTable table, std::int32_t taxpayer, std::int
 }
 
 void JetDatabase::BeginCommand() {
-    m_reading.reset();
-    m_command = true;
+    if (m_commands == 0 || (m_reading && !m_reading->file.current()))
+        m_reading.reset();
+    else if (m_reading)
+        m_reading->forgetTaxpayer();
+    ++m_commands;
 }
 
 bool JetDatabase::EndCommand() {
     const bool unchanged = !m_reading || !m_reading->file.changed();
-    m_reading.reset();
-    m_command = false;
+    if (m_commands > 0) --m_commands;
+    if (m_commands == 0 || !unchanged) m_reading.reset();
     return unchanged;
 }
 
 void JetDatabase::Close() {
     m_closed = true;
     m_reading.reset();
-    m_command = false;
+    m_commands = 0;
 }
 
 namespace {

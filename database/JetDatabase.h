@@ -31,7 +31,7 @@ private:
 
     std::string m_path;
     std::string m_password;
-    std::unique_ptr<Reading> m_reading;  // the command's, opened by its first read
-    bool m_command = false;
+    std::unique_ptr<Reading> m_reading;  // the commands', opened by their first read
+    int m_commands = 0;                  // how many are begun and not ended
     bool m_closed = false;
 };

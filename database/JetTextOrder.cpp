@@ -61,9 +61,7 @@ int compare(const JetTextKey& a, const JetTextKey& b) {
     const std::string& plainA = a.m_ascii && a.m_plain.empty() ? a.m_lowered : a.m_plain;
     const std::string& plainB = b.m_ascii && b.m_plain.empty() ? b.m_lowered : b.m_plain;
     if (const int order = plainA.compare(plainB); order != 0) return sign(order);
-    const std::string& foldedA = a.m_ascii && a.m_plain.empty() ? a.m_lowered : a.m_folded;
-    const std::string& foldedB = b.m_ascii && b.m_plain.empty() ? b.m_lowered : b.m_folded;
-    return sign(foldedA.compare(foldedB));
+    return sign(a.folded().compare(b.folded()));
 }
 
 int compareJetText(std::string_view a, std::string_view b) {

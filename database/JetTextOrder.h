@@ -21,6 +21,9 @@ public:
     explicit JetTextKey(std::string_view text);
     // compareJetText of the two texts.
     friend int compare(const JetTextKey& a, const JetTextKey& b);
+    // The text case folded: texts equal in Jet's order have the same folded text, and texts without a NUL with
+    // the same folded text are equal.
+    const std::string& folded() const noexcept { return m_ascii && m_plain.empty() ? m_lowered : m_folded; }
 
 private:
     bool m_ascii;

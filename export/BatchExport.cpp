@@ -203,6 +203,7 @@ bool BatchExport::start(std::vector<std::string>& messages) {
             Crear_Carpeta(m_form, m_options.folder);
     }
     for (const BatchBoxes::Box& box : m_boxes->shown()) messages.push_back(box.text);
+    if (connected) m_command = std::make_unique<CommandScope>(*m_form.Conn);
     return connected;
 }
 
@@ -228,6 +229,9 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
     m_target.clear();
     bool found = false;
     try {
+        // The lookup below and the command read the file as it is when the taxpayer's turn comes.
+        std::optional<CommandScope> command;
+        if (m_form.Conn) command.emplace(*m_form.Conn);
         // The command looks the taxpayer up too; this lookup gives the reference as stored and the file's path
         // before the command runs, for the report and for a workbook's target.
         std::int32_t key = 0;

@@ -54,6 +54,7 @@ struct TaxpayerResult {
     std::vector<std::string> notices;  // other messages the procedures showed on the way
 };
 
+class CommandScope;
 class MovementTally;
 class BatchBoxes;
 
@@ -95,5 +96,8 @@ private:
     std::unique_ptr<BatchBoxes> m_boxes;
     std::unique_ptr<MovementTally> m_tally;
     Form1 m_form;
+    // The batch is one command of the database, each export a command of its own inside it: the exports go on
+    // with one reading of the file while it does not change.
+    std::unique_ptr<CommandScope> m_command;
     std::string m_target;  // the file of the export under way
 };

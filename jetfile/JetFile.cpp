@@ -42,6 +42,8 @@ struct JetFile::Impl {
     Impl(FileDescriptor file, const std::string& path, const JetHeader& header, std::uint32_t pageCount,
          const struct stat& st)
         : opened(stateOf(st)),
+          device(st.st_dev),
+          inode(st.st_ino),
           descriptor(file.get()),
           pages(std::move(file), path, header.pageSize, pageCount),
           rows(pages, header.version == JetHeader::Version::Jet3),
@@ -49,6 +51,8 @@ struct JetFile::Impl {
           index(pages, header.version == JetHeader::Version::Jet3) {}
 
     FileState opened;
+    dev_t device;
+    ino_t inode;
     int descriptor;
     PageCache pages;
     RowReader rows;
@@ -92,6 +96,12 @@ bool JetFile::changed() const {
     struct stat st {};
     if (::fstat(m_impl->descriptor, &st) != 0) return true;
     return !(stateOf(st) == m_impl->opened);
+}
+
+bool JetFile::current() const {
+    struct stat st {};
+    if (changed() || ::stat(m_impl->pages.path().c_str(), &st) != 0) return false;
+    return st.st_dev == m_impl->device && st.st_ino == m_impl->inode;
 }
 
 JetFile::~JetFile() = default;

@@ -73,6 +73,8 @@ public:
     // Whether the file has changed since it was opened: its size, its modification time or its change time. A
     // file replaced by another under its name has not: the open file is still the one read.
     bool changed() const;
+    // Whether the file under its name is still the one opened, unchanged since: a reading of it may go on.
+    bool current() const;
 
     // Calls `each` with the place of every live row of the table, in the order a scan meets them (data page by data
     // page, slot by slot), after decoding its columns `columns` (positions among the table's columns) into

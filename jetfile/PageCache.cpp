@@ -13,6 +13,7 @@ PageCache::PageCache(FileDescriptor file, std::string path, std::uint32_t pageSi
       m_pageCount(pageCount),
       m_buffer(std::make_unique_for_overwrite<unsigned char[]>(kCachedPages * pageSize)) {
     m_slotPages.reserve(kCachedPages);
+    m_pageSlots.reserve(kCachedPages);
 }
 
 // A slot for a page about to be read: a new one while there is room, else the next in turn.

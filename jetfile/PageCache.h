@@ -5,9 +5,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The pages of a Jet file, read with our own descriptor and kept: the lookups of an export read the same pages again
@@ -46,7 +46,7 @@ private:
     std::unique_ptr<unsigned char[]> m_buffer;
     std::size_t m_slotsUsed = 0;
     std::vector<std::uint32_t> m_slotPages;            // the page each slot holds, 0 for none
-    std::map<std::uint32_t, std::size_t> m_pageSlots;  // page number → slot
+    std::unordered_map<std::uint32_t, std::size_t> m_pageSlots;  // page number → slot
     std::size_t m_nextSlot = 0;
     std::array<std::uint32_t, 4> m_nextInSequence{};  // the page after each of the last runs read
     std::size_t m_nextSequence = 0;

@@ -2,6 +2,7 @@
 // cases come from impuest-cases.mdb, whose catalogue (shared fixtures README) says why each row is there, and from
 // generated files holding what the hand-made one lacks.
 #include "database/JetDatabase.h"
+#include "database/JetTextOrder.h"
 #include "runtime/RuntimeError.h"
 #include "support/TestFiles.h"
 
@@ -96,7 +97,22 @@ TEST_F(Reads, TaxpayerByReference) {
         {"20-12345678-", "none"},
         {"", "none"},
         {"20-12345678-3' OR ''='", "none"}};
-    for (const auto& [reference, expected] : cases) EXPECT_EQ(taxpayer(*db, reference), expected) << reference;
+    // Each lookup alone, then all in one command, where those after the first find the rows by their folded texts.
+    for (const bool oneCommand : {false, true}) {
+        std::optional<CommandScope> command;
+        if (oneCommand) command.emplace(*db);
+        for (const auto& [reference, expected] : cases)
+            EXPECT_EQ(taxpayer(*db, reference), expected) << reference << (oneCommand ? " in one command" : "");
+    }
+}
+
+// Texts equal in Jet's order fold alike, and texts that fold alike are equal: a lookup goes by the folded text.
+TEST(JetTextOrder, EqualTextsFoldAlike) {
+    const char* texts[] = {"Peña", "PEÑA", "pena", "Pena", "ángel", "ÁNGEL", "angel", "straße", "STRASSE",
+                           "\u212A", "k", "K", "20-1234567-8", "20-1234567-8 ", "", "ab", "a\u0301b", "áb"};
+    for (const char* a : texts)
+        for (const char* b : texts)
+            EXPECT_EQ(equalJetText(a, b), JetTextKey(a).folded() == JetTextKey(b).folded()) << a << " " << b;
 }
 
 // The grouped declarations: per form and month, operations 0 and 1 only, the greatest key as text (sequence 9
@@ -157,7 +173,12 @@ TEST_F(Reads, MadeToPinWhatEachReadMeans) {
                                                            {"20-00000012-2", "none"},
                                                            {"20-00000013-3", "13 '20-00000013-3'"},
                                                            {"", "none"}};
-    for (const auto& [reference, expected] : lookups) EXPECT_EQ(taxpayer(*db, reference), expected) << reference;
+    for (const bool oneCommand : {false, true}) {
+        std::optional<CommandScope> command;
+        if (oneCommand) command.emplace(*db);
+        for (const auto& [reference, expected] : lookups)
+            EXPECT_EQ(taxpayer(*db, reference), expected) << reference << (oneCommand ? " in one command" : "");
+    }
 
     EXPECT_EQ(groups(*db, 1),
               (Rows{"10 Null Null Null", "10 Null '03' '0311'", "10 '2020' '01' '20200111'",
@@ -262,6 +283,38 @@ TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
             throw;
         },
         RuntimeError);
+}
+
+// The exports of a batch are commands inside the batch's: each goes on with the batch's reading only while the file
+// under the name read is the one read, unchanged; otherwise it reads the file as it is when it starts.
+TEST(Reading, ACommandInsideAnotherReadsTheFileAsItIsWhenItStarts) {
+    TempDir dir;
+    const auto path = dir.path() / "Impuest.mdb";
+    std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path);
+    JetDatabase db(path.string(), "Kb7731R28");
+    const CommandScope batch(db);
+    const auto exportOnce = [&] {
+        int attempts = 0;
+        std::size_t listed = 0;
+        readUnchangedFile(
+            db,
+            [&] {
+                ++attempts;
+                listed = db.taxpayers().size();
+            },
+            [] {});
+        EXPECT_EQ(attempts, 1);
+        return listed;
+    };
+    EXPECT_EQ(exportOnce(), 14u);
+    appendPage(path);
+    EXPECT_EQ(exportOnce(), 14u);
+    // Another file put in its place, as a program that saves by renaming does.
+    const auto other = dir.path() / "new.mdb";
+    std::filesystem::copy_file(testData("data/reads-cases.mdb"), other);
+    std::filesystem::rename(other, path);
+    EXPECT_EQ(exportOnce(), 13u);
+    EXPECT_EQ(db.taxpayerByReference("20-00000013-3")->CMD_ID.asInteger(), 13);
 }
 
 }  // namespace
