@@ -119,6 +119,9 @@ public:
 // file kept changing, and whatever else `attempt` raises.
 void readUnchangedFile(Database& db, const std::function<void()>& attempt, const std::function<void()>& discard);
 
+// Waits long enough for a file being written to settle, when its writer has stopped, before it is read again.
+void waitForWriter();
+
 // A command of `db` held open while it lives: the commands made meanwhile are its parts (see BeginCommand).
 class CommandScope {
 public:

@@ -267,6 +267,7 @@ auto JetDatabase::read(Read read) {
             throw;
         }
         if (attempt == kReadings) throw fileChanged(m_path);
+        waitForWriter();
     }
 }
 

@@ -20,6 +20,8 @@
 
 namespace {
 
+constexpr std::int64_t kSettledNanoseconds = std::int64_t(kFileSettlesMilliseconds) * 1'000'000;
+
 // The file's state that changes when it is written: its size, its modification and change times.
 struct FileState {
     off_t size;
@@ -35,6 +37,18 @@ struct FileState {
 
 FileState stateOf(const struct stat& st) { return {st.st_size, st.st_mtim, st.st_ctim}; }
 
+// Whether the file was modified so shortly before `st` was taken that a write after it may not show in its state:
+// the kernel stamps a write when it begins, with a clock that moves in ticks of a few milliseconds, so writes
+// within one tick give one state, and a long write (a copy over the file, which first empties it) goes on under
+// the stamp it began with. A time ahead of the clock (a file server's) is taken as it is.
+bool justWritten(const struct stat& st) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto ns = [](const timespec& t) { return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+    const std::int64_t age = ns(now) - ns(st.st_mtim);
+    return age > -kSettledNanoseconds && age < kSettledNanoseconds;
+}
+
 }  // namespace
 
 // The parts of an open file, declared in the order they are built: each part uses those above it.
@@ -42,6 +56,7 @@ struct JetFile::Impl {
     Impl(FileDescriptor file, const std::string& path, const JetHeader& header, std::uint32_t pageCount,
          const struct stat& st)
         : opened(stateOf(st)),
+          settled(!justWritten(st)),
           device(st.st_dev),
           inode(st.st_ino),
           descriptor(file.get()),
@@ -51,6 +66,7 @@ struct JetFile::Impl {
           index(pages, header.version == JetHeader::Version::Jet3) {}
 
     FileState opened;
+    bool settled;  // not written just before it was opened
     dev_t device;
     ino_t inode;
     int descriptor;
@@ -61,38 +77,40 @@ struct JetFile::Impl {
 };
 
 JetFile::JetFile(const std::string& path, const std::string& password) {
-    // Check the header ourselves before libmdb sees the file: only Jet files with the right password reach it.
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         throw RuntimeError(RuntimeError::DatabaseError, "cannot open database " + path + ": " + std::strerror(errno));
-    std::string page0(4096, '\0');
-    const ssize_t got = ::pread(file.get(), page0.data(), page0.size(), 0);
-    if (got < 0)
-        throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": " + std::strerror(errno));
-    page0.resize(static_cast<std::size_t>(got));
-    const JetHeader header = JetHeader::parse(page0, path);
-    if (header.pageEncryptionKey != 0)
-        throw RuntimeError(RuntimeError::DatabaseError, "cannot read encrypted database " + path);
-    if (!header.password.empty() && header.password != password)
-        throw RuntimeError(RuntimeError::DatabaseError, "not a valid password for database " + path);
     struct stat st {};
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
         throw RuntimeError(RuntimeError::DatabaseError, "not a database file: " + path);
-    const auto pageCount = static_cast<std::uint32_t>(std::min<off_t>(st.st_size / header.pageSize, 0xFFFFFF));
     try {
+        std::string page0(4096, '\0');
+        const ssize_t got = ::pread(file.get(), page0.data(), page0.size(), 0);
+        if (got < 0)
+            throw RuntimeError(RuntimeError::DatabaseError,
+                               "cannot read database " + path + ": " + std::strerror(errno));
+        page0.resize(static_cast<std::size_t>(got));
+        const JetHeader header = JetHeader::parse(page0, path);
+        if (header.pageEncryptionKey != 0)
+            throw RuntimeError(RuntimeError::DatabaseError, "cannot read encrypted database " + path);
+        if (!header.password.empty() && header.password != password)
+            throw RuntimeError(RuntimeError::DatabaseError, "not a valid password for database " + path);
+        const auto pageCount = static_cast<std::uint32_t>(std::min<off_t>(st.st_size / header.pageSize, 0xFFFFFF));
         m_impl = std::make_unique<Impl>(std::move(file), path, header, pageCount, st);
     } catch (const RuntimeError& e) {
-        // What looks damaged in a file being written is the writer's work in progress. The descriptor has gone
-        // with the parts made: the file is the one under its name, unless that is another by now.
+        // What looks damaged in a file being written is the writer's work in progress. The descriptor may have
+        // gone with the parts made: the file is the one under its name, unless that is another by now.
         struct stat now {};
-        if (e.Number() == RuntimeError::DatabaseError && (::stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
-                                                          now.st_dev != st.st_dev || !(stateOf(now) == stateOf(st))))
+        if (e.Number() == RuntimeError::DatabaseError &&
+            (justWritten(st) || ::stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
+             now.st_dev != st.st_dev || !(stateOf(now) == stateOf(st))))
             throw fileChanged(path);
         throw;
     }
 }
 
 bool JetFile::changed() const {
+    if (!m_impl->settled) return true;
     struct stat st {};
     if (::fstat(m_impl->descriptor, &st) != 0) return true;
     return !(stateOf(st) == m_impl->opened);

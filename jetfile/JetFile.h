@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+// How long after its last write a file is taken to be as it will stay, when nothing writes it again.
+constexpr int kFileSettlesMilliseconds = 25;
+
 // The column types the program keeps; other Jet types (OLE objects, replication ids, decimals) are not read.
 enum class JetType { Boolean, Byte, Integer, Long, Currency, Single, Double, DateTime, Text, Memo };
 
@@ -71,7 +74,9 @@ public:
     // The definition of table `table`, read the first time it is asked for.
     const JetTableInfo& table(std::size_t table) const;
     // Whether the file has changed since it was opened: its size, its modification time or its change time. A
-    // file replaced by another under its name has not: the open file is still the one read.
+    // file replaced by another under its name has not: the open file is still the one read. A file written within
+    // kFileSettlesMilliseconds before it was opened counts as changed: writes so close together may leave one
+    // state, so whether it changed cannot be told.
     bool changed() const;
     // Whether the file under its name is still the one opened, unchanged since: a reading of it may go on.
     bool current() const;
