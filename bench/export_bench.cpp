@@ -112,7 +112,7 @@ struct Case {
     bool heavy;  // the heavy taxpayer, else the small one (window cases)
     std::string desde;
     std::string hasta;
-    void (*command)(Form1&);  // window cases
+    ExportCommand command;  // window cases
     bool count;               // batch cases: --count
 };
 

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     }
     report("start", 0);
 
-    void (*const commands[])(Form1&) = {btn_gen_txt_orv_Click, btn_gen_csv_Click, BTN_XLS_Click};
+    const ExportCommand commands[] = {btn_gen_txt_orv_Click, btn_gen_csv_Click, BTN_XLS_Click};
     const std::pair<const char*, const char*> ranges[] = {
         {"200001", "222201"}, {"202301", "202312"}, {"201901", "201906"}};
     constexpr int kTaxpayers = 4;

@@ -214,8 +214,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < taxpayers.size(); ++i) {
         const TaxpayerResult result = batch.run(taxpayers[i]);
         totals.add(result);
-        if (outputOnTerminal || !result.notices.empty()) progress.wipe();
-        for (const std::string& notice : result.notices) std::cerr << notice << '\n';
+        if (outputOnTerminal) progress.wipe();
         printResult(result);
         if (outputOnTerminal) std::cout.flush();
         progress.update(i + 1, taxpayers.size(), totals.movements, start);

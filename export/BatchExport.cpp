@@ -18,8 +18,13 @@
 // The movements one export has written, and the agents' CUITs among them when they are to be checked.
 class MovementTally final : public ExportObserver {
 public:
-    explicit MovementTally(const BatchOptions& options)
-        : m_counting(options.count), m_dropEmpty(options.all && !options.count), m_agents(options.check) {}
+    // `started` is told the reference of each export that starts writing.
+    MovementTally(const BatchOptions& options, std::function<void(const std::string&)> started)
+        : m_counting(options.count),
+          m_dropEmpty(options.all && !options.count),
+          m_agents(options.check),
+          m_keepWorkbooks(!options.replace && !options.count),
+          m_started(std::move(started)) {}
 
     void start() {
         m_movements = 0;
@@ -27,7 +32,9 @@ public:
         m_agentIndex.clear();
     }
 
+    void exportStarted(const std::string& reference) override { m_started(reference); }
     void exportRestarted() override { start(); }
+    bool keepsExistingWorkbook() override { return m_keepWorkbooks; }
 
     void movementWritten(const Movement& movement) override {
         ++m_movements;
@@ -47,37 +54,30 @@ private:
     bool m_counting;
     bool m_dropEmpty;
     bool m_agents;
+    bool m_keepWorkbooks;
+    std::function<void(const std::string&)> m_started;
     std::int64_t m_movements = 0;
     std::vector<std::pair<std::string, std::int64_t>> m_agentCuits;
     std::unordered_map<std::string, std::size_t> m_agentIndex;
 };
 
-// Message boxes without a user: the overwrite question gets the answer the options chose, every other box OK.
-// The boxes of one taxpayer are kept until the next begins.
+// Message boxes without a user: the overwrite question gets the answer the options chose, every other box OK. What
+// a box says reaches the terminal's user only while the batch relays it (its refusals and its start).
 class BatchBoxes final : public MessageBoxes {
 public:
-    struct Box {
-        std::string text;
-        MsgIcon icon;
-        MsgAnswer answer;
-        std::optional<std::string> title;
-    };
-
     explicit BatchBoxes(MsgAnswer overwrite) : m_overwrite(overwrite) {}
 
-    MsgAnswer MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
-                     const std::optional<std::string>& title) override {
-        const MsgAnswer answer = buttons == MsgButtons::YesNo ? m_overwrite : MsgAnswer::OK;
-        m_shown.push_back({text, icon, answer, title});
-        return answer;
+    MsgAnswer MsgBox(const std::string& text, MsgIcon, MsgButtons buttons, const std::optional<std::string>&) override {
+        if (m_relayed) m_relayed->push_back(text);
+        return buttons == MsgButtons::YesNo ? m_overwrite : MsgAnswer::OK;
     }
 
-    const std::vector<Box>& shown() const noexcept { return m_shown; }
-    void clear() noexcept { m_shown.clear(); }
+    // Relays what the boxes say to `texts` until relay(nullptr).
+    void relay(std::vector<std::string>* texts) noexcept { m_relayed = texts; }
 
 private:
     MsgAnswer m_overwrite;
-    std::vector<Box> m_shown;
+    std::vector<std::string>* m_relayed = nullptr;
 };
 
 namespace {
@@ -150,7 +150,9 @@ const char* extension(BatchFormat format) {
 BatchExport::BatchExport(BatchOptions options, std::string workingFolder)
     : m_options(std::move(options)),
       m_boxes(std::make_unique<BatchBoxes>(m_options.replace || m_options.count ? MsgAnswer::Yes : MsgAnswer::No)),
-      m_tally(std::make_unique<MovementTally>(m_options)),
+      m_tally(std::make_unique<MovementTally>(
+          m_options,
+          [this](const std::string& reference) { m_target = ruta_salida(m_form, reference, extension(m_options.format)); })),
       m_form(m_controls, *m_boxes, std::move(workingFolder)) {
     m_controls.desde = m_options.desde;
     m_controls.hasta = m_options.hasta;
@@ -173,23 +175,27 @@ BatchExport::~BatchExport() = default;
 
 std::optional<std::string> BatchExport::refusal() {
     std::vector<std::string> entries = m_options.taxpayers;
-    // Any text stands for the list's entries, which hold "- " and are never blank.
+    // Any text stands for the list's entries, which hold a reference and are never blank.
     if (m_options.all) entries = {"-"};
     if (entries.empty()) entries.emplace_back();
+    std::vector<std::string> shown;
+    m_boxes->relay(&shown);
+    std::optional<std::string> refused;
     for (const std::string& entry : entries) {
         m_controls.combo = entry;
-        m_boxes->clear();
         try {
-            if (!Validar_Datos(m_controls, *m_boxes)) return m_boxes->shown().front().text;
+            if (!Validar_Datos(m_controls, *m_boxes)) refused = shown.empty() ? std::string() : shown.front();
         } catch (const std::exception& e) {
-            return RuntimeError::describe(e);
+            refused = RuntimeError::describe(e);
         }
+        if (refused) break;
     }
-    return std::nullopt;
+    m_boxes->relay(nullptr);
+    return refused;
 }
 
 bool BatchExport::start(std::vector<std::string>& messages) {
-    m_boxes->clear();
+    m_boxes->relay(&messages);
     const bool connected =
         m_options.database.empty() ? Conectar_Base(m_form) : Conectar_Base(m_form, m_options.database);
     // A count writes nothing, not even the folder.
@@ -202,7 +208,7 @@ bool BatchExport::start(std::vector<std::string>& messages) {
         else
             Crear_Carpeta(m_form, m_options.folder);
     }
-    for (const BatchBoxes::Box& box : m_boxes->shown()) messages.push_back(box.text);
+    m_boxes->relay(nullptr);
     if (connected) m_command = std::make_unique<CommandScope>(*m_form.Conn);
     return connected;
 }
@@ -214,8 +220,8 @@ std::vector<BatchTaxpayer> BatchExport::taxpayers() {
         return chosen;
     }
     std::unordered_set<std::string> seen;
-    forEachTaxpayer(*m_form.Conn, [&](const std::string& reference, const std::string& name) {
-        if (seen.insert(reference).second) chosen.push_back({reference, listEntry(reference, name)});
+    forEachTaxpayer(*m_form.Conn, [&](const std::string& reference, const std::string&) {
+        if (seen.insert(reference).second) chosen.push_back({reference, reference});
     });
     return chosen;
 }
@@ -223,37 +229,42 @@ std::vector<BatchTaxpayer> BatchExport::taxpayers() {
 TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
     TaxpayerResult result;
     result.reference = taxpayer.reference;
-    m_boxes->clear();
     m_tally->start();
     m_controls.combo = taxpayer.entry;
     m_target.clear();
-    bool found = false;
+    ExportOutcome outcome;
     try {
-        // The lookup below and the command read the file as it is when the taxpayer's turn comes.
+        // The command reads the file as it is when the taxpayer's turn comes.
         std::optional<CommandScope> command;
         if (m_form.Conn) command.emplace(*m_form.Conn);
-        // The command looks the taxpayer up too; this lookup gives the reference as stored and the file's path
-        // before the command runs, for the report and for a workbook's target.
-        std::int32_t key = 0;
-        std::string stored;
-        found = Obtener_Contribuyente(m_form.Conn.get(), m_controls, key, stored);
-        if (found) {
-            result.reference = stored;
-            m_target = ruta_salida(m_form, stored, extension(m_options.format));
-        }
-        // The workbook command asks nothing before it replaces a file: a file to keep is kept here.
-        const bool workbook = m_options.format == BatchFormat::Xls || m_options.format == BatchFormat::Xlsx;
-        if (found && workbook && !m_options.replace && !m_options.count && EXISTE_ARCHIVO(m_form, m_target)) {
-            result.outcome = BatchOutcome::Kept;
-            result.detail = m_target;
-            for (const BatchBoxes::Box& box : m_boxes->shown()) result.notices.push_back(box.text);
-        } else {
-            runCommand();
-            result = outcome(std::move(result));
-        }
+        outcome = runCommand();
     } catch (const std::exception& e) {
-        result.outcome = BatchOutcome::Error;
-        result.detail = RuntimeError::describe(e);
+        outcome.kind = ExportOutcome::Kind::Failed;
+        outcome.description = RuntimeError::describe(e);
+    }
+    const bool found = !outcome.reference.empty();
+    if (found) result.reference = outcome.reference;
+    result.movements = m_tally->movements();
+    switch (outcome.kind) {
+        case ExportOutcome::Kind::NotFound: result.outcome = BatchOutcome::NotFound; break;
+        case ExportOutcome::Kind::Kept:
+            result.outcome = BatchOutcome::Kept;
+            result.detail = outcome.path;
+            break;
+        case ExportOutcome::Kind::Written:
+            result.outcome = m_options.count        ? BatchOutcome::Counted
+                             : m_tally->keepsFile() ? BatchOutcome::Written
+                                                    : BatchOutcome::None;
+            result.detail = outcome.path;
+            break;
+        case ExportOutcome::Kind::Refused:
+        case ExportOutcome::Kind::Cancelled:
+        case ExportOutcome::Kind::Failed:
+            result.outcome = BatchOutcome::Error;
+            result.detail = outcome.kind == ExportOutcome::Kind::Failed      ? outcome.description
+                            : outcome.kind == ExportOutcome::Kind::Cancelled ? "export cancelled"
+                                                                              : "refused";
+            break;
     }
     if (m_options.check && found) {
         const auto check = [&](bool agent, const std::string& value, std::int64_t movements) {
@@ -268,45 +279,12 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
     return result;
 }
 
-void BatchExport::runCommand() {
+ExportOutcome BatchExport::runCommand() {
     switch (m_options.format) {
-        case BatchFormat::Txt: btn_gen_txt_orv_Click(m_form); break;
-        case BatchFormat::Csv: btn_gen_csv_Click(m_form); break;
-        case BatchFormat::Xls: BTN_XLS_Click(m_form); break;
-        case BatchFormat::Xlsx: exportWorkbook(m_form, extension(BatchFormat::Xlsx)); break;
+        case BatchFormat::Txt: return btn_gen_txt_orv_Click(m_form);
+        case BatchFormat::Csv: return btn_gen_csv_Click(m_form);
+        case BatchFormat::Xls: return BTN_XLS_Click(m_form);
+        case BatchFormat::Xlsx: return exportWorkbook(m_form, extension(BatchFormat::Xlsx));
     }
-}
-
-TaxpayerResult BatchExport::outcome(TaxpayerResult result) const {
-    result.movements = m_tally->movements();
-    for (const BatchBoxes::Box& box : m_boxes->shown()) {
-        const std::string_view text = box.text;
-        if (box.title == "** ERROR **") {
-            // The commands' handlers end their message with "Motivo: " and the error's description.
-            const std::size_t reason = text.find("Motivo: ");
-            result.outcome = BatchOutcome::Error;
-            result.detail = reason == std::string_view::npos ? text : text.substr(reason + 8);
-        } else if (box.icon == MsgIcon::None) {
-            // The workbook driver's handler shows the description alone.
-            result.outcome = BatchOutcome::Error;
-            result.detail = text;
-        } else if (trimBlanks(text) == "No se pudo encontrar el ID del contribuyente!!!") {
-            result.outcome = BatchOutcome::NotFound;
-        } else if (box.answer == MsgAnswer::No) {
-            result.outcome = BatchOutcome::Kept;
-            result.detail = m_target;
-        } else if (trimBlanks(text).starts_with("Archivo Generado : ")) {
-            result.outcome = m_options.count        ? BatchOutcome::Counted
-                             : m_tally->keepsFile() ? BatchOutcome::Written
-                                                    : BatchOutcome::None;
-            result.detail = m_target;
-        } else {
-            if (box.answer != MsgAnswer::Yes) result.notices.push_back(box.text);
-            continue;
-        }
-        return result;
-    }
-    result.outcome = BatchOutcome::Error;
-    result.detail = "the command ended without telling how";
-    return result;
+    return {};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportCommands.h"
 #include "export/Form1.h"
 #include "selection/CuitCheck.h"
 #include "selection/Form1Controls.h"
@@ -27,7 +28,7 @@ struct BatchOptions {
     bool check = false;    // check the CUITs of the movements exported
 };
 
-// One taxpayer to handle: the reference to report and the text the window's box holds for it.
+// One taxpayer to handle: the reference to report and the text typed into the window's box for it.
 struct BatchTaxpayer {
     std::string reference;
     std::string entry;
@@ -51,7 +52,6 @@ struct TaxpayerResult {
     BatchOutcome outcome = BatchOutcome::Error;
     std::string detail;  // the file for Written and Kept, the error's description for Error
     std::vector<CuitFinding> problems;
-    std::vector<std::string> notices;  // other messages the procedures showed on the way
 };
 
 class CommandScope;
@@ -59,8 +59,8 @@ class MovementTally;
 class BatchBoxes;
 
 // The window's export commands run for many taxpayers without a window: a Form1 with plain controls and message
-// boxes answered by the options, one open database for all, and each outcome read from the boxes the command
-// showed. Counting and leaving nothing for a taxpayer without movements are done by the output channel and the
+// boxes answered by the options, one open database for all, and each result made from the outcome the command
+// returns. Counting and leaving nothing for a taxpayer without movements are done by the output channel and the
 // workbook it is given, so that the walk and the writers are the window's and every movement is walked once.
 class BatchExport {
 public:
@@ -79,8 +79,9 @@ public:
     // on the way: the window's connection message, a folder that cannot be created.
     bool start(std::vector<std::string>& messages);
 
-    // The taxpayers to handle, in order: the references given, or every distinct reference of the window's list
-    // with the entry that choosing it puts into the box. Errors of the list's query pass to the caller.
+    // The taxpayers to handle, in order: the references given, or every distinct reference of the window's list,
+    // each typed into the box as stored (a reference the box cannot find, longer than its 13 characters, is not
+    // found). Errors of the list's read pass to the caller.
     std::vector<BatchTaxpayer> taxpayers();
 
     // Runs the command of the chosen format for one taxpayer and tells how it ended. Never raises: a failure is
@@ -88,8 +89,7 @@ public:
     TaxpayerResult run(const BatchTaxpayer& taxpayer);
 
 private:
-    void runCommand();
-    TaxpayerResult outcome(TaxpayerResult result) const;
+    ExportOutcome runCommand();
 
     BatchOptions m_options;
     PlainControls m_controls;
@@ -99,5 +99,5 @@ private:
     // The batch is one command of the database, each export a command of its own inside it: the exports go on
     // with one reading of the file while it does not change.
     std::unique_ptr<CommandScope> m_command;
-    std::string m_target;  // the file of the export under way
+    std::string m_target;  // the file of the export under way, once its taxpayer is found
 };

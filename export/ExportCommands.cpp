@@ -40,6 +40,7 @@ constexpr const char* kCancelled = "Exportación cancelada. No se generó el arc
 void restart(Form1& form) {
     if (form.file1->isOpen()) form.file1->Abandon();
     form.vExcelSheet.reset();
+    form.movementsWritten = 0;
     if (form.observer) form.observer->exportRestarted();
 }
 
@@ -50,9 +51,10 @@ bool buscarContribuyente(Form1& form, const char* notFound, std::int32_t& key, s
     return false;
 }
 
-void exportText(Form1& form, const TextCommand& command) {
+ExportOutcome exportText(Form1& form, const TextCommand& command) {
+    ExportOutcome outcome;
     try {
-        if (!Validar_Datos(form.controls, form.messages)) return;
+        if (!Validar_Datos(form.controls, form.messages)) return outcome;
         if (command.csv) {
             Leer_Separadores(form.controls, form.G_SC, form.G_SD);
             form.G_TIPO_ARCHIVO = "CSV";
@@ -63,15 +65,24 @@ void exportText(Form1& form, const TextCommand& command) {
         }
         std::int32_t key = 0;
         std::string reference;
-        if (!buscarContribuyente(form, command.notFound, key, reference)) return;
+        if (!buscarContribuyente(form, command.notFound, key, reference)) {
+            outcome.kind = ExportOutcome::Kind::NotFound;
+            return outcome;
+        }
+        outcome.reference = reference;
         const std::string path = ruta_salida(form, reference, command.extension);
+        outcome.path = path;
         if (EXISTE_ARCHIVO(form, path)) {
             const MsgAnswer answer = form.messages.MsgBox(
                 std::string(command.existsQuestion) + "\n\n" + " Desea sobreescribir el archivo?? ", MsgIcon::Question,
                 MsgButtons::YesNo);
-            if (answer == MsgAnswer::No) return;
+            if (answer == MsgAnswer::No) {
+                outcome.kind = ExportOutcome::Kind::Kept;
+                return outcome;
+            }
         }
         if (form.observer) form.observer->exportStarted(reference);
+        form.movementsWritten = 0;
         // The file is written aside and takes the target's place only when the whole export succeeded, from a
         // reading of the database during which the file did not change.
         readUnchangedFile(
@@ -87,16 +98,22 @@ void exportText(Form1& form, const TextCommand& command) {
             },
             [&] { restart(form); });
         form.file1->Close();
+        outcome.kind = ExportOutcome::Kind::Written;
+        outcome.movements = form.movementsWritten;
         form.messages.MsgBox(" Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
     } catch (const ExportCancelled&) {
         if (form.file1->isOpen()) form.file1->Abandon();
+        outcome.kind = ExportOutcome::Kind::Cancelled;
         form.messages.MsgBox(kCancelled, MsgIcon::Information, MsgButtons::OK);
     } catch (const std::exception& e) {
         if (form.file1->isOpen()) form.file1->Abandon();
+        outcome.kind = ExportOutcome::Kind::Failed;
+        outcome.description = RuntimeError::describe(e);
         form.messages.MsgBox(std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" +
-                                 "Motivo: " + RuntimeError::describe(e),
+                                 "Motivo: " + outcome.description,
                              MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
     }
+    return outcome;
 }
 
 }  // namespace
@@ -109,34 +126,51 @@ std::string ruta_salida(const Form1& form, const std::string& reference, const s
            form.controls.txt_desde() + "-" + form.controls.txt_hasta() + extension;
 }
 
-void btn_gen_txt_orv_Click(Form1& form) { exportText(form, kTxt); }
+ExportOutcome btn_gen_txt_orv_Click(Form1& form) { return exportText(form, kTxt); }
 
-void btn_gen_csv_Click(Form1& form) { exportText(form, kCsv); }
+ExportOutcome btn_gen_csv_Click(Form1& form) { return exportText(form, kCsv); }
 
-void BTN_XLS_Click(Form1& form) { exportWorkbook(form, ".XLS"); }
+ExportOutcome BTN_XLS_Click(Form1& form) { return exportWorkbook(form, ".XLS"); }
 
-void exportWorkbook(Form1& form, const std::string& extension) {
+ExportOutcome exportWorkbook(Form1& form, const std::string& extension) {
+    ExportOutcome outcome;
     try {
-        if (!Validar_Datos(form.controls, form.messages)) return;
+        if (!Validar_Datos(form.controls, form.messages)) return outcome;
         form.G_TIPO_ARCHIVO = "XLS";
         std::int32_t key = 0;
         std::string reference;
-        if (!buscarContribuyente(form, kTxt.notFound, key, reference)) return;
-        const std::string path = ruta_salida(form, reference, extension);
+        if (!buscarContribuyente(form, kTxt.notFound, key, reference)) {
+            outcome.kind = ExportOutcome::Kind::NotFound;
+            return outcome;
+        }
+        outcome.reference = reference;
+        outcome.path = ruta_salida(form, reference, extension);
+        if (form.observer && form.observer->keepsExistingWorkbook() && EXISTE_ARCHIVO(form, outcome.path)) {
+            outcome.kind = ExportOutcome::Kind::Kept;
+            return outcome;
+        }
         if (form.observer) form.observer->exportStarted(reference);
-        Generar_XLS(form, key, path);
+        const ExportOutcome generated = Generar_XLS(form, key, outcome.path);
+        outcome.kind = generated.kind;
+        outcome.movements = generated.movements;
+        outcome.description = generated.description;
     } catch (const std::exception& e) {
         form.vExcelSheet.reset();
-        form.messages.MsgBox(
-            std::string("Error al crear el archivo!! ") + "\r\r" + "Motivo: " + RuntimeError::describe(e),
-            MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
+        outcome.kind = ExportOutcome::Kind::Failed;
+        outcome.description = RuntimeError::describe(e);
+        form.messages.MsgBox(std::string("Error al crear el archivo!! ") + "\r\r" + "Motivo: " + outcome.description,
+                             MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
     }
+    return outcome;
 }
 
-void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
+ExportOutcome Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
+    ExportOutcome outcome;
+    outcome.path = path;
     bool created = false;
     try {
         if (!form.Conn) throw RuntimeError::databaseNotOpen();
+        form.movementsWritten = 0;
         // The workbook is filled from a reading of the database during which the file did not change.
         readUnchangedFile(
             *form.Conn,
@@ -155,13 +189,18 @@ void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
         form.vExcelSheet->SaveAs(path);
         form.vExcelSheet->Application().Quit();
         form.vExcelSheet.reset();
+        outcome.kind = ExportOutcome::Kind::Written;
+        outcome.movements = form.movementsWritten;
         form.messages.MsgBox("Archivo Generado : " + path, MsgIcon::Information, MsgButtons::OK);
     } catch (const ExportCancelled&) {
         // Asked for by the user: the workbook is dropped unsaved, and nothing is shown to be closed.
         form.vExcelSheet.reset();
+        outcome.kind = ExportOutcome::Kind::Cancelled;
         form.messages.MsgBox(kCancelled, MsgIcon::Information, MsgButtons::OK);
     } catch (const std::exception& e) {
-        form.messages.MsgBox(RuntimeError::describe(e), MsgIcon::None, MsgButtons::OK);
+        outcome.kind = ExportOutcome::Kind::Failed;
+        outcome.description = RuntimeError::describe(e);
+        form.messages.MsgBox(outcome.description, MsgIcon::None, MsgButtons::OK);
         if (created) {
             // No spreadsheet application is there to show the partly filled workbook: it is discarded unsaved.
             form.vExcelSheet->Application().setVisible(true);
@@ -171,4 +210,5 @@ void Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
                 MsgIcon::Information, MsgButtons::OK);
         }
     }
+    return outcome;
 }

@@ -45,7 +45,7 @@ ExportRun::~ExportRun() {
 void ExportRun::start(std::function<void()> ended) {
     m_worker = std::thread([this, ended = std::move(ended)] {
         try {
-            m_command(m_job);
+            m_outcome = m_command(m_job);
         } catch (...) {
             m_escaped = std::current_exception();
         }

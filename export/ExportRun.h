@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/ExportCommands.h"
 #include "export/Form1.h"
 
 #include <atomic>
@@ -27,7 +28,7 @@ struct ExportProgress {
 // time: the window's form holds no connection while the run has it.
 class ExportRun final : private ExportObserver {
 public:
-    using Command = void (*)(Form1&);
+    using Command = ExportCommand;
 
     // On the window's thread. `boxes` shows the command's boxes and is called from the worker.
     ExportRun(Form1& form, Command command, MessageBoxes& boxes);
@@ -46,6 +47,8 @@ public:
     // On the window's thread, after `ended`: waits for the worker and hands the connection, the output channel and
     // the form variables back. What escaped the command, if anything, is raised here.
     void finish();
+    // After finish: how the command ended.
+    const ExportOutcome& outcome() const noexcept { return m_outcome; }
 
 private:
     void exportStarted(const std::string& reference) override;
@@ -61,6 +64,7 @@ private:
     Form1 m_job;
     std::thread m_worker;
     std::exception_ptr m_escaped;
+    ExportOutcome m_outcome;
     bool m_handedBack = false;
 
     std::atomic<bool> m_cancel{false};

@@ -31,6 +31,9 @@ public:
     virtual void declarationDone() {}
     // Asked before each declaration and each movement; true stops the export there with ExportCancelled.
     virtual bool stopRequested() { return false; }
+    // Asked by the workbook command, which asks the user nothing, before it replaces an existing file: true leaves
+    // the file as it is and ends the command there.
+    virtual bool keepsExistingWorkbook() { return false; }
 };
 
 // Raised by the walk when the observer asked the export to stop. The commands' handlers treat it apart from
@@ -56,6 +59,8 @@ struct ExportState {
     std::string G_TIPO_ARCHIVO;
     // Told of what the export does, when set.
     ExportObserver* observer = nullptr;
+    // The movements the export under way has written, as lines or workbook rows.
+    std::int64_t movementsWritten = 0;
 
     // Raises ExportCancelled when the observer asks the export to stop.
     void stopWhenAsked() const {

@@ -21,6 +21,7 @@ void exportar(ExportState& form, MovementTable table, std::int32_t key, std::int
         } else {
             Escribir_Linea(*form.file1, movement, format);
         }
+        ++form.movementsWritten;
         if (form.observer) form.observer->movementWritten(movement);
     });
 }

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Command = void (*)(Form1&);
+using Command = ExportCommand;
 const Command kTxt = btn_gen_txt_orv_Click, kCsv = btn_gen_csv_Click, kXls = BTN_XLS_Click;
 using Boxes = std::vector<ShownBox>;
 
