@@ -452,7 +452,7 @@ void MainWindow::Command2_Click() { ::Command2_Click(m_form); }
 void MainWindow::btn_borrar_Click() { ::btn_borrar_Click(m_form); }
 
 void MainWindow::Command3_Click() {
-    if (m_export) return stopExportAndThen(AfterExport::Exit);
+    if (m_export) return endAfterExport(AfterExport::Exit);
     ::Command3_Click(m_form);
     close();
 }
@@ -460,7 +460,7 @@ void MainWindow::Command3_Click() {
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (!m_export) return QWidget::closeEvent(event);
     event->ignore();
-    stopExportAndThen(AfterExport::Close);
+    endAfterExport(AfterExport::Close);
 }
 
 void MainWindow::startExport(ExportRun::Command command) {
@@ -485,10 +485,9 @@ void MainWindow::exportEnded() {
         close();
 }
 
-void MainWindow::stopExportAndThen(AfterExport after) {
+void MainWindow::endAfterExport(AfterExport after) {
     // "Salir" outranks the close control: it also closes the database.
     if (after == AfterExport::Exit || m_afterExport == AfterExport::Stay) m_afterExport = after;
-    m_export->cancel();
 }
 
 MsgAnswer MainWindow::showExportBox(const std::string& text, MsgIcon icon, MsgButtons buttons,

@@ -67,7 +67,9 @@ private:
     // Called from the export's worker, queued to the window's thread.
     Q_INVOKABLE void serveBoxes();
     Q_INVOKABLE void exportEnded();
-    void stopExportAndThen(AfterExport after);
+    // "Salir" or the close control while an export runs: the export goes on to its end, as if the click had waited
+    // for it, and `after` is done then.
+    void endAfterExport(AfterExport after);
     MsgAnswer showExportBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                             const std::optional<std::string>& title);
     void showProgress();

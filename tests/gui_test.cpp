@@ -208,7 +208,8 @@ TEST_F(Window, ALongExportShowsItsProgressAndCanBeCancelled) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "RET-PERC"), {}), 2);
 
-    // The export reads the range as it was at the click; closing the window stops the export and waits for its end.
+    // The export reads the range as it was at the click; closing the window lets the export end, with its box, and
+    // closes the window then.
     gate.let(0);
     click("btn_gen_txt_orv");
     click("btn_borrar");
@@ -216,13 +217,46 @@ TEST_F(Window, ALongExportShowsItsProgressAndCanBeCancelled) {
     ASSERT_TRUE(exportEnds());
     EXPECT_EQ(boxes.shown().back().text, " Archivo Generado : " + out.string() + ".txt");
     click("Command2");
+    fs::remove(out.string() + ".txt");
     gate.let(0);
     click("btn_gen_txt_orv");
     EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
     gate.let(-1);
     ASSERT_TRUE(exportEnds());
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(boxes.shown().back().text, "Exportación cancelada. No se generó el archivo.");
+    EXPECT_EQ(boxes.shown().back().text, " Archivo Generado : " + out.string() + ".txt");
+    const std::string written = readBytes(out.string() + ".txt");
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 4);
+}
+
+// "Salir" clicked as an export starts, before its progress shows: the export goes on with its progress window and
+// ends, its box shown (or is stopped by Cancelar, which it still offers), and the program ends then, its database
+// closed.
+TEST_F(Window, SalirDuringAnExportWaitsForItsEnd) {
+    const fs::path out = dir.path() / "RET-PERC" / "RET-PERC-IB-30712345671-200001-222201";
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "left to end");
+        open(cancel ? nullptr : "fixtures/impuest-cases.mdb");
+        window->form().Conn = std::make_unique<GatedDatabase>(std::move(window->form().Conn), gate);
+        find<QComboBox>("lst_contribuyentes")->setEditText(QStringLiteral("30-71234567-1"));
+        click("Command2");
+        boxes.clear();
+        gate.let(0);
+        click(cancel ? "btn_gen_txt_orv" : "BTN_XLS");
+        click("Command3");
+        EXPECT_TRUE(window->isVisible());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return window->findChild<QDialog*>("ExportProgress"); }, 5000));
+        if (cancel) QTest::mouseClick(find<QPushButton>("btn_cancelar"), Qt::LeftButton);
+        gate.let(-1);
+        ASSERT_TRUE(exportEnds());
+        EXPECT_EQ(boxes.shown().back().text, cancel ? "Exportación cancelada. No se generó el archivo."
+                                                    : "Archivo Generado : " + out.string() + ".XLS");
+        EXPECT_EQ(fs::exists(out.string() + ".XLS"), true);
+        EXPECT_EQ(fs::exists(out.string() + ".txt"), false);
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_FALSE(window->form().Conn || window->form().WS);
+    }
 }
 
 TEST_F(Window, ControlsTakeWhatTheProgramExpects) {
