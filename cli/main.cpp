@@ -25,10 +25,11 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// A field of an output line: a tab or a line break inside it would split the line.
+// A field of an output line, its control characters as blanks: a tab or a line break would split the line, and
+// the others would reach the terminal.
 std::string field(std::string text) {
     for (char& c : text)
-        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
     return text;
 }
 

@@ -122,8 +122,11 @@ std::string ruta_salida(const Form1& form, const std::string& reference, const s
     std::string digits;
     for (char c : reference)
         if (c != '-') digits.push_back(c);
-    return form.G_CARPETA_GENERACION + "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" +
-           form.controls.txt_desde() + "-" + form.controls.txt_hasta() + extension;
+    const std::string name = "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" + form.controls.txt_desde() +
+                             "-" + form.controls.txt_hasta() + extension;
+    // The reference is the database's: a separator in it would name a file in another folder.
+    if (name.find_first_of(std::string_view("/\0", 2)) != std::string::npos) throw RuntimeError::badFileName(name);
+    return form.G_CARPETA_GENERACION + name;
 }
 
 ExportOutcome btn_gen_txt_orv_Click(Form1& form) { return exportText(form, kTxt); }

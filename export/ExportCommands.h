@@ -6,7 +6,8 @@
 struct Form1;
 
 // The output path: G_CARPETA_GENERACION, "RET-PERC-IB-", the reference without dashes, "-", the first period,
-// "-", the last period and the extension.
+// "-", the last period and the extension. Raises Bad file name (52) when the file's name would hold a "/" (or a
+// NUL), which would name a file outside the output folder.
 std::string ruta_salida(const Form1& form, const std::string& reference, const std::string& extension);
 
 // How an export command ended. The window shows the command's boxes and needs nothing more; a batch of exports

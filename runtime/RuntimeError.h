@@ -11,6 +11,7 @@ public:
     // Numbers the program relies on.
     static constexpr int Overflow = 6;
     static constexpr int TypeMismatch = 13;
+    static constexpr int BadFileName = 52;
     static constexpr int ObjectNotSet = 91;
     static constexpr int InvalidUseOfNull = 94;
     // Errors of the database layer, of files and of the spreadsheet stand-in.
@@ -28,6 +29,9 @@ public:
     static RuntimeError overflow() { return RuntimeError(Overflow, "Overflow"); }
     static RuntimeError invalidUseOfNull() { return RuntimeError(InvalidUseOfNull, "Invalid use of Null"); }
     static RuntimeError typeMismatch() { return RuntimeError(TypeMismatch, "Type mismatch"); }
+    static RuntimeError badFileName(const std::string& name) {
+        return RuntimeError(BadFileName, "Bad file name or number: " + name);
+    }
     static RuntimeError databaseNotOpen() {
         return RuntimeError(ObjectNotSet, "Object variable not set (the database is not open)");
     }

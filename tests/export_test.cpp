@@ -458,4 +458,37 @@ TEST(Export, AFileWhereTheOutputFolderShouldBe) {
     EXPECT_EQ(readBytes(p.dir.path() / "RET-PERC"), "not a folder");
 }
 
+// A taxpayer whose stored reference holds a path: its file's name would climb out of the output folder, into a
+// folder named like its first part. Every command refuses the name with its own error and writes nothing.
+TEST(Export, AReferenceHoldingAPathNamesNoFile) {
+    struct OneTaxpayer : Database {
+        std::vector<TaxpayerRow> taxpayers() override { return {}; }
+        std::optional<FoundTaxpayer> taxpayerByReference(std::string_view) override {
+            return FoundTaxpayer{Value::integer(1), Value::text("20-1/../../x")};
+        }
+        std::vector<DeclarationGroup> declarationGroups(std::int32_t) override { return {}; }
+        std::optional<Value> declarationId(std::int32_t, std::string_view) override { return std::nullopt; }
+        void movements(MovementTable, std::int32_t, std::int32_t, const MovementVisitor&) override {}
+        void BeginCommand() override {}
+        bool EndCommand() override { return true; }
+        void Close() override {}
+    };
+    Program p;
+    p.load();
+    p.form.Conn = std::make_unique<OneTaxpayer>();
+    fs::create_directories(p.output("RET-PERC-IB-201"));
+    for (Command c : {kTxt, kCsv, kXls}) {
+        const std::string name = std::string("RET-PERC-IB-201/../../x-200001-222201") + extension(c);
+        Boxes expected = failure(c, "Bad file name or number: " + name, false);
+        if (c == kXls) expected = {box("Error al crear el archivo!! \r\rMotivo: Bad file name or number: " + name,
+                                       MsgIcon::Critical, "** ERROR **")};
+        EXPECT_EQ(p.run(c, "20-1/../../x"), expected);
+        const ExportOutcome outcome = c(p.form);
+        EXPECT_EQ(outcome.kind, ExportOutcome::Kind::Failed);
+        EXPECT_EQ(outcome.reference, "20-1/../../x");
+    }
+    EXPECT_EQ(p.files(), (std::map<std::string, std::string>{{"RET-PERC-IB-201", "(folder)"}}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(p.dir.path()), {}), 2);  // Impuest.mdb and RET-PERC
+}
+
 }  // namespace
