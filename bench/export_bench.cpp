@@ -113,7 +113,7 @@ struct Case {
     std::string desde;
     std::string hasta;
     ExportCommand command;  // window cases
-    bool count;               // batch cases: --count
+    bool count;             // batch cases: --count
 };
 
 // A case's figures as one run measured them.

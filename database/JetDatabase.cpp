@@ -215,10 +215,10 @@ struct JetDatabase::Reading {
     std::array<std::optional<Found>, 5> tables;
     std::vector<RowPointer> found;  // see where()
     Movement movement;              // the movements' values, whose texts keep their buffers from row to row
-    std::map<std::int64_t, std::vector<Declaration>> declarations;              // by CP01_ID
+    std::map<std::int64_t, std::vector<Declaration>> declarations;                     // by CP01_ID
     std::map<std::int64_t, std::map<std::string, Value, std::less<>>> declarationIds;  // by CP01_ID
-    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Value>> forms;  // by CP01_ID and Cmd_ID
-    std::map<std::int64_t, std::vector<Value>> references;                      // by CMD_ID
+    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Value>> forms;         // by CP01_ID and Cmd_ID
+    std::map<std::int64_t, std::vector<Value>> references;                             // by CMD_ID
     // The taxpayer whose forms' declarations were all read, and those declarations by Sid_ID.
     std::optional<std::int64_t> groupedTaxpayer;
     std::multimap<std::int64_t, const Declaration*> byId;

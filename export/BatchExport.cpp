@@ -150,9 +150,11 @@ const char* extension(BatchFormat format) {
 BatchExport::BatchExport(BatchOptions options, std::string workingFolder)
     : m_options(std::move(options)),
       m_boxes(std::make_unique<BatchBoxes>(m_options.replace || m_options.count ? MsgAnswer::Yes : MsgAnswer::No)),
-      m_tally(std::make_unique<MovementTally>(
-          m_options,
-          [this](const std::string& reference) { m_target = ruta_salida(m_form, reference, extension(m_options.format)); })),
+      m_tally(std::make_unique<MovementTally>(m_options,
+                                              [this](const std::string& reference) {
+                                                  m_target =
+                                                      ruta_salida(m_form, reference, extension(m_options.format));
+                                              })),
       m_form(m_controls, *m_boxes, std::move(workingFolder)) {
     m_controls.desde = m_options.desde;
     m_controls.hasta = m_options.hasta;
@@ -263,7 +265,7 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
             result.outcome = BatchOutcome::Error;
             result.detail = outcome.kind == ExportOutcome::Kind::Failed      ? outcome.description
                             : outcome.kind == ExportOutcome::Kind::Cancelled ? "export cancelled"
-                                                                              : "refused";
+                                                                             : "refused";
             break;
     }
     if (m_options.check && found) {

@@ -109,9 +109,9 @@ ExportOutcome exportText(Form1& form, const TextCommand& command) {
         if (form.file1->isOpen()) form.file1->Abandon();
         outcome.kind = ExportOutcome::Kind::Failed;
         outcome.description = RuntimeError::describe(e);
-        form.messages.MsgBox(std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" +
-                                 "Motivo: " + outcome.description,
-                             MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
+        form.messages.MsgBox(
+            std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" + "Motivo: " + outcome.description,
+            MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
     }
     return outcome;
 }
@@ -122,8 +122,8 @@ std::string ruta_salida(const Form1& form, const std::string& reference, const s
     std::string digits;
     for (char c : reference)
         if (c != '-') digits.push_back(c);
-    const std::string name = "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" + form.controls.txt_desde() +
-                             "-" + form.controls.txt_hasta() + extension;
+    const std::string name = "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" + form.controls.txt_desde() + "-" +
+                             form.controls.txt_hasta() + extension;
     // The reference is the database's: a separator in it would name a file in another folder.
     if (name.find_first_of(std::string_view("/\0", 2)) != std::string::npos) throw RuntimeError::badFileName(name);
     return form.G_CARPETA_GENERACION + name;

@@ -102,8 +102,8 @@ JetFile::JetFile(const std::string& path, const std::string& password) {
         // gone with the parts made: the file is the one under its name, unless that is another by now.
         struct stat now {};
         if (e.Number() == RuntimeError::DatabaseError &&
-            (justWritten(st) || ::stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
-             now.st_dev != st.st_dev || !(stateOf(now) == stateOf(st))))
+            (justWritten(st) || ::stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev ||
+             !(stateOf(now) == stateOf(st))))
             throw fileChanged(path);
         throw;
     }

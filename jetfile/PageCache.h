@@ -45,7 +45,7 @@ private:
     // The slots' pages side by side in one block, left unset until a page is read into them.
     std::unique_ptr<unsigned char[]> m_buffer;
     std::size_t m_slotsUsed = 0;
-    std::vector<std::uint32_t> m_slotPages;            // the page each slot holds, 0 for none
+    std::vector<std::uint32_t> m_slotPages;                      // the page each slot holds, 0 for none
     std::unordered_map<std::uint32_t, std::size_t> m_pageSlots;  // page number → slot
     std::size_t m_nextSlot = 0;
     std::array<std::uint32_t, 4> m_nextInSequence{};  // the page after each of the last runs read

@@ -480,8 +480,9 @@ TEST(Export, AReferenceHoldingAPathNamesNoFile) {
     for (Command c : {kTxt, kCsv, kXls}) {
         const std::string name = std::string("RET-PERC-IB-201/../../x-200001-222201") + extension(c);
         Boxes expected = failure(c, "Bad file name or number: " + name, false);
-        if (c == kXls) expected = {box("Error al crear el archivo!! \r\rMotivo: Bad file name or number: " + name,
-                                       MsgIcon::Critical, "** ERROR **")};
+        if (c == kXls)
+            expected = {box("Error al crear el archivo!! \r\rMotivo: Bad file name or number: " + name,
+                            MsgIcon::Critical, "** ERROR **")};
         EXPECT_EQ(p.run(c, "20-1/../../x"), expected);
         const ExportOutcome outcome = c(p.form);
         EXPECT_EQ(outcome.kind, ExportOutcome::Kind::Failed);

@@ -108,8 +108,9 @@ TEST_F(Reads, TaxpayerByReference) {
 
 // Texts equal in Jet's order fold alike, and texts that fold alike are equal: a lookup goes by the folded text.
 TEST(JetTextOrder, EqualTextsFoldAlike) {
-    const char* texts[] = {"Peña", "PEÑA", "pena", "Pena", "ángel", "ÁNGEL", "angel", "straße", "STRASSE",
-                           "\u212A", "k", "K", "20-1234567-8", "20-1234567-8 ", "", "ab", "a\u0301b", "áb"};
+    const char* texts[] = {"Peña",         "PEÑA",          "pena",    "Pena",   "ángel",    "ÁNGEL",
+                           "angel",        "straße",        "STRASSE", "\u212A", "k",        "K",
+                           "20-1234567-8", "20-1234567-8 ", "",        "ab",     "a\u0301b", "áb"};
     for (const char* a : texts)
         for (const char* b : texts)
             EXPECT_EQ(equalJetText(a, b), JetTextKey(a).folded() == JetTextKey(b).folded()) << a << " " << b;
@@ -239,7 +240,8 @@ TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
     int attempts = 0, discarded = 0;
     std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path,
                                std::filesystem::copy_options::overwrite_existing);
-    readUnchangedFile(db, [&] { ++attempts, db.taxpayers(); }, [&] { ++discarded; });
+    readUnchangedFile(
+        db, [&] { ++attempts, db.taxpayers(); }, [&] { ++discarded; });
     EXPECT_EQ(attempts, 2);
     EXPECT_EQ(discarded, 1);
 
