@@ -113,6 +113,26 @@ FAULTS = [
      "char lowerAscii(char c) { return c; }", "texts compared with regard to case"),
     ("runtime/Numeric.cpp", "std::chars_format::general, 15).ptr;", "std::chars_format::general, 16).ptr;",
      "Doubles written with 16 significant digits"),
+    # The code page's edges, a write that fails once, the workbooks' last rows.
+    ("runtime/TextCodecs.cpp", "if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);",
+     "if (cp < 0x80 || (cp >= 0xA0 && cp < 0xFF)) return static_cast<char>(cp);", "ÿ (0xFF) written as ?"),
+    ("runtime/TextCodecs.cpp", "for (std::size_t i = 0; i < kHighControls.size(); ++i)",
+     "for (std::size_t i = 0; i + 1 < kHighControls.size(); ++i)", "Ÿ (0x9F) written as ?"),
+    ("runtime/TextCodecs.cpp", "const char32_t high = b < 0xA0 ? kHighControls[b - 0x80] : b;",
+     "const char32_t high = b < 0x9F ? kHighControls[b - 0x80] : b;", "byte 0x9F read as U+009F"),
+    ("platform/OutputFile.cpp",
+     "        if (m_writeError == 0 && !m_bytes.empty() &&\n"
+     "            std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size())\n"
+     "            m_writeError = lastError();",
+     "        if (!m_bytes.empty())\n"
+     "            m_writeError = std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size()\n"
+     "                               ? lastError()\n"
+     "                               : 0;",
+     "a failed write forgotten once a later one succeeds"),
+    ("workbook/XlsxSheet.cpp", "if (row < 1 || static_cast<std::uint32_t>(row) > RowLimit)",
+     "if (row < 1 || static_cast<std::uint32_t>(row) >= RowLimit)", "the .xlsx row limit one row short"),
+    ("workbook/XlsApplication.cpp", "if (row < 1 || static_cast<std::uint32_t>(row) > XlsCellGrid::RowLimit)",
+     "if (row < 1 || static_cast<std::uint32_t>(row) >= XlsCellGrid::RowLimit)", "the .XLS row limit one row short"),
 ]
 
 

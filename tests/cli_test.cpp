@@ -10,17 +10,12 @@
 #include "support/TestFiles.h"
 #include "support/WorkbookReader.h"
 
-#include <gsf/gsf-infile-zip.h>
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-stdio.h>
-#include <gsf/gsf-utils.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -76,39 +71,6 @@ struct Window {
         return command(form);
     }
 };
-
-// A cell's text as XML holds it: libxlsxwriter escapes "<", ">" and "&".
-std::string unescapeXml(std::string text) {
-    for (const auto& [entity, character] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
-        for (std::size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1))
-            text.replace(at, std::strlen(entity), character);
-    return text;
-}
-
-// The first sheet of an .xlsx read with libgsf's zip reader, its cells parsed from the sheet's XML.
-ReadBook readXlsx(const fs::path& path) {
-    gsf_init();
-    GsfInput* file = gsf_input_stdio_new(path.c_str(), nullptr);
-    GsfInfile* zip = file != nullptr ? gsf_infile_zip_new(file, nullptr) : nullptr;
-    GsfInput* sheet =
-        zip != nullptr ? gsf_infile_child_by_vname(zip, "xl", "worksheets", "sheet1.xml", nullptr) : nullptr;
-    EXPECT_NE(sheet, nullptr) << path;
-    std::string xml(sheet != nullptr ? gsf_input_size(sheet) : 0, '\0');
-    if (sheet != nullptr) gsf_input_read(sheet, xml.size(), reinterpret_cast<guint8*>(xml.data()));
-    for (GObject* object : {G_OBJECT(sheet), G_OBJECT(zip), G_OBJECT(file)})
-        if (object != nullptr) g_object_unref(object);
-    ReadBook book;
-    static const std::regex cell(
-        R"re(<c r="([A-Z]+)(\d+)"[^>]*>(?:<v>([^<]*)</v>|<is><t[^>]*>([^<]*)</t></is>)</c>)re");
-    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), cell); it != std::sregex_iterator(); ++it) {
-        unsigned column = 0;
-        for (char letter : (*it)[1].str()) column = column * 26 + static_cast<unsigned>(letter - 'A' + 1);
-        const auto row = static_cast<unsigned>(std::stoul((*it)[2]));
-        book.cells[{row, column}] = (*it)[3].matched ? Cell{std::stod((*it)[3])} : Cell{unescapeXml((*it)[4])};
-        book.rows = std::max(book.rows, row);
-    }
-    return book;
-}
 
 }  // namespace
 

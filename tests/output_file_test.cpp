@@ -44,7 +44,17 @@ TEST(OutputFile, ReplacesTheTargetOnlyWhenWhollyWritten) {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(error, "cannot write output file " + target + ": File too large");
-    // A file that lost a line never replaces the target, even when it is closed after the error.
+    // A file that lost a line never replaces the target, even when it is closed after the error, and even when
+    // the writes after the failed one succeed.
+    int failedLines = 0;
+    for (int i = 0; i < 9999; ++i) {
+        try {
+            file->PrintLine("0123456789");
+        } catch (const RuntimeError&) {
+            ++failedLines;
+        }
+    }
+    EXPECT_EQ(failedLines, 9999);
     EXPECT_THROW(file->Close(), RuntimeError);
     EXPECT_EQ(readBytes(target), bytes);
     EXPECT_EQ(entries(), 1);

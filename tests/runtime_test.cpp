@@ -56,6 +56,19 @@ TEST(Runtime, TextCodecs) {
     const unsigned char bytes[] = {0x41, 0xD1, 0x80, 0x81, 0x92};
     appendUtf8FromWindows1252(utf8, bytes, sizeof bytes);
     EXPECT_EQ(utf8, "AÑ€\uFFFD’");
+    // Every byte of the code page both ways, the ranges' first and last included: decoded and encoded again, each
+    // is itself, but for the five the code page leaves undefined; the characters beside its ranges have no byte.
+    std::string all, expected;
+    for (int b = 0; b < 256; ++b) {
+        all += static_cast<char>(b);
+        const bool undefined = b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+        expected += undefined ? '?' : static_cast<char>(b);
+    }
+    utf8.clear();
+    appendUtf8FromWindows1252(utf8, reinterpret_cast<const unsigned char*>(all.data()), all.size());
+    EXPECT_EQ(toWindows1252(utf8), expected);
+    for (const char* beside : {"\u0080", "\u009F", "\u0100", "\u0177", "\u0179", "\u20AB", "\u20AD", "\u2123"})
+        EXPECT_EQ(toWindows1252(beside), "?") << beside;
     // UTF-16 both ways: surrogate pairs joined, a lone surrogate or an invalid sequence one U+FFFD.
     EXPECT_EQ(utf16FromUtf8("añ😀\xE2\x82x"), u"añ😀\uFFFDx");
     utf8.clear();

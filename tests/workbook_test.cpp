@@ -7,6 +7,7 @@
 #include "workbook/Biff8Workbook.h"
 #include "workbook/Spreadsheet.h"
 #include "workbook/XlsCellGrid.h"
+#include "workbook/XlsxSheet.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,31 @@ TEST(Workbook, CellsTheFormatCannotHoldAreRejected) {
     EXPECT_THROW(sheet->Application().setCell(2, 1, Value::real(1)), RuntimeError);
     EXPECT_THROW(sheet->SaveAs("/tmp/never.XLS"), RuntimeError);
     EXPECT_FALSE(fs::exists("/tmp/never.XLS"));
+}
+
+// The last row of each format holds a cell and the row after it is refused: an .XLS sheet has 65,536 rows, an
+// .xlsx one 1,048,576. Only the first and the last rows are written.
+TEST(Workbook, TheLastRowOfEachFormatHoldsACell) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::int32_t last;
+        ReadBook (*read)(const fs::path&);
+    } formats[] = {{"last.XLS", 65536, readBook}, {"last.xlsx", 1048576, readXlsx}};
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.name);
+        const fs::path path = dir.path() / f.name;
+        std::unique_ptr<ExcelSheet> sheet = f.last == 65536 ? CreateObject("Excel.Sheet")
+                                                            : std::make_unique<XlsxSheet>(path.string());
+        sheet->Application().setCell(1, 1, Value::text("first"));
+        sheet->Application().setCell(f.last, 2, Value::real(1.5));
+        EXPECT_THROW(sheet->Application().setCell(f.last + 1, 1, Value::real(1)), RuntimeError);
+        sheet->SaveAs(path.string());
+        const ReadBook book = f.read(path);
+        EXPECT_EQ(book.rows, static_cast<unsigned>(f.last));
+        EXPECT_EQ(book.at(1, 1), Cell{"first"});
+        EXPECT_EQ(book.at(static_cast<unsigned>(f.last), 2), Cell{1.5});
+    }
 }
 
 TEST(Workbook, SaveAsReplacesTheTargetOnlyWhenTheWholeWorkbookIsWritten) {

@@ -26,3 +26,6 @@ struct ReadBook {
 
 // Reads the first sheet of a saved workbook with libfreexl; a file libfreexl cannot open fails the test.
 ReadBook readBook(const std::filesystem::path& path);
+// Reads the first sheet of an .xlsx with libgsf's zip reader, its cells parsed from the sheet's XML; its rows are
+// the last row holding a cell.
+ReadBook readXlsx(const std::filesystem::path& path);
