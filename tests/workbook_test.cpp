@@ -127,8 +127,8 @@ TEST(Workbook, TheLastRowOfEachFormatHoldsACell) {
     for (const auto& f : formats) {
         SCOPED_TRACE(f.name);
         const fs::path path = dir.path() / f.name;
-        std::unique_ptr<ExcelSheet> sheet = f.last == 65536 ? CreateObject("Excel.Sheet")
-                                                            : std::make_unique<XlsxSheet>(path.string());
+        std::unique_ptr<ExcelSheet> sheet =
+            f.last == 65536 ? CreateObject("Excel.Sheet") : std::make_unique<XlsxSheet>(path.string());
         sheet->Application().setCell(1, 1, Value::text("first"));
         sheet->Application().setCell(f.last, 2, Value::real(1.5));
         EXPECT_THROW(sheet->Application().setCell(f.last + 1, 1, Value::real(1)), RuntimeError);
