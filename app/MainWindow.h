@@ -56,7 +56,7 @@ private slots:
     void Command3_Click();
 
 protected:
-    // Closing during an export asks it to stop; the window closes once it has ended.
+    // Closing during an export lets it end; the window closes then.
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -1,3 +1,4 @@
+#include "app/AllTaxpayersWindow.h"
 #include "app/MainWindow.h"
 #include "app/QtMessageBoxes.h"
 #include "platform/FileSystem.h"
@@ -10,8 +11,6 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
-    // Lets the desktop match the window with its menu entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -23,8 +22,15 @@ int main(int argc, char* argv[]) {
                                                 "(si no se indica: la del programa si tiene Impuest.mdb; si no, "
                                                 "~/Velmora, que se crea la primera vez)."),
                                  QStringLiteral("CARPETA"));
+    const QCommandLineOption todos(
+        QStringLiteral("todos"),
+        QStringLiteral("Abre la ventana de exportación de todos los contribuyentes en lugar de la principal."));
     parser.addOption(dir);
+    parser.addOption(todos);
     parser.process(app);
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(parser.isSet(todos) ? QStringLiteral("org.velmora.Velmora.Todos")
+                                                            : QStringLiteral("org.velmora.Velmora"));
 
     std::string folder;
     try {
@@ -32,6 +38,11 @@ int main(int argc, char* argv[]) {
     } catch (const std::exception& e) {
         QtMessageBoxes(nullptr).MsgBox("Error : " + RuntimeError::describe(e), MsgIcon::Critical, MsgButtons::OK);
         return 1;
+    }
+    if (parser.isSet(todos)) {
+        AllTaxpayersWindow window(folder);
+        window.show();
+        return app.exec();
     }
     MainWindow window(folder);
     // The start-up messages (output folder, connection) come before the window appears.

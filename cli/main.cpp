@@ -33,18 +33,6 @@ std::string field(std::string text) {
     return text;
 }
 
-std::string resultText(const TaxpayerResult& result) {
-    switch (result.outcome) {
-        case BatchOutcome::Written: return "written " + result.detail;
-        case BatchOutcome::Kept: return "kept " + result.detail;
-        case BatchOutcome::Counted: return "counted";
-        case BatchOutcome::None: return "none";
-        case BatchOutcome::NotFound: return "not found";
-        case BatchOutcome::Error: return "error: " + result.detail;
-    }
-    return {};
-}
-
 // The progress line on standard error, redrawn at most ten times a second and wiped before other output.
 class Progress {
 public:
@@ -78,7 +66,8 @@ struct Totals {
 
     void add(const TaxpayerResult& result) {
         // The movements of the files written or counted; an export that failed is not one of them.
-        if (result.outcome != BatchOutcome::Error) movements += result.movements;
+        if (result.outcome != BatchOutcome::Error && result.outcome != BatchOutcome::Cancelled)
+            movements += result.movements;
         problems += result.problems.size();
         switch (result.outcome) {
             case BatchOutcome::Written: ++written; break;
@@ -86,7 +75,8 @@ struct Totals {
             case BatchOutcome::None: ++none; break;
             case BatchOutcome::Kept: ++kept; break;
             case BatchOutcome::NotFound: ++notFound; break;
-            case BatchOutcome::Error: ++errors; break;
+            case BatchOutcome::Error:
+            case BatchOutcome::Cancelled: ++errors; break;
         }
     }
 
@@ -97,7 +87,7 @@ struct Totals {
 };
 
 void printResult(const TaxpayerResult& result) {
-    std::cout << field(result.reference) << '\t' << result.movements << '\t' << field(resultText(result)) << '\n';
+    std::cout << field(result.reference) << '\t' << result.movements << '\t' << field(resultWords(result)) << '\n';
     for (const CuitFinding& finding : result.problems)
         std::cout << "check\t" << field(result.reference) << '\t' << (finding.agent ? "AG_CUIT" : "CUIT") << '\t'
                   << field(finding.value) << '\t' << finding.movements << '\t'

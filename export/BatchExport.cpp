@@ -12,6 +12,7 @@
 #include "selection/TaxpayerList.h"
 #include "workbook/XlsxSheet.h"
 
+#include <atomic>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -35,6 +36,8 @@ public:
     void exportStarted(const std::string& reference) override { m_started(reference); }
     void exportRestarted() override { start(); }
     bool keepsExistingWorkbook() override { return m_keepWorkbooks; }
+    bool stopRequested() override { return m_stop.load(std::memory_order_relaxed); }
+    void requestStop() noexcept { m_stop = true; }
 
     void movementWritten(const Movement& movement) override {
         ++m_movements;
@@ -56,28 +59,49 @@ private:
     bool m_agents;
     bool m_keepWorkbooks;
     std::function<void(const std::string&)> m_started;
+    std::atomic<bool> m_stop{false};
     std::int64_t m_movements = 0;
     std::vector<std::pair<std::string, std::int64_t>> m_agentCuits;
     std::unordered_map<std::string, std::size_t> m_agentIndex;
 };
 
-// Message boxes without a user: the overwrite question gets the answer the options chose, every other box OK. What
-// a box says reaches the terminal's user only while the batch relays it (its refusals and its start).
+// Message boxes without a user: the overwrite question gets the answer the options chose, every other box OK. A box
+// reaches the user only while the batch relays it (its refusals and its start).
 class BatchBoxes final : public MessageBoxes {
 public:
     explicit BatchBoxes(MsgAnswer overwrite) : m_overwrite(overwrite) {}
 
-    MsgAnswer MsgBox(const std::string& text, MsgIcon, MsgButtons buttons, const std::optional<std::string>&) override {
-        if (m_relayed) m_relayed->push_back(text);
+    MsgAnswer MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
+                     const std::optional<std::string>& title) override {
+        if (m_relayed) {
+            ++m_relayedCount;
+            m_relayed->MsgBox(text, icon, MsgButtons::OK, title);
+        }
         return buttons == MsgButtons::YesNo ? m_overwrite : MsgAnswer::OK;
     }
 
-    // Relays what the boxes say to `texts` until relay(nullptr).
-    void relay(std::vector<std::string>* texts) noexcept { m_relayed = texts; }
+    // Relays the boxes to `boxes` until relay(nullptr).
+    void relay(MessageBoxes* boxes) noexcept { m_relayed = boxes; }
+    // How many boxes were relayed.
+    int relayed() const noexcept { return m_relayedCount; }
 
 private:
     MsgAnswer m_overwrite;
-    std::vector<std::string>* m_relayed = nullptr;
+    MessageBoxes* m_relayed = nullptr;
+    int m_relayedCount = 0;
+};
+
+// What the relayed boxes say, as texts.
+class BoxTexts final : public MessageBoxes {
+public:
+    explicit BoxTexts(std::vector<std::string>& texts) : m_texts(texts) {}
+    MsgAnswer MsgBox(const std::string& text, MsgIcon, MsgButtons, const std::optional<std::string>&) override {
+        m_texts.push_back(text);
+        return MsgAnswer::OK;
+    }
+
+private:
+    std::vector<std::string>& m_texts;
 };
 
 namespace {
@@ -181,7 +205,8 @@ std::optional<std::string> BatchExport::refusal() {
     if (m_options.all) entries = {"-"};
     if (entries.empty()) entries.emplace_back();
     std::vector<std::string> shown;
-    m_boxes->relay(&shown);
+    BoxTexts texts(shown);
+    m_boxes->relay(&texts);
     std::optional<std::string> refused;
     for (const std::string& entry : entries) {
         m_controls.combo = entry;
@@ -197,7 +222,12 @@ std::optional<std::string> BatchExport::refusal() {
 }
 
 bool BatchExport::start(std::vector<std::string>& messages) {
-    m_boxes->relay(&messages);
+    BoxTexts texts(messages);
+    return start(texts);
+}
+
+bool BatchExport::start(MessageBoxes& shown) {
+    m_boxes->relay(&shown);
     const bool connected =
         m_options.database.empty() ? Conectar_Base(m_form) : Conectar_Base(m_form, m_options.database);
     // A count writes nothing, not even the folder.
@@ -205,10 +235,13 @@ bool BatchExport::start(std::vector<std::string>& messages) {
         m_form.G_CARPETA_GENERACION =
             (m_options.folder.empty() ? m_form.appPath + "/RET-PERC" : m_options.folder) + "/";
     } else if (connected) {
+        // The folder's procedure tells of a failure by its box alone.
+        const int before = m_boxes->relayed();
         if (m_options.folder.empty())
             Crear_Carpeta(m_form);
         else
             Crear_Carpeta(m_form, m_options.folder);
+        m_folderFailed = m_boxes->relayed() != before;
     }
     m_boxes->relay(nullptr);
     if (connected) m_command = std::make_unique<CommandScope>(*m_form.Conn);
@@ -218,14 +251,20 @@ bool BatchExport::start(std::vector<std::string>& messages) {
 std::vector<BatchTaxpayer> BatchExport::taxpayers() {
     std::vector<BatchTaxpayer> chosen;
     if (!m_options.all) {
-        for (const std::string& reference : m_options.taxpayers) chosen.push_back({reference, reference});
+        for (const std::string& reference : m_options.taxpayers) chosen.push_back({reference, reference, {}});
         return chosen;
     }
     std::unordered_set<std::string> seen;
-    forEachTaxpayer(*m_form.Conn, [&](const std::string& reference, const std::string&) {
-        if (seen.insert(reference).second) chosen.push_back({reference, reference});
+    forEachTaxpayer(*m_form.Conn, [&](const std::string& reference, const std::string& name) {
+        if (seen.insert(reference).second) chosen.push_back({reference, reference, name});
     });
     return chosen;
+}
+
+void BatchExport::requestStop() noexcept { m_tally->requestStop(); }
+
+void BatchExport::useWorkspace(std::function<std::unique_ptr<Workspace>()> workspace) {
+    m_form.createWorkspace = std::move(workspace);
 }
 
 TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
@@ -259,13 +298,11 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
                                                     : BatchOutcome::None;
             result.detail = outcome.path;
             break;
+        case ExportOutcome::Kind::Cancelled: result.outcome = BatchOutcome::Cancelled; break;
         case ExportOutcome::Kind::Refused:
-        case ExportOutcome::Kind::Cancelled:
         case ExportOutcome::Kind::Failed:
             result.outcome = BatchOutcome::Error;
-            result.detail = outcome.kind == ExportOutcome::Kind::Failed      ? outcome.description
-                            : outcome.kind == ExportOutcome::Kind::Cancelled ? "export cancelled"
-                                                                             : "refused";
+            result.detail = outcome.kind == ExportOutcome::Kind::Failed ? outcome.description : "refused";
             break;
     }
     if (m_options.check && found) {
@@ -274,8 +311,8 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
             if (problem != CuitProblem::None) result.problems.push_back({agent, value, movements, problem});
         };
         check(false, result.reference, result.movements);
-        // A failed export leaves no file, so no agent of its movements is reported.
-        if (result.outcome != BatchOutcome::Error)
+        // A failed or stopped export leaves no file, so no agent of its movements is reported.
+        if (result.outcome != BatchOutcome::Error && result.outcome != BatchOutcome::Cancelled)
             for (const auto& [cuit, movements] : m_tally->agentCuits()) check(true, cuit, movements);
     }
     return result;
@@ -289,4 +326,46 @@ ExportOutcome BatchExport::runCommand() {
         case BatchFormat::Xlsx: return exportWorkbook(m_form, extension(BatchFormat::Xlsx));
     }
     return {};
+}
+
+std::string resultWords(const TaxpayerResult& result) {
+    switch (result.outcome) {
+        case BatchOutcome::Written: return "written " + result.detail;
+        case BatchOutcome::Kept: return "kept " + result.detail;
+        case BatchOutcome::Counted: return "counted";
+        case BatchOutcome::None: return "none";
+        case BatchOutcome::NotFound: return "not found";
+        case BatchOutcome::Error: return "error: " + result.detail;
+        case BatchOutcome::Cancelled: return "cancelled";
+    }
+    return {};
+}
+
+std::string resultDescription(const TaxpayerResult& result) {
+    switch (result.outcome) {
+        case BatchOutcome::Written: return "Archivo generado: " + result.detail;
+        case BatchOutcome::Kept: return "El archivo ya existía y se conservó: " + result.detail;
+        case BatchOutcome::Counted: return "Contado";
+        case BatchOutcome::None: return "Sin movimientos en el rango";
+        case BatchOutcome::NotFound: return "No se encontró el contribuyente";
+        case BatchOutcome::Error: return "Error: " + result.detail;
+        case BatchOutcome::Cancelled: return "Cancelado: no se generó el archivo";
+    }
+    return {};
+}
+
+std::string cuitDescription(const TaxpayerResult& result) {
+    std::string text;
+    for (const CuitFinding& finding : result.problems) {
+        if (!text.empty()) text += "; ";
+        text += (finding.agent ? "Agente " : "Contribuyente ") + finding.value + ": " +
+                (finding.problem == CuitProblem::Form ? "forma incorrecta" : "dígito verificador incorrecto");
+        if (finding.agent) text += " (" + std::to_string(finding.movements) + " mov.)";
+    }
+    return text;
+}
+
+bool hasProblem(const TaxpayerResult& result) {
+    return !result.problems.empty() || result.outcome == BatchOutcome::NotFound ||
+           result.outcome == BatchOutcome::Error || result.outcome == BatchOutcome::Cancelled;
 }

@@ -6,6 +6,7 @@
 #include "selection/Form1Controls.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,13 +29,15 @@ struct BatchOptions {
     bool check = false;    // check the CUITs of the movements exported
 };
 
-// One taxpayer to handle: the reference to report and the text typed into the window's box for it.
+// One taxpayer to handle: the reference to report, the text typed into the window's box for it and its name
+// (empty for a reference given).
 struct BatchTaxpayer {
     std::string reference;
     std::string entry;
+    std::string name;
 };
 
-enum class BatchOutcome { Written, Kept, Counted, None, NotFound, Error };
+enum class BatchOutcome { Written, Kept, Counted, None, NotFound, Error, Cancelled };
 
 // A CUIT with a problem, as stored: the taxpayer's (CMD_NumRef) or an agent's (Per_CUIT), with the number of
 // movements exported that carry it.
@@ -53,6 +56,16 @@ struct TaxpayerResult {
     std::string detail;  // the file for Written and Kept, the error's description for Error
     std::vector<CuitFinding> problems;
 };
+
+// The result as the command line prints it: "written PATH", "kept PATH", "counted", "none", "not found",
+// "error: REASON" (and "cancelled", which only a batch stopped by requestStop gives).
+std::string resultWords(const TaxpayerResult& result);
+// The result as the window of every taxpayer shows it, in Spanish.
+std::string resultDescription(const TaxpayerResult& result);
+// The CUIT problems, one after the other, in Spanish; empty when there is none.
+std::string cuitDescription(const TaxpayerResult& result);
+// Whether the export of the taxpayer did not end as asked, or a CUIT has a problem.
+bool hasProblem(const TaxpayerResult& result);
 
 class CommandScope;
 class MovementTally;
@@ -78,6 +91,10 @@ public:
     // counting). Returns false when the database cannot be opened. `messages` gets the texts of the boxes shown
     // on the way: the window's connection message, a folder that cannot be created.
     bool start(std::vector<std::string>& messages);
+    // The same, the boxes shown on the way shown by `boxes`.
+    bool start(MessageBoxes& boxes);
+    // After start: whether the output folder is there to write into (when not counting).
+    bool outputReady() const noexcept { return !m_folderFailed; }
 
     // The taxpayers to handle, in order: the references given, or every distinct reference of the window's list,
     // each typed into the box as stored (a reference the box cannot find, longer than its 13 characters, is not
@@ -87,6 +104,12 @@ public:
     // Runs the command of the chosen format for one taxpayer and tells how it ended. Never raises: a failure is
     // an Error outcome.
     TaxpayerResult run(const BatchTaxpayer& taxpayer);
+
+    // From any thread: the export under way stops before its next movement and leaves no file (Cancelled), and so
+    // does every export run after it.
+    void requestStop() noexcept;
+    // The database engine that start() opens the database with; Workspaces0 unless set (tests slow it down).
+    void useWorkspace(std::function<std::unique_ptr<Workspace>()> workspace);
 
 private:
     ExportOutcome runCommand();
@@ -100,4 +123,5 @@ private:
     // with one reading of the file while it does not change.
     std::unique_ptr<CommandScope> m_command;
     std::string m_target;  // the file of the export under way, once its taxpayer is found
+    bool m_folderFailed = false;
 };

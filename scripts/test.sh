@@ -19,6 +19,6 @@ cmake --build "$top/build-asan" -j"$jobs"
 
 # Qt is not instrumented: the suppressions file says which of its calls are left out, and why.
 cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE_THREAD=ON -DVELMORA_WERROR=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null
-cmake --build "$top/build-tsan" -j"$jobs" --target export_test gui_test
+cmake --build "$top/build-tsan" -j"$jobs" --target export_test gui_test batch_window_test
 (cd "$top/build-tsan" && TSAN_OPTIONS=suppressions="$top/tests/tsan.supp" \
-  ctest --output-on-failure -j"$jobs" -R '^(export_test|gui_test)$')
+  ctest --output-on-failure -j"$jobs" -R '^(export_test|gui_test|batch_window_test)$')

@@ -11,9 +11,11 @@ fail() { echo "install_test: $*" >&2; exit 1; }
 "$cmake" --install "$build" --prefix "$tmp/usr" >/dev/null
 expected='usr/bin/velmora
 usr/bin/velmora-export
+usr/share/applications/org.velmora.Velmora.Todos.desktop
 usr/share/applications/org.velmora.Velmora.desktop
 usr/share/doc/velmora/changelog.gz
 usr/share/doc/velmora/copyright
+usr/share/icons/hicolor/scalable/apps/org.velmora.Velmora.Todos.svg
 usr/share/icons/hicolor/scalable/apps/org.velmora.Velmora.svg
 usr/share/man/man1/velmora-export.1.gz
 usr/share/man/man1/velmora.1.gz
@@ -21,7 +23,11 @@ usr/share/metainfo/org.velmora.Velmora.metainfo.xml'
 actual=$(cd "$tmp" && find usr ! -type d | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "the install tree holds"$'\n'"$actual"$'\n'"instead of"$'\n'"$expected"
 
-desktop-file-validate "$tmp/usr/share/applications/org.velmora.Velmora.desktop"
+for entry in org.velmora.Velmora org.velmora.Velmora.Todos; do
+  desktop-file-validate "$tmp/usr/share/applications/$entry.desktop"
+  icon=$(sed -n 's/^Icon=//p' "$tmp/usr/share/applications/$entry.desktop")
+  [ -f "$tmp/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "$entry.desktop names a missing icon"
+done
 appstreamcli validate --no-net --strict "$tmp/usr/share/metainfo/org.velmora.Velmora.metainfo.xml" >/dev/null
 # The manual page is made from the help, which names every option.
 [ "$(zcat "$tmp/usr/share/man/man1/velmora-export.1.gz" | grep -c -F '\fB\-\-dir\fR')" -gt 0 ] ||
