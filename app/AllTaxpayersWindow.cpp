@@ -240,10 +240,14 @@ void AllTaxpayersWindow::startRun(bool count) {
     }
 
     std::string format = m_format->currentText().toStdString();
-    if (options.format == BatchFormat::Csv) format += " (" + m_separators->currentText().simplified().toStdString() + ")";
+    if (options.format == BatchFormat::Csv)
+        format += " (" + m_separators->currentText().simplified().toStdString() + ")";
     if (count) format += ", solo contar";
-    m_asked = {options.desde, options.hasta, format,
-               QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")).toStdString(), {}};
+    m_asked = {options.desde,
+               options.hasta,
+               format,
+               QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")).toStdString(),
+               {}};
     m_model->reset(taxpayers);
     m_batch = std::move(batch);
     m_run = std::make_unique<BatchRun>(*m_batch, std::move(taxpayers));
@@ -296,9 +300,9 @@ void AllTaxpayersWindow::setRunning(bool running) {
 }
 
 void AllTaxpayersWindow::guardarInforme() {
-    const QString proposed = m_folder->text() + QStringLiteral("/informe-%1-%2.csv")
-                                                    .arg(QString::fromStdString(m_asked.desde),
-                                                         QString::fromStdString(m_asked.hasta));
+    const QString proposed =
+        m_folder->text() + QStringLiteral("/informe-%1-%2.csv")
+                               .arg(QString::fromStdString(m_asked.desde), QString::fromStdString(m_asked.hasta));
     const QString path = askReportPath(proposed);
     if (path.isEmpty()) return;
     BatchReport report = m_asked;

@@ -38,9 +38,7 @@ QString BatchResultsModel::cuitText(std::size_t row) const {
     return m_rows[row].result ? QString::fromStdString(cuitDescription(*m_rows[row].result)) : QString();
 }
 
-int BatchResultsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_rows.size());
-}
+int BatchResultsModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(m_rows.size()); }
 
 int BatchResultsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 

@@ -16,7 +16,7 @@ class BatchResultsModel final : public QAbstractTableModel {
 public:
     enum Column { Reference, Name, Movements, Result, Cuit, ColumnCount };
     // A row's flags, for the filter and the double-click.
-    static constexpr int ProblemRole = Qt::UserRole;     // bool: the export did not end as asked, or a CUIT is wrong
+    static constexpr int ProblemRole = Qt::UserRole;  // bool: the export did not end as asked, or a CUIT is wrong
     static constexpr int WrittenFileRole = Qt::UserRole + 1;  // QString: the file written, if any
 
     using QAbstractTableModel::QAbstractTableModel;

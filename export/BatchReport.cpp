@@ -22,8 +22,8 @@ void forEachLine(const BatchReport& report, const std::function<void(const std::
     for (const char* column : kColumns) columns.push_back(Value::text(column));
     line(columns);
     for (const BatchReport::Row& row : report.rows)
-        line({Value::text(row.reference), Value::text(row.name), Value::integer(row.movements),
-              Value::text(row.result), Value::text(row.cuit)});
+        line({Value::text(row.reference), Value::text(row.name), Value::integer(row.movements), Value::text(row.result),
+              Value::text(row.cuit)});
 }
 
 std::string csvField(const Value& value) {

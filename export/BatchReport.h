@@ -7,7 +7,7 @@
 // A report of a batch of exports, as the window of every taxpayer saves its table: what was asked, then one row
 // per taxpayer.
 struct BatchReport {
-    std::string desde;   // the range
+    std::string desde;  // the range
     std::string hasta;
     std::string format;  // the format as the window names it
     std::string madeAt;  // when the table was made, as the user reads a date and time

@@ -7,4 +7,4 @@ cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS
 cmake --build "$top/build" --target velmora -j"$(nproc)"
 # The program reads Impuest.mdb from its own folder; an existing one is never overwritten.
 [ -e "$top/build/bin/Impuest.mdb" ] || cp "$top/demo/Impuest.mdb" "$top/build/bin/Impuest.mdb"
-exec "$top/build/bin/velmora"
+exec "$top/build/bin/velmora" "$@"

@@ -72,16 +72,16 @@ protected:
             }
             text += result->reference + "\t" + std::to_string(result->movements) + "\t" + resultWords(*result) + "\n";
             for (const CuitFinding& f : result->problems)
-                text += "check\t" + result->reference + "\t" + (f.agent ? "AG_CUIT" : "CUIT") + "\t" + f.value +
-                        "\t" + std::to_string(f.movements) + "\t" +
-                        (f.problem == CuitProblem::Form ? "form" : "check digit") + "\n";
+                text += "check\t" + result->reference + "\t" + (f.agent ? "AG_CUIT" : "CUIT") + "\t" + f.value + "\t" +
+                        std::to_string(f.movements) + "\t" + (f.problem == CuitProblem::Form ? "form" : "check digit") +
+                        "\n";
         }
         return text;
     }
     // velmora-export's standard output for the same database and options.
     std::string commandLine(const std::vector<std::string>& options) const {
-        std::string command = std::string(VELMORA_EXPORT) + " --dir '" + home.string() +
-                              "' --all --from 200001 --to 222201 --quiet";
+        std::string command =
+            std::string(VELMORA_EXPORT) + " --dir '" + home.string() + "' --all --from 200001 --to 222201 --quiet";
         for (const std::string& option : options) command += " '" + option + "'";
         command += " >'" + dir.str() + "/stdout' 2>/dev/null";
         EXPECT_NE(std::system(command.c_str()), -1);
@@ -123,7 +123,8 @@ TEST_F(BatchWindow, CountsAndExportsAsTheCommandLine) {
         table->sortByColumn(BatchResultsModel::Movements, Qt::DescendingOrder);
         const QModelIndex top = table->model()->index(0, BatchResultsModel::Movements);
         for (int row = 1; row < table->model()->rowCount(); ++row)
-            EXPECT_GE(top.data().toLongLong(), table->model()->index(row, BatchResultsModel::Movements).data().toLongLong());
+            EXPECT_GE(top.data().toLongLong(),
+                      table->model()->index(row, BatchResultsModel::Movements).data().toLongLong());
         const QPoint cell = table->visualRect(top).center();
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
