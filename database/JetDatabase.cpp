@@ -309,9 +309,17 @@ std::optional<FoundTaxpayer> JetDatabase::taxpayerByReference(std::string_view r
         const int numRef[] = {cmd.columns[CMD_NumRef]}, idAndNumRef[] = {cmd.columns[CMD_ID], cmd.columns[CMD_NumRef]};
         Value* const intoNumRef[] = {&row[CMD_NumRef]};
         Value* const intoIdAndNumRef[] = {&row[CMD_ID], &row[CMD_NumRef]};
+        // Two ASCII texts are equal only at the same length: most references are told apart by that alone.
+        const bool asciiReference =
+            std::all_of(reference.begin(), reference.end(), [](char c) { return (c & 0x80) == 0; });
         const auto matches = [&] {
             const Value& stored = row[CMD_NumRef];
-            return stored.kind() == Value::Kind::Text && equalJetText(stored.asText(), reference);
+            if (stored.kind() != Value::Kind::Text) return false;
+            const std::string& text = stored.asText();
+            if (asciiReference && text.size() != reference.size() &&
+                std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; }))
+                return false;
+            return equalJetText(text, reference);
         };
         // The first lookup of a reading reads the references up to the first that matches; a second one (the
         // exports of a batch) reads them all once, by their folded texts, and then only the rows that fold alike.
