@@ -61,9 +61,10 @@ int main(int argc, char* argv[]) {
         probe.start();
     });
     app.exec();
-    std::printf("%s: %zu taxpayers in %.2f s; the window's thread answered every %lld ms at worst (%lld ticks of 10 ms, "
-                "sorted by column %d)\n",
-                count ? "count" : "export", window.results().taxpayers(), double(run.elapsed()) / 1000.0,
-                static_cast<long long>(longest), static_cast<long long>(ticks), sortColumn);
+    std::printf(
+        "%s: %zu taxpayers in %.2f s; the window's thread answered every %lld ms at worst (%lld ticks of 10 ms, "
+        "sorted by column %d)\n",
+        count ? "count" : "export", window.results().taxpayers(), double(run.elapsed()) / 1000.0,
+        static_cast<long long>(longest), static_cast<long long>(ticks), sortColumn);
     return 0;
 }
