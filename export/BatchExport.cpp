@@ -299,10 +299,12 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
             result.detail = outcome.path;
             break;
         case ExportOutcome::Kind::Cancelled: result.outcome = BatchOutcome::Cancelled; break;
-        case ExportOutcome::Kind::Refused:
+        // The range was accepted before the batch began: what the box refuses is a reference left blank, which
+        // it cannot look up.
+        case ExportOutcome::Kind::Refused: result.outcome = BatchOutcome::NotFound; break;
         case ExportOutcome::Kind::Failed:
             result.outcome = BatchOutcome::Error;
-            result.detail = outcome.kind == ExportOutcome::Kind::Failed ? outcome.description : "refused";
+            result.detail = outcome.description;
             break;
     }
     if (m_options.check && found) {

@@ -224,6 +224,8 @@ TEST(CommandLine, ExitStatuses) {
         {"a month the window refuses", {"--db", cases, "--all", "--from", "200013", "--to", "222201"}, 2, "",
          "El MES del anticipo DESDE debe estar entre 01 y 12 !! \n"},
         {"no taxpayer", {"--db", cases}, 2, "", "Seleccione un contribuyente de la lista!\n"},
+        {"references the box cannot take", {"--db", testData("data/blank-references.mdb"), "--all", "--count"}, 1,
+         "   \t0\tnot found\n20-12345678-6\t1\tcounted\n\t0\tnot found\n", ""},
         {"an unknown format", {"--db", cases, "--all", "--format", "pdf"}, 2, "", ""},
         {"another password", {"--db", shared("fixtures/impuest-wrongpass.mdb"), "--all"}, 3, "", connection},
         {"not a database", {"--db", dir.str() + "/garbage.mdb", "--all"}, 3, "", connection},
