@@ -97,6 +97,16 @@ struct Declaration {
     std::optional<std::string> maximo;  // its ordering key
 };
 
+// What `kept` holds for `key`, read by `read` into a value of its own the first time. A read that fails keeps
+// nothing: the next asks again.
+template <typename Map, typename Key, typename Read>
+const typename Map::mapped_type& keptOrRead(Map& kept, const Key& key, Read read) {
+    if (const auto known = kept.find(key); known != kept.end()) return known->second;
+    typename Map::mapped_type made;
+    read(made);
+    return kept.emplace(key, std::move(made)).first->second;
+}
+
 }  // namespace
 
 // One reading of the file: what a read, or every read of a command, takes from it, and what the command's reads
@@ -156,47 +166,39 @@ struct JetDatabase::Reading {
 
     // The declarations of form `form`, in the order `where` finds them; read once per reading.
     const std::vector<Declaration>& declarationsOf(std::int64_t form) {
-        const auto known = declarations.find(form);
-        if (known != declarations.end()) return known->second;
-        std::vector<Declaration>& found = declarations[form];
-        Sid3Row row;
-        where(Table::Form_Sid3, Sid3_CP01_ID, form, row.into.data(), [&] {
-            found.push_back(
-                {row[Sid_ID], row[Sid3_CP01_ID], row[Sid_Año], row[Sid_Mes], row[Sid_operacion], orderingKey(row)});
+        return keptOrRead(declarations, form, [&](std::vector<Declaration>& found) {
+            Sid3Row row;
+            where(Table::Form_Sid3, Sid3_CP01_ID, form, row.into.data(), [&] {
+                found.push_back(
+                    {row[Sid_ID], row[Sid3_CP01_ID], row[Sid_Año], row[Sid_Mes], row[Sid_operacion], orderingKey(row)});
+            });
         });
-        return found;
     }
 
     // The Sid_ID of the first declaration of form `form` with each ordering key.
     const std::map<std::string, Value, std::less<>>& declarationIdsOf(std::int64_t form) {
-        const auto known = declarationIds.find(form);
-        if (known != declarationIds.end()) return known->second;
-        std::map<std::string, Value, std::less<>>& ids = declarationIds[form];
-        for (const Declaration& declaration : declarationsOf(form))
-            if (declaration.maximo) ids.try_emplace(*declaration.maximo, declaration.Sid_ID);
-        return ids;
+        return keptOrRead(declarationIds, form, [&](std::map<std::string, Value, std::less<>>& ids) {
+            for (const Declaration& declaration : declarationsOf(form))
+                if (declaration.maximo) ids.try_emplace(*declaration.maximo, declaration.Sid_ID);
+        });
     }
 
     // The forms (CP01_ID with CP01_IngBrut) with key `form` whose taxpayer is `taxpayer`.
     const std::vector<Value>& formsOf(std::int64_t form, std::int64_t taxpayer) {
-        const auto known = forms.find({form, taxpayer});
-        if (known != forms.end()) return known->second;
-        std::vector<Value>& found = forms[{form, taxpayer}];
-        Cp01Row row;
-        where(Table::Form_Cp01, Cp01_CP01_ID, form, row.into.data(), [&] {
-            if (isKey(row[Cp01_Cmd_ID], taxpayer)) found.push_back(row[CP01_IngBrut]);
+        return keptOrRead(forms, std::pair(form, taxpayer), [&](std::vector<Value>& found) {
+            Cp01Row row;
+            where(Table::Form_Cp01, Cp01_CP01_ID, form, row.into.data(), [&] {
+                if (isKey(row[Cp01_Cmd_ID], taxpayer)) found.push_back(row[CP01_IngBrut]);
+            });
         });
-        return found;
     }
 
     // The references (CMD_NumRef) of the taxpayers with key `taxpayer`.
     const std::vector<Value>& referencesOf(std::int64_t taxpayer) {
-        const auto known = references.find(taxpayer);
-        if (known != references.end()) return known->second;
-        std::vector<Value>& found = references[taxpayer];
-        CmdRow row;
-        where(Table::CMD, CMD_ID, taxpayer, row.into.data(), [&] { found.push_back(row[CMD_NumRef]); });
-        return found;
+        return keptOrRead(references, taxpayer, [&](std::vector<Value>& found) {
+            CmdRow row;
+            where(Table::CMD, CMD_ID, taxpayer, row.into.data(), [&] { found.push_back(row[CMD_NumRef]); });
+        });
     }
 
     // Forgets what the reads of a command kept of the taxpayer they read; what a command learnt of the whole file
@@ -332,13 +334,14 @@ std::optional<FoundTaxpayer> JetDatabase::taxpayerByReference(std::string_view r
             });
         } else {
             if (!reading.byReference) {
-                auto& byReference = reading.byReference.emplace();
+                std::unordered_map<std::string, std::vector<RowPointer>> byReference;
                 reading.file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
                     const Value& stored = row[CMD_NumRef];
                     if (stored.kind() == Value::Kind::Text)
                         byReference[JetTextKey(stored.asText()).folded()].push_back(at);
                     return true;
                 });
+                reading.byReference = std::move(byReference);
             }
             const auto alike = reading.byReference->find(JetTextKey(reference).folded());
             if (alike != reading.byReference->end()) candidates = alike->second;

@@ -201,7 +201,8 @@ BatchExport::~BatchExport() = default;
 
 std::optional<std::string> BatchExport::refusal() {
     std::vector<std::string> entries = m_options.taxpayers;
-    // Any text stands for the list's entries, which hold a reference and are never blank.
+    // The range is checked once, any text standing for the list's entries: a blank one is refused by the box as
+    // its turn comes, and reported as not found.
     if (m_options.all) entries = {"-"};
     if (entries.empty()) entries.emplace_back();
     std::vector<std::string> shown;

@@ -37,14 +37,10 @@ std::string csvField(const Value& value) {
     return field + "\"";
 }
 
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 }  // namespace
 
 void saveBatchReport(const BatchReport& report, const std::string& path) {
-    if (endsWith(path, ".xlsx")) {
+    if (path.ends_with(".xlsx")) {
         XlsxSheet sheet(path);
         std::int32_t row = 0;
         forEachLine(report, [&](const std::vector<Value>& cells) {
