@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <span>
 
 namespace {
 
@@ -47,6 +48,15 @@ protected:
     static std::string taxpayer(Database& db, const std::string& reference) {
         const std::optional<FoundTaxpayer> found = db.taxpayerByReference(reference);
         return found ? show({&found->CMD_ID, &found->CMD_NumRef}) : "none";
+    }
+    // Each lookup alone, then all in one command, where those after the first find the rows by their folded texts.
+    static void expectLookups(Database& db, std::span<const std::pair<const char*, const char*>> cases) {
+        for (const bool oneCommand : {false, true}) {
+            std::optional<CommandScope> command;
+            if (oneCommand) command.emplace(db);
+            for (const auto& [reference, expected] : cases)
+                EXPECT_EQ(taxpayer(db, reference), expected) << reference << (oneCommand ? " in one command" : "");
+        }
     }
     static Rows groups(Database& db, std::int32_t taxpayer) {
         Rows rows;
@@ -97,13 +107,7 @@ TEST_F(Reads, TaxpayerByReference) {
         {"20-12345678-", "none"},
         {"", "none"},
         {"20-12345678-3' OR ''='", "none"}};
-    // Each lookup alone, then all in one command, where those after the first find the rows by their folded texts.
-    for (const bool oneCommand : {false, true}) {
-        std::optional<CommandScope> command;
-        if (oneCommand) command.emplace(*db);
-        for (const auto& [reference, expected] : cases)
-            EXPECT_EQ(taxpayer(*db, reference), expected) << reference << (oneCommand ? " in one command" : "");
-    }
+    expectLookups(*db, cases);
 }
 
 // Texts equal in Jet's order fold alike, and texts that fold alike are equal: a lookup goes by the folded text.
@@ -174,12 +178,7 @@ TEST_F(Reads, MadeToPinWhatEachReadMeans) {
                                                            {"20-00000012-2", "none"},
                                                            {"20-00000013-3", "13 '20-00000013-3'"},
                                                            {"", "none"}};
-    for (const bool oneCommand : {false, true}) {
-        std::optional<CommandScope> command;
-        if (oneCommand) command.emplace(*db);
-        for (const auto& [reference, expected] : lookups)
-            EXPECT_EQ(taxpayer(*db, reference), expected) << reference << (oneCommand ? " in one command" : "");
-    }
+    expectLookups(*db, lookups);
 
     EXPECT_EQ(groups(*db, 1),
               (Rows{"10 Null Null Null", "10 Null '03' '0311'", "10 '2020' '01' '20200111'",
