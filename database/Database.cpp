@@ -1,39 +1,43 @@
 #include "database/Database.h"
 
-#include "jetfile/JetFile.h"
 #include "runtime/RuntimeError.h"
 
-#include <chrono>
-#include <thread>
+#include <optional>
 
 namespace {
 
+// How many times a command is made on a file that changed while it was read.
 constexpr int kAttempts = 4;
 
 }  // namespace
 
-void waitForWriter() { std::this_thread::sleep_for(std::chrono::milliseconds(kFileSettlesMilliseconds + 5)); }
-
-void readUnchangedFile(Database& db, const std::function<void()>& attempt, const std::function<void()>& discard) {
+void readUnchangedFile(Database& db, std::unique_ptr<Reading>& reading, const std::function<void(Reading&)>& command,
+                       const std::function<void()>& discard) {
     for (int n = 1;; ++n) {
-        db.BeginCommand();
         std::optional<RuntimeError> changed;
         try {
-            attempt();
+            if (!reading || !reading->current()) {
+                reading.reset();
+                reading = db.read();
+            }
+            command(*reading);
+            if (reading->unchanged()) return;
         } catch (const RuntimeError& e) {
-            db.EndCommand();
             if (e.Number() != RuntimeError::DatabaseChanged) throw;
             changed = e;
-        } catch (...) {
-            db.EndCommand();
-            throw;
         }
-        if (!changed && db.EndCommand()) return;
-        discard();
-        waitForWriter();
+        reading.reset();
+        if (discard) discard();
         if (n == kAttempts)
             throw changed ? *changed
                           : RuntimeError(RuntimeError::DatabaseChanged,
                                          "the database file changed while it was being read: try again");
+        db.waitForWriter();
     }
+}
+
+void readUnchangedFile(Database& db, const std::function<void(Reading&)>& command,
+                       const std::function<void()>& discard) {
+    std::unique_ptr<Reading> reading;
+    readUnchangedFile(db, reading, command, discard);
 }

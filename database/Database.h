@@ -2,6 +2,7 @@
 
 #include "runtime/Value.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,19 +56,22 @@ struct Movement {
 // Called for each movement read, in order; what it raises ends the read and reaches the reader's caller.
 using MovementVisitor = std::function<void(const Movement&)>;
 
-// An open Jet database: the program's `Conn`. It reads the file and never writes it. Each read below returns the
-// rows the program walks, in the order it walks them; a file that cannot be read raises a run-time error whose
-// description names the table and what is wrong.
+// A reading of the database file: the file as it was at one moment, read through one handle. Its methods are the
+// program's five reads. Each returns the rows the program walks, in the order it walks them; a file that cannot be
+// read raises a run-time error whose description names the table and what is wrong, and what looks like damage in
+// a file that changed since the reading began raises DatabaseChanged instead: a writer's work in progress, not
+// damage. What a read takes from the file (table definitions, pages, a taxpayer's declarations) may serve the reads
+// after it in the same reading, and goes with the reading.
 //
 // Text is compared as Jet compares it: without regard to case, letters with accents beside the plain ones, the
 // accents deciding only between texts otherwise the same ("Jet's text order"). A Null equals nothing and joins
 // nothing.
 //
-// One thread per open database: a database is used by one thread at a time (nothing in it is locked). Two
-// databases may be used by two threads.
-class Database {
+// One thread at a time: a reading is used by one thread (nothing in it is locked). Two readings may be used by two
+// threads.
+class Reading {
 public:
-    virtual ~Database() = default;
+    virtual ~Reading() = default;
 
     // Every taxpayer of table CMD, in Jet's text order of CMD_Contribuyente, Nulls first; taxpayers whose names
     // are equal in that order come in the order the table stores them.
@@ -96,43 +100,45 @@ public:
     virtual void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                            const MovementVisitor& visit) = 0;
 
-    // The reads between BeginCommand and EndCommand share one reading of the file, opened by the first of them:
-    // what one read took from the file (its table definitions, its pages) serves the next, and nothing outlives
-    // the command. A read made outside a command has a reading of its own, and is made again while the file
-    // changes under it. A read that meets what looks like damage in a file changed since its reading began raises
-    // DatabaseChanged: a writer's work in progress, not damage.
-    //
-    // Commands nest: a command begun inside another (each export of a batch) is part of it, and goes on with its
-    // reading while the file under the name read is the one read and has not changed since that reading began;
-    // otherwise it reads the file as it is now, and the commands around it go on with that reading.
-    virtual void BeginCommand() = 0;
-    // Ends the command begun last; false when the file changed while its reading was read (its size, its
-    // modification or change time), so that what the command read may mix the file as it was with the file as it
-    // is. The reading ends with the outermost command, or with a command that found the file changed.
-    virtual bool EndCommand() = 0;
+    // Whether the file is still as it was when the reading began (its size, its modification and change times):
+    // then what was read is the file at one moment. A file written just before the reading began counts as
+    // changed.
+    virtual bool unchanged() const = 0;
+    // Whether the reading may serve another command: the file under the name read is the one read, unchanged.
+    virtual bool current() const = 0;
+};
+
+// An open Jet database: the program's `Conn`. It reads the file and never writes it; each command reads it through
+// a reading of its own (or a batch's), so that it sees the file as it is when the command starts.
+class Database {
+public:
+    virtual ~Database() = default;
+
+    // A reading of the file as it is now. Raises a run-time error when the file cannot be read, DatabaseChanged when
+    // it is being written.
+    virtual std::unique_ptr<Reading> read() = 0;
+    // Waits long enough for a file being written to settle, when its writer has stopped.
+    virtual void waitForWriter() = 0;
+    // Waits until the file has not been written for a while (see kSettledFor), at most `bound`; false when it was
+    // still being written then.
+    virtual bool waitUntilSettled(std::chrono::milliseconds bound) = 0;
 
     virtual void Close() = 0;
 };
 
-// Runs `attempt` as one command of `db`, made again while the file changes under it, at most a few times:
-// `discard` undoes what an attempt made from a changing file did before the next. Raises DatabaseChanged when the
-// file kept changing, and whatever else `attempt` raises.
-void readUnchangedFile(Database& db, const std::function<void()>& attempt, const std::function<void()>& discard);
+// How long a file must have gone unwritten for a batch to take it as settled.
+constexpr std::chrono::milliseconds kSettledFor{60};
 
-// Waits long enough for a file being written to settle, when its writer has stopped, before it is read again.
-void waitForWriter();
+// Makes `command` on a reading during which the file did not change: on `reading` (what a batch's commands read
+// through, kept from one to the next) while it is current, else on a new one, which `reading` then holds. An attempt
+// on a file that changed meanwhile is undone by `discard` and made again on a new reading once the writer has had
+// time to stop, a few times at most; then DatabaseChanged is raised. What else the command raises passes on.
+void readUnchangedFile(Database& db, std::unique_ptr<Reading>& reading, const std::function<void(Reading&)>& command,
+                       const std::function<void()>& discard = {});
 
-// A command of `db` held open while it lives: the commands made meanwhile are its parts (see BeginCommand).
-class CommandScope {
-public:
-    explicit CommandScope(Database& db) : m_db(db) { m_db.BeginCommand(); }
-    ~CommandScope() { m_db.EndCommand(); }
-    CommandScope(const CommandScope&) = delete;
-    CommandScope& operator=(const CommandScope&) = delete;
-
-private:
-    Database& m_db;
-};
+// The same, for a command that keeps no reading for others.
+void readUnchangedFile(Database& db, const std::function<void(Reading&)>& command,
+                       const std::function<void()>& discard = {});
 
 // Workspace 0 of the engine: opens databases. Each database it opens may go to a thread of its own.
 class Workspace {

@@ -4,6 +4,8 @@
 #include "jetfile/JetDamage.h"
 #include "jetfile/JetFile.h"
 #include "jetfile/JetHeader.h"
+#include "jetfile/PageSource.h"
+#include "platform/Clock.h"
 #include "runtime/RuntimeError.h"
 
 #include <algorithm>
@@ -13,9 +15,6 @@
 #include <unordered_map>
 
 namespace {
-
-// How many times a read, or a command, is made again on a file that changed while it was read.
-constexpr int kReadings = 4;
 
 // The program's tables and the columns it reads of each, in the order of the enums below.
 enum class Table { CMD, Form_Cp01, Form_Sid3, retenciones, Percepciones };
@@ -107,12 +106,35 @@ const typename Map::mapped_type& keptOrRead(Map& kept, const Key& key, Read read
     return kept.emplace(key, std::move(made)).first->second;
 }
 
-}  // namespace
+// One reading of the file, and what its reads keep of it for the reads after them: the tables' definitions and the
+// taxpayers by reference for all of them; a taxpayer's forms and declarations, asked for by each of its
+// declarations, until another taxpayer's declarations are read.
+class JetReading final : public Reading {
+public:
+    JetReading(std::unique_ptr<PageSource> source, const std::string& password, const Clock& clock)
+        : m_file(std::move(source), password, clock), m_path(m_file.name()) {}
 
-// One reading of the file: what a read, or every read of a command, takes from it, and what the command's reads
-// keep of it for the reads after them (a taxpayer's forms and declarations, asked for by each declaration).
-struct JetDatabase::Reading {
-    Reading(const std::string& path, const std::string& password) : file(path, password), path(path) {}
+    std::vector<TaxpayerRow> taxpayers() override;
+    std::optional<FoundTaxpayer> taxpayerByReference(std::string_view reference) override;
+    std::vector<DeclarationGroup> declarationGroups(std::int32_t taxpayer) override;
+    std::optional<Value> declarationId(std::int32_t form, std::string_view maximo) override;
+    void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
+                   const MovementVisitor& visit) override;
+    bool unchanged() const override { return !m_file.changed(); }
+    bool current() const override { return m_file.current(); }
+
+private:
+    // Runs `read`; what looks damaged in a file that changed since the reading began is the writer's work in
+    // progress.
+    template <typename Read>
+    auto guarded(Read read) -> decltype(read()) {
+        try {
+            return read();
+        } catch (const RuntimeError& e) {
+            if (e.Number() == RuntimeError::DatabaseError && m_file.changed()) throw fileChanged(m_path);
+            throw;
+        }
+    }
 
     // A table of the program: where it is in the file and where its columns are.
     struct Found {
@@ -121,25 +143,25 @@ struct JetDatabase::Reading {
     };
 
     const Found& table(Table which) {
-        std::optional<Found>& found = tables[std::size_t(which)];
-        if (found) return *found;
+        std::optional<Found>& known = m_tables[std::size_t(which)];
+        if (known) return *known;
         const char* name = kTableNames[std::size_t(which)];
-        const std::vector<std::string>& names = file.tableNames();
+        const std::vector<std::string>& names = m_file.tableNames();
         const auto named =
             std::find_if(names.begin(), names.end(), [&](const std::string& t) { return sameName(t, name); });
         if (named == names.end())
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": no table " + name);
+            throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + m_path + ": no table " + name);
         Found made{std::size_t(named - names.begin()), {}};
-        const JetTableInfo* info = &file.table(made.index);
+        const JetTableInfo* info = &m_file.table(made.index);
         for (const char* column : kColumnNames[std::size_t(which)]) {
             const auto at = std::find_if(info->columns.begin(), info->columns.end(),
                                          [&](const JetColumn& c) { return sameName(c.name, column); });
             if (at == info->columns.end())
-                throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + path + ": table " +
+                throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + m_path + ": table " +
                                                                     info->name + " has no column " + column);
             made.columns.push_back(int(at - info->columns.begin()));
         }
-        return *(found = std::move(made));
+        return *(known = std::move(made));
     }
 
     // Calls `visit` with every row of `which` whose whole-number column `column` is `key`, decoded into `into`
@@ -150,15 +172,15 @@ struct JetDatabase::Reading {
         const Found& t = table(which);
         const Value& value = *into[std::size_t(column)];
         // The rows the index gives are listed in a list kept for the reading, lent to one search at a time.
-        std::vector<RowPointer> pointers = std::move(found);
-        if (file.seek(t.index, t.columns[std::size_t(column)], key, pointers)) {
+        std::vector<RowPointer> pointers = std::move(m_found);
+        if (m_file.seek(t.index, t.columns[std::size_t(column)], key, pointers)) {
             // The index is only a way to the rows: each is checked as a scan would check it.
             for (const RowPointer pointer : pointers)
-                if (file.rowAt(t.index, pointer, t.columns, into) && isKey(value, key)) visit();
-            found = std::move(pointers);
+                if (m_file.rowAt(t.index, pointer, t.columns, into) && isKey(value, key)) visit();
+            m_found = std::move(pointers);
             return;
         }
-        file.scan(t.index, t.columns, into, [&](RowPointer) {
+        m_file.scan(t.index, t.columns, into, [&](RowPointer) {
             if (isKey(value, key)) visit();
             return true;
         });
@@ -166,7 +188,7 @@ struct JetDatabase::Reading {
 
     // The declarations of form `form`, in the order `where` finds them; read once per reading.
     const std::vector<Declaration>& declarationsOf(std::int64_t form) {
-        return keptOrRead(declarations, form, [&](std::vector<Declaration>& found) {
+        return keptOrRead(m_declarations, form, [&](std::vector<Declaration>& found) {
             Sid3Row row;
             where(Table::Form_Sid3, Sid3_CP01_ID, form, row.into.data(), [&] {
                 found.push_back(
@@ -177,7 +199,7 @@ struct JetDatabase::Reading {
 
     // The Sid_ID of the first declaration of form `form` with each ordering key.
     const std::map<std::string, Value, std::less<>>& declarationIdsOf(std::int64_t form) {
-        return keptOrRead(declarationIds, form, [&](std::map<std::string, Value, std::less<>>& ids) {
+        return keptOrRead(m_declarationIds, form, [&](std::map<std::string, Value, std::less<>>& ids) {
             for (const Declaration& declaration : declarationsOf(form))
                 if (declaration.maximo) ids.try_emplace(*declaration.maximo, declaration.Sid_ID);
         });
@@ -185,7 +207,7 @@ struct JetDatabase::Reading {
 
     // The forms (CP01_ID with CP01_IngBrut) with key `form` whose taxpayer is `taxpayer`.
     const std::vector<Value>& formsOf(std::int64_t form, std::int64_t taxpayer) {
-        return keptOrRead(forms, std::pair(form, taxpayer), [&](std::vector<Value>& found) {
+        return keptOrRead(m_forms, std::pair(form, taxpayer), [&](std::vector<Value>& found) {
             Cp01Row row;
             where(Table::Form_Cp01, Cp01_CP01_ID, form, row.into.data(), [&] {
                 if (isKey(row[Cp01_Cmd_ID], taxpayer)) found.push_back(row[CP01_IngBrut]);
@@ -195,90 +217,46 @@ struct JetDatabase::Reading {
 
     // The references (CMD_NumRef) of the taxpayers with key `taxpayer`.
     const std::vector<Value>& referencesOf(std::int64_t taxpayer) {
-        return keptOrRead(references, taxpayer, [&](std::vector<Value>& found) {
+        return keptOrRead(m_references, taxpayer, [&](std::vector<Value>& found) {
             CmdRow row;
             where(Table::CMD, CMD_ID, taxpayer, row.into.data(), [&] { found.push_back(row[CMD_NumRef]); });
         });
     }
 
-    // Forgets what the reads of a command kept of the taxpayer they read; what a command learnt of the whole file
-    // stays for the commands after it in the reading.
+    // Forgets what the reads kept of the taxpayer they read last; what was learnt of the whole file stays.
     void forgetTaxpayer() {
-        declarations.clear();
-        declarationIds.clear();
-        forms.clear();
-        references.clear();
-        groupedTaxpayer.reset();
-        byId.clear();
+        m_declarations.clear();
+        m_declarationIds.clear();
+        m_forms.clear();
+        m_references.clear();
+        m_groupedTaxpayer.reset();
+        m_byId.clear();
     }
 
-    JetFile file;
-    std::string path;
-    std::array<std::optional<Found>, 5> tables;
-    std::vector<RowPointer> found;  // see where()
-    Movement movement;              // the movements' values, whose texts keep their buffers from row to row
-    std::map<std::int64_t, std::vector<Declaration>> declarations;                     // by CP01_ID
-    std::map<std::int64_t, std::map<std::string, Value, std::less<>>> declarationIds;  // by CP01_ID
-    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Value>> forms;         // by CP01_ID and Cmd_ID
-    std::map<std::int64_t, std::vector<Value>> references;                             // by CMD_ID
+    JetFile m_file;
+    std::string m_path;
+    std::array<std::optional<Found>, 5> m_tables;
+    std::vector<RowPointer> m_found;  // see where()
+    Movement m_movement;              // the movements' values, whose texts keep their buffers from row to row
+    std::map<std::int64_t, std::vector<Declaration>> m_declarations;                     // by CP01_ID
+    std::map<std::int64_t, std::map<std::string, Value, std::less<>>> m_declarationIds;  // by CP01_ID
+    std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Value>> m_forms;         // by CP01_ID and Cmd_ID
+    std::map<std::int64_t, std::vector<Value>> m_references;                             // by CMD_ID
     // The taxpayer whose forms' declarations were all read, and those declarations by Sid_ID.
-    std::optional<std::int64_t> groupedTaxpayer;
-    std::multimap<std::int64_t, const Declaration*> byId;
+    std::optional<std::int64_t> m_groupedTaxpayer;
+    std::multimap<std::int64_t, const Declaration*> m_byId;
     // The taxpayers' rows by the folded text of their references, in the order stored, once a reading has looked
     // a second taxpayer up.
-    int referenceLookups = 0;
-    std::optional<std::unordered_map<std::string, std::vector<RowPointer>>> byReference;
+    int m_referenceLookups = 0;
+    std::optional<std::unordered_map<std::string, std::vector<RowPointer>>> m_byReference;
 };
 
-JetDatabase::JetDatabase(std::string path, std::string password)
-    : m_path(std::move(path)), m_password(std::move(password)) {
-    Reading(m_path, m_password);
-}
-
-JetDatabase::~JetDatabase() = default;
-
-template <typename Read>
-auto JetDatabase::read(Read read) {
-    if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
-    if (m_commands > 0) {
-        if (!m_reading) m_reading = std::make_unique<Reading>(m_path, m_password);
-        try {
-            return read(*m_reading);
-        } catch (const RuntimeError& e) {
-            // What looks damaged in a file being written is the writer's work in progress.
-            if (e.Number() == RuntimeError::DatabaseError && m_reading->file.changed()) throw fileChanged(m_path);
-            throw;
-        }
-    }
-    // Alone, a read is a command of its own.
-    for (int attempt = 1;; ++attempt) {
-        BeginCommand();
-        try {
-            if constexpr (std::is_void_v<decltype(read(*m_reading))>) {
-                this->read(read);
-                if (EndCommand()) return;
-            } else {
-                auto result = this->read(read);
-                if (EndCommand()) return result;
-            }
-        } catch (const RuntimeError& e) {
-            EndCommand();
-            if (e.Number() != RuntimeError::DatabaseChanged) throw;
-        } catch (...) {
-            EndCommand();
-            throw;
-        }
-        if (attempt == kReadings) throw fileChanged(m_path);
-        waitForWriter();
-    }
-}
-
-std::vector<TaxpayerRow> JetDatabase::taxpayers() {
-    return read([](Reading& reading) {
+std::vector<TaxpayerRow> JetReading::taxpayers() {
+    return guarded([&] {
         std::vector<TaxpayerRow> rows;
         CmdRow row;
-        const Reading::Found& cmd = reading.table(Table::CMD);
-        reading.file.scan(cmd.index, cmd.columns, row.into.data(), [&](RowPointer) {
+        const Found& cmd = table(Table::CMD);
+        m_file.scan(cmd.index, cmd.columns, row.into.data(), [&](RowPointer) {
             rows.push_back({row[CMD_NumRef], row[CMD_Contribuyente]});
             return true;
         });
@@ -303,11 +281,11 @@ std::vector<TaxpayerRow> JetDatabase::taxpayers() {
     });
 }
 
-std::optional<FoundTaxpayer> JetDatabase::taxpayerByReference(std::string_view reference) {
-    return read([&](Reading& reading) {
+std::optional<FoundTaxpayer> JetReading::taxpayerByReference(std::string_view reference) {
+    return guarded([&] {
         std::optional<FoundTaxpayer> found;
         CmdRow row;
-        const Reading::Found& cmd = reading.table(Table::CMD);
+        const Found& cmd = table(Table::CMD);
         const int numRef[] = {cmd.columns[CMD_NumRef]}, idAndNumRef[] = {cmd.columns[CMD_ID], cmd.columns[CMD_NumRef]};
         Value* const intoNumRef[] = {&row[CMD_NumRef]};
         Value* const intoIdAndNumRef[] = {&row[CMD_ID], &row[CMD_NumRef]};
@@ -326,54 +304,55 @@ std::optional<FoundTaxpayer> JetDatabase::taxpayerByReference(std::string_view r
         // The first lookup of a reading reads the references up to the first that matches; a second one (the
         // exports of a batch) reads them all once, by their folded texts, and then only the rows that fold alike.
         std::vector<RowPointer> candidates;
-        if (reading.referenceLookups++ == 0 || reference.find('\0') != std::string_view::npos) {
-            reading.file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
+        if (m_referenceLookups++ == 0 || reference.find('\0') != std::string_view::npos) {
+            m_file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
                 if (!matches()) return true;
                 candidates.push_back(at);
                 return false;
             });
         } else {
-            if (!reading.byReference) {
+            if (!m_byReference) {
                 std::unordered_map<std::string, std::vector<RowPointer>> byReference;
-                reading.file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
+                m_file.scan(cmd.index, numRef, intoNumRef, [&](RowPointer at) {
                     const Value& stored = row[CMD_NumRef];
                     if (stored.kind() == Value::Kind::Text)
                         byReference[JetTextKey(stored.asText()).folded()].push_back(at);
                     return true;
                 });
-                reading.byReference = std::move(byReference);
+                m_byReference = std::move(byReference);
             }
-            const auto alike = reading.byReference->find(JetTextKey(reference).folded());
-            if (alike != reading.byReference->end()) candidates = alike->second;
+            const auto alike = m_byReference->find(JetTextKey(reference).folded());
+            if (alike != m_byReference->end()) candidates = alike->second;
         }
         for (const RowPointer at : candidates)
-            if (reading.file.rowAt(cmd.index, at, idAndNumRef, intoIdAndNumRef) && matches())
+            if (m_file.rowAt(cmd.index, at, idAndNumRef, intoIdAndNumRef) && matches())
                 return std::optional(FoundTaxpayer{row[CMD_ID], row[CMD_NumRef]});
         return found;
     });
 }
 
-std::vector<DeclarationGroup> JetDatabase::declarationGroups(std::int32_t taxpayer) {
-    return read([&](Reading& reading) {
+std::vector<DeclarationGroup> JetReading::declarationGroups(std::int32_t taxpayer) {
+    return guarded([&] {
         std::vector<DeclarationGroup> groups;
-        if (reading.referencesOf(taxpayer).empty()) return groups;
+        if (m_groupedTaxpayer != taxpayer) forgetTaxpayer();
+        if (referencesOf(taxpayer).empty()) return groups;
         std::vector<std::int64_t> forms;
         Cp01Row form;
-        reading.where(Table::Form_Cp01, Cp01_Cmd_ID, taxpayer, form.into.data(), [&] {
+        where(Table::Form_Cp01, Cp01_Cmd_ID, taxpayer, form.into.data(), [&] {
             if (const std::optional<std::int64_t> cp01 = keyOf(form[Cp01_CP01_ID])) forms.push_back(*cp01);
         });
         // Every declaration of the taxpayer's forms is known from here on: a declaration's movements are read with
         // what was read here. Those of operation 0 or 1 are grouped.
-        reading.byId.clear();
+        m_byId.clear();
         std::vector<const Declaration*> counted;
         for (const std::int64_t cp01 : forms) {
-            for (const Declaration& declaration : reading.declarationsOf(cp01)) {
+            for (const Declaration& declaration : declarationsOf(cp01)) {
                 if (const std::optional<std::int64_t> sid = keyOf(declaration.Sid_ID))
-                    reading.byId.emplace(*sid, &declaration);
+                    m_byId.emplace(*sid, &declaration);
                 if (isOperation0or1(declaration.Sid_operacion)) counted.push_back(&declaration);
             }
         }
-        reading.groupedTaxpayer = taxpayer;
+        m_groupedTaxpayer = taxpayer;
         // Groups by form, year and month, in that order: the order of groups whose keys are equal. A group takes
         // its year and month from its first declaration.
         const auto compareGroup = [](const Declaration* a, const Declaration* b) {
@@ -406,18 +385,18 @@ std::vector<DeclarationGroup> JetDatabase::declarationGroups(std::int32_t taxpay
     });
 }
 
-std::optional<Value> JetDatabase::declarationId(std::int32_t form, std::string_view maximo) {
-    return read([&](Reading& reading) -> std::optional<Value> {
-        const auto& ids = reading.declarationIdsOf(form);
+std::optional<Value> JetReading::declarationId(std::int32_t form, std::string_view maximo) {
+    return guarded([&]() -> std::optional<Value> {
+        const auto& ids = declarationIdsOf(form);
         const auto found = ids.find(maximo);
         if (found == ids.end()) return std::nullopt;
         return found->second;
     });
 }
 
-void JetDatabase::movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
-                            const MovementVisitor& visit) {
-    read([&](Reading& reading) {
+void JetReading::movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
+                           const MovementVisitor& visit) {
+    guarded([&] {
         // The declaration's forms of the taxpayer, with the taxpayer, as the joins meet them: the declarations
         // with that key (those of the taxpayer's forms, when its groups were read), each form of the taxpayer they
         // are on, and each taxpayer with its key.
@@ -425,23 +404,21 @@ void JetDatabase::movements(MovementTable table, std::int32_t taxpayer, std::int
         const auto join = [&](const Value& cp01) {
             const std::optional<std::int64_t> form = keyOf(cp01);
             if (!form) return;
-            for (const Value& registration : reading.formsOf(*form, taxpayer))
-                for (const Value& reference : reading.referencesOf(taxpayer))
-                    joined.emplace_back(reference, registration);
+            for (const Value& registration : formsOf(*form, taxpayer))
+                for (const Value& reference : referencesOf(taxpayer)) joined.emplace_back(reference, registration);
         };
-        if (reading.groupedTaxpayer == taxpayer) {
-            const auto [first, last] = reading.byId.equal_range(declaration);
+        if (m_groupedTaxpayer == taxpayer) {
+            const auto [first, last] = m_byId.equal_range(declaration);
             for (auto it = first; it != last; ++it) join(it->second->CP01_ID);
         } else {
             Sid3Row row;
             std::vector<Value> forms;
-            reading.where(Table::Form_Sid3, Sid_ID, declaration, row.into.data(),
-                          [&] { forms.push_back(row[Sid3_CP01_ID]); });
+            where(Table::Form_Sid3, Sid_ID, declaration, row.into.data(), [&] { forms.push_back(row[Sid3_CP01_ID]); });
             for (const Value& cp01 : forms) join(cp01);
         }
         if (joined.empty()) return;
         const Table movements = table == MovementTable::Retenciones ? Table::retenciones : Table::Percepciones;
-        Movement& movement = reading.movement;
+        Movement& movement = m_movement;
         movement.tipo.setText() = table == MovementTable::Retenciones ? "R" : "P";
         Value sid;
         Value* const into[] = {&sid,
@@ -457,31 +434,48 @@ void JetDatabase::movements(MovementTable table, std::int32_t taxpayer, std::int
         for (const auto& [reference, registration] : joined) {
             movement.CMD_NumRef = reference;
             movement.CP01_IngBrut = registration;
-            reading.where(movements, Per_Sid_ID, declaration, into, [&] { visit(movement); });
+            where(movements, Per_Sid_ID, declaration, into, [&] { visit(movement); });
         }
     });
 }
 
-void JetDatabase::BeginCommand() {
-    if (m_commands == 0 || (m_reading && !m_reading->file.current()))
-        m_reading.reset();
-    else if (m_reading)
-        m_reading->forgetTaxpayer();
-    ++m_commands;
+}  // namespace
+
+JetDatabase::JetDatabase(std::string path, std::string password)
+    : JetDatabase([path] { return openFileSource(path); }, std::move(password), systemClock()) {}
+
+JetDatabase::JetDatabase(OpenSource open, std::string password, Clock& clock)
+    : m_open(std::move(open)), m_password(std::move(password)), m_clock(clock) {
+    read();
 }
 
-bool JetDatabase::EndCommand() {
-    const bool unchanged = !m_reading || !m_reading->file.changed();
-    if (m_commands > 0) --m_commands;
-    if (m_commands == 0 || !unchanged) m_reading.reset();
-    return unchanged;
+JetDatabase::~JetDatabase() = default;
+
+std::unique_ptr<Reading> JetDatabase::read() {
+    if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
+    return std::make_unique<JetReading>(m_open(), m_password, m_clock);
 }
 
-void JetDatabase::Close() {
-    m_closed = true;
-    m_reading.reset();
-    m_commands = 0;
+void JetDatabase::waitForWriter() { m_clock.sleep(kFileSettles + std::chrono::milliseconds(5)); }
+
+bool JetDatabase::waitUntilSettled(std::chrono::milliseconds bound) {
+    const std::int64_t settledFor = std::chrono::nanoseconds(kSettledFor).count();
+    const std::int64_t ahead = std::chrono::nanoseconds(kFileSettles).count();
+    const std::int64_t until = m_clock.now() + std::chrono::nanoseconds(bound).count();
+    for (;;) {
+        // The file under its name now, which a writer may have put there since the last look.
+        const std::int64_t now = m_clock.now();
+        const std::int64_t age = now - m_open()->stamp().modified;
+        // A time further ahead of the clock than a tick is a file server's clock, not a write under way.
+        if (age >= settledFor || age <= -ahead) return true;
+        if (now >= until) return false;
+        const std::int64_t wait = std::min(settledFor - std::max<std::int64_t>(age, 0), until - now);
+        m_clock.sleep(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(wait)) +
+                      std::chrono::milliseconds(1));
+    }
 }
+
+void JetDatabase::Close() { m_closed = true; }
 
 namespace {
 

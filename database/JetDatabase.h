@@ -2,36 +2,36 @@
 
 #include "database/Database.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
-// The program's reads as plain code over the Jet file reader. Each read finds its rows through the file's indexes
-// on Long keys where the table has one and by a scan of the table where it has none.
+class Clock;
+class PageSource;
+
+// The program's database over the Jet file reader: each reading opens the file afresh and reads it with its own
+// reader. The reads find their rows through the file's indexes on Long keys where a table has one and by a scan of
+// the table where it has none.
 class JetDatabase final : public Database {
 public:
-    // Opens the file once, to check it and its password; raises RuntimeError when it cannot be read.
+    // Opens a source on the file each time the file is to be read.
+    using OpenSource = std::function<std::unique_ptr<PageSource>()>;
+
+    // The file at `path`, read with the system's clock. Reads the file once, to check it and its password; raises
+    // RuntimeError when it cannot be read.
     JetDatabase(std::string path, std::string password);
+    // The file `open` gives, read with `clock` (which must outlive the database). Checks it as above.
+    JetDatabase(OpenSource open, std::string password, Clock& clock);
     ~JetDatabase() override;
 
-    std::vector<TaxpayerRow> taxpayers() override;
-    std::optional<FoundTaxpayer> taxpayerByReference(std::string_view reference) override;
-    std::vector<DeclarationGroup> declarationGroups(std::int32_t taxpayer) override;
-    std::optional<Value> declarationId(std::int32_t form, std::string_view maximo) override;
-    void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
-                   const MovementVisitor& visit) override;
-    void BeginCommand() override;
-    bool EndCommand() override;
+    std::unique_ptr<Reading> read() override;
+    void waitForWriter() override;
+    bool waitUntilSettled(std::chrono::milliseconds bound) override;
     void Close() override;
 
 private:
-    struct Reading;
-    // Runs `read` on the command's reading; outside a command, as a command of its own.
-    template <typename Read>
-    auto read(Read read);
-
-    std::string m_path;
+    OpenSource m_open;
     std::string m_password;
-    std::unique_ptr<Reading> m_reading;  // the commands', opened by their first read
-    int m_commands = 0;                  // how many are begun and not ended
+    Clock& m_clock;
     bool m_closed = false;
 };

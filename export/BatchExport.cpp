@@ -245,7 +245,8 @@ bool BatchExport::start(MessageBoxes& shown) {
         m_folderFailed = m_boxes->relayed() != before;
     }
     m_boxes->relay(nullptr);
-    if (connected) m_command = std::make_unique<CommandScope>(*m_form.Conn);
+    // The batch's exports go on with one reading of the file while it stays as it was read.
+    m_form.keepsReading = true;
     return connected;
 }
 
@@ -255,10 +256,16 @@ std::vector<BatchTaxpayer> BatchExport::taxpayers() {
         for (const std::string& reference : m_options.taxpayers) chosen.push_back({reference, reference, {}});
         return chosen;
     }
-    std::unordered_set<std::string> seen;
-    forEachTaxpayer(*m_form.Conn, [&](const std::string& reference, const std::string& name) {
-        if (seen.insert(reference).second) chosen.push_back({reference, reference, name});
-    });
+    if (!m_form.Conn) throw RuntimeError::databaseNotOpen();
+    readUnchangedFile(
+        *m_form.Conn, m_form.reading,
+        [&](Reading& reading) {
+            std::unordered_set<std::string> seen;
+            forEachTaxpayer(reading, [&](const std::string& reference, const std::string& name) {
+                if (seen.insert(reference).second) chosen.push_back({reference, reference, name});
+            });
+        },
+        [&] { chosen.clear(); });
     return chosen;
 }
 
@@ -276,9 +283,6 @@ TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
     m_target.clear();
     ExportOutcome outcome;
     try {
-        // The command reads the file as it is when the taxpayer's turn comes.
-        std::optional<CommandScope> command;
-        if (m_form.Conn) command.emplace(*m_form.Conn);
         outcome = runCommand();
     } catch (const std::exception& e) {
         outcome.kind = ExportOutcome::Kind::Failed;

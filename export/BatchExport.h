@@ -67,7 +67,6 @@ std::string cuitDescription(const TaxpayerResult& result);
 // Whether the export of the taxpayer did not end as asked, or a CUIT has a problem.
 bool hasProblem(const TaxpayerResult& result);
 
-class CommandScope;
 class MovementTally;
 class BatchBoxes;
 
@@ -119,9 +118,6 @@ private:
     std::unique_ptr<BatchBoxes> m_boxes;
     std::unique_ptr<MovementTally> m_tally;
     Form1 m_form;
-    // The batch is one command of the database, each export a command of its own inside it: the exports go on
-    // with one reading of the file while it does not change.
-    std::unique_ptr<CommandScope> m_command;
     std::string m_target;  // the file of the export under way, once its taxpayer is found
     bool m_folderFailed = false;
 };

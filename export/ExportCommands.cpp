@@ -36,6 +36,21 @@ constexpr TextCommand kCsv{" No se pudo encontrar el ID del contribuyente!!!",
 
 constexpr const char* kCancelled = "Exportación cancelada. No se generó el archivo.";
 
+// The command's reading of the database file, dropped when the command ends unless the form keeps it for the next
+// command (a batch's).
+class CommandReading {
+public:
+    explicit CommandReading(Form1& form) : m_form(form) {}
+    ~CommandReading() {
+        if (!m_form.keepsReading) m_form.reading.reset();
+    }
+    CommandReading(const CommandReading&) = delete;
+    CommandReading& operator=(const CommandReading&) = delete;
+
+private:
+    Form1& m_form;
+};
+
 // Throws away what an export read from a file that changed meanwhile, before it starts again.
 void restart(Form1& form) {
     if (form.file1->isOpen()) form.file1->Abandon();
@@ -46,13 +61,18 @@ void restart(Form1& form) {
 
 // The chosen taxpayer's key and reference; false, after `notFound` is shown, when the list has none such.
 bool buscarContribuyente(Form1& form, const char* notFound, std::int32_t& key, std::string& reference) {
-    if (Obtener_Contribuyente(form.Conn.get(), form.controls, key, reference)) return true;
+    if (!form.Conn) throw RuntimeError::databaseNotOpen();
+    bool found = false;
+    readUnchangedFile(*form.Conn, form.reading,
+                      [&](Reading& reading) { found = Obtener_Contribuyente(reading, form.controls, key, reference); });
+    if (found) return true;
     form.messages.MsgBox(notFound, MsgIcon::Critical, MsgButtons::OK);
     return false;
 }
 
 ExportOutcome exportText(Form1& form, const TextCommand& command) {
     ExportOutcome outcome;
+    const CommandReading commandReading(form);
     try {
         if (!Validar_Datos(form.controls, form.messages)) return outcome;
         if (command.csv) {
@@ -86,8 +106,8 @@ ExportOutcome exportText(Form1& form, const TextCommand& command) {
         // The file is written aside and takes the target's place only when the whole export succeeded, from a
         // reading of the database during which the file did not change.
         readUnchangedFile(
-            *form.Conn,
-            [&] {
+            *form.Conn, form.reading,
+            [&](Reading&) {
                 form.file1->Open(path);
                 if (command.csv) {
                     Escribir_Cabecera_CSV(*form.file1, form.G_SC);
@@ -137,6 +157,7 @@ ExportOutcome BTN_XLS_Click(Form1& form) { return exportWorkbook(form, ".XLS"); 
 
 ExportOutcome exportWorkbook(Form1& form, const std::string& extension) {
     ExportOutcome outcome;
+    const CommandReading commandReading(form);
     try {
         if (!Validar_Datos(form.controls, form.messages)) return outcome;
         form.G_TIPO_ARCHIVO = "XLS";
@@ -169,6 +190,7 @@ ExportOutcome exportWorkbook(Form1& form, const std::string& extension) {
 
 ExportOutcome Generar_XLS(Form1& form, std::int32_t& key, const std::string& path) {
     ExportOutcome outcome;
+    const CommandReading commandReading(form);
     outcome.path = path;
     bool created = false;
     try {
@@ -176,8 +198,8 @@ ExportOutcome Generar_XLS(Form1& form, std::int32_t& key, const std::string& pat
         form.movementsWritten = 0;
         // The workbook is filled from a reading of the database during which the file did not change.
         readUnchangedFile(
-            *form.Conn,
-            [&] {
+            *form.Conn, form.reading,
+            [&](Reading&) {
                 form.vExcelSheet = form.createObject("Excel.Sheet");
                 created = true;
                 form.vExcelSheet->Application().setVisible(false);

@@ -30,8 +30,7 @@ void generarTexto(ExportState& form, std::int32_t& key) {
 }  // namespace
 
 void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& row) {
-    if (!form.Conn) throw RuntimeError::databaseNotOpen();
-    const std::vector<DeclarationGroup> groups = form.Conn->declarationGroups(key);
+    const std::vector<DeclarationGroup> groups = form.currentReading().declarationGroups(key);
     // The groups of the range are chosen first, so that they are known before the first is exported. An error met
     // on the way is raised where the walk would have met it: after the declarations before it.
     std::vector<const DeclarationGroup*> chosen;
@@ -68,7 +67,7 @@ void Generar_TXT(ExportState& form, std::int32_t& key) { generarTexto(form, key)
 void Generar_CSV(ExportState& form, std::int32_t& key) { generarTexto(form, key); }
 
 std::int32_t Obtener_Sid(ExportState& form, const std::int32_t& cp01, const std::string& maximo) {
-    const std::optional<Value> sid = form.Conn->declarationId(cp01, maximo);
+    const std::optional<Value> sid = form.currentReading().declarationId(cp01, maximo);
     // Read from the first row without asking whether there is one.
     if (!sid) throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading Sid_ID)");
     return Conv::CLng(*sid);

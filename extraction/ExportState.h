@@ -2,6 +2,7 @@
 
 #include "database/Database.h"
 #include "platform/OutputFile.h"
+#include "runtime/RuntimeError.h"
 #include "workbook/Spreadsheet.h"
 
 #include <cstdint>
@@ -51,6 +52,11 @@ struct ExportState {
 
     Form1Controls& controls;
     std::unique_ptr<Database> Conn;
+    // The reading of the database file the command under way reads through (readUnchangedFile makes it). A
+    // command drops it when it ends, unless `keepsReading`: a batch's exports go on with one reading while the file
+    // stays as it was read.
+    std::unique_ptr<Reading> reading;
+    bool keepsReading = false;
     // Output channel 1; tests may replace it.
     std::unique_ptr<OutputFile> file1 = makeOutputFile();
     std::unique_ptr<ExcelSheet> vExcelSheet;
@@ -61,6 +67,12 @@ struct ExportState {
     ExportObserver* observer = nullptr;
     // The movements the export under way has written, as lines or workbook rows.
     std::int64_t movementsWritten = 0;
+
+    // The command's reading. Raises Object variable not set (91) when there is none: no connection.
+    Reading& currentReading() const {
+        if (!reading) throw RuntimeError::databaseNotOpen();
+        return *reading;
+    }
 
     // Raises ExportCancelled when the observer asks the export to stop.
     void stopWhenAsked() const {

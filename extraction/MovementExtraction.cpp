@@ -12,7 +12,7 @@ namespace {
 void exportar(ExportState& form, MovementTable table, std::int32_t key, std::int32_t sid, std::int32_t& row) {
     const bool workbook = form.G_TIPO_ARCHIVO == "XLS";
     const LineFormat format{form.G_SC, form.G_SD, form.G_TIPO_ARCHIVO};
-    form.Conn->movements(table, key, sid, [&](const Movement& movement) {
+    form.currentReading().movements(table, key, sid, [&](const Movement& movement) {
         form.stopWhenAsked();
         if (workbook) {
             Escribir_Fila_XLS(*form.vExcelSheet, movement, row);

@@ -1,19 +1,16 @@
-// Opens arbitrary bytes as the program's Impuest.mdb and runs the program's own reads on them, touching every
-// value they give and writing every movement as a line. A damaged file may fail with a run-time error; anything
-// else (a crash, a sanitizer report, another exception, a hang) is a defect.
-#include "database/Database.h"
+// Opens arbitrary bytes, held in memory, as the program's Impuest.mdb and runs the program's own reads on them,
+// touching every value they give and writing every movement as a line. A damaged file may fail with a run-time
+// error; anything else (a crash, a sanitizer report, another exception, a hang) is a defect.
+#include "database/JetDatabase.h"
 #include "export/Form1.h"
 #include "extraction/DeclarationWalk.h"
 #include "formats/RecordLine.h"
+#include "jetfile/PageSource.h"
+#include "platform/Clock.h"
 #include "platform/MessageBoxes.h"
 #include "runtime/RuntimeError.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -30,7 +27,13 @@ public:
     }
 };
 
-std::string g_path;
+// A clock long past the file's only write: the file never looks as if it were being written, and no read waits.
+class StillClock final : public Clock {
+public:
+    std::int64_t now() const override { return std::int64_t(1) << 60; }
+    void sleep(std::chrono::milliseconds) override {}
+};
+
 // Keeps the reads from being optimised away.
 std::size_t g_sink = 0;
 
@@ -48,7 +51,7 @@ void consume(const Value& v) {
 }
 
 void readMovements(Form1& form, MovementTable table, std::int32_t key, std::int32_t sid) {
-    form.Conn->movements(table, key, sid, [&](const Movement& m) {
+    form.currentReading().movements(table, key, sid, [&](const Movement& m) {
         for (const Value* v :
              {&m.CMD_NumRef, &m.CP01_IngBrut, &m.tipo, &m.Per_Fecha, &m.Per_Año, &m.Per_Mes, &m.Per_CUIT,
               &m.Per_NumAgenteRet, &m.Per_Responsable, &m.Per_Concepto, &m.Per_Monto, &m.Per_Monto1})
@@ -64,19 +67,20 @@ void readMovements(Form1& form, MovementTable table, std::int32_t key, std::int3
 
 void readEverything(Form1& form) {
     std::vector<std::int32_t> keys;
-    for (const TaxpayerRow& row : form.Conn->taxpayers()) {
+    Reading& reading = form.currentReading();
+    for (const TaxpayerRow& row : reading.taxpayers()) {
         consume(row.CMD_NumRef);
         consume(row.CMD_Contribuyente);
         if (keys.size() == kMaxTaxpayers || row.CMD_NumRef.isNull()) continue;
         try {
-            if (const auto found = form.Conn->taxpayerByReference(Conv::CStr(row.CMD_NumRef))) {
+            if (const auto found = reading.taxpayerByReference(Conv::CStr(row.CMD_NumRef))) {
                 consume(found->CMD_ID);
                 keys.push_back(Conv::CLng(found->CMD_ID));
             }
         } catch (const RuntimeError&) {}
     }
     for (std::int32_t key : keys) {
-        const std::vector<DeclarationGroup> groups = form.Conn->declarationGroups(key);
+        const std::vector<DeclarationGroup> groups = reading.declarationGroups(key);
         for (std::size_t n = 0; n < groups.size() && n < kMaxDeclarations; ++n) {
             const DeclarationGroup& group = groups[n];
             for (const Value* v : {&group.CP01_ID, &group.Sid_Año, &group.Sid_Mes, &group.maximo}) consume(*v);
@@ -94,44 +98,26 @@ void readEverything(Form1& form) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static char folder[] = "/tmp/velmora-fuzz-XXXXXX";
-    if (!::mkdtemp(folder)) std::abort();
-    g_path = std::string(folder) + "/Impuest.mdb";
-    // Every fuzzing job makes a folder of its own; a job that ends normally leaves nothing behind.
-    std::atexit([] {
-        ::unlink(g_path.c_str());
-        ::rmdir(folder);
-    });
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (std::FILE* out = std::fopen(g_path.c_str(), "wb")) {
-        const bool written = std::fwrite(data, 1, size, out) == size;
-        if (std::fclose(out) != 0 || !written) std::abort();
-    } else {
-        std::abort();
-    }
-    // Written long ago, as far as the reader can tell: a file written a moment before it is read is read again
-    // once it has settled, which would make every input wait.
-    const timespec past[2] = {{0, UTIME_OMIT}, {1'000'000'000, 0}};
-    if (::utimensat(AT_FDCWD, g_path.c_str(), past, 0) != 0) std::abort();
+    static StillClock clock;
+    MemoryFile file(std::string(reinterpret_cast<const char*>(data), size), "Impuest.mdb");
     PlainControls controls;
     SilentBoxes boxes;
     Form1 form(controls, boxes, "/nonexistent");
     form.G_SC = ";";
     // The program's password first; a file that stores none opens with any, so the empty one only matters
     // when the stored password itself was damaged into something else.
-    for (const char* connect : {";pwd=Kb7731R28", ""}) {
+    for (const char* password : {"Kb7731R28", ""}) {
         try {
-            form.Conn = Workspaces0()->OpenDatabase(g_path, false, false, connect);
+            form.Conn = std::make_unique<JetDatabase>([&] { return file.open(); }, password, clock);
+            form.reading = form.Conn->read();
         } catch (const RuntimeError&) {
             continue;
         }
         try {
             readEverything(form);
         } catch (const RuntimeError&) {}
+        form.reading.reset();
         form.Conn->Close();
         break;
     }

@@ -11,9 +11,8 @@
 class PageCache;
 
 // The B-tree of a Jet 4 index on one Long column, searched by reading its pages: a lookup reads the few pages on the
-// way to its key, not the table. The pages are read apart from libmdb's buffers, so that a search never disturbs a
-// row being read. Node pages are kept once taken apart: every search starts from the same few. A leaf is searched
-// where it lies, without taking apart the hundreds of entries it holds for the one key asked for.
+// way to its key, not the table. Node pages are kept once taken apart: every search starts from the same few. A leaf
+// is searched where it lies, without taking apart the hundreds of entries it holds for the one key asked for.
 class IndexReader {
 public:
     IndexReader(PageCache& pages, bool jet3);

@@ -29,8 +29,43 @@ struct Layout {
     std::size_t logicalIndexDefinition;
     std::size_t logicalIndexType;
 };
-constexpr Layout kJet4 = {45, 47, 55, 63, 12, 25, 5, 7, 15, 21, 23, 52, 28, 23};
-constexpr Layout kJet3 = {25, 27, 35, 43, 8, 18, 1, 3, 13, 14, 16, 39, 20, 19};
+constexpr Layout kJet4 = {.columnCount = 45,
+                          .indexCount = 47,
+                          .usageMap = 55,
+                          .columnsStart = 63,
+                          .realIndexEntry = 12,
+                          .columnEntry = 25,
+                          .columnNumber = 5,
+                          .columnVariable = 7,
+                          .columnFlags = 15,
+                          .columnFixedOffset = 21,
+                          .columnSize = 23,
+                          .realIndexDefinition = 52,
+                          .logicalIndexDefinition = 28,
+                          .logicalIndexType = 23};
+constexpr Layout kJet3 = {.columnCount = 25,
+                          .indexCount = 27,
+                          .usageMap = 35,
+                          .columnsStart = 43,
+                          .realIndexEntry = 8,
+                          .columnEntry = 18,
+                          .columnNumber = 1,
+                          .columnVariable = 3,
+                          .columnFlags = 13,
+                          .columnFixedOffset = 14,
+                          .columnSize = 16,
+                          .realIndexDefinition = 39,
+                          .logicalIndexDefinition = 20,
+                          .logicalIndexType = 19};
+
+// The catalog's rows: an object's type in the low seven bits of Type, a table being 1; system tables carry one of
+// these flags; an object's Id holds its definition's page in its low three bytes.
+constexpr std::int64_t kObjectType = 0x7F;
+constexpr std::int64_t kTableObject = 1;
+constexpr std::int64_t kSystemObjectFlags = 0x80000002;
+constexpr std::uint32_t kDefinitionPageOfId = 0x00FFFFFF;
+// An index that allows each key once.
+constexpr unsigned kUniqueIndexFlag = 0x01;
 
 constexpr unsigned char kPageDefinition = 0x02;
 constexpr unsigned char kPageData = 0x01;
@@ -90,11 +125,11 @@ JetCatalog::JetCatalog(PageCache& pages, RowReader& rows, bool jet3) : m_pages(p
     Value* const into[] = {&id, &name, &type, &flags};
     for (const std::uint32_t pg : pagesOf(catalog)) {
         rows.rowsOnPage(catalog, pg, columns, into, [&](RowPointer) {
-            // Tables (type 1); system tables carry one of these flags.
-            if (type.isNull() || id.isNull() || name.isNull() || (type.asInteger() & 0x7F) != 1) return true;
-            if (!flags.isNull() && (flags.asInteger() & 0x80000002)) return true;
+            if (type.isNull() || id.isNull() || name.isNull() || (type.asInteger() & kObjectType) != kTableObject)
+                return true;
+            if (!flags.isNull() && (flags.asInteger() & kSystemObjectFlags)) return true;
             m_names.push_back(name.asText());
-            m_definitionPages.push_back(std::uint32_t(id.asInteger()) & 0x00FFFFFF);
+            m_definitionPages.push_back(std::uint32_t(id.asInteger()) & kDefinitionPageOfId);
             return true;
         });
     }
@@ -201,7 +236,7 @@ JetTableInfo JetCatalog::readDefinition(const std::string& name, std::uint32_t p
             continue;
         info.seekableColumns.push_back(first);
         info.seekPages.push_back(firstPage);
-        if (flags & 0x01) info.uniqueColumns.push_back(first);
+        if (flags & kUniqueIndexFlag) info.uniqueColumns.push_back(first);
     }
     return info;
 }

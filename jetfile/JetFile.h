@@ -2,6 +2,8 @@
 
 #include "runtime/Value.h"
 
+#include <chrono>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,8 +12,12 @@
 #include <string>
 #include <vector>
 
-// How long after its last write a file is taken to be as it will stay, when nothing writes it again.
-constexpr int kFileSettlesMilliseconds = 25;
+class Clock;
+class PageSource;
+
+// How long after its last write a file is taken to be as it will stay, when nothing writes it again: writes closer
+// together than this may leave one stamp.
+constexpr std::chrono::milliseconds kFileSettles{25};
 
 // The column types the program keeps; other Jet types (OLE objects, replication ids, decimals) are not read.
 enum class JetType { Boolean, Byte, Integer, Long, Currency, Single, Double, DateTime, Text, Memo };
@@ -62,21 +68,26 @@ struct RowPointer {
 // which they change, and nothing is locked.
 class JetFile {
 public:
-    // Opens `path` and checks `password` against the one stored in the file (a file without one opens with any).
-    // Raises RuntimeError for a missing or unreadable file, a non-Jet or encrypted file, or a wrong password.
-    JetFile(const std::string& path, const std::string& password);
+    // Reads the file from `source` and checks `password` against the one stored in it (a file without one opens
+    // with any). `clock` tells whether the file was written just before. Raises RuntimeError for an unreadable
+    // source, a non-Jet or encrypted file, or a wrong password; DatabaseChanged when what looks damaged is a file
+    // being written.
+    JetFile(std::unique_ptr<PageSource> source, const std::string& password, const Clock& clock);
     ~JetFile();
     JetFile(const JetFile&) = delete;
     JetFile& operator=(const JetFile&) = delete;
 
+    // What the file is called in messages: its path.
+    const std::string& name() const noexcept;
     // The names of the user tables, their numbers the positions in this list.
     const std::vector<std::string>& tableNames() const noexcept;
     // The definition of table `table`, read the first time it is asked for.
     const JetTableInfo& table(std::size_t table) const;
     // Whether the file has changed since it was opened: its size, its modification time or its change time. A
     // file replaced by another under its name has not: the open file is still the one read. A file written within
-    // kFileSettlesMilliseconds before it was opened counts as changed: writes so close together may leave one
-    // state, so whether it changed cannot be told.
+    // kFileSettles of when it was opened (by the clock) counts as changed: writes so close together may leave one
+    // stamp, so whether it changed cannot be told. A modification time further ahead of the clock (a file server's
+    // clock) is taken as it is.
     bool changed() const;
     // Whether the file under its name is still the one opened, unchanged since: a reading of it may go on.
     bool current() const;
@@ -96,5 +107,6 @@ public:
 private:
     struct Impl;
 
+    std::unique_ptr<PageSource> m_source;
     std::unique_ptr<Impl> m_impl;
 };

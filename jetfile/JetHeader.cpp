@@ -3,7 +3,6 @@
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
 
-#include <glib.h>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -28,6 +27,12 @@ void rc4(const std::array<unsigned char, 4>& key, unsigned char* data, std::size
         std::swap(s[i], s[j]);
         data[n] ^= s[(s[i] + s[j]) & 0xFF];
     }
+}
+
+// Whether a connect string's key is "pwd", whatever the case of its letters.
+bool isPwdKey(std::string_view key) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+    return key.size() == 3 && lower(key[0]) == 'p' && lower(key[1]) == 'w' && lower(key[2]) == 'd';
 }
 
 std::uint32_t readU32(const unsigned char* p) {
@@ -118,8 +123,7 @@ std::string passwordFromConnect(const std::string& connect) {
         if (end == std::string::npos) end = connect.size();
         const std::string item = connect.substr(start, end - start);
         const std::size_t eq = item.find('=');
-        if (eq != std::string::npos && g_ascii_strcasecmp(item.substr(0, eq).c_str(), "pwd") == 0)
-            return item.substr(eq + 1);
+        if (eq != std::string::npos && isPwdKey(item.substr(0, eq))) return item.substr(eq + 1);
         start = end + 1;
     }
     return {};

@@ -1,20 +1,20 @@
 #include "jetfile/PageCache.h"
 
 #include "jetfile/JetDamage.h"
-
-#include <sys/uio.h>
+#include "jetfile/PageSource.h"
 
 #include <algorithm>
 
-PageCache::PageCache(FileDescriptor file, std::string path, std::uint32_t pageSize, std::uint32_t pageCount)
-    : m_file(std::move(file)),
-      m_path(std::move(path)),
+PageCache::PageCache(PageSource& source, std::uint32_t pageSize, std::uint32_t pageCount)
+    : m_source(source),
       m_pageSize(pageSize),
       m_pageCount(pageCount),
       m_buffer(std::make_unique_for_overwrite<unsigned char[]>(kCachedPages * pageSize)) {
     m_slotPages.reserve(kCachedPages);
     m_pageSlots.reserve(kCachedPages);
 }
+
+const std::string& PageCache::path() const noexcept { return m_source.name(); }
 
 // A slot for a page about to be read: a new one while there is room, else the next in turn.
 std::size_t PageCache::takeSlot() {
@@ -39,22 +39,22 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
         return slotData(it->second);
     }
     if (pg == 0 || pg >= m_pageCount)
-        throwDamaged(m_path, table, "page " + std::to_string(pg) + " is outside the file");
+        throwDamaged(path(), table, "page " + std::to_string(pg) + " is outside the file");
     // Several walks may go on at once (a table's rows, its index, the rows it points at): each is followed.
     std::uint32_t count = 1;
     const auto sequence = std::find(m_nextInSequence.begin(), m_nextInSequence.end(), pg);
     if (sequence != m_nextInSequence.end())
         while (count < kReadAhead && pg + count < m_pageCount && !m_pageSlots.count(pg + count)) ++count;
     std::array<std::size_t, kReadAhead> slots{};
-    std::array<iovec, kReadAhead> pieces{};
+    std::array<std::span<unsigned char>, kReadAhead> pieces{};
     for (std::uint32_t i = 0; i < count; ++i) {
         slots[i] = takeSlot();
         pieces[i] = {slotData(slots[i]), m_pageSize};
     }
-    const ssize_t got = ::preadv(m_file.get(), pieces.data(), int(count), off_t(pg) * m_pageSize);
-    if (got < ssize_t(m_pageSize)) throwDamaged(m_path, table, "page " + std::to_string(pg) + " cannot be read");
+    const std::size_t got = m_source.read(std::uint64_t(pg) * m_pageSize, std::span(pieces.data(), count));
+    if (got < m_pageSize) throwDamaged(path(), table, "page " + std::to_string(pg) + " cannot be read");
     // Pages past a short read stay unread.
-    count = std::min<std::uint32_t>(count, std::uint32_t(std::size_t(got) / m_pageSize));
+    count = std::min<std::uint32_t>(count, std::uint32_t(got / m_pageSize));
     for (std::uint32_t i = 0; i < count; ++i) {
         m_slotPages[slots[i]] = pg + i;
         m_pageSlots.emplace(pg + i, slots[i]);
@@ -66,8 +66,4 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
     m_lastPage = pg;
     m_lastSlot = slots[0];
     return slotData(slots[0]);
-}
-
-bool PageCache::readUncached(std::uint32_t pg, unsigned char* into) const {
-    return ::pread(m_file.get(), into, m_pageSize, off_t(pg) * m_pageSize) == ssize_t(m_pageSize);
 }

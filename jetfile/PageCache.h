@@ -1,7 +1,5 @@
 #pragma once
 
-#include "jetfile/FileDescriptor.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,14 +8,17 @@
 #include <unordered_map>
 #include <vector>
 
-// The pages of a Jet file, read with our own descriptor and kept: the lookups of an export read the same pages again
+class PageSource;
+
+// The pages of a Jet file, read from its source and kept: the lookups of an export read the same pages again
 // and again (the declarations of a taxpayer, the index pages, the taxpayer's row). A page read right after the one
 // before it is read with the few that follow, in one call: the rows of a declaration lie on consecutive pages.
 class PageCache {
 public:
-    PageCache(FileDescriptor file, std::string path, std::uint32_t pageSize, std::uint32_t pageCount);
+    PageCache(PageSource& source, std::uint32_t pageSize, std::uint32_t pageCount);
 
-    const std::string& path() const noexcept { return m_path; }
+    // The file's name, for messages.
+    const std::string& path() const noexcept;
     std::uint32_t pageSize() const noexcept { return m_pageSize; }
     // The whole pages the file holds.
     std::uint32_t pageCount() const noexcept { return m_pageCount; }
@@ -25,21 +26,18 @@ public:
     // Page `pg` of the file, `pageSize()` bytes, from the pages kept or from the file; valid until the next read.
     // Raises RuntimeError naming `table` when the page is outside the file or cannot be read.
     const unsigned char* page(const std::string& table, std::uint32_t pg);
-    // Reads page `pg` into `into` (`pageSize()` bytes) without keeping it; false when it cannot be read whole.
-    bool readUncached(std::uint32_t pg, unsigned char* into) const;
 
 private:
     std::size_t takeSlot();
     unsigned char* slotData(std::size_t slot) noexcept { return m_buffer.get() + slot * m_pageSize; }
 
-    // Slots, not a least-recently-used cache: a run of pages is read by one preadv straight into the buffers of
+    // Slots, not a least-recently-used cache: a run of pages is read by one call straight into the buffers of
     // the slots it takes, so the buffers are made once and stay where they are, and a page handed out stays valid
     // until its slot comes round again, 256 reads later. Slots are reused in turn once all are in use.
     static constexpr std::size_t kCachedPages = 256;
     static constexpr std::uint32_t kReadAhead = 8;
 
-    FileDescriptor m_file;
-    std::string m_path;
+    PageSource& m_source;
     std::uint32_t m_pageSize;
     std::uint32_t m_pageCount;
     // The slots' pages side by side in one block, left unset until a page is read into them.

@@ -1,27 +1,32 @@
 #include "selection/TaxpayerList.h"
 
 #include "database/Database.h"
-#include "runtime/RuntimeError.h"
 #include "runtime/Text.h"
 #include "selection/Form1Controls.h"
 
 void Cargar_Contribuyentes(Database& Conn, Form1Controls& controls) {
-    forEachTaxpayer(Conn, [&](const std::string& reference, const std::string& name) {
-        controls.lst_contribuyentes_AddItem(listEntry(reference, name));
-    });
+    std::vector<std::string> entries;
+    readUnchangedFile(
+        Conn,
+        [&](Reading& reading) {
+            forEachTaxpayer(reading, [&](const std::string& reference, const std::string& name) {
+                entries.push_back(listEntry(reference, name));
+            });
+        },
+        [&] { entries.clear(); });
+    for (const std::string& entry : entries) controls.lst_contribuyentes_AddItem(entry);
 }
 
-void forEachTaxpayer(Database& Conn, const TaxpayerVisitor& visit) {
-    for (const TaxpayerRow& row : Conn.taxpayers())
+void forEachTaxpayer(Reading& reading, const TaxpayerVisitor& visit) {
+    for (const TaxpayerRow& row : reading.taxpayers())
         visit(Conv::textOrEmpty(row.CMD_NumRef), Conv::textOrEmpty(row.CMD_Contribuyente));
 }
 
 std::string listEntry(const std::string& reference, const std::string& name) { return reference + "- " + name; }
 
-bool Obtener_Contribuyente(Database* Conn, const Form1Controls& controls, std::int32_t& key, std::string& reference) {
-    if (!Conn) throw RuntimeError::databaseNotOpen();
+bool Obtener_Contribuyente(Reading& reading, const Form1Controls& controls, std::int32_t& key, std::string& reference) {
     const std::optional<FoundTaxpayer> row =
-        Conn->taxpayerByReference(firstCharacters(controls.lst_contribuyentes_Text(), 13));
+        reading.taxpayerByReference(firstCharacters(controls.lst_contribuyentes_Text(), 13));
     key = 0;
     reference.clear();
     if (!row) return false;

@@ -461,7 +461,7 @@ TEST(Export, AFileWhereTheOutputFolderShouldBe) {
 // A taxpayer whose stored reference holds a path: its file's name would climb out of the output folder, into a
 // folder named like its first part. Every command refuses the name with its own error and writes nothing.
 TEST(Export, AReferenceHoldingAPathNamesNoFile) {
-    struct OneTaxpayer : Database {
+    struct OneTaxpayer : Reading {
         std::vector<TaxpayerRow> taxpayers() override { return {}; }
         std::optional<FoundTaxpayer> taxpayerByReference(std::string_view) override {
             return FoundTaxpayer{Value::integer(1), Value::text("20-1/../../x")};
@@ -469,13 +469,18 @@ TEST(Export, AReferenceHoldingAPathNamesNoFile) {
         std::vector<DeclarationGroup> declarationGroups(std::int32_t) override { return {}; }
         std::optional<Value> declarationId(std::int32_t, std::string_view) override { return std::nullopt; }
         void movements(MovementTable, std::int32_t, std::int32_t, const MovementVisitor&) override {}
-        void BeginCommand() override {}
-        bool EndCommand() override { return true; }
+        bool unchanged() const override { return true; }
+        bool current() const override { return true; }
+    };
+    struct OneTaxpayerDatabase : Database {
+        std::unique_ptr<Reading> read() override { return std::make_unique<OneTaxpayer>(); }
+        void waitForWriter() override {}
+        bool waitUntilSettled(std::chrono::milliseconds) override { return true; }
         void Close() override {}
     };
     Program p;
     p.load();
-    p.form.Conn = std::make_unique<OneTaxpayer>();
+    p.form.Conn = std::make_unique<OneTaxpayerDatabase>();
     fs::create_directories(p.output("RET-PERC-IB-201"));
     for (Command c : {kTxt, kCsv, kXls}) {
         const std::string name = std::string("RET-PERC-IB-201/../../x-200001-222201") + extension(c);

@@ -1,6 +1,8 @@
 // The Jet file reader against real Access-format files and their JSON dumps.
 #include "jetfile/JetFile.h"
 #include "jetfile/JetHeader.h"
+#include "jetfile/PageSource.h"
+#include "platform/Clock.h"
 #include "runtime/DateSerial.h"
 #include "runtime/RuntimeError.h"
 #include "support/TestFiles.h"
@@ -17,7 +19,7 @@
 namespace {
 
 std::unique_ptr<JetFile> open(const std::string& path, const std::string& connect = ";pwd=Kb7731R28") {
-    return std::make_unique<JetFile>(path, passwordFromConnect(connect));
+    return std::make_unique<JetFile>(openFileSource(path), passwordFromConnect(connect), systemClock());
 }
 
 // Every column of table `t`, and where each is decoded.

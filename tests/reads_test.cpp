@@ -3,7 +3,9 @@
 // generated files holding what the hand-made one lacks.
 #include "database/JetDatabase.h"
 #include "database/JetTextOrder.h"
+#include "jetfile/PageSource.h"
 #include "runtime/RuntimeError.h"
+#include "support/FakeClock.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -36,39 +38,39 @@ using Rows = std::vector<std::string>;
 
 class Reads : public ::testing::Test {
 protected:
-    std::unique_ptr<Database> open(const std::string& fixture) {
-        return std::make_unique<JetDatabase>(shared(fixture), "Kb7731R28");
-    }
+    // A reading of a shared fixture.
+    static std::unique_ptr<Reading> open(const std::string& fixture) { return readingOf(shared(fixture)); }
+    static std::unique_ptr<Reading> readingOf(const std::string& path) { return JetDatabase(path, "Kb7731R28").read(); }
 
-    static Rows taxpayers(Database& db) {
+    static Rows taxpayers(Reading& db) {
         Rows rows;
         for (const TaxpayerRow& row : db.taxpayers()) rows.push_back(show({&row.CMD_NumRef, &row.CMD_Contribuyente}));
         return rows;
     }
-    static std::string taxpayer(Database& db, const std::string& reference) {
+    static std::string taxpayer(Reading& db, const std::string& reference) {
         const std::optional<FoundTaxpayer> found = db.taxpayerByReference(reference);
         return found ? show({&found->CMD_ID, &found->CMD_NumRef}) : "none";
     }
-    // Each lookup alone, then all in one command, where those after the first find the rows by their folded texts.
-    static void expectLookups(Database& db, std::span<const std::pair<const char*, const char*>> cases) {
-        for (const bool oneCommand : {false, true}) {
-            std::optional<CommandScope> command;
-            if (oneCommand) command.emplace(db);
-            for (const auto& [reference, expected] : cases)
-                EXPECT_EQ(taxpayer(db, reference), expected) << reference << (oneCommand ? " in one command" : "");
-        }
+    // Each lookup on a reading of its own, then all on one, where those after the first find the rows by their
+    // folded texts.
+    static void expectLookups(const std::string& path, std::span<const std::pair<const char*, const char*>> cases) {
+        for (const auto& [reference, expected] : cases)
+            EXPECT_EQ(taxpayer(*readingOf(path), reference), expected) << reference;
+        const auto reading = readingOf(path);
+        for (const auto& [reference, expected] : cases)
+            EXPECT_EQ(taxpayer(*reading, reference), expected) << reference << " on one reading";
     }
-    static Rows groups(Database& db, std::int32_t taxpayer) {
+    static Rows groups(Reading& db, std::int32_t taxpayer) {
         Rows rows;
         for (const DeclarationGroup& g : db.declarationGroups(taxpayer))
             rows.push_back(show({&g.CP01_ID, &g.Sid_Año, &g.Sid_Mes, &g.maximo}));
         return rows;
     }
-    static std::string declaration(Database& db, std::int32_t form, const std::string& maximo) {
+    static std::string declaration(Reading& db, std::int32_t form, const std::string& maximo) {
         const std::optional<Value> sid = db.declarationId(form, maximo);
         return sid ? show(*sid) : "none";
     }
-    static Rows movements(Database& db, MovementTable table, std::int32_t taxpayer, std::int32_t declaration) {
+    static Rows movements(Reading& db, MovementTable table, std::int32_t taxpayer, std::int32_t declaration) {
         Rows rows;
         db.movements(table, taxpayer, declaration, [&](const Movement& m) {
             rows.push_back(
@@ -95,7 +97,6 @@ TEST_F(Reads, TaxpayerList) {
 
 // The lookup: the reference as given, whole and literally; the first row the table stores wins.
 TEST_F(Reads, TaxpayerByReference) {
-    auto db = open("fixtures/impuest-cases.mdb");
     const std::pair<const char*, const char*> cases[] = {
         {"20-12345678-3", "1 '20-12345678-3'"},
         {"23-22222222-9", "5 '23-22222222-9'"},    // two taxpayers share it
@@ -107,7 +108,7 @@ TEST_F(Reads, TaxpayerByReference) {
         {"20-12345678-", "none"},
         {"", "none"},
         {"20-12345678-3' OR ''='", "none"}};
-    expectLookups(*db, cases);
+    expectLookups(shared("fixtures/impuest-cases.mdb"), cases);
 }
 
 // Texts equal in Jet's order fold alike, and texts that fold alike are equal: a lookup goes by the folded text.
@@ -165,7 +166,7 @@ TEST_F(Reads, Movements) {
 // keys, years, months and operations, forms of missing taxpayers, declarations of missing forms, equal keys,
 // deleted rows and rows that grew and moved.
 TEST_F(Reads, MadeToPinWhatEachReadMeans) {
-    const auto db = std::make_unique<JetDatabase>(testData("data/reads-cases.mdb"), "Kb7731R28");
+    const auto db = readingOf(testData("data/reads-cases.mdb"));
     EXPECT_EQ(taxpayers(*db),
               (Rows{"'20-00000006-6' Null", "'20-00000007-7' ''", "'20-00000011-1' 'angel'", "'20-00000010-0' 'Ángel'",
                     "' 20-0000009-9' 'Blanco'", "'20-00000013-3' 'Movida'", "'20-00000003-3' 'Pena, Ana'",
@@ -178,7 +179,7 @@ TEST_F(Reads, MadeToPinWhatEachReadMeans) {
                                                            {"20-00000012-2", "none"},
                                                            {"20-00000013-3", "13 '20-00000013-3'"},
                                                            {"", "none"}};
-    expectLookups(*db, lookups);
+    expectLookups(testData("data/reads-cases.mdb"), lookups);
 
     EXPECT_EQ(groups(*db, 1),
               (Rows{"10 Null Null Null", "10 Null '03' '0311'", "10 '2020' '01' '20200111'",
@@ -219,36 +220,45 @@ TEST_F(Reads, MadeToPinWhatEachReadMeans) {
 
 namespace {
 
-// A writer of the test's own: what another program keeping the file up to date does to it between two reads.
-void appendPage(const std::filesystem::path& file) {
-    std::ofstream(file, std::ios::binary | std::ios::app) << std::string(4096, '\0');
-}
+// A writer of the test's own, as another program keeping the database up to date writes it: the file in memory,
+// its stamps given by a clock the test moves.
+struct Writer {
+    explicit Writer(const std::string& from) : file(readBytes(from), "Impuest.mdb") { settle(); }
+    JetDatabase database() {
+        return JetDatabase([this] { return file.open(); }, "Kb7731R28", clock);
+    }
+    // Writes `bytes` over the file now, or appends a page.
+    void write(std::string bytes) { file.write(std::move(bytes), clock.now()); }
+    void appendPage() { file.write(file.bytes().size(), std::string(4096, '\0'), clock.now()); }
+    // Lets the last write grow old, as if the writer had stopped a while ago.
+    void settle() { file.touch(clock.now() - std::chrono::nanoseconds(std::chrono::hours(1)).count()); }
+
+    FakeClock clock;
+    MemoryFile file;
+};
 
 // A command reads the file as it is when it starts, and is made again while the file changes under it; a file
 // that keeps changing ends it with an error that says so, and what looks like damage in a file being written is
 // reported as the change it is.
 TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
-    TempDir dir;
-    const auto path = dir.path() / "Impuest.mdb";
-    std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path);
-    JetDatabase db(path.string(), "Kb7731R28");
-    const auto expected = db.declarationGroups(3).size();
+    Writer w(shared("fixtures/impuest-cases.mdb"));
+    JetDatabase db = w.database();
+    const auto expected = db.read()->declarationGroups(3).size();
 
-    // Written a moment ago: writes within the same tick of the clock leave one state, so a first reading of a file
+    // Written a moment ago: writes within the same tick of the clock leave one stamp, so a first reading of a file
     // that has just been written cannot tell whether it changed, and is made again once the file has settled.
     int attempts = 0, discarded = 0;
-    std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path,
-                               std::filesystem::copy_options::overwrite_existing);
+    w.write(w.file.bytes());
     readUnchangedFile(
-        db, [&] { ++attempts, db.taxpayers(); }, [&] { ++discarded; });
+        db, [&](Reading& reading) { ++attempts, reading.taxpayers(); }, [&] { ++discarded; });
     EXPECT_EQ(attempts, 2);
     EXPECT_EQ(discarded, 1);
 
     attempts = discarded = 0;
     std::size_t read = 0;
-    const auto writeOnce = [&] {
-        read = db.declarationGroups(3).size();
-        if (++attempts == 1) appendPage(path);
+    const auto writeOnce = [&](Reading& reading) {
+        read = reading.declarationGroups(3).size();
+        if (++attempts == 1) w.appendPage();
     };
     readUnchangedFile(db, writeOnce, [&] { ++discarded; });
     EXPECT_EQ(attempts, 2);
@@ -259,10 +269,10 @@ TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
     try {
         readUnchangedFile(
             db,
-            [&] {
+            [&](Reading& reading) {
                 ++attempts;
-                db.taxpayers();
-                appendPage(path);
+                reading.taxpayers();
+                w.appendPage();
             },
             [&] { ++discarded; });
         ADD_FAILURE() << "a file that keeps changing was read";
@@ -274,64 +284,95 @@ TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
     EXPECT_EQ(discarded, 4);
 
     // Cut short while a command reads it: the pages it still needs are gone, and the command hears of a change.
-    db.BeginCommand();
-    db.taxpayers();
-    std::filesystem::resize_file(path, 8 * 4096);
+    w.clock.advance(std::chrono::seconds(1));
+    auto reading = db.read();
+    reading->taxpayers();
+    w.write(w.file.bytes().substr(0, 8 * 4096));
     try {
-        db.movements(MovementTable::Retenciones, 1, 100, [](const Movement&) {});
+        reading->movements(MovementTable::Retenciones, 1, 100, [](const Movement&) {});
         ADD_FAILURE() << "a file cut short was read";
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.Number(), RuntimeError::DatabaseChanged) << e.Description();
     }
-    EXPECT_FALSE(db.EndCommand());
-    // Outside a command, and once the file is as it will stay, the damage is damage.
-    EXPECT_THROW(
-        try {
-            db.movements(MovementTable::Retenciones, 1, 100, [](const Movement&) {});
-        } catch (const RuntimeError& e) {
-            EXPECT_EQ(e.Number(), RuntimeError::DatabaseError) << e.Description();
-            throw;
-        },
-        RuntimeError);
+    EXPECT_FALSE(reading->unchanged());
+    // Once the file is as it will stay, the damage is damage.
+    w.clock.advance(std::chrono::seconds(1));
+    try {
+        db.read()->movements(MovementTable::Retenciones, 1, 100, [](const Movement&) {});
+        ADD_FAILURE() << "a file cut short was read";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.Number(), RuntimeError::DatabaseError) << e.Description();
+    }
 }
 
-// The exports of a batch are commands inside the batch's: each goes on with the batch's reading only while the file
-// under the name read is the one read, unchanged; otherwise it reads the file as it is when it starts.
-TEST(Reading, ACommandInsideAnotherReadsTheFileAsItIsWhenItStarts) {
-    TempDir dir;
-    const auto path = dir.path() / "Impuest.mdb";
-    std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path);
-    // Each write below is long over when the export after it starts.
-    const auto settled = [&] {
-        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
-    };
-    settled();
-    JetDatabase db(path.string(), "Kb7731R28");
-    const CommandScope batch(db);
+// A time of the last write ahead of the clock by more than a tick is a file server's clock, not a write under way:
+// the file reads at once. Within a tick either way, it may be a write under way.
+TEST(Reading, AModificationTimeAheadOfTheClock) {
+    Writer w(shared("fixtures/impuest-cases.mdb"));
+    JetDatabase db = w.database();
+    // Ten milliseconds ahead: read once the clock has gone 25 ms past it, after two waits of 30 ms.
+    for (const auto& [ahead, attempts] : {std::pair{std::chrono::hours(1), 1}, {std::chrono::hours(0), 3}}) {
+        w.file.touch(w.clock.now() + std::chrono::nanoseconds(ahead).count() + 10'000'000);
+        int made = 0;
+        readUnchangedFile(db, [&](Reading& reading) { ++made, reading.taxpayers(); });
+        EXPECT_EQ(made, attempts) << "ahead by " << ahead.count() << " h and 10 ms";
+    }
+}
+
+// A batch keeps its reading while the file under the name read is the one read, unchanged; otherwise its next
+// command reads the file as it is when it starts. A batch waits for a file being written to settle, within a bound.
+TEST(Reading, ABatchGoesOnWithItsReadingWhileTheFileStaysAsRead) {
+    Writer w(shared("fixtures/impuest-cases.mdb"));
+    JetDatabase db = w.database();
+    std::unique_ptr<Reading> kept;
     const auto exportOnce = [&] {
         int attempts = 0;
         std::size_t listed = 0;
-        readUnchangedFile(
-            db,
-            [&] {
-                ++attempts;
-                listed = db.taxpayers().size();
-            },
-            [] {});
+        readUnchangedFile(db, kept, [&](Reading& reading) {
+            ++attempts;
+            listed = reading.taxpayers().size();
+        });
         EXPECT_EQ(attempts, 1);
         return listed;
     };
     EXPECT_EQ(exportOnce(), 14u);
-    appendPage(path);
-    settled();
+    const Reading* first = kept.get();
     EXPECT_EQ(exportOnce(), 14u);
-    // Another file put in its place, as a program that saves by renaming does.
+    EXPECT_EQ(kept.get(), first);
+    w.appendPage();
+    w.settle();
+    EXPECT_FALSE(kept->current());
+    EXPECT_EQ(exportOnce(), 14u);
+    EXPECT_TRUE(kept->current());
+    w.write(readBytes(testData("data/reads-cases.mdb")));
+    w.settle();
+    EXPECT_EQ(exportOnce(), 13u);
+    EXPECT_EQ(kept->taxpayerByReference("20-00000013-3")->CMD_ID.asInteger(), 13);
+
+    EXPECT_TRUE(db.waitUntilSettled(std::chrono::seconds(5)));
+    EXPECT_EQ(w.clock.slept(), 0);
+    w.appendPage();
+    EXPECT_TRUE(db.waitUntilSettled(std::chrono::seconds(5)));
+    EXPECT_GE(w.clock.slept(), kSettledFor.count());
+    EXPECT_LE(w.clock.slept(), kSettledFor.count() + 2);
+}
+
+// Another file put in the place of the one read, as a program that saves by renaming does: the reading is no longer
+// current, though it can still read the file it holds open.
+TEST(Reading, AFileReplacedUnderItsName) {
+    TempDir dir;
+    const auto path = dir.path() / "Impuest.mdb";
+    std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path);
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    JetDatabase db(path.string(), "Kb7731R28");
+    std::unique_ptr<Reading> kept = db.read();
+    EXPECT_TRUE(kept->current());
     const auto other = dir.path() / "new.mdb";
     std::filesystem::copy_file(testData("data/reads-cases.mdb"), other);
     std::filesystem::rename(other, path);
-    settled();
-    EXPECT_EQ(exportOnce(), 13u);
-    EXPECT_EQ(db.taxpayerByReference("20-00000013-3")->CMD_ID.asInteger(), 13);
+    EXPECT_FALSE(kept->current());
+    EXPECT_EQ(kept->taxpayers().size(), 14u);
+    EXPECT_EQ(db.read()->taxpayers().size(), 13u);
 }
 
 }  // namespace

@@ -24,28 +24,38 @@ struct Gate {
     int left = -1;
 };
 
-// A database whose movement reads wait at the gate after each movement.
-struct GatedDatabase : Database {
-    GatedDatabase(std::unique_ptr<Database> database, Gate& g) : db(std::move(database)), gate(g) {}
-    std::vector<TaxpayerRow> taxpayers() override { return db->taxpayers(); }
+// A reading whose movement reads wait at the gate after each movement.
+struct GatedReading : Reading {
+    GatedReading(std::unique_ptr<Reading> reading, Gate& g) : inner(std::move(reading)), gate(g) {}
+    std::vector<TaxpayerRow> taxpayers() override { return inner->taxpayers(); }
     std::optional<FoundTaxpayer> taxpayerByReference(std::string_view reference) override {
-        return db->taxpayerByReference(reference);
+        return inner->taxpayerByReference(reference);
     }
     std::vector<DeclarationGroup> declarationGroups(std::int32_t taxpayer) override {
-        return db->declarationGroups(taxpayer);
+        return inner->declarationGroups(taxpayer);
     }
     std::optional<Value> declarationId(std::int32_t form, std::string_view maximo) override {
-        return db->declarationId(form, maximo);
+        return inner->declarationId(form, maximo);
     }
     void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                    const MovementVisitor& visit) override {
-        db->movements(table, taxpayer, declaration, [&](const Movement& movement) {
+        inner->movements(table, taxpayer, declaration, [&](const Movement& movement) {
             visit(movement);
             gate.pass();
         });
     }
-    void BeginCommand() override { db->BeginCommand(); }
-    bool EndCommand() override { return db->EndCommand(); }
+    bool unchanged() const override { return inner->unchanged(); }
+    bool current() const override { return inner->current(); }
+    std::unique_ptr<Reading> inner;
+    Gate& gate;
+};
+
+// A database whose readings are gated.
+struct GatedDatabase : Database {
+    GatedDatabase(std::unique_ptr<Database> database, Gate& g) : db(std::move(database)), gate(g) {}
+    std::unique_ptr<Reading> read() override { return std::make_unique<GatedReading>(db->read(), gate); }
+    void waitForWriter() override { db->waitForWriter(); }
+    bool waitUntilSettled(std::chrono::milliseconds bound) override { return db->waitUntilSettled(bound); }
     void Close() override { db->Close(); }
     std::unique_ptr<Database> db;
     Gate& gate;
