@@ -93,7 +93,7 @@ public:
     bool current() const;
 
     // Calls `each` with the place of every live row of the table, in the order a scan meets them (data page by data
-    // page, slot by slot), after decoding its columns `columns` (positions among the table's columns) into
+    // page, slot by slot; a row that grew and moved at its first slot, as Jet orders rows), after decoding its columns `columns` (positions among the table's columns) into
     // `*into[0]`, `*into[1]`... (texts keep their buffers); `each` returns false to stop the scan there.
     void scan(std::size_t table, std::span<const int> columns, Value* const* into,
               const std::function<bool(RowPointer)>& each) const;

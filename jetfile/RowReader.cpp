@@ -15,8 +15,9 @@ namespace {
 
 constexpr unsigned kRowOffsetMask = 0x1FFF;
 // Row slot flags. 0x4000 alone marks the stub left where a row that grew moved from (its first four bytes point at
-// the row's new place, flagged 0x8000); both flags mark a deleted row.
+// the row's new place); 0x8000 alone marks the row at its new place; both flags mark a deleted row.
 constexpr unsigned kRowMovedFlag = 0x4000;
+constexpr unsigned kRowNewPlaceFlag = 0x8000;
 constexpr unsigned kRowDeletedFlags = 0xC000;
 constexpr unsigned char kPageData = 0x01;
 constexpr std::size_t kMemoHeader = 12;
@@ -226,8 +227,14 @@ bool RowReader::rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::spa
     const unsigned count = u16(page + m_rowCountOffset);
     for (unsigned row = 0; row < count; ++row) {
         Slot found{};
-        if (!slot(page, row, found) || (found.flags & kRowMovedFlag)) continue;
-        decodeRow(table, pg, page, found, columns, into);
+        // A row that grew and moved keeps its place in the table's order at its first slot, as Jet reads it: it is
+        // read where its stub is and passed over where it lies.
+        if (!slot(page, row, found) || (found.flags & kRowNewPlaceFlag)) continue;
+        if (found.flags & kRowMovedFlag) {
+            if (!rowAt(table, {pg, std::uint8_t(row)}, columns, into)) continue;
+        } else {
+            decodeRow(table, pg, page, found, columns, into);
+        }
         if (!each({pg, std::uint8_t(row)})) return false;
         // What `each` read may have taken the page's place in the cache.
         page = dataPage(table, pg);

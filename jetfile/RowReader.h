@@ -26,7 +26,8 @@ public:
 
     // Calls `each` with the place of every live row on data page `pg` of `table`, in slot order, after decoding
     // its columns `columns` (positions among the table's columns) into `*into[0]`, `*into[1]`...; false when `each`
-    // returned false, which stops there.
+    // returned false, which stops there. A row that grew and moved is met at its first slot (the place given is
+    // that slot's), not where it lies now.
     bool rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::span<const int> columns, Value* const* into,
                     const std::function<bool(RowPointer)>& each);
     // Decodes the row at `pointer` as rowsOnPage decodes one, following a row that grew and moved; false for a
