@@ -27,14 +27,11 @@ void generarTexto(ExportState& form, std::int32_t& key) {
     recorrer_declaraciones(form, key, row);
 }
 
-}  // namespace
-
-void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& row) {
-    const std::vector<DeclarationGroup> groups = form.currentReading().declarationGroups(key);
-    // The groups of the range are chosen first, so that they are known before the first is exported. An error met
-    // on the way is raised where the walk would have met it: after the declarations before it.
+// The groups of the range, in the walk's order, and the error met choosing them, if any: the walk raises it after
+// the declarations chosen before it.
+std::vector<const DeclarationGroup*> elegirGrupos(ExportState& form, const std::vector<DeclarationGroup>& groups,
+                                                  std::exception_ptr& failure) {
     std::vector<const DeclarationGroup*> chosen;
-    std::exception_ptr failure;
     try {
         for (const DeclarationGroup& group : groups) {
             form.stopWhenAsked();
@@ -49,6 +46,16 @@ void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& 
     } catch (...) {
         failure = std::current_exception();
     }
+    return chosen;
+}
+
+}  // namespace
+
+void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& row) {
+    const std::vector<DeclarationGroup> groups = form.currentReading().declarationGroups(key);
+    // The groups of the range are chosen first, so that they are known before the first is exported.
+    std::exception_ptr failure;
+    const std::vector<const DeclarationGroup*> chosen = elegirGrupos(form, groups, failure);
     if (form.observer) form.observer->declarationsChosen(static_cast<std::int64_t>(chosen.size()));
     for (const DeclarationGroup* group : chosen) {
         form.stopWhenAsked();
@@ -60,6 +67,19 @@ void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& 
         if (form.observer) form.observer->declarationDone();
     }
     if (failure) std::rethrow_exception(failure);
+}
+
+std::vector<std::int32_t> declarationsToExport(ExportState& form, std::int32_t key) {
+    std::vector<std::int32_t> sids;
+    try {
+        const std::vector<DeclarationGroup> groups = form.currentReading().declarationGroups(key);
+        std::exception_ptr failure;
+        for (const DeclarationGroup* group : elegirGrupos(form, groups, failure))
+            sids.push_back(Obtener_Sid(form, Conv::CLng(group->CP01_ID), Conv::CStr(group->maximo)));
+    } catch (const RuntimeError&) {
+        // The walk stops there too.
+    }
+    return sids;
 }
 
 void Generar_TXT(ExportState& form, std::int32_t& key) { generarTexto(form, key); }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct ExportState;
 
@@ -10,6 +11,10 @@ struct ExportState;
 // spreadsheet row counter. The observer learns how many declarations the range holds before the first is exported,
 // and of each one done; asked before every declaration and movement, it may stop the walk (ExportCancelled).
 void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& row);
+
+// The declarations (Sid_ID) whose movements the walk of taxpayer `key` exports, in its order, up to the first
+// run-time error it would meet: what a batch reads ahead. Raises only ExportCancelled.
+std::vector<std::int32_t> declarationsToExport(ExportState& form, std::int32_t key);
 
 // The TXT and CSV drivers: the walk with the output file already open.
 void Generar_TXT(ExportState& form, std::int32_t& key);
