@@ -2,6 +2,7 @@
 // cases come from impuest-cases.mdb, whose catalogue (shared fixtures README) says why each row is there, and from
 // generated files holding what the hand-made one lacks.
 #include "database/JetDatabase.h"
+#include "database/JetSortKey.h"
 #include "database/JetTextOrder.h"
 #include "jetfile/PageSource.h"
 #include "runtime/RuntimeError.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <span>
@@ -119,6 +121,99 @@ TEST(JetTextOrder, EqualTextsFoldAlike) {
     for (const char* a : texts)
         for (const char* b : texts)
             EXPECT_EQ(equalJetText(a, b), JetTextKey(a).folded() == JetTextKey(b).folded()) << a << " " << b;
+}
+
+std::string hex(const std::string& bytes) {
+    std::string out;
+    for (const unsigned char b : bytes) {
+        out += out.empty() ? "" : " ";
+        out += "0123456789ABCDEF"[b >> 4];
+        out += "0123456789ABCDEF"[b & 0xF];
+    }
+    return out;
+}
+
+// The keys Access wrote in a text index of its own files (less the flag byte 0x7F before each), and the edges it
+// shares with them.
+TEST(JetSortKey, KeysAreTheOnesAccessWrites) {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"blanks and case", "CORE USER", "4D 64 69 51 07 6F 6B 51 69 01 00"},
+        {"accents after the text", "ääkkösiä", "4A 4A 5C 5C 64 6B 59 4A 01 13 13 02 02 13 02 02 13 00"},
+        {"unmarked letters after the last accent left out", "ümlaut", "6F 60 5E 4A 6F 6D 01 13 00"},
+        {"a hyphen after the text, with its place", "-1", "38 01 01 01 01 80 07 06 82 00"},
+        {"control characters after the text, each with its place",
+         "3L9\x1D"
+         "52\x02_AB(¥\x05!!V",
+         "3C 5E 48 40 3A 2B 03 4A 4C 14 34 A9 09 09 71 01 01 01 01 80 13 06 1A 80 1B 06 04 80 2F 06 07 00"},
+        {"trailing blanks count for nothing", "N   ", "62 01 00"},
+        {"leading blanks count", " N", "07 62 01 00"},
+        {"empty", "", "01 00"},
+        {"U+0000 counts for nothing", std::string("N\0", 2), "62 01 00"},
+        {"Windows-1252 quotes and the euro", "’€", "2B 38 35 A1 01 00"},
+        {"other scripts after Latin, by code point", "Мир", "F0 00 04 1C F0 00 04 38 F0 00 04 40 01 00"},
+        {"a byte that is not UTF-8", "\xFF", "F0 00 FF FD 01 00"},
+        {"only 255 characters", std::string(300, 'a'), hex(std::string(255, '\x4A')) + " 01 00"}};
+    for (const auto& [name, text, key] : cases) EXPECT_EQ(hex(jetGeneralSortKey(text)), key) << name;
+}
+
+// Texts Access holds equal have equal keys.
+TEST(JetSortKey, TextsAccessHoldsEqual) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"case", "MUÑOZ, INÉS", "Muñoz, Inés"},
+        {"trailing blanks", "Pérez, Ana   ", "Pérez, Ana"},
+        {"a character without weight", "An\u200Da", "Ana"},
+        {"a ligature and its letters", "Æther, Straße", "AEther, Strasse"}};
+    for (const auto& [name, a, b] : cases) EXPECT_EQ(hex(jetGeneralSortKey(a)), hex(jetGeneralSortKey(b))) << name;
+}
+
+// Names in the order of their keys, as Access orders them; each comment says why a name follows the one before.
+TEST(JetSortKey, NamesSortAsAccessSortsThem) {
+    const std::vector<std::string> ordered = {
+        "",
+        " Zárate, Pedro",             // a leading blank before every other character
+        "\"El Ombú\" S.R.L.",         // punctuation
+        "(Sin razón social)",         //
+        "1° de Mayo S.R.L.",          // digits after punctuation; ° is a symbol, before the digits
+        "12 de Octubre S.A.",         //
+        "1ª Compañía de Seguros",     // ª is an a
+        "3 Arroyos Cooperativa",      //
+        "Agroindustrias del Sur",     // letters after digits
+        "Agro-Sur S.A.",              // the hyphen weighs nothing: agrosur
+        "Alvarez, Angel",             // no accent before an accent
+        "Álvarez, Ángel",             //
+        "Álvaro, Luis",               // a letter before an accent
+        "Cia Industrial",             // a blank before a full stop
+        "Cía. Industrial del Plata",  //
+        "D´Amico, Luis",              // ´ is a symbol
+        "D’Alessandro, Ana",          // so is ’, after ´
+        "Da Silva, Joao",             //
+        "D'Angelo, Marta",            // the apostrophe weighs nothing: dangelo
+        "Escuela N° 5",               // ° before the letters
+        "Escuela Nacional",           //
+        "Escuela Nº 12",              // º is an o
+        "Guemes, Martin",             //
+        "Güemes, Martín",             // ü beside u
+        "Guerra, Ana",                //
+        "'La Estancia' S.A.",         // a leading apostrophe weighs nothing
+        "Munoz, Ines",                //
+        "Muñoz, Inés",                // ñ beside n
+        "Munro, Alicia",              // and not after it
+        "Ñandubay S.A.",              //
+        "Nunez, Jose",                //
+        "Nuñez, José",                // the first accent decides
+        "Núñez, José",                //
+        "Ochoa, Raúl",                //
+        "Ohanian, Sara",              //
+        "O'Higgins S.A.",             // ohiggins
+        "Pena, Ana",                  //
+        "Peña, Ana",                  //
+        "perez, ana",                 // case does not count
+        "Pérez, Ana"};
+    std::vector<std::string> sorted(ordered.rbegin(), ordered.rend());
+    std::stable_sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
+        return jetGeneralSortKey(a) < jetGeneralSortKey(b);
+    });
+    EXPECT_EQ(sorted, ordered);
 }
 
 // The grouped declarations: per form and month, operations 0 and 1 only, the greatest key as text (sequence 9
