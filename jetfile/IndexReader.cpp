@@ -86,6 +86,10 @@ public:
     std::uint32_t row(std::size_t n) const { return jetbytes::u32be(m_page + m_entriesStart + n - m_tail); }
     // The child page of entry `n` of a node page.
     std::uint32_t child(std::size_t n) const { return jetbytes::u32be(m_page + m_entriesStart + n - 4); }
+    // row() and child() of entry `n`, which follows entry `before`, once it is checked against its page: a walk that
+    // reads no key reads these.
+    std::uint32_t checkedRow(std::size_t n, std::size_t before) const { return occupied(n, before), row(n); }
+    std::uint32_t checkedChild(std::size_t n, std::size_t before) const { return occupied(n, before), child(n); }
 
     // The first entry whose key is not below `target`, in key order, and the one before it (kNone for none); the
     // entries are searched by the first entry ending in each word of the bitmap, then one by one.
@@ -140,14 +144,20 @@ private:
         return w * 64 + std::size_t(std::countr_zero(word));
     }
 
-    // The bytes entry `n` occupies, checked against the page.
-    std::size_t stored(std::size_t n, std::size_t before) const {
+    // The bytes entry `n` occupies, checked against the page: it ends inside the page and holds its row (and child).
+    std::size_t occupied(std::size_t n, std::size_t before) const {
         const std::size_t end = m_entriesStart + n;
         const std::size_t begin = m_entriesStart + (before == kNone ? 0 : before);
         if (end > m_pageSize) throw std::invalid_argument("index entry outside its page");
-        const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
-        if (end - begin < m_tail || omitted > 5) throw std::invalid_argument("index entry malformed");
+        if (end - begin < m_tail) throw std::invalid_argument("index entry malformed");
         return end - begin;
+    }
+    // The same, for an entry whose key is read: a Long's key leaves out at most its five bytes.
+    std::size_t stored(std::size_t n, std::size_t before) const {
+        const std::size_t bytes = occupied(n, before);
+        const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
+        if (omitted > 5) throw std::invalid_argument("index entry malformed");
+        return bytes;
     }
 
     // The five key bytes of entry `n`, the ones left out taken from the first entry's.
@@ -262,5 +272,47 @@ void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::i
         if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
         leaf = m_pages.page(table, next);
         if (leaf[0] != kPageIndexLeaf) wrongType(next);
+    }
+}
+
+void IndexReader::inOrder(const std::string& table, std::uint32_t owner, std::uint32_t firstPage,
+                          std::vector<RowPointer>& found) {
+    // A walk that visits more pages than the file holds goes round in a loop.
+    std::size_t visited = 0;
+    const auto indexPage = [&](std::uint32_t pg, bool leafOnly) {
+        if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
+        const unsigned char* p = m_pages.page(table, pg);
+        if ((p[0] != kPageIndexLeaf && (leafOnly || p[0] != kPageIndexNode)) ||
+            jetbytes::u32(p + kOwnerOffset) != owner)
+            throwDamaged(m_pages.path(), table, "index page " + std::to_string(pg) + " has the wrong type");
+        return p;
+    };
+    try {
+        // Down the first child of each node to the leftmost leaf. A node without entries has its keys under its
+        // tail page; an index with neither holds no rows.
+        const unsigned char* p = indexPage(firstPage, false);
+        while (p[0] == kPageIndexNode) {
+            const PageEntries entries(p, m_pages.pageSize(), m_jet3);
+            std::uint32_t child = jetbytes::u32(p + kTailPageOffset);
+            if (entries.first() != PageEntries::kNone)
+                child = entries.checkedChild(entries.first(), PageEntries::kNone);
+            else if (child == 0)
+                return;
+            p = indexPage(child, false);
+        }
+        // Along the leaves, each of which names the next.
+        for (;;) {
+            const PageEntries entries(p, m_pages.pageSize(), m_jet3);
+            for (std::size_t n = entries.first(), before = PageEntries::kNone; n != PageEntries::kNone;
+                 before = n, n = entries.next(n)) {
+                const std::uint32_t row = entries.checkedRow(n, before);
+                found.push_back({row >> 8, std::uint8_t(row)});
+            }
+            const std::uint32_t next = jetbytes::u32(p + kNextPageOffset);
+            if (next == 0) return;
+            p = indexPage(next, true);
+        }
+    } catch (const std::invalid_argument& e) {
+        throwDamaged(m_pages.path(), table, e.what());
     }
 }

@@ -12,7 +12,8 @@ class PageCache;
 
 // The B-tree of a Jet 4 index on one Long column, searched by reading its pages: a lookup reads the few pages on the
 // way to its key, not the table. Node pages are kept once taken apart: every search starts from the same few. A leaf
-// is searched where it lies, without taking apart the hundreds of entries it holds for the one key asked for.
+// is searched where it lies, without taking apart the hundreds of entries it holds for the one key asked for. An
+// index on any key (a Text column's) can also be listed whole, in its order, along its leaves.
 class IndexReader {
 public:
     IndexReader(PageCache& pages, bool jet3);
@@ -23,6 +24,11 @@ public:
     // Appends to `found` the rows whose key equals `key` in the index whose first page is `firstPage`, in index
     // order. Raises RuntimeError naming `table` when the index's pages are damaged.
     void find(const std::string& table, std::uint32_t firstPage, std::int32_t key, std::vector<RowPointer>& found);
+    // Appends to `found` every row the index whose first page is `firstPage` lists, in index order: its leftmost leaf,
+    // then the leaves after it. Its pages are those of the table whose definition is at page `owner`, of any key
+    // type. Raises RuntimeError naming `table` when the index's pages are damaged or loop.
+    void inOrder(const std::string& table, std::uint32_t owner, std::uint32_t firstPage,
+                 std::vector<RowPointer>& found);
 
 private:
     // An entry of a node page, packed: its key bytes (up to five, big-endian, then their count) make one number

@@ -230,13 +230,20 @@ JetTableInfo JetCatalog::readDefinition(const std::string& name, std::uint32_t p
         const std::uint32_t firstPage = d.u32(p + 4);
         const unsigned flags = d.u8(p + (m_jet3 ? 8 : 12));
         // Jet 3 index pages are laid out differently; its small files are scanned.
-        if (m_jet3 || keys != 1 || first < 0 || !ascending || info.columns[std::size_t(first)].type != JetType::Long ||
-            firstPage == 0 || firstPage >= m_pages.pageCount() ||
-            std::find(info.seekableColumns.begin(), info.seekableColumns.end(), first) != info.seekableColumns.end())
+        if (m_jet3 || keys != 1 || first < 0 || !ascending || firstPage == 0 || firstPage >= m_pages.pageCount())
             continue;
-        info.seekableColumns.push_back(first);
-        info.seekPages.push_back(firstPage);
-        if (flags & kUniqueIndexFlag) info.uniqueColumns.push_back(first);
+        const JetType type = info.columns[std::size_t(first)].type;
+        const auto known = [&](const std::vector<int>& columns) {
+            return std::find(columns.begin(), columns.end(), first) != columns.end();
+        };
+        if (type == JetType::Long && !known(info.seekableColumns)) {
+            info.seekableColumns.push_back(first);
+            info.seekPages.push_back(firstPage);
+            if (flags & kUniqueIndexFlag) info.uniqueColumns.push_back(first);
+        } else if (type == JetType::Text && !known(info.textIndexColumns)) {
+            info.textIndexColumns.push_back(first);
+            info.textIndexPages.push_back(firstPage);
+        }
     }
     return info;
 }

@@ -122,3 +122,19 @@ bool JetFile::seek(std::size_t t, int column, std::int64_t key, std::vector<RowP
                     found);
     return true;
 }
+
+bool JetFile::inIndexOrder(std::size_t t, int column, std::vector<RowPointer>& found) const {
+    Impl& impl = *m_impl;
+    const JetTableInfo& info = impl.catalog.table(t);
+    found.clear();
+    const auto indexed = std::find(info.textIndexColumns.begin(), info.textIndexColumns.end(), column);
+    if (indexed == info.textIndexColumns.end()) return false;
+    impl.index.inOrder(info.name, info.definitionPage,
+                       info.textIndexPages[std::size_t(indexed - info.textIndexColumns.begin())], found);
+    // The index points where each row was first stored, which is where a scan meets it; deleted rows are left out.
+    std::size_t kept = 0;
+    for (const RowPointer row : found)
+        if (RowPointer at = row; impl.rows.place(info, at)) found[kept++] = row;
+    found.resize(kept);
+    return true;
+}

@@ -44,6 +44,9 @@ struct JetTableInfo {
     std::vector<int> seekableColumns;
     std::vector<std::uint32_t> seekPages;
     std::vector<int> uniqueColumns;
+    // Text columns (positions in `columns`) with an ascending index on that one column, with the index's first page.
+    std::vector<int> textIndexColumns;
+    std::vector<std::uint32_t> textIndexPages;
     std::uint32_t definitionPage = 0;
     unsigned variableColumns = 0;  // how many columns of the definition are of variable length
     std::uint32_t usageMap = 0;    // the row holding the map of its data pages, as page << 8 | row
@@ -58,8 +61,8 @@ struct RowPointer {
 // A Jet 3 or Jet 4 file opened read-only, read by the program's own reader. Values come from the stored bytes:
 // numbers keep their bits, text is decoded from UTF-16 (or Jet 4's compressed form, or Jet 3's code page) to UTF-8,
 // Null stays Null. Indexes on Long columns are searched by reading their pages, so a lookup reads the rows it
-// needs, not the table. The catalog is read when the file is opened; a table's definition when it is first asked
-// for, its data pages when first scanned.
+// needs, not the table; an index on a Text column is read in its order. The catalog is read when the file is
+// opened; a table's definition when it is first asked for, its data pages when first scanned.
 //
 // Every read checks what the file says against the file itself (page numbers, offsets, lengths, chains) and raises
 // RuntimeError naming the table when the file is damaged.
@@ -100,6 +103,11 @@ public:
     // Puts into `found` the rows whose seekable column `column` (a position in `columns`) equals `key`, in index
     // order; false when the index cannot be searched (the caller then scans).
     bool seek(std::size_t table, int column, std::int64_t key, std::vector<RowPointer>& found) const;
+    // Puts into `found` the rows the ascending index on the Text column `column` (a position in `columns`) lists,
+    // in its order, each where a scan meets it (a row that grew and moved at its first slot); rows it lists that are
+    // deleted are left out, and so may be rows with a Null (an index may ignore them). False, leaving `found` empty,
+    // when the column has no such index. Raises RuntimeError naming the table when the index is damaged.
+    bool inIndexOrder(std::size_t table, int column, std::vector<RowPointer>& found) const;
     // Decodes the row at `pointer` as scan decodes one, following a row that grew and moved; false for a deleted
     // row.
     bool rowAt(std::size_t table, RowPointer pointer, std::span<const int> columns, Value* const* into) const;

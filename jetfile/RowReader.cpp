@@ -243,15 +243,24 @@ bool RowReader::rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::spa
 }
 
 bool RowReader::rowAt(const JetTableInfo& table, RowPointer pointer, std::span<const int> columns, Value* const* into) {
+    Slot found{};
+    const unsigned char* page = locate(table, pointer, found);
+    if (!page) return false;
+    decodeRow(table, pointer.page, page, found, columns, into);
+    return true;
+}
+
+bool RowReader::place(const JetTableInfo& table, RowPointer& pointer) {
+    Slot found{};
+    return locate(table, pointer, found) != nullptr;
+}
+
+const unsigned char* RowReader::locate(const JetTableInfo& table, RowPointer& pointer, Slot& found) {
     for (int hop = 0; hop < 2; ++hop) {
         const unsigned char* page = dataPage(table, pointer.page);
-        Slot found{};
         if (!slot(page, pointer.row, found)) throwDamaged(m_pages.path(), table.name, "index points at a missing row");
-        if ((found.flags & kRowDeletedFlags) == kRowDeletedFlags) return false;
-        if (!(found.flags & kRowMovedFlag)) {
-            decodeRow(table, pointer.page, page, found, columns, into);
-            return true;
-        }
+        if ((found.flags & kRowDeletedFlags) == kRowDeletedFlags) return nullptr;
+        if (!(found.flags & kRowMovedFlag)) return page;
         // A row that grew: its new place is in the stub's first four bytes (slot, then page).
         const unsigned char* stub = page + found.start;
         if (found.size < 4) throwDamaged(m_pages.path(), table.name, "moved row without its new place");

@@ -33,6 +33,9 @@ public:
     // Decodes the row at `pointer` as rowsOnPage decodes one, following a row that grew and moved; false for a
     // deleted row.
     bool rowAt(const JetTableInfo& table, RowPointer pointer, std::span<const int> columns, Value* const* into);
+    // Moves `pointer` to where the row it points at lives, following a row that grew and moved; false for a deleted
+    // row.
+    bool place(const JetTableInfo& table, RowPointer& pointer);
 
 private:
     struct Slot {
@@ -41,6 +44,8 @@ private:
         unsigned flags;
     };
     bool slot(const unsigned char* page, unsigned row, Slot& found) const;
+    // The page of the row at `pointer`, moved to the row's place, and its slot; nullptr for a deleted row.
+    const unsigned char* locate(const JetTableInfo& table, RowPointer& pointer, Slot& found);
     const unsigned char* dataPage(const JetTableInfo& table, std::uint32_t pg) const;
     void decodeRow(const JetTableInfo& table, std::uint32_t pg, const unsigned char* page, const Slot& row,
                    std::span<const int> columns, Value* const* into);

@@ -1,5 +1,6 @@
 // The Jet file reader against real Access-format files and their JSON dumps.
 #include "jetfile/JetFile.h"
+#include "database/JetSortKey.h"
 #include "jetfile/JetHeader.h"
 #include "jetfile/PageSource.h"
 #include "platform/Clock.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -177,5 +179,75 @@ TEST(JetFile, IndexSearchesAgreeWithScans) {
             }
         }
         EXPECT_GE(searched, 9) << name;
+    }
+}
+
+// An ascending index on a Text column lists every row once, in the order of the names' keys, each where a scan meets
+// it (a row that grew and moved at its new place); a column without one has none to list.
+TEST(JetFile, TextIndexListsEveryRowInKeyOrder) {
+    // The first has a row that moved; the second's index has a node above its leaves.
+    for (const char* name : {"fixtures/impuest-cases.mdb", "bench/impuest-m.mdb"}) {
+        SCOPED_TRACE(name);
+        const auto file = open(shared(name));
+        const auto& names = file->tableNames();
+        const std::size_t cmd = std::size_t(std::find(names.begin(), names.end(), "CMD") - names.begin());
+        const JetTableInfo& table = file->table(cmd);
+        const auto position = [&](const char* column) {
+            return int(std::find_if(table.columns.begin(), table.columns.end(),
+                                    [&](const JetColumn& c) { return c.name == column; }) -
+                       table.columns.begin());
+        };
+        const int numRef[] = {position("CMD_NumRef")};
+        std::vector<RowPointer> listed{{1, 1}};
+        EXPECT_FALSE(file->inIndexOrder(cmd, position("CMD_ID"), listed));
+        EXPECT_TRUE(listed.empty());
+        ASSERT_TRUE(file->inIndexOrder(cmd, numRef[0], listed));
+
+        Value reference;
+        Value* const into[] = {&reference};
+        std::set<std::pair<std::uint32_t, int>> scanned, inIndex;
+        file->scan(cmd, numRef, into, [&](RowPointer at) { return scanned.insert({at.page, at.row}).second; });
+        std::string previous;
+        for (const RowPointer at : listed) {
+            EXPECT_TRUE(inIndex.insert({at.page, at.row}).second) << at.page << ":" << int(at.row) << " twice";
+            ASSERT_TRUE(file->rowAt(cmd, at, numRef, into));
+            const std::string key = jetGeneralSortKey(reference.asText());
+            EXPECT_LE(previous, key) << reference.asText();
+            previous = key;
+        }
+        EXPECT_EQ(inIndex, scanned);
+    }
+}
+
+// Damage to a text index's pages is reported naming the table, as any damage is.
+TEST(JetFile, DamagedTextIndexIsReported) {
+    const std::string bytes = readBytes(shared("fixtures/impuest-cases.mdb"));
+    const auto original = open(shared("fixtures/impuest-cases.mdb"));
+    const auto& names = original->tableNames();
+    const std::size_t cmd = std::size_t(std::find(names.begin(), names.end(), "CMD") - names.begin());
+    const JetTableInfo& table = original->table(cmd);
+    ASSERT_EQ(table.textIndexPages.size(), 1u);
+    const std::uint32_t leaf = table.textIndexPages[0];
+    ASSERT_EQ(bytes[leaf * 4096], '\x04') << "the index is one leaf";
+    std::uint32_t dataPage = 0;
+    original->scan(cmd, {}, nullptr, [&](RowPointer at) { return dataPage = at.page, false; });
+
+    const std::tuple<const char*, std::uint32_t, const char*> cases[] = {
+        {"a leaf that names itself as the next", leaf, "index pages loop"},
+        {"a leaf that names a data page as the next", dataPage, "has the wrong type"},
+        {"a leaf that names a page past the end", 0xFFFFFF, "is outside the file"}};
+    for (const auto& [name, next, what] : cases) {
+        TempDir dir;
+        std::string damaged = bytes;
+        for (int b = 0; b < 4; ++b) damaged[leaf * 4096 + 0x10 + b] = char(next >> (8 * b));
+        writeBytes(dir.path() / "damaged.mdb", damaged);
+        std::vector<RowPointer> listed;
+        try {
+            open((dir.path() / "damaged.mdb").string())->inIndexOrder(cmd, table.textIndexColumns[0], listed);
+            ADD_FAILURE() << name << ": read";
+        } catch (const RuntimeError& e) {
+            EXPECT_TRUE(e.Description().starts_with("cannot read table CMD of ")) << name << ": " << e.Description();
+            EXPECT_NE(e.Description().find(what), std::string::npos) << name << ": " << e.Description();
+        }
     }
 }
