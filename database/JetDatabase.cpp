@@ -1,6 +1,7 @@
 #include "database/JetDatabase.h"
 
 #include "database/JetTextOrder.h"
+#include "database/TaxpayerOrder.h"
 #include "jetfile/JetDamage.h"
 #include "jetfile/JetFile.h"
 #include "jetfile/JetHeader.h"
@@ -254,29 +255,20 @@ private:
 std::vector<TaxpayerRow> JetReading::taxpayers() {
     return guarded([&] {
         std::vector<TaxpayerRow> rows;
+        std::vector<RowPointer> places;
         CmdRow row;
         const Found& cmd = table(Table::CMD);
-        m_file.scan(cmd.index, cmd.columns, row.into.data(), [&](RowPointer) {
+        m_file.scan(cmd.index, cmd.columns, row.into.data(), [&](RowPointer at) {
             rows.push_back({row[CMD_NumRef], row[CMD_Contribuyente]});
+            places.push_back(at);
             return true;
         });
-        // Sorted by keys made once per name; a sort that keeps equal names in the order they are stored.
-        std::vector<std::optional<JetTextKey>> keys;
-        keys.reserve(rows.size());
-        for (const TaxpayerRow& taxpayer : rows) {
-            const Value& name = taxpayer.CMD_Contribuyente;
-            keys.emplace_back(name.kind() == Value::Kind::Text ? std::optional(JetTextKey(name.asText()))
-                                                               : std::nullopt);
-        }
-        std::vector<std::size_t> order(rows.size());
-        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            if (keys[a] && keys[b]) return compare(*keys[a], *keys[b]) < 0;
-            return compareJetValues(rows[a].CMD_Contribuyente, rows[b].CMD_Contribuyente) < 0;
-        });
+        std::vector<RowPointer> nameIndex;
+        const bool indexed = m_file.inIndexOrder(cmd.index, cmd.columns[CMD_Contribuyente], nameIndex);
         std::vector<TaxpayerRow> sorted;
         sorted.reserve(rows.size());
-        for (const std::size_t i : order) sorted.push_back(std::move(rows[i]));
+        for (const std::size_t i : taxpayerOrder(rows, places, indexed ? &nameIndex : nullptr))
+            sorted.push_back(std::move(rows[i]));
         return sorted;
     });
 }

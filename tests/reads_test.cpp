@@ -4,6 +4,7 @@
 #include "database/JetDatabase.h"
 #include "database/JetSortKey.h"
 #include "database/JetTextOrder.h"
+#include "database/TaxpayerOrder.h"
 #include "jetfile/PageSource.h"
 #include "runtime/RuntimeError.h"
 #include "support/FakeClock.h"
@@ -214,6 +215,43 @@ TEST(JetSortKey, NamesSortAsAccessSortsThem) {
         return jetGeneralSortKey(a) < jetGeneralSortKey(b);
     });
     EXPECT_EQ(sorted, ordered);
+}
+
+// The list follows the table's index on the names where it lists exactly the rows with a name, and the names' keys
+// otherwise; Null names first, and rows of equal keys, in the order stored.
+TEST(TaxpayerOrder, FollowsAnIndexThatAgreesWithTheTable) {
+    const std::vector<std::pair<const char*, RowPointer>> stored = {
+        {"Peña", {10, 0}},  {nullptr, {10, 1}},          {"pena", {10, 2}}, {"Agro-Sur", {11, 0}},
+        {nullptr, {11, 1}}, {"Agroindustrias", {11, 2}}, {"PENA", {11, 3}}};
+    std::vector<TaxpayerRow> rows;
+    std::vector<RowPointer> places;
+    for (const auto& [name, place] : stored) {
+        rows.push_back({Value(), name ? Value::text(name) : Value()});
+        places.push_back(place);
+    }
+    // As Access lists them: equal names in an order of its own.
+    const std::vector<RowPointer> access = {{11, 2}, {11, 0}, {11, 3}, {10, 2}, {10, 0}};
+    const auto with = [&](std::vector<RowPointer> before, std::vector<RowPointer> after) {
+        before.insert(before.end(), access.begin(), access.end());
+        before.insert(before.end(), after.begin(), after.end());
+        return before;
+    };
+    const char* byIndex = "Null Null Agroindustrias Agro-Sur PENA pena Peña";
+    const char* byKeys = "Null Null Agroindustrias Agro-Sur pena PENA Peña";
+    const std::tuple<const char*, std::optional<std::vector<RowPointer>>, const char*> cases[] = {
+        {"no index", std::nullopt, byKeys},
+        {"an index without the Nulls", access, byIndex},
+        {"an index with the Nulls", with({{11, 1}, {10, 1}}, {}), byIndex},
+        {"a row missing", std::vector<RowPointer>(access.begin(), access.end() - 1), byKeys},
+        {"a row twice", with({}, {{10, 0}}), byKeys},
+        {"a Null twice", with({{10, 1}, {10, 1}}, {}), byKeys},
+        {"a row the table does not have", with({}, {{12, 0}}), byKeys}};
+    for (const auto& [name, index, expected] : cases) {
+        std::string names;
+        for (const std::size_t i : taxpayerOrder(rows, places, index ? &*index : nullptr))
+            names += (names.empty() ? "" : " ") + (stored[i].first ? std::string(stored[i].first) : "Null");
+        EXPECT_EQ(names, expected) << name;
+    }
 }
 
 // The grouped declarations: per form and month, operations 0 and 1 only, the greatest key as text (sequence 9
