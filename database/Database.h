@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +100,11 @@ public:
     // Sid_ID (the order the table stores them where it has none). Orphan movements are never read.
     virtual void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                            const MovementVisitor& visit) = 0;
+
+    // The declarations whose movements the reads to come ask for, in that order, as a batch knows them before its
+    // first export: the reading may read all those movements in one pass over each movement table instead of
+    // searching each declaration's. The reads give the same rows either way.
+    virtual void expectMovements(std::span<const std::int32_t> /*declarations*/) {}
 
     // Whether the file is still as it was when the reading began (its size, its modification and change times):
     // then what was read is the file at one moment. A file written just before the reading began counts as

@@ -1,6 +1,7 @@
 #include "database/JetDatabase.h"
 
 #include "database/JetTextOrder.h"
+#include "database/MovementStream.h"
 #include "database/TaxpayerOrder.h"
 #include "jetfile/JetDamage.h"
 #include "jetfile/JetFile.h"
@@ -121,6 +122,11 @@ public:
     std::optional<Value> declarationId(std::int32_t form, std::string_view maximo) override;
     void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                    const MovementVisitor& visit) override;
+    void expectMovements(std::span<const std::int32_t> declarations) override {
+        m_stream.reset();
+        m_streamRead = false;
+        if (!declarations.empty()) m_stream = std::make_unique<MovementStream>(declarations, kMovementValues);
+    }
     bool unchanged() const override { return !m_file.changed(); }
     bool current() const override { return m_file.current(); }
 
@@ -135,6 +141,54 @@ private:
             if (e.Number() == RuntimeError::DatabaseError && m_file.changed()) throw fileChanged(m_path);
             throw;
         }
+    }
+
+    // The values of a movement row after its Sid_ID.
+    static constexpr std::size_t kMovementValues = 9;
+
+    // Calls `visit` with each row of movement table `which` of declaration `declaration` decoded into `into` (its
+    // Sid_ID first), from the rows read ahead for a batch; false when they were not read ahead.
+    bool readAhead(Table which, std::int32_t declaration, Value* const* into, const std::function<void()>& visit) {
+        if (!m_stream || !m_stream->planned(declaration)) return false;
+        if (!m_streamRead) {
+            try {
+                fillStream();
+            } catch (const RuntimeError& e) {
+                if (e.Number() != RuntimeError::DatabaseError || m_file.changed()) throw;
+                // A damaged page met on the way is met, or not, where each declaration's rows are searched.
+                m_stream.reset();
+                return false;
+            }
+        }
+        into[0]->setInteger(declaration);
+        return m_stream->serve(which == Table::retenciones ? 0 : 1, declaration, into + 1, visit);
+    }
+
+    // Reads the movement tables for the declarations planned: once to count each one's rows, once to keep them.
+    void fillStream() {
+        const Table tables[] = {Table::retenciones, Table::Percepciones};
+        Value sid;
+        Value* const intoSid[] = {&sid};
+        for (const bool keep : {false, true}) {
+            if (keep) m_stream->arrange();
+            for (std::size_t t = 0; t < 2; ++t) {
+                const Found& movements = table(tables[t]);
+                const int sidColumn[] = {movements.columns[Per_Sid_ID]};
+                const std::span<const int> values(movements.columns.data() + 1, kMovementValues);
+                Value* const* into = &m_streamValues[0];
+                m_file.scan(movements.index, sidColumn, intoSid, [&](RowPointer at) {
+                    const std::optional<std::int64_t> key = keyOf(sid);
+                    if (!key || !m_stream->planned(*key)) return true;
+                    if (!keep)
+                        m_stream->count(*key);
+                    else if (m_file.rowAt(movements.index, at, values, into))
+                        m_stream->add(t, *key, into);
+                    return true;
+                });
+            }
+        }
+        m_stream->finish();
+        m_streamRead = true;
     }
 
     // A table of the program: where it is in the file and where its columns are.
@@ -250,6 +304,15 @@ private:
     // a second taxpayer up.
     int m_referenceLookups = 0;
     std::optional<std::unordered_map<std::string, std::vector<RowPointer>>> m_byReference;
+    // The movements of a batch's declarations, once read ahead.
+    std::unique_ptr<MovementStream> m_stream;
+    bool m_streamRead = false;
+    std::array<Value, kMovementValues> m_streamRow;
+    std::array<Value*, kMovementValues> m_streamValues = [this] {
+        std::array<Value*, kMovementValues> into{};
+        for (std::size_t i = 0; i < kMovementValues; ++i) into[i] = &m_streamRow[i];
+        return into;
+    }();
 };
 
 std::vector<TaxpayerRow> JetReading::taxpayers() {
@@ -426,7 +489,8 @@ void JetReading::movements(MovementTable table, std::int32_t taxpayer, std::int3
         for (const auto& [reference, registration] : joined) {
             movement.CMD_NumRef = reference;
             movement.CP01_IngBrut = registration;
-            where(movements, Per_Sid_ID, declaration, into, [&] { visit(movement); });
+            const auto each = [&] { visit(movement); };
+            if (!readAhead(movements, declaration, into, each)) where(movements, Per_Sid_ID, declaration, into, each);
         }
     });
 }

@@ -3,6 +3,7 @@
 #include "export/ExportCommands.h"
 #include "export/OutputFolder.h"
 #include "export/StartUp.h"
+#include "extraction/DeclarationWalk.h"
 #include "platform/MessageBoxes.h"
 #include "platform/OutputFile.h"
 #include "runtime/RuntimeError.h"
@@ -266,7 +267,30 @@ std::vector<BatchTaxpayer> BatchExport::taxpayers() {
             });
         },
         [&] { chosen.clear(); });
+    readAhead(chosen);
     return chosen;
+}
+
+void BatchExport::readAhead(const std::vector<BatchTaxpayer>& taxpayers) {
+    // A plan of this many declarations takes at most a few megabytes; a batch of more reads the rest as it goes.
+    constexpr std::size_t kMostPlanned = 2'000'000;
+    try {
+        readUnchangedFile(*m_form.Conn, m_form.reading, [&](Reading& reading) {
+            std::vector<std::int32_t> plan;
+            for (const BatchTaxpayer& taxpayer : taxpayers) {
+                if (plan.size() >= kMostPlanned) break;
+                m_controls.combo = taxpayer.entry;
+                std::int32_t key = 0;
+                std::string reference;
+                if (!Obtener_Contribuyente(reading, m_controls, key, reference)) continue;
+                for (const std::int32_t sid : declarationsToExport(m_form, key)) plan.push_back(sid);
+            }
+            reading.expectMovements(plan);
+        });
+    } catch (const std::exception&) {
+        // Reading ahead only saves time: every export reads what it needs anyway, and meets any error itself.
+    }
+    m_controls.combo.clear();
 }
 
 void BatchExport::requestStop() noexcept { m_tally->requestStop(); }

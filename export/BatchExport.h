@@ -112,6 +112,9 @@ public:
 
 private:
     ExportOutcome runCommand();
+    // Tells the batch's reading which declarations the exports of `taxpayers` will read, so that it may read their
+    // movements in one pass.
+    void readAhead(const std::vector<BatchTaxpayer>& taxpayers);
 
     BatchOptions m_options;
     PlainControls m_controls;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+// A file of the program's own in the system's folder for temporary files, for what does not fit in memory while one
+// command runs: written by appending, read back by offset, and gone when its owner is (already unlinked where the
+// system allows it, so that nothing is left behind even when the process is killed).
+//
+// Failures raise std::system_error with the system's reason.
+class ScratchFile {
+public:
+    ScratchFile();
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    // Appends `bytes` and returns the offset where they start.
+    std::uint64_t append(std::string_view bytes);
+    // Reads `into.size()` bytes from `offset`, all of them.
+    void readAt(std::uint64_t offset, std::span<char> into) const;
+
+private:
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+};
