@@ -12,7 +12,8 @@ the same bytes. Each file is a Jet 4 database (the format Access 2000-2003 write
 Form_Sid3, Percepciones and retenciones, as ../shared/fixtures/README.md describes them, CMD_NumRef being Text(20) so
 that 14-character references fit.
 
-The file starts from ../shared/fixtures/impuest-empty.mdb (--template): its header, its system tables and catalog,
+The file starts from the empty database beside this package, scripts/jetgen/impuest-empty.mdb (--template; a copy of
+the shared fixture of that name): its header, its system tables and catalog,
 and the definitions of the five tables are kept; the rows, the data pages, the long value (memo) pages, the index
 pages and the page maps of the five tables are written here, and the definitions patched (row counts, last
 autonumbers, key counts, the size of CMD_NumRef). The header gets a creation date of its own, which masks the

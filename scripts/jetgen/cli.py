@@ -15,8 +15,7 @@ from .readback import check_indexes, json_dump, verify_with_mdbtools, verify_wit
 
 
 def default_template():
-    here = pathlib.Path(__file__).resolve().parent
-    return here.parents[2] / "shared" / "fixtures" / "impuest-empty.mdb"
+    return pathlib.Path(__file__).resolve().parent / "impuest-empty.mdb"
 
 
 def main():
