@@ -9,9 +9,10 @@ import time
 
 from . import __doc__ as USAGE
 from .given import build_given, read_rows
-from .jet import TABLES, Template
+from .jet import PAGE, TABLES, Template
 from .randomdata import build_file
 from .readback import check_indexes, json_dump, verify_with_mdbtools, verify_with_program
+from .sparse import expand, write_pages
 
 
 def default_template():
@@ -72,16 +73,25 @@ def main():
             else:
                 built = build_file(template, args.seed, number)
                 path = args.out / f"random-{args.seed}-{number:04d}.mdb"
-            path.write_bytes(built.data)
+            if path.suffix == ".pages":
+                write_pages(path, built.data, PAGE)
+            else:
+                path.write_bytes(built.data)
             if args.json:
                 path.with_suffix(".json").write_text(json.dumps(json_dump(built), ensure_ascii=False) + "\n")
             build_time += time.monotonic() - t0
             if not args.verify:
                 continue
-            problems = verify_with_mdbtools(path, built) + check_indexes(path)
+            readable = path
+            if path.suffix == ".pages":
+                # The whole file, its empty pages holes, for the readers.
+                readable = pathlib.Path(tmp) / path.with_suffix(".mdb").name
+                expand(path, readable)
+            tails = {}
+            problems = verify_with_mdbtools(readable, built) + check_indexes(readable, built.unusual_keys, tails)
             moved = files = 0
             if args.export:
-                more, moved, files, same = verify_with_program(args.export, path, built, pathlib.Path(tmp))
+                more, moved, files, same = verify_with_program(args.export, readable, built, pathlib.Path(tmp))
                 problems += more
                 exported += moved
                 compared += same
@@ -90,6 +100,10 @@ def main():
                   f"{built.stats['moved']} moved, {built.stats['node pages']} index node pages"
                   + (f"; exported {moved} movements in {files} files" if args.export else "")
                   + ("" if not problems else ": FAILED"))
+            if args.rows:
+                for index, keys in tails.items():
+                    shown = " ".join(f"{k}" if n == 1 else f"{k} ({n} tail pages)" for k, n in keys)
+                    print(f"  {index}: keys found through a tail page: {shown}")
             for p in problems:
                 print("  " + p)
             failed += bool(problems)

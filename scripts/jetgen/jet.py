@@ -169,6 +169,18 @@ class TableDef:
         for n, entry in enumerate(sorted(self.logical, key=lambda e: u32(e, 4))):
             struct.pack_into("<I", entry, 4, n)
 
+    def repoint_index(self, column_num, column, name, ignore_nulls):
+        """Makes the index whose first column is `column_num` an index on `column` named `name`, which leaves out rows
+        whose value is Null when `ignore_nulls`."""
+        i = next(k for k in range(len(self.real)) if self.index_column(k) == column_num)
+        struct.pack_into("<H", self.real[i], 4, column.num)
+        if ignore_nulls:
+            self.real[i][46] |= 0x02
+        for k, entry in enumerate(self.logical):
+            if u32(entry, 8) == i:
+                self.index_names[k] = name
+        return i
+
     def to_page(self):
         columns = sorted(self.columns, key=lambda c: self.order.index(c.name))
         body = bytearray(self.head)
@@ -239,7 +251,8 @@ def decode_row(tdef, page, start, end):
     var_at = lambda i: u16(row, len(row) - mask_len - 4 - 2 * i)
     values = {}
     for c in tdef.columns:
-        present = mask[c.num // 8] >> (c.num % 8) & 1
+        # A row written before later columns were added holds only the first ones.
+        present = c.num < n_cols and mask[c.num // 8] >> (c.num % 8) & 1
         if c.type == T_BOOL:
             values[c.name] = bool(present)
             continue
@@ -341,6 +354,25 @@ def encode_text(s):
     if 3 <= len(s) <= 1024 and all(1 <= ord(c) <= 0xFF for c in s):
         return b"\xff\xfe" + s.encode("latin-1")
     return s.encode("utf-16le")
+
+
+def encode_mixed_text(s):
+    """Jet 4's compressed form for any text: one byte a character where the character allows it, UTF-16 for the
+    others, a zero byte switching between the two. Access writes texts it can compress only in part this way."""
+    out, compressed = bytearray(b"\xff\xfe"), True
+    for c in s:
+        one = 1 <= ord(c) <= 0xFF
+        if one != compressed:
+            out.append(0)
+            compressed = one
+        if one:
+            out.append(ord(c))
+        else:
+            units = c.encode("utf-16le")
+            if 0 in units[::2]:
+                raise ValueError(f"{c!r} cannot be stored in the compressed form: a unit's first byte is zero")
+            out += units
+    return bytes(out)
 
 
 def single(v):

@@ -1,10 +1,11 @@
 """Writes rows into a copy of the template: data pages, long value pages, the index B-trees (leaf, node and tail
 pages) and the page maps, then the patched definitions and the header."""
 import struct
+import unicodedata
 
 from .jet import (INDEX_BITMAP_START, INDEX_ENTRIES_START, INDEX_SPACE, MAP_PAGE_BITS, MAP_ROW, PAGE,
                   SLOT_DELETED, SLOT_MOVED, SLOT_STUB, T_BOOL, T_BYTE, T_DATE, T_DOUBLE, T_FLOAT, T_INT, T_LONG,
-                  T_MEMO, T_MONEY, T_TEXT, TABLES, TableDef, date_value, encode_text, page_rows, set_header, u32)
+                  T_MEMO, T_MONEY, T_TEXT, TABLES, TableDef, date_value, encode_mixed_text, encode_text, page_rows, set_header, u32)
 
 
 class Page:
@@ -21,6 +22,7 @@ class DataPage(Page):
         self.owner = owner  # a table definition page, or None for a long value page
         self.slots = []  # [bytearray, flags, the row it holds]
         self.used = 0
+        self.start = None  # the page number a rows file asks for
 
     def room(self):
         return PAGE - 14 - 2 * len(self.slots) - self.used
@@ -73,12 +75,20 @@ class TableWriter:
 
     def encode(self, row):
         tdef = self.tdef
-        n = tdef.max_cols
+        # A row written before columns were added holds only the first ones, by number: the fixed ones among them
+        # and as many variable ones.
+        n = row.get("_columns", tdef.max_cols)
+        held = [c for c in tdef.columns if c.num < n]
         mask = bytearray((n + 7) // 8)
-        fixed = bytearray(self.fixed_size)
-        var = [b""] * tdef.var_count
+        if n == tdef.max_cols:
+            fixed = bytearray(self.fixed_size)
+            var = [b""] * tdef.var_count
+        else:
+            fixed = bytearray(max((c.fixed_offset + c.length for c in held if c.fixed and c.type != T_BOOL),
+                                  default=0))
+            var = [b""] * sum(not c.fixed for c in held)
         lval = []
-        for c in tdef.columns:
+        for c in held:
             v = row.get(c.name)
             if c.type == T_BOOL:
                 if v:
@@ -102,7 +112,7 @@ class TableWriter:
             elif c.type == T_TEXT:
                 if len(v.encode("utf-16le")) > c.length:
                     raise ValueError(f"{c.name}: {v!r} is longer than the column")
-                data = encode_text(v)
+                data = encode_mixed_text(v) if c.name in row.get("_compress", ()) else encode_text(v)
             elif c.type == T_MEMO:
                 stored = encode_text(v) if len(v) <= 1024 else v.encode("utf-16le")
                 if len(stored) <= 64:
@@ -138,20 +148,21 @@ class TableWriter:
         pending = []  # moved rows waiting for their new place: (countdown, row, stub pointer)
         page = None
 
-        def place(data, flags, row=None):
+        def place(data, flags, row=None, start=None):
             nonlocal page
             if len(data) + 2 > PAGE - 14:
                 raise ValueError("row too long for a page")
             # A slot is one byte in an index entry: 255 rows a page at most.
             if page is None or page.room() < len(data) + 2 or len(page.slots) >= 255 or \
-                    (page.slots and PAGE - page.room() + len(data) + 2 > fill):
+                    (page.slots and PAGE - page.room() + len(data) + 2 > fill) or start is not None:
                 page = DataPage(self.tdef.page)
+                page.start = start
                 self.pages.append(page)
             return RowPointer(page, page.add(data, flags, row))
 
-        def write(row, flags):
+        def write(row, flags, start=None):
             data, memos = self.encode(row)
-            where = place(data, flags, row)
+            where = place(data, flags, row, start)
             for offset, stored in memos.values():
                 self.patches.append((where, offset, self.long_value(stored)))
             return where
@@ -164,11 +175,11 @@ class TableWriter:
                     if isinstance(v, str) and not k.startswith("_") and len(v) > 1:
                         older[k] = v[:len(v) // 2]
                 data, _ = self.encode(older)
-                stub = place(bytes(4) + data[4:] if len(data) >= 4 else bytes(4), SLOT_STUB)
+                stub = place(bytes(4) + data[4:] if len(data) >= 4 else bytes(4), SLOT_STUB, start=row.get("_page"))
                 pointers[row["_id"]] = stub
                 pending.append([float("inf") if moved_last else self.rng.randint(0, 12), row, stub])
             else:
-                where = write(row, SLOT_DELETED if row["_deleted"] else 0)
+                where = write(row, SLOT_DELETED if row["_deleted"] else 0, row.get("_page"))
                 if not row["_deleted"]:
                     pointers[row["_id"]] = where
             for p in list(pending):
@@ -244,9 +255,10 @@ def entries_size(keys, extra, compress):
 class IndexWriter:
     """A Jet 4 B-tree over one Long column, bulk-loaded."""
 
-    def __init__(self, tdef, rng, root_page_num):
+    def __init__(self, tdef, rng, root_page_num, shape=None):
         self.tdef = tdef
         self.rng = rng
+        self.shape = shape  # (entries a leaf, children a node) a rows file asks for
         self.root_num = root_page_num
         self.pages = []
         self.root = None
@@ -260,6 +272,8 @@ class IndexWriter:
         leaf_cap = rng.choice([10**6, 10**6, 10**6, rng.randint(2, 40)])
         node_cap = rng.choice([10**6, 10**6, rng.randint(2, 8)])
         compress = rng.choice([True, True, True, False])
+        if self.shape:
+            leaf_cap, node_cap = self.shape
         leaves = []
         current, total = [], 0
         for e in entries:
@@ -397,27 +411,50 @@ def map_row(pages, prefer_pages=False):
 class Built:
     """A file's bytes, and the rows each table holds in the order a scan meets them."""
 
-    def __init__(self, data, tdefs, scans, stats):
+    def __init__(self, data, tdefs, scans, stats, unusual_keys=None):
         self.data, self.tdefs, self.scans, self.stats = data, tdefs, scans, stats
+        # {(table, column): {row id: key bytes, or None for no entry}} for the index entries whose key is not the
+        # row's value.
+        self.unusual_keys = unusual_keys or {}
 
 
 
-def write_file(template, tables, rng, given=False):
+def name_key(rank, name):
+    """The key of the rank-th name (from 1) of the name index: keys sort by rank, whatever the text, and vary in
+    length with it, as text keys do. Nothing reads a text key for its meaning: a reader only walks the leaves."""
+    folded = unicodedata.normalize("NFD", name.upper()).encode("ascii", "ignore")
+    return b"\x7f" + rank.to_bytes(2, "big") + bytes(c for c in folded if 0x20 < c < 0x7F)[:20] + b"\x00"
+
+
+def write_file(template, tables, rng, given=False, layout=None):
     """Writes `tables` (the rows of each table: dicts of column values with '_id', '_deleted' and '_moved') into a
     copy of the template. A random file draws which rows moved, the order rows were added in and how full its data
     pages are; `given` rows keep their order and marks, fill each page, and moved ones land after the table's last
-    row."""
+    row. `layout` holds what a rows file says of the whole file: "index_shape" (entries a leaf, children a node) and
+    "name_index" (the CMD_IDs in the order of an index on CMD_Contribuyente)."""
+    layout = layout or {}
     pages = [bytearray(p) for p in template.pages]
     tdefs = {name: TableDef(pg, template.pages[pg]) for name, pg in template.table_pages.items()}
 
-    # CMD_NumRef holds 20 characters; its text index is left out, its root page freed.
+    # CMD_NumRef holds 20 characters. Its text index is left out, its root page freed, unless the rows file asks
+    # for an index on the names: that one takes its place.
     cmd = tdefs["CMD"]
     numref = cmd.column("CMD_NumRef")
     numref.set_length(40)
-    dropped = [i for i in range(len(cmd.real)) if cmd.index_column(i) == numref.num]
-    freed_pages = [cmd.index_root(i) for i in dropped]
-    freed_maps = [cmd.index_map(i) for i in dropped]
-    cmd.drop_index_on(numref.num)
+    name_order = layout.get("name_index")
+    if name_order is None:
+        dropped = [i for i in range(len(cmd.real)) if cmd.index_column(i) == numref.num]
+        freed_pages = [cmd.index_root(i) for i in dropped]
+        freed_maps = [cmd.index_map(i) for i in dropped]
+        cmd.drop_index_on(numref.num)
+    else:
+        freed_pages, freed_maps = [], []
+        cmd.repoint_index(numref.num, cmd.column("CMD_Contribuyente"), "CMD_Contribuyente", ignore_nulls=True)
+        if len(name_order) >= 1 << 16:
+            raise ValueError("the name index takes 65,535 names at most")
+    # The keys of index entries that are not the row's own value, by table and column, then by row: a rows file's
+    # "_index_key", and every key of the name index (None for a row it leaves out), for reading the indexes back.
+    unusual = {}
 
     writers, indexes, live = {}, {}, {}
     # In some files, some rows grew when edited and moved to a later place.
@@ -450,8 +487,19 @@ def write_file(template, tables, rng, given=False):
         built = []
         for i in range(len(tdef.real)):
             col = next(c for c in tdef.columns if c.num == tdef.index_column(i))
-            entries = [(long_key(r[col.name]), pointers[r["_id"]]) for r in live[name]]
-            iw = IndexWriter(tdef, rng, tdef.index_root(i))
+            if col.type == T_LONG:
+                entries = []
+                for r in live[name]:
+                    key = r.get("_index_key", {}).get(col.name, r[col.name])
+                    entries.append((long_key(key), pointers[r["_id"]]))
+                    if key != r[col.name]:
+                        unusual.setdefault((name, col.name), {})[r["_id"]] = long_key(key)
+            else:
+                by_id = {r["_id"]: r for r in live[name]}
+                entries = [(name_key(rank, by_id[i][col.name]), pointers[i]) for rank, i in enumerate(name_order, 1)]
+                keys = {i: e[0] for i, e in zip(name_order, entries)}
+                unusual[(name, col.name)] = {r["_id"]: keys.get(r["_id"]) for r in live[name]}
+            iw = IndexWriter(tdef, rng, tdef.index_root(i), layout.get("index_shape"))
             iw.build(sorted(entries, key=lambda e: e[0]))
             built.append((i, iw, entries))
         indexes[name] = built
@@ -459,9 +507,13 @@ def write_file(template, tables, rng, given=False):
     # Number the new pages: the tables' pages interleaved as if rows had been added to all of them over time, or,
     # now and then in a random file, every page anywhere. (Given rows keep each table's pages in order, so that a
     # scan meets them as they were given.)
-    queues = []
+    # A table's data pages from the first one a rows file places ("_page") on lie where it says, after the others.
+    queues, placed = [], []
     for name in TABLES:
-        queues += [list(writers[name].pages), list(writers[name].lval_pages)]
+        data_pages = writers[name].pages
+        first = next((k for k, p in enumerate(data_pages) if p.start is not None), len(data_pages))
+        placed.append((name, data_pages[first:]))
+        queues += [list(data_pages[:first]), list(writers[name].lval_pages)]
         queues += [list(iw.pages) for _, iw, _ in indexes[name]]
     queues = [q for q in queues if q]
     if not given and rng.random() < 0.2:
@@ -474,6 +526,18 @@ def write_file(template, tables, rng, given=False):
         q.pop(0).num = next_num
         next_num += 1
         queues = [x for x in queues if x]
+    taken = {}
+    for name, far in placed:
+        for k, p in enumerate(far):
+            p.num = p.start if p.start is not None else far[k - 1].num + 1
+            if k and p.num <= far[k - 1].num:
+                raise ValueError(f"{name}: page {p.num} comes after page {far[k - 1].num}: its pages must rise")
+            if p.num < next_num or p.num in taken:
+                raise ValueError(f"{name}: page {p.num} is taken (by {taken.get(p.num, 'the pages before')})")
+            taken[p.num] = name
+    # The pages skipped to reach them stay empty, as pages a file freed are.
+    gaps = set(range(next_num, max(taken) + 1)) - set(taken) if taken else set()
+    next_num = max(taken) + 1 if taken else next_num
 
     for name in TABLES:
         writers[name].apply_patches()
@@ -545,22 +609,34 @@ def write_file(template, tables, rng, given=False):
                 put(p.num, iw.page_bytes(p))
     for p in map_pages_made:
         put(p.num, b"\x05\x01\x00\x00" + bytes(p.bits))
+    for num in gaps:
+        put(num, bytes(PAGE))
     if any(p is None for p in new_pages):
         raise SystemExit("internal error: a page was numbered but not written")
 
-    # The database's own map on page 1 marks the pages that are free: the freed ones and those past the end.
+    # The database's own map on page 1 marks the pages that are free: the freed and skipped ones and those past the
+    # end. Past 512 pages it is a map of map pages, added at the end, each for the next 32,736 pages.
     gmap = bytearray(MAP_ROW)
+    free = set(freed_pages) | gaps
     if total <= (MAP_ROW - 5) * 8:
-        for p in set(freed_pages) | set(range(total, (MAP_ROW - 5) * 8)):
+        for p in free | set(range(total, (MAP_ROW - 5) * 8)):
             gmap[5 + p // 8] |= 1 << (p % 8)
     else:
         gmap[0] = 1
-        struct.pack_into("<I", gmap, 1, total)
-        bits = bytearray(PAGE - 4)
-        for p in set(freed_pages) | set(range(total + 1, MAP_PAGE_BITS)):
-            bits[p // 8] |= 1 << (p % 8)
-        new_pages.append(b"\x05\x01\x00\x00" + bytes(bits))
-        total += 1
+        count = 1
+        while total + count > count * MAP_PAGE_BITS:
+            count += 1
+        if count > (MAP_ROW - 1) // 4:
+            raise ValueError("file too large for a page map")
+        free |= set(range(total + count, count * MAP_PAGE_BITS))
+        for k in range(count):
+            struct.pack_into("<I", gmap, 1 + 4 * k, total + k)
+            bits = bytearray(PAGE - 4)
+            for p in free:
+                if k * MAP_PAGE_BITS <= p < (k + 1) * MAP_PAGE_BITS:
+                    bits[(p % MAP_PAGE_BITS) // 8] |= 1 << (p % 8)
+            new_pages.append(b"\x05\x01\x00\x00" + bytes(bits))
+        total += count
     _, start, end = page_rows(pages[1])[0]
     pages[1][start:end] = gmap
 
@@ -580,4 +656,4 @@ def write_file(template, tables, rng, given=False):
     stats["moved"] = sum(r["_moved"] for name in TABLES for r in tables[name])
     stats["deleted"] = sum(r["_deleted"] for name in TABLES for r in tables[name])
     stats["node pages"] = sum(not p.leaf for name in TABLES for _, iw, _ in indexes[name] for p in iw.all_pages())
-    return Built(data, tdefs, scans, stats)
+    return Built(data, tdefs, scans, stats, unusual)
