@@ -411,8 +411,10 @@ def map_row(pages, prefer_pages=False):
 class Built:
     """A file's bytes, and the rows each table holds in the order a scan meets them."""
 
-    def __init__(self, data, tdefs, scans, stats, unusual_keys=None):
+    def __init__(self, data, tdefs, scans, stats, unusual_keys=None, index_order=None):
         self.data, self.tdefs, self.scans, self.stats = data, tdefs, scans, stats
+        # {(table, column): [(key bytes, row id)]}: each index's entries in their order.
+        self.index_order = index_order or {}
         # {(table, column): {row id: key bytes, or None for no entry}} for the index entries whose key is not the
         # row's value.
         self.unusual_keys = unusual_keys or {}
@@ -455,6 +457,7 @@ def write_file(template, tables, rng, given=False, layout=None):
     # The keys of index entries that are not the row's own value, by table and column, then by row: a rows file's
     # "_index_key", and every key of the name index (None for a row it leaves out), for reading the indexes back.
     unusual = {}
+    owners = {}  # by table, the row each row pointer is the place of
 
     writers, indexes, live = {}, {}, {}
     # In some files, some rows grew when edited and moved to a later place.
@@ -482,6 +485,7 @@ def write_file(template, tables, rng, given=False, layout=None):
             fill = PAGE if rng.random() < 0.6 else rng.randint(600, PAGE)
         writer = TableWriter(tdef, rng)
         pointers = writer.store(order, fill, moved_last=given)
+        owners[name] = {id(p): i for i, p in pointers.items()}
         writers[name] = writer
         live[name] = [r for r in rows if not r["_deleted"]]
         built = []
@@ -539,11 +543,15 @@ def write_file(template, tables, rng, given=False, layout=None):
     gaps = set(range(next_num, max(taken) + 1)) - set(taken) if taken else set()
     next_num = max(taken) + 1 if taken else next_num
 
+    index_order = {}
     for name in TABLES:
         writers[name].apply_patches()
-        for _, iw, entries in indexes[name]:
+        for i, iw, entries in indexes[name]:
             # Index entries sort by their bytes: the key, then the row's page and slot.
-            iw.fill(sorted(entries, key=lambda e: (e[0], e[1].value())))
+            ordered = sorted(entries, key=lambda e: (e[0], e[1].value()))
+            iw.fill(ordered)
+            col = next(c for c in tdefs[name].columns if c.num == tdefs[name].index_column(i))
+            index_order[(name, col.name)] = [(k, owners[name][id(p)]) for k, p in ordered]
 
     # Page maps: a table's data pages and those with room, the pages of each index, the long value pages of the
     # memo column.
@@ -656,4 +664,4 @@ def write_file(template, tables, rng, given=False, layout=None):
     stats["moved"] = sum(r["_moved"] for name in TABLES for r in tables[name])
     stats["deleted"] = sum(r["_deleted"] for name in TABLES for r in tables[name])
     stats["node pages"] = sum(not p.leaf for name in TABLES for _, iw, _ in indexes[name] for p in iw.all_pages())
-    return Built(data, tdefs, scans, stats, unusual)
+    return Built(data, tdefs, scans, stats, unusual, index_order)
