@@ -33,17 +33,16 @@ and near 21474836.48, dates with a time of day and far outside the usual years. 
 some are deleted (their slot flagged, their bytes left) and, in about a third of the files, some moved as rows that
 grew when edited (a stub where they were, the row further on).
 
---verify reads every file back: mdbtools' mdb-export must give each row, in the order a table scan meets them, as it
-was meant, and mdb-schema must list the indexes; then the index pages are read again from the file's bytes: every
+--verify reads every file back: mdbtools' mdb-export must give each row, in the order of the slots that hold them (a
+moved row where it lies, as libmdb reads it), as it was meant, and mdb-schema must list the indexes; then the index pages are read again from the file's bytes: every
 tree well formed, one entry for each row with the row's key (or the key a rows file gives it), and a search of each
 key of a Long index, done as the program does it, finding exactly its entries. For a rows file it also lists, for
 each Long index, the keys whose search goes on through a node's tail page. --export VELMORA_EXPORT (which implies
 --verify) also exports every taxpayer of each file in TXT with that executable and checks that no table is reported
-damaged; for a file without moved rows or unusual index keys it exports again from a copy whose index roots are taken
-away (the program then scans the tables instead of searching their indexes) and checks that both exports are the
-same, so that a wrong index shows as missing, extra or reordered movements. (A moved row is met where its stub is in
-a search and where it lies in a scan, which may change the order of rows of equal keys and so which of two equal
-declarations is taken.)
+damaged; for a file without unusual index keys it exports again from a copy whose index roots are taken away (the
+program then scans the tables instead of searching their indexes) and checks that both exports are the same, so that
+a wrong index shows as missing, extra or reordered movements. (A moved row is met where its stub is, in a search as in
+a scan, as Jet orders a table's rows.)
 
 --json writes beside each file the rows it holds, as the fixtures' dumps do (tables in storage order, dates as ISO
 texts, Null as null). The exit status is 1 when a file fails a check.
@@ -54,8 +53,8 @@ numbers, texts; dates as ISO texts such as "2020-01-15T00:00:00", or Jet's day n
 a text of one when a double cannot hold it exactly). A column not given is Null (a Yes/No column No); the primary key
 (the AutoNumber: CMD_ID, CP01_ID, Sid_ID, Per_ID) must be given, once in its table. A top-level "_notes" list of texts
 is for the reader and ignored. The rows fill each table's data pages in that order, one page after the other, and a
-table's pages keep their order in the file, so a scan meets the rows as given, moved rows last and deleted ones not at
-all. The indexes are real, as in a random file. --seed N (0) draws only what does not change the rows a scan meets: the
+table's pages keep their order in the file, so a scan meets the rows as given (a moved row at its stub) and deleted
+ones not at all. The indexes are real, as in a random file. --seed N (0) draws only what does not change the rows a scan meets: the
 shape of the index trees (small pages with node pages at times), how the tables' pages interleave in the file, whether a
 page map lists its pages inline or through map pages, and the creation date in the header; the same rows and seed always
 give the same bytes. --json then writes FILE.json, the rows as a scan meets them.

@@ -175,7 +175,7 @@ class TableWriter:
                     if isinstance(v, str) and not k.startswith("_") and len(v) > 1:
                         older[k] = v[:len(v) // 2]
                 data, _ = self.encode(older)
-                stub = place(bytes(4) + data[4:] if len(data) >= 4 else bytes(4), SLOT_STUB, start=row.get("_page"))
+                stub = place(bytes(4) + data[4:] if len(data) >= 4 else bytes(4), SLOT_STUB, row, row.get("_page"))
                 pointers[row["_id"]] = stub
                 pending.append([float("inf") if moved_last else self.rng.randint(0, 12), row, stub])
             else:
@@ -411,8 +411,10 @@ def map_row(pages, prefer_pages=False):
 class Built:
     """A file's bytes, and the rows each table holds in the order a scan meets them."""
 
-    def __init__(self, data, tdefs, scans, stats, unusual_keys=None, index_order=None):
+    def __init__(self, data, tdefs, scans, stats, unusual_keys=None, index_order=None, stored=None):
         self.data, self.tdefs, self.scans, self.stats = data, tdefs, scans, stats
+        # The rows in the order of their slots, a moved row where it lies.
+        self.stored = stored if stored is not None else scans
         # {(table, column): [(key bytes, row id)]}: each index's entries in their order.
         self.index_order = index_order or {}
         # {(table, column): {row id: key bytes, or None for no entry}} for the index entries whose key is not the
@@ -654,14 +656,16 @@ def write_file(template, tables, rng, given=False, layout=None):
                                     rng.randrange(24), rng.randrange(60), rng.randrange(60)))
     data = b"".join(bytes(p) for p in pages) + b"".join(new_pages)
 
-    scans = {}
+    # A scan meets a moved row at its stub, as Jet orders a table's rows; mdbtools meets it where it lies.
+    scans, stored = {}, {}
     for name in TABLES:
-        scans[name] = [row for p in sorted(writers[name].pages, key=lambda p: p.num)
-                       for _, flags, row in p.slots if row is not None and flags in (0, SLOT_MOVED)]
+        slots = [(flags, row) for p in sorted(writers[name].pages, key=lambda p: p.num) for _, flags, row in p.slots]
+        scans[name] = [row for flags, row in slots if row is not None and flags in (0, SLOT_STUB)]
+        stored[name] = [row for flags, row in slots if row is not None and flags in (0, SLOT_MOVED)]
     stats = {name: (len(live[name]), len(writers[name].pages),
                     max((1 + len(iw.pages) for _, iw, _ in indexes[name]), default=0)) for name in TABLES}
     stats["pages"] = total
     stats["moved"] = sum(r["_moved"] for name in TABLES for r in tables[name])
     stats["deleted"] = sum(r["_deleted"] for name in TABLES for r in tables[name])
     stats["node pages"] = sum(not p.leaf for name in TABLES for _, iw, _ in indexes[name] for p in iw.all_pages())
-    return Built(data, tdefs, scans, stats, unusual, index_order)
+    return Built(data, tdefs, scans, stats, unusual, index_order, stored)

@@ -8,6 +8,8 @@
 // row followed to its place; null for a row the reader takes as deleted). Exit status 1 and a message on standard
 // error when the reader refuses the file.
 #include "jetfile/JetFile.h"
+#include "jetfile/PageSource.h"
+#include "platform/Clock.h"
 #include "runtime/RuntimeError.h"
 
 #include <nlohmann/json.hpp>
@@ -22,7 +24,7 @@ namespace {
 
 // The one place the reader is opened, so that a change of how a JetFile is made touches only this.
 std::unique_ptr<JetFile> openJetFile(const std::string& path, const std::string& password) {
-    return std::make_unique<JetFile>(path, password);
+    return std::make_unique<JetFile>(openFileSource(path), password, systemClock());
 }
 
 nlohmann::json toJson(const Value& value) {
