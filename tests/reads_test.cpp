@@ -4,10 +4,12 @@
 #include "database/JetDatabase.h"
 #include "database/JetSortKey.h"
 #include "database/JetTextOrder.h"
+#include "database/MovementStream.h"
 #include "database/TaxpayerOrder.h"
 #include "jetfile/PageSource.h"
 #include "runtime/RuntimeError.h"
 #include "support/FakeClock.h"
+#include "support/SparsePages.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -347,6 +349,164 @@ TEST_F(Reads, MadeToPinWhatEachReadMeans) {
     EXPECT_EQ(vouchers(R, 13, 131), Rows{"'20-00000013-3' '901-0000130' 'R' 'R-10' 100d"});
     for (const auto& [taxpayer, sid] : {std::pair{99, 200}, {1, 400}, {1, 777}, {1, 500}, {1, 501}, {1, 300}})
         EXPECT_EQ(vouchers(R, taxpayer, sid), Rows{}) << taxpayer << " " << sid;
+}
+
+// A row that grew when edited and moved keeps its first place, as Jet reads it: of two taxpayers sharing a
+// reference, the first stored is found though it was edited after the second was added; of two declarations with one
+// key, the first stored; a declaration's movements in the order of their first places.
+TEST_F(Reads, RowsThatGrewKeepTheirFirstPlace) {
+    const auto db = readingOf(testData("data/edited-twins.mdb"));
+    EXPECT_EQ(taxpayer(*db, "20-00000001-1"), "1 '20-00000001-1'");
+    EXPECT_EQ(declaration(*db, 10, "20200211"), "101");
+    const auto vouchers = [&](MovementTable table, std::int32_t taxpayer, std::int32_t sid) {
+        Rows rows;
+        db->movements(table, taxpayer, sid, [&](const Movement& m) { rows.push_back(show({&m.Per_Concepto})); });
+        return rows;
+    };
+    EXPECT_EQ(vouchers(MovementTable::Retenciones, 2, 200), (Rows{"'R-2 Nueva movida'", "'R-3 Nueva'"}));
+    EXPECT_EQ(vouchers(MovementTable::Percepciones, 1, 100), (Rows{"'P-1 Editada'", "'P-3 Editada movida'"}));
+    EXPECT_EQ(groups(*db, 1), (Rows{"10 '2020' '01' '20200111'", "10 '2020' '02' '20200211'"}));
+}
+
+// The list follows CMD's index on the names, where it has one that lists every row with a name: an order no sorting
+// of the names gives. A Null name, which the index leaves out, comes first.
+TEST_F(Reads, TheListFollowsAnIndexOnTheNames) {
+    EXPECT_EQ(taxpayers(*readingOf(testData("data/name-index.mdb"))),
+              (Rows{"'20-00000004-4' Null", "'20-00000005-5' 'Zeta S.A.'", "'20-00000001-1' 'Beta'",
+                    "'20-00000007-7' 'Ñandú'", "'20-00000003-3' 'Álvarez, José'", "'20-00000009-9' ''",
+                    "'20-00000006-6' 'beta'", "'20-00000002-2' 'alfa'"}));
+}
+
+// What real files hold and the hand-made fixtures seldom do, each in a file made for it (tests/data/*.json say how):
+// rows written before a table's last columns were added, compressed texts that switch to UTF-16 and back, keys found
+// only through an index node's tail page, index entries whose key is not their row's, and tables far into a big file
+// whose page maps name several bitmap pages.
+TEST_F(Reads, RarerShapesOfTheFile) {
+    const auto R = MovementTable::Retenciones, P = MovementTable::Percepciones;
+    const auto columns = [](Reading& db, MovementTable table, std::int32_t taxpayer, std::int32_t sid) {
+        Rows rows;
+        db.movements(table, taxpayer, sid, [&](const Movement& m) {
+            rows.push_back(
+                show({&m.Per_Concepto, &m.Per_Monto, &m.Per_Monto1, &m.Per_NumAgenteRet, &m.Per_Responsable}));
+        });
+        return rows;
+    };
+
+    // Columns a row lacks read as Null: a declaration whose operation it lacks is neither 0 nor 1.
+    const auto shortRows = readingOf(testData("data/short-rows.mdb"));
+    EXPECT_EQ(taxpayers(*shortRows)[0], "'20-00000002-2' Null");
+    EXPECT_EQ(groups(*shortRows, 1),
+              (Rows{"10 '2020' '01' '20200111'", "11 '2020' '01' '20200111'", "10 '2020' '03' '20200311'"}));
+    EXPECT_EQ(groups(*shortRows, 2), Rows{});
+    EXPECT_EQ(
+        columns(*shortRows, R, 1, 100),
+        (Rows{"'R-1 completo' 100d 3d '1' 'Agente Uno S.A.'", "'R-2 sin alicuota' 100d 3d '1' 'Agente Uno S.A.'",
+              "'R-3 sin monto1' 100d Null '1' 'Agente Uno S.A.'", "'R-4 sin montos' Null Null '1' 'Agente Uno S.A.'"}));
+    EXPECT_EQ(columns(*shortRows, P, 1, 100),
+              (Rows{"Null Null Null '1' 'Agente Uno S.A.'", "'P-2 completo' 100d 3d '1' 'Agente Uno S.A.'"}));
+
+    const auto mixed = readingOf(testData("data/mixed-texts.mdb"));
+    EXPECT_EQ(taxpayers(*mixed), (Rows{"'20-00000001-1' 'Œuvre — “Française” S.A.'", "'20-00000002-2' 'Plano S.A.'"}));
+    EXPECT_EQ(
+        columns(*mixed, R, 1, 100),
+        (Rows{"'€ 0001-00001234' 100d 3d '901–1' 'Distribuidora D’Alessandro & Cía. € S.R.L.'",
+              "'R-2' 100d 3d '1' 'Agente Ñandú ’'", "'R-3' 100d 3d '1' 'Distribuidora D’Alessandro & Cía. € S.R.L.'"}));
+    EXPECT_EQ(columns(*mixed, P, 1, 100), Rows{"'P-1' 100d 3d '1' '‘Comillas’ y “dobles”'"});
+
+    const auto tails = readingOf(testData("data/tail-pages.mdb"));
+    EXPECT_EQ(groups(*tails, 4), (Rows{"40 '2020' '01' '20200111'", "40 '2020' '02' '20200211'"}));
+    EXPECT_EQ(declaration(*tails, 40, "20200211"), "401");
+    EXPECT_EQ(columns(*tails, R, 4, 401).size(), 1u);
+    EXPECT_EQ(columns(*tails, R, 1, 100).size(), 3u);
+    EXPECT_EQ(columns(*tails, P, 3, 300).size(), 1u);
+
+    // A row found through an entry that names another key is not that key's.
+    const auto keys = readingOf(testData("data/index-keys.mdb"));
+    EXPECT_EQ(columns(*keys, R, 2, 200), Rows{"'R-3' 200d 3d '1' 'Agente Uno S.A.'"});
+    EXPECT_EQ(columns(*keys, P, 2, 200), Rows{"'P-2' 200d 3d '1' 'Agente Uno S.A.'"});
+    EXPECT_EQ(groups(*keys, 2), Rows{"20 '2020' '01' '20200111'"});
+
+    FakeClock clock;
+    const SparsePages big(testData("data/big-map.pages"));
+    const auto far = JetDatabase([&] { return big.open(); }, "Kb7731R28", clock).read();
+    const auto vouchers = [&](MovementTable table, std::int32_t sid) {
+        Rows rows;
+        far->movements(table, 1, sid, [&](const Movement& m) { rows.push_back(show({&m.Per_Concepto})); });
+        return rows;
+    };
+    EXPECT_EQ(vouchers(R, 100), (Rows{"'R-1'", "'R-2'", "'R-3 pagina 40000'"}));
+    EXPECT_EQ(vouchers(R, 101), (Rows{"'R-4 pagina 40000'", "'R-5 pagina 70000'"}));
+    EXPECT_EQ(vouchers(P, 100), Rows{"'P-1 pagina 50000'"});
+    EXPECT_EQ(vouchers(P, 101), Rows{"'P-2 pagina 70001'"});
+}
+
+// A batch's reading reads its declarations' movements ahead, in one pass over each table: every declaration then
+// gives the rows a search gives, in the same order, whatever the order the exports ask for them in.
+TEST_F(Reads, MovementsReadAheadAreTheRowsASearchGives) {
+    for (const std::string& path : {testData("data/reads-cases.mdb"), testData("data/edited-twins.mdb"),
+                                    testData("data/short-rows.mdb"), testData("data/tail-pages.mdb")}) {
+        const auto searched = readingOf(path), ahead = readingOf(path);
+        std::vector<std::pair<std::int32_t, std::int32_t>> exports;  // taxpayer and declaration
+        for (std::int32_t taxpayer = 0; taxpayer < 20; ++taxpayer)
+            for (const DeclarationGroup& group : searched->declarationGroups(taxpayer))
+                if (const auto sid = searched->declarationId(std::int32_t(group.CP01_ID.asInteger()),
+                                                             group.maximo.isNull() ? "" : group.maximo.asText()))
+                    exports.emplace_back(taxpayer, std::int32_t(sid->asInteger()));
+        ASSERT_FALSE(exports.empty()) << path;
+        std::vector<std::int32_t> plan;
+        for (const auto& [taxpayer, sid] : exports) plan.push_back(sid);
+        ahead->expectMovements(plan);
+        std::reverse(exports.begin(), exports.end());
+        for (const auto& [taxpayer, sid] : exports)
+            for (const MovementTable table : {MovementTable::Retenciones, MovementTable::Percepciones})
+                EXPECT_EQ(movements(*ahead, table, taxpayer, sid), movements(*searched, table, taxpayer, sid))
+                    << path << " " << taxpayer << " " << sid;
+    }
+}
+
+// The rows kept for a batch go to buckets of a bounded size, on a scratch file when there are several, and come
+// back value for value, each declaration's rows of each table in the order they were added.
+TEST(MovementStream, KeepsRowsInBucketsAndGivesThemBackAsAdded) {
+    const std::string longText(300, 'x');
+    const std::vector<Value> values[] = {{Value::text("a"), Value::null(), Value::real(1.5)},
+                                         {Value::text(longText), Value::integer(-7), Value::date(39575.25)},
+                                         {Value::text(""), Value::real(0.07), Value::null()},
+                                         {Value::text("Ñandú ’"), Value::integer(1LL << 40), Value::real(-0.0)}};
+    // Rows as a pass meets them: (table, declaration, values).
+    const std::vector<std::tuple<std::size_t, std::int32_t, int>> rows = {{0, 9, 0}, {0, 5, 1}, {0, 9, 2}, {0, 7, 3},
+                                                                          {1, 5, 2}, {1, 9, 3}, {1, 5, 0}, {0, 3, 1}};
+    for (const std::size_t perBucket : {std::size_t(1), std::size_t(2), std::size_t(100)}) {
+        for (const std::vector<std::int32_t>& plan :
+             {std::vector<std::int32_t>{5, 9, 3, 5, 1000000}, std::vector<std::int32_t>{9, 5, 3, 1000000, 5}}) {
+            MovementStream stream(plan, 3, perBucket);
+            EXPECT_FALSE(stream.planned(7));
+            for (const auto& [table, sid, v] : rows) stream.count(sid);
+            stream.arrange();
+            for (const auto& [table, sid, v] : rows) {
+                const Value* into[] = {&values[v][0], &values[v][1], &values[v][2]};
+                if (stream.planned(sid)) stream.add(table, sid, into);
+            }
+            stream.finish();
+            // Asked for out of the plan's order too: each declaration's rows come back as they were added.
+            for (const std::int32_t sid : {3, 9, 5, 1000000, 9}) {
+                for (const std::size_t table : {0u, 1u}) {
+                    std::vector<int> expected, got;
+                    for (const auto& [t, s, v] : rows)
+                        if (t == table && s == sid) expected.push_back(v);
+                    Value a, b, c;
+                    Value* into[] = {&a, &b, &c};
+                    EXPECT_TRUE(stream.serve(table, sid, into, [&] {
+                        for (int v = 0; v < 4; ++v)
+                            if (std::vector<Value>{a, b, c} == values[v]) got.push_back(v);
+                    }));
+                    EXPECT_EQ(got, expected)
+                        << "declaration " << sid << " table " << table << ", " << perBucket << " rows a bucket";
+                }
+            }
+            Value* none[] = {nullptr, nullptr, nullptr};
+            EXPECT_FALSE(stream.serve(0, 7, none, [] {}));
+        }
+    }
 }
 
 }  // namespace
