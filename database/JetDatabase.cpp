@@ -151,44 +151,67 @@ private:
     bool readAhead(Table which, std::int32_t declaration, Value* const* into, const std::function<void()>& visit) {
         if (!m_stream || !m_stream->planned(declaration)) return false;
         if (!m_streamRead) {
+            bool filled = false;
             try {
-                fillStream();
+                filled = fillStream();
             } catch (const RuntimeError& e) {
                 if (e.Number() != RuntimeError::DatabaseError || m_file.changed()) throw;
                 // A damaged page met on the way is met, or not, where each declaration's rows are searched.
+            }
+            if (!filled) {
                 m_stream.reset();
                 return false;
             }
+            if (!m_stream->planned(declaration)) return false;
         }
         into[0]->setInteger(declaration);
         return m_stream->serve(which == Table::retenciones ? 0 : 1, declaration, into + 1, visit);
     }
 
-    // Reads the movement tables for the declarations planned: once to count each one's rows, once to keep them.
-    void fillStream() {
+    // Reads the movement tables for the declarations planned: once to count each one's rows (from the table's index
+    // on Sid_ID, which lists them in far fewer pages, where it has one), once to keep them. False when the index
+    // does not list its entries in order: each declaration's rows are then searched, as the index gives them.
+    bool fillStream() {
         const Table tables[] = {Table::retenciones, Table::Percepciones};
+        bool listed[2] = {false, false};
         Value sid;
         Value* const intoSid[] = {&sid};
-        for (const bool keep : {false, true}) {
-            if (keep) m_stream->arrange();
-            for (std::size_t t = 0; t < 2; ++t) {
-                const Found& movements = table(tables[t]);
-                const int sidColumn[] = {movements.columns[Per_Sid_ID]};
-                const std::span<const int> values(movements.columns.data() + 1, kMovementValues);
-                Value* const* into = &m_streamValues[0];
-                m_file.scan(movements.index, sidColumn, intoSid, [&](RowPointer at) {
-                    const std::optional<std::int64_t> key = keyOf(sid);
-                    if (!key || !m_stream->planned(*key)) return true;
-                    if (!keep)
-                        m_stream->count(*key);
-                    else if (m_file.rowAt(movements.index, at, values, into))
-                        m_stream->add(t, *key, into);
+        for (std::size_t t = 0; t < 2; ++t) {
+            const Found& movements = table(tables[t]);
+            const int column = movements.columns[Per_Sid_ID];
+            // A search meets a key's rows in the order of their places, as the index's entries come.
+            std::optional<std::pair<std::int32_t, std::uint32_t>> last;
+            bool ordered = true;
+            listed[t] = m_file.indexEntries(movements.index, column, [&](std::int32_t key, RowPointer at) {
+                const std::uint32_t place = at.page << 8 | at.row;
+                ordered = ordered && (!last || last->first < key || (last->first == key && last->second < place));
+                last = {key, place};
+                m_stream->count(t, key, place, true);
+            });
+            if (!ordered) return false;
+            if (!listed[t])
+                m_file.scan(movements.index, std::span(&column, 1), intoSid, [&](RowPointer at) {
+                    if (const std::optional<std::int64_t> key = keyOf(sid))
+                        m_stream->count(t, *key, at.page << 8 | at.row, false);
                     return true;
                 });
-            }
+        }
+        m_stream->arrange();
+        for (std::size_t t = 0; t < 2; ++t) {
+            const Found& movements = table(tables[t]);
+            const int column = movements.columns[Per_Sid_ID];
+            const std::span<const int> values(movements.columns.data() + 1, kMovementValues);
+            Value* const* into = m_streamValues.data();
+            m_file.scan(movements.index, std::span(&column, 1), intoSid, [&](RowPointer at) {
+                const std::optional<std::int64_t> key = keyOf(sid);
+                if (key && m_stream->planned(*key) && m_file.rowAt(movements.index, at, values, into))
+                    m_stream->add(t, *key, at.page << 8 | at.row, listed[t], into);
+                return true;
+            });
         }
         m_stream->finish();
         m_streamRead = true;
+        return true;
     }
 
     // A table of the program: where it is in the file and where its columns are.

@@ -109,6 +109,14 @@ const char* skipRow(const char* p, std::size_t n) {
     return p;
 }
 
+// A row's place in a table, mixed into 32 bits: sums of them tell two sets of rows apart.
+std::uint32_t mixed(std::size_t table, std::uint32_t place) {
+    std::uint64_t x = (std::uint64_t(place) << 1 | table) * 0x9E3779B97F4A7C15ull;
+    x ^= x >> 29;
+    x *= 0xBF58476D1CE4E5B9ull;
+    return std::uint32_t(x >> 32);
+}
+
 }  // namespace
 
 struct MovementStream::Kept {
@@ -141,6 +149,7 @@ MovementStream::MovementStream(std::span<const std::int32_t> plan, std::size_t c
         }
     }
     m_counts.assign(std::size_t(m_ordinals), 0);
+    m_fingerprints.assign(std::size_t(m_ordinals), 0);
 }
 
 MovementStream::~MovementStream() = default;
@@ -155,10 +164,16 @@ std::int32_t MovementStream::ordinalOf(std::int64_t sid) const {
     return it != m_sparse.end() && it->first == sid ? it->second : -1;
 }
 
-bool MovementStream::planned(std::int64_t sid) const { return ordinalOf(sid) >= 0; }
+bool MovementStream::planned(std::int64_t sid) const {
+    const std::int32_t ordinal = ordinalOf(sid);
+    return ordinal >= 0 && (m_unplanned.empty() || !m_unplanned[std::size_t(ordinal)]);
+}
 
-void MovementStream::count(std::int64_t sid) {
-    if (const std::int32_t ordinal = ordinalOf(sid); ordinal >= 0) ++m_counts[std::size_t(ordinal)];
+void MovementStream::count(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed) {
+    const std::int32_t ordinal = ordinalOf(sid);
+    if (ordinal < 0) return;
+    ++m_counts[std::size_t(ordinal)];
+    if (listed) m_fingerprints[std::size_t(ordinal)] += mixed(table, place);
 }
 
 void MovementStream::arrange() {
@@ -183,9 +198,11 @@ std::size_t MovementStream::bucketOf(std::int32_t ordinal) const {
            1;
 }
 
-void MovementStream::add(std::size_t table, std::int64_t sid, const Value* const* values) {
+void MovementStream::add(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed,
+                         const Value* const* values) {
     const std::int32_t ordinal = ordinalOf(sid);
     if (ordinal < 0 || m_bucketFirst.empty()) return;
+    if (listed) m_fingerprints[std::size_t(ordinal)] -= mixed(table, place);
     const std::size_t bucket = bucketOf(ordinal);
     std::string& buffer = m_buffers[bucket];
     putRow(buffer, ordinal, table, values, m_columns);
@@ -196,6 +213,10 @@ void MovementStream::add(std::size_t table, std::int64_t sid, const Value* const
 }
 
 void MovementStream::finish() {
+    m_unplanned.assign(std::size_t(m_ordinals), false);
+    for (std::size_t ordinal = 0; ordinal < m_fingerprints.size(); ++ordinal)
+        if (m_fingerprints[ordinal] != 0) m_unplanned[ordinal] = true;
+    m_fingerprints = {};
     if (!m_scratch) return;
     for (std::size_t bucket = 0; bucket < m_buffers.size(); ++bucket) {
         std::string& buffer = m_buffers[bucket];
@@ -232,8 +253,8 @@ void MovementStream::load(std::size_t bucket) {
 
 bool MovementStream::serve(std::size_t table, std::int64_t sid, Value* const* into,
                            const std::function<void()>& visit) {
+    if (!planned(sid) || m_bucketFirst.empty()) return false;
     const std::int32_t ordinal = ordinalOf(sid);
-    if (ordinal < 0 || m_bucketFirst.empty()) return false;
     const std::size_t bucket = bucketOf(ordinal);
     if (bucket != m_loaded) load(bucket);
     const Kept wanted{ordinal, std::uint32_t(table), 0};

@@ -35,14 +35,16 @@ public:
     // Whether `sid` is a planned declaration.
     bool planned(std::int64_t sid) const;
 
-    // The first pass: one more row of planned declaration `sid`.
-    void count(std::int64_t sid);
+    // The first pass: a row of table `table` (0 or 1) of planned declaration `sid`, stored at `place` (its page and
+    // slot, page << 8 | slot), as the table's index lists it (`listed`) or as a scan meets it.
+    void count(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed);
     // Between the passes.
     void arrange();
-    // The second pass: a row of table `table` (0 or 1) of planned declaration `sid`, with its values, in the order
-    // the table is read.
-    void add(std::size_t table, std::int64_t sid, const Value* const* values);
-    // After the second pass.
+    // The second pass: a row of table `table` of planned declaration `sid` at `place`, with its values, in the
+    // order the table is read; `listed`: counted from the table's index, which must list exactly these rows.
+    void add(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed, const Value* const* values);
+    // After the second pass. A declaration whose rows are not those its table's index lists (a damaged index) is
+    // left to a search of the index, as if it had not been planned.
     void finish();
 
     // Decodes the rows of table `table` of planned declaration `sid`, in the order they were added, one after the
@@ -65,7 +67,11 @@ private:
     std::vector<std::int32_t> m_dense;
     std::vector<std::pair<std::int32_t, std::int32_t>> m_sparse;
     std::int32_t m_ordinals = 0;
-    std::vector<std::uint32_t> m_counts;      // by place, during the first pass
+    std::vector<std::uint32_t> m_counts;  // by place, during the first pass
+    // By place, what the index lists less what the table holds, as a sum of the rows' places mixed: zero when they
+    // are the same rows. Then, after the passes, the declarations left to a search.
+    std::vector<std::uint32_t> m_fingerprints;
+    std::vector<bool> m_unplanned;
     std::vector<std::int32_t> m_bucketFirst;  // the first place of each bucket
     std::vector<std::string> m_buffers;       // each bucket's rows not yet on the scratch file
     std::vector<std::vector<std::pair<std::uint64_t, std::size_t>>> m_chunks;  // each bucket's pieces on it

@@ -277,6 +277,20 @@ void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::i
 
 void IndexReader::inOrder(const std::string& table, std::uint32_t owner, std::uint32_t firstPage,
                           std::vector<RowPointer>& found) {
+    forEachEntry(table, owner, firstPage, [&](std::uint64_t, RowPointer row) { found.push_back(row); });
+}
+
+void IndexReader::forEachLongEntry(const std::string& table, std::uint32_t owner, std::uint32_t firstPage,
+                                   const std::function<void(std::int32_t, RowPointer)>& each) {
+    forEachEntry(table, owner, firstPage, [&](std::uint64_t key, RowPointer row) {
+        // A Long's key is the flag for "not Null" and the number with its sign bit flipped: five bytes.
+        if ((key & 0xFF) != 5 || (key >> 40) != 0x7F) return;
+        each(std::int32_t(std::uint32_t(key >> 8) ^ 0x80000000u), row);
+    });
+}
+
+void IndexReader::forEachEntry(const std::string& table, std::uint32_t owner, std::uint32_t firstPage,
+                               const std::function<void(std::uint64_t, RowPointer)>& each) {
     // A walk that visits more pages than the file holds goes round in a loop.
     std::size_t visited = 0;
     const auto indexPage = [&](std::uint32_t pg, bool leafOnly) {
@@ -300,15 +314,19 @@ void IndexReader::inOrder(const std::string& table, std::uint32_t owner, std::ui
                 return;
             p = indexPage(child, false);
         }
-        // Along the leaves, each of which names the next.
+        // Along the leaves, each of which names the next. What `each` reads may take the leaf's place in the
+        // cache: the leaf's entries are taken first.
+        std::vector<std::pair<std::uint64_t, RowPointer>> onPage;
         for (;;) {
+            onPage.clear();
             const PageEntries entries(p, m_pages.pageSize(), m_jet3);
             for (std::size_t n = entries.first(), before = PageEntries::kNone; n != PageEntries::kNone;
                  before = n, n = entries.next(n)) {
                 const std::uint32_t row = entries.checkedRow(n, before);
-                found.push_back({row >> 8, std::uint8_t(row)});
+                onPage.emplace_back(entries.key(n, before), RowPointer{row >> 8, std::uint8_t(row)});
             }
             const std::uint32_t next = jetbytes::u32(p + kNextPageOffset);
+            for (const auto& [key, row] : onPage) each(key, row);
             if (next == 0) return;
             p = indexPage(next, true);
         }

@@ -3,6 +3,7 @@
 #include "jetfile/JetFile.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -29,6 +30,10 @@ public:
     // type. Raises RuntimeError naming `table` when the index's pages are damaged or loop.
     void inOrder(const std::string& table, std::uint32_t owner, std::uint32_t firstPage,
                  std::vector<RowPointer>& found);
+    // Calls `each` with the key and the row of every entry of the index on a Long column whose first page is
+    // `firstPage`, in index order (entries with a Null key left out). Raises as inOrder.
+    void forEachLongEntry(const std::string& table, std::uint32_t owner, std::uint32_t firstPage,
+                          const std::function<void(std::int32_t, RowPointer)>& each);
 
 private:
     // An entry of a node page, packed: its key bytes (up to five, big-endian, then their count) make one number
@@ -37,6 +42,10 @@ private:
         std::uint64_t key;
         std::uint32_t child;
     };
+    // Calls `each` with every entry's packed key (its first five key bytes) and row, in index order.
+    void forEachEntry(const std::string& table, std::uint32_t owner, std::uint32_t firstPage,
+                      const std::function<void(std::uint64_t, RowPointer)>& each);
+
     // A node page: an entry per child, holding the last key under it, and the tail page, which holds the keys
     // after the last entry's (0 when there is none); the table definition its index belongs to.
     struct Node {

@@ -123,6 +123,16 @@ bool JetFile::seek(std::size_t t, int column, std::int64_t key, std::vector<RowP
     return true;
 }
 
+bool JetFile::indexEntries(std::size_t t, int column, const std::function<void(std::int32_t, RowPointer)>& each) const {
+    Impl& impl = *m_impl;
+    const JetTableInfo& info = impl.catalog.table(t);
+    const auto seekable = std::find(info.seekableColumns.begin(), info.seekableColumns.end(), column);
+    if (seekable == info.seekableColumns.end()) return false;
+    impl.index.forEachLongEntry(info.name, info.definitionPage,
+                                info.seekPages[std::size_t(seekable - info.seekableColumns.begin())], each);
+    return true;
+}
+
 bool JetFile::inIndexOrder(std::size_t t, int column, std::vector<RowPointer>& found) const {
     Impl& impl = *m_impl;
     const JetTableInfo& info = impl.catalog.table(t);

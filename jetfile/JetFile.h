@@ -103,6 +103,10 @@ public:
     // Puts into `found` the rows whose seekable column `column` (a position in `columns`) equals `key`, in index
     // order; false when the index cannot be searched (the caller then scans).
     bool seek(std::size_t table, int column, std::int64_t key, std::vector<RowPointer>& found) const;
+    // Calls `each` with the key and the row of every entry of the index on the seekable column `column`, in index
+    // order; false when the column has no index that can be searched. Raises RuntimeError naming the table when
+    // the index is damaged.
+    bool indexEntries(std::size_t table, int column, const std::function<void(std::int32_t, RowPointer)>& each) const;
     // Puts into `found` the rows the ascending index on the Text column `column` (a position in `columns`) lists,
     // in its order, each where a scan meets it (a row that grew and moved at its first slot); rows it lists that are
     // deleted are left out, and so may be rows with a Null (an index may ignore them). False, leaving `found` empty,

@@ -443,8 +443,9 @@ TEST_F(Reads, RarerShapesOfTheFile) {
 // A batch's reading reads its declarations' movements ahead, in one pass over each table: every declaration then
 // gives the rows a search gives, in the same order, whatever the order the exports ask for them in.
 TEST_F(Reads, MovementsReadAheadAreTheRowsASearchGives) {
-    for (const std::string& path : {testData("data/reads-cases.mdb"), testData("data/edited-twins.mdb"),
-                                    testData("data/short-rows.mdb"), testData("data/tail-pages.mdb")}) {
+    for (const std::string& path :
+         {testData("data/reads-cases.mdb"), testData("data/edited-twins.mdb"), testData("data/short-rows.mdb"),
+          testData("data/tail-pages.mdb"), testData("data/index-keys.mdb")}) {
         const auto searched = readingOf(path), ahead = readingOf(path);
         std::vector<std::pair<std::int32_t, std::int32_t>> exports;  // taxpayer and declaration
         for (std::int32_t taxpayer = 0; taxpayer < 20; ++taxpayer)
@@ -480,11 +481,11 @@ TEST(MovementStream, KeepsRowsInBucketsAndGivesThemBackAsAdded) {
              {std::vector<std::int32_t>{5, 9, 3, 5, 1000000}, std::vector<std::int32_t>{9, 5, 3, 1000000, 5}}) {
             MovementStream stream(plan, 3, perBucket);
             EXPECT_FALSE(stream.planned(7));
-            for (const auto& [table, sid, v] : rows) stream.count(sid);
+            for (const auto& [table, sid, v] : rows) stream.count(table, sid, 0, false);
             stream.arrange();
             for (const auto& [table, sid, v] : rows) {
                 const Value* into[] = {&values[v][0], &values[v][1], &values[v][2]};
-                if (stream.planned(sid)) stream.add(table, sid, into);
+                if (stream.planned(sid)) stream.add(table, sid, 0, false, into);
             }
             stream.finish();
             // Asked for out of the plan's order too: each declaration's rows come back as they were added.
@@ -507,6 +508,17 @@ TEST(MovementStream, KeepsRowsInBucketsAndGivesThemBackAsAdded) {
             EXPECT_FALSE(stream.serve(0, 7, none, [] {}));
         }
     }
+    // Rows counted from an index that lists others than the table holds: the declaration is left to a search.
+    MovementStream stream(std::vector<std::int32_t>{5, 9}, 3);
+    stream.count(0, 5, 0x100, true);
+    stream.count(0, 9, 0x101, true);
+    stream.arrange();
+    const Value* into[] = {&values[0][0], &values[0][1], &values[0][2]};
+    stream.add(0, 5, 0x100, true, into);
+    stream.add(0, 9, 0x102, true, into);
+    stream.finish();
+    EXPECT_TRUE(stream.planned(5));
+    EXPECT_FALSE(stream.planned(9));
 }
 
 }  // namespace
