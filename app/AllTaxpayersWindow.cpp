@@ -268,11 +268,14 @@ void AllTaxpayersWindow::refresh() {
     const BatchProgress progress = m_run->progress();
     m_progress->setRange(0, int(std::max<std::size_t>(progress.total, 1)));
     m_progress->setValue(int(progress.done));
-    m_status->setText(QStringLiteral("Contribuyentes: %1 de %2 · movimientos: %3 · %4 s")
-                          .arg(progress.done)
-                          .arg(progress.total)
-                          .arg(progress.movements)
-                          .arg(seconds(m_elapsed)));
+    if (progress.waiting)
+        m_status->setText(QStringLiteral("Esperando a que la base de datos deje de cambiar..."));
+    else
+        m_status->setText(QStringLiteral("Contribuyentes: %1 de %2 · movimientos: %3 · %4 s")
+                              .arg(progress.done)
+                              .arg(progress.total)
+                              .arg(progress.movements)
+                              .arg(seconds(m_elapsed)));
 }
 
 void AllTaxpayersWindow::runEnded() {
@@ -283,8 +286,10 @@ void AllTaxpayersWindow::runEnded() {
     const BatchProgress progress = m_run->progress();
     const bool cancelled = progress.done < progress.total;
     m_run.reset();
+    const std::string stopped = progress.stoppedByWrites ? m_batch->stoppedMessage() : std::string();
     m_batch.reset();
     if (cancelled) m_model->markNotExported();
+    if (!stopped.empty()) m_messages.MsgBox(stopped, MsgIcon::Critical, MsgButtons::OK);
     m_status->setText((cancelled ? QStringLiteral("Cancelado. ") : QStringLiteral("Terminado. ")) + m_status->text());
     setRunning(false);
     if (m_closeAfterRun) close();

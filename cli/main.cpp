@@ -47,6 +47,14 @@ public:
         m_lastDraw = Clock::now();
     }
 
+    // A line of its own in place of the progress, until the next update.
+    void note(const char* text) {
+        if (!m_shown) return;
+        std::fprintf(stderr, "\r\033[K%s", text);
+        std::fflush(stderr);
+        m_drawn = true;
+    }
+
     void wipe() {
         if (!m_drawn) return;
         std::fputs("\r\033[K", stderr);
@@ -200,10 +208,17 @@ int main(int argc, char** argv) {
         return kSomeFailed;
     }
     Progress progress(!quiet && ::isatty(STDERR_FILENO) == 1);
+    batch.onWaiting([&] { progress.note("Esperando a que la base de datos deje de cambiar..."); });
     const bool outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
     Totals totals;
     for (std::size_t i = 0; i < taxpayers.size(); ++i) {
         const TaxpayerResult result = batch.run(taxpayers[i]);
+        if (batch.stoppedByWrites()) {
+            std::cout.flush();
+            progress.wipe();
+            std::cerr << batch.stoppedMessage() << '\n';
+            return kNoDatabase;
+        }
         totals.add(result);
         if (outputOnTerminal) progress.wipe();
         printResult(result);

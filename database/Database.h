@@ -126,8 +126,8 @@ public:
     // Waits long enough for a file being written to settle, when its writer has stopped.
     virtual void waitForWriter() = 0;
     // Waits until the file has not been written for a while (see kSettledFor), at most `bound`; false when it was
-    // still being written then.
-    virtual bool waitUntilSettled(std::chrono::milliseconds bound) = 0;
+    // still being written then. `waiting` is called once, when there is something to wait for.
+    virtual bool waitUntilSettled(std::chrono::milliseconds bound, const std::function<void()>& waiting = {}) = 0;
 
     virtual void Close() = 0;
 };

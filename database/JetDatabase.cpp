@@ -537,10 +537,11 @@ std::unique_ptr<Reading> JetDatabase::read() {
 
 void JetDatabase::waitForWriter() { m_clock.sleep(kFileSettles + std::chrono::milliseconds(5)); }
 
-bool JetDatabase::waitUntilSettled(std::chrono::milliseconds bound) {
+bool JetDatabase::waitUntilSettled(std::chrono::milliseconds bound, const std::function<void()>& waiting) {
     const std::int64_t settledFor = std::chrono::nanoseconds(kSettledFor).count();
     const std::int64_t ahead = std::chrono::nanoseconds(kFileSettles).count();
     const std::int64_t until = m_clock.now() + std::chrono::nanoseconds(bound).count();
+    bool waited = false;
     for (;;) {
         // The file under its name now, which a writer may have put there since the last look.
         const std::int64_t now = m_clock.now();
@@ -548,6 +549,8 @@ bool JetDatabase::waitUntilSettled(std::chrono::milliseconds bound) {
         // A time further ahead of the clock than a tick is a file server's clock, not a write under way.
         if (age >= settledFor || age <= -ahead) return true;
         if (now >= until) return false;
+        if (waiting && !waited) waiting();
+        waited = true;
         const std::int64_t wait = std::min(settledFor - std::max<std::int64_t>(age, 0), until - now);
         m_clock.sleep(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(wait)) +
                       std::chrono::milliseconds(1));

@@ -26,7 +26,7 @@ public:
 
     std::unique_ptr<Reading> read() override;
     void waitForWriter() override;
-    bool waitUntilSettled(std::chrono::milliseconds bound) override;
+    bool waitUntilSettled(std::chrono::milliseconds bound, const std::function<void()>& waiting = {}) override;
     void Close() override;
 
 private:

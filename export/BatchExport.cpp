@@ -267,7 +267,7 @@ std::vector<BatchTaxpayer> BatchExport::taxpayers() {
             });
         },
         [&] { chosen.clear(); });
-    readAhead(chosen);
+    m_upcoming = chosen;
     return chosen;
 }
 
@@ -300,17 +300,53 @@ void BatchExport::useWorkspace(std::function<std::unique_ptr<Workspace>()> works
 }
 
 TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
+    constexpr int kAttempts = 3;
+    ExportOutcome outcome;
+    if (!m_begun) {
+        m_begun = true;
+        if (!settle()) {
+            m_stoppedByWrites = true;
+            return {taxpayer.reference, 0, BatchOutcome::Error, stoppedMessage(), {}};
+        }
+        readAhead(m_upcoming);
+        m_upcoming = {};
+    }
+    for (int attempt = 1;; ++attempt) {
+        TaxpayerResult result = runOnce(taxpayer, outcome);
+        if (outcome.kind != ExportOutcome::Kind::Failed || outcome.error != RuntimeError::DatabaseChanged)
+            return result;
+        if (attempt == kAttempts || !settle()) {
+            m_stoppedByWrites = true;
+            return result;
+        }
+    }
+}
+
+bool BatchExport::settle() {
+    return !m_form.Conn || m_form.Conn->waitUntilSettled(kSettleBound, [this] {
+        if (m_waiting) m_waiting();
+    });
+}
+
+std::string BatchExport::stoppedMessage() const {
+    const std::string database = m_options.database.empty() ? m_form.appPath + "/Impuest.mdb" : m_options.database;
+    return "La base de datos " + database + " no deja de cambiar: otro programa la está escribiendo. Espere a que " +
+           "termine y vuelva a intentarlo.";
+}
+
+TaxpayerResult BatchExport::runOnce(const BatchTaxpayer& taxpayer, ExportOutcome& outcome) {
     TaxpayerResult result;
     result.reference = taxpayer.reference;
     m_tally->start();
     m_controls.combo = taxpayer.entry;
     m_target.clear();
-    ExportOutcome outcome;
+    outcome = {};
     try {
         outcome = runCommand();
     } catch (const std::exception& e) {
         outcome.kind = ExportOutcome::Kind::Failed;
         outcome.description = RuntimeError::describe(e);
+        if (const auto* runtime = dynamic_cast<const RuntimeError*>(&e)) outcome.error = runtime->Number();
     }
     const bool found = !outcome.reference.empty();
     if (found) result.reference = outcome.reference;

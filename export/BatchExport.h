@@ -5,6 +5,7 @@
 #include "selection/CuitCheck.h"
 #include "selection/Form1Controls.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -101,8 +102,21 @@ public:
     std::vector<BatchTaxpayer> taxpayers();
 
     // Runs the command of the chosen format for one taxpayer and tells how it ended. Never raises: a failure is
-    // an Error outcome.
+    // an Error outcome. Before the first export, the batch waits for the database file to settle when another
+    // program is writing it, and tells its reading which declarations the exports will read; an export that meets
+    // a file that keeps changing is made again once the file has settled. When the file does not settle within
+    // kSettleBound, the batch stops: see stoppedByWrites().
     TaxpayerResult run(const BatchTaxpayer& taxpayer);
+
+    // How long the batch waits, at most, for a database file being written to settle.
+    static constexpr std::chrono::seconds kSettleBound{5};
+    // Called, on the thread running the batch, when the batch starts waiting for the file to settle.
+    void onWaiting(std::function<void()> notice) { m_waiting = std::move(notice); }
+    // After run(): whether the batch stopped because the database file kept changing: that export's result is
+    // none to report, and no export follows.
+    bool stoppedByWrites() const noexcept { return m_stoppedByWrites; }
+    // Why, in the user's words.
+    std::string stoppedMessage() const;
 
     // From any thread: the export under way stops before its next movement and leaves no file (Cancelled), and so
     // does every export run after it.
@@ -112,6 +126,9 @@ public:
 
 private:
     ExportOutcome runCommand();
+    TaxpayerResult runOnce(const BatchTaxpayer& taxpayer, ExportOutcome& outcome);
+    // Waits for the database file to settle; false when it did not within kSettleBound.
+    bool settle();
     // Tells the batch's reading which declarations the exports of `taxpayers` will read, so that it may read their
     // movements in one pass.
     void readAhead(const std::vector<BatchTaxpayer>& taxpayers);
@@ -123,4 +140,8 @@ private:
     Form1 m_form;
     std::string m_target;  // the file of the export under way, once its taxpayer is found
     bool m_folderFailed = false;
+    std::vector<BatchTaxpayer> m_upcoming;  // the taxpayers listed, until the first export reads ahead for them
+    bool m_begun = false;
+    bool m_stoppedByWrites = false;
+    std::function<void()> m_waiting;
 };

@@ -9,9 +9,15 @@ BatchRun::~BatchRun() {
 }
 
 void BatchRun::start(std::function<void()> ended) {
+    m_batch.onWaiting([this] { m_waiting = true; });
     m_worker = std::thread([this, ended = std::move(ended)] {
         for (std::size_t i = 0; i < m_taxpayers.size() && !m_cancel; ++i) {
             TaxpayerResult result = m_batch.run(m_taxpayers[i]);
+            m_waiting = false;
+            if (m_batch.stoppedByWrites()) {
+                m_stoppedByWrites = true;
+                break;
+            }
             if (result.outcome != BatchOutcome::Error && result.outcome != BatchOutcome::Cancelled)
                 m_movements += result.movements;
             {
@@ -29,7 +35,9 @@ void BatchRun::cancel() noexcept {
     m_batch.requestStop();
 }
 
-BatchProgress BatchRun::progress() const { return {m_done, m_taxpayers.size(), m_movements}; }
+BatchProgress BatchRun::progress() const {
+    return {m_done, m_taxpayers.size(), m_movements, m_waiting, m_stoppedByWrites};
+}
 
 std::vector<std::pair<std::size_t, TaxpayerResult>> BatchRun::takeResults() {
     const std::lock_guard lock(m_resultsMutex);

@@ -13,9 +13,11 @@
 
 // What a batch under way has done so far.
 struct BatchProgress {
-    std::size_t done = 0;        // taxpayers whose export has ended
-    std::size_t total = 0;       // taxpayers to export
-    std::int64_t movements = 0;  // the movements of the exports that ended
+    std::size_t done = 0;          // taxpayers whose export has ended
+    std::size_t total = 0;         // taxpayers to export
+    std::int64_t movements = 0;    // the movements of the exports that ended
+    bool waiting = false;          // the batch is waiting for the database file to settle
+    bool stoppedByWrites = false;  // the batch stopped: the database file kept changing (BatchExport::stoppedMessage)
 };
 
 // A started batch's exports, one taxpayer after another, on a worker thread, so that the window's thread stays free
@@ -48,6 +50,8 @@ private:
     std::atomic<bool> m_cancel{false};
     std::atomic<std::size_t> m_done{0};
     std::atomic<std::int64_t> m_movements{0};
+    std::atomic<bool> m_waiting{false};
+    std::atomic<bool> m_stoppedByWrites{false};
     std::mutex m_resultsMutex;
     std::vector<std::pair<std::size_t, TaxpayerResult>> m_results;
 };

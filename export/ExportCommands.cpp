@@ -36,6 +36,12 @@ constexpr TextCommand kCsv{" No se pudo encontrar el ID del contribuyente!!!",
 
 constexpr const char* kCancelled = "Exportación cancelada. No se generó el archivo.";
 
+// The number of a run-time error; 0 for another failure.
+int errorNumber(const std::exception& e) {
+    const auto* runtime = dynamic_cast<const RuntimeError*>(&e);
+    return runtime ? runtime->Number() : 0;
+}
+
 // The command's reading of the database file, dropped when the command ends unless the form keeps it for the next
 // command (a batch's).
 class CommandReading {
@@ -129,6 +135,7 @@ ExportOutcome exportText(Form1& form, const TextCommand& command) {
         if (form.file1->isOpen()) form.file1->Abandon();
         outcome.kind = ExportOutcome::Kind::Failed;
         outcome.description = RuntimeError::describe(e);
+        outcome.error = errorNumber(e);
         form.messages.MsgBox(
             std::string(command.errorLine1) + "\r" + command.errorLine2 + "\r\r" + "Motivo: " + outcome.description,
             MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
@@ -178,10 +185,12 @@ ExportOutcome exportWorkbook(Form1& form, const std::string& extension) {
         outcome.kind = generated.kind;
         outcome.movements = generated.movements;
         outcome.description = generated.description;
+        outcome.error = generated.error;
     } catch (const std::exception& e) {
         form.vExcelSheet.reset();
         outcome.kind = ExportOutcome::Kind::Failed;
         outcome.description = RuntimeError::describe(e);
+        outcome.error = errorNumber(e);
         form.messages.MsgBox(std::string("Error al crear el archivo!! ") + "\r\r" + "Motivo: " + outcome.description,
                              MsgIcon::Critical, MsgButtons::OK, "** ERROR **");
     }
@@ -225,6 +234,7 @@ ExportOutcome Generar_XLS(Form1& form, std::int32_t& key, const std::string& pat
     } catch (const std::exception& e) {
         outcome.kind = ExportOutcome::Kind::Failed;
         outcome.description = RuntimeError::describe(e);
+        outcome.error = errorNumber(e);
         form.messages.MsgBox(outcome.description, MsgIcon::None, MsgButtons::OK);
         if (created) {
             // No spreadsheet application is there to show the partly filled workbook: it is discarded unsaved.

@@ -26,6 +26,7 @@ struct ExportOutcome {
     std::string path;            // the file, once its taxpayer is found
     std::int64_t movements = 0;  // Written: the movements the file holds
     std::string description;     // Failed: the error's description
+    int error = 0;               // Failed: the run-time error's number (0 for another failure)
 };
 
 // The three export commands, run by their buttons. They run on any one thread at a time, with the form's boxes

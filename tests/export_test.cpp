@@ -1,12 +1,16 @@
 // The program's start-up and its three export commands on impuest-cases.mdb, run as the window runs them, with the
 // message boxes answered by the test: the files the agency receives, compared byte for byte with files written by
 // hand (workbooks cell by cell), and every way an export can fail, with what it leaves on disk.
+#include "database/JetDatabase.h"
+#include "export/BatchExport.h"
 #include "export/ExportCommands.h"
 #include "export/Form1.h"
 #include "export/OutputFolder.h"
 #include "export/StartUp.h"
+#include "jetfile/PageSource.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
+#include "support/FakeClock.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 #include "support/WorkbookReader.h"
@@ -475,7 +479,7 @@ TEST(Export, AReferenceHoldingAPathNamesNoFile) {
     struct OneTaxpayerDatabase : Database {
         std::unique_ptr<Reading> read() override { return std::make_unique<OneTaxpayer>(); }
         void waitForWriter() override {}
-        bool waitUntilSettled(std::chrono::milliseconds) override { return true; }
+        bool waitUntilSettled(std::chrono::milliseconds, const std::function<void()>&) override { return true; }
         void Close() override {}
     };
     Program p;
@@ -495,6 +499,81 @@ TEST(Export, AReferenceHoldingAPathNamesNoFile) {
     }
     EXPECT_EQ(p.files(), (std::map<std::string, std::string>{{"RET-PERC-IB-201", "(folder)"}}));
     EXPECT_EQ(std::distance(fs::directory_iterator(p.dir.path()), {}), 2);  // Impuest.mdb and RET-PERC
+}
+
+}  // namespace
+
+namespace {
+
+// The database file of a batch, in memory, and a clock under which another program writes it: every wait of the
+// batch, and every look at the clock after `writing` was set, finds it freshly written.
+struct WrittenDatabase : Clock {
+    explicit WrittenDatabase(const std::string& from) : file(readBytes(from), "Impuest.mdb") {
+        file.touch(clock.now() - 3'600'000'000'000);
+    }
+    std::int64_t now() const override {
+        if (writing) const_cast<MemoryFile&>(file).touch(clock.now());
+        return clock.now();
+    }
+    void sleep(std::chrono::milliseconds duration) override {
+        clock.sleep(duration);
+        if (writing) file.touch(clock.now());
+    }
+    std::function<std::unique_ptr<Workspace>()> workspace() {
+        return [this] {
+            struct Engine : Workspace {
+                explicit Engine(WrittenDatabase& d) : db(d) {}
+                std::unique_ptr<Database> OpenDatabase(const std::string&, bool, bool, const std::string&) override {
+                    return std::make_unique<JetDatabase>([this] { return db.file.open(); }, "Kb7731R28", db);
+                }
+                void Close() override {}
+                WrittenDatabase& db;
+            };
+            return std::make_unique<Engine>(*this);
+        };
+    }
+
+    FakeClock clock;
+    MemoryFile file;
+    bool writing = false;
+};
+
+// A batch waits for a database file being written to settle, once, and goes on; a file that never settles stops it
+// within the bound, with one message, never one error for each taxpayer.
+TEST(Batch, WaitsForAFileBeingWrittenAndStopsWhenItNeverSettles) {
+    for (const bool writer : {false, true}) {
+        TempDir dir;
+        WrittenDatabase db(shared("fixtures/impuest-cases.mdb"));
+        BatchOptions options;
+        options.desde = "200001";
+        options.hasta = "222201";
+        options.all = true;
+        options.count = true;
+        BatchExport batch(options, dir.str());
+        batch.useWorkspace(db.workspace());
+        int waits = 0;
+        batch.onWaiting([&] { ++waits; });
+        std::vector<std::string> messages;
+        ASSERT_TRUE(batch.start(messages));
+        const std::vector<BatchTaxpayer> taxpayers = batch.taxpayers();
+        ASSERT_EQ(taxpayers.size(), 13u);
+        // Written a moment ago; then, with `writer`, written all the time.
+        db.file.touch(db.clock.now());
+        db.writing = writer;
+        std::size_t counted = 0;
+        for (const BatchTaxpayer& taxpayer : taxpayers) {
+            const TaxpayerResult result = batch.run(taxpayer);
+            if (batch.stoppedByWrites()) break;
+            counted += result.outcome == BatchOutcome::Counted;
+        }
+        EXPECT_EQ(waits, 1) << (writer ? "writer" : "one write");
+        EXPECT_EQ(batch.stoppedByWrites(), writer);
+        EXPECT_EQ(counted, writer ? 0u : 11u);
+        EXPECT_LE(db.clock.slept(), writer ? 5'100 : 100);
+        if (writer) {
+            EXPECT_NE(batch.stoppedMessage().find("no deja de cambiar"), std::string::npos);
+        }
+    }
 }
 
 }  // namespace

@@ -55,7 +55,9 @@ struct GatedDatabase : Database {
     GatedDatabase(std::unique_ptr<Database> database, Gate& g) : db(std::move(database)), gate(g) {}
     std::unique_ptr<Reading> read() override { return std::make_unique<GatedReading>(db->read(), gate); }
     void waitForWriter() override { db->waitForWriter(); }
-    bool waitUntilSettled(std::chrono::milliseconds bound) override { return db->waitUntilSettled(bound); }
+    bool waitUntilSettled(std::chrono::milliseconds bound, const std::function<void()>& waiting) override {
+        return db->waitUntilSettled(bound, waiting);
+    }
     void Close() override { db->Close(); }
     std::unique_ptr<Database> db;
     Gate& gate;
