@@ -54,6 +54,9 @@ struct Movement {
     Value Per_Monto1;
 };
 
+// Whether a declaration of the year and month given (Sid_Año and Sid_Mes as stored) may be one a batch exports.
+using PeriodFilter = std::function<bool(const Value& year, const Value& month)>;
+
 // Called for each movement read, in order; what it raises ends the read and reaches the reader's caller.
 using MovementVisitor = std::function<void(const Movement&)>;
 
@@ -101,10 +104,11 @@ public:
     virtual void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                            const MovementVisitor& visit) = 0;
 
-    // The declarations whose movements the reads to come ask for, in that order, as a batch knows them before its
-    // first export: the reading may read all those movements in one pass over each movement table instead of
-    // searching each declaration's. The reads give the same rows either way.
-    virtual void expectMovements(std::span<const std::int32_t> /*declarations*/) {}
+    // The taxpayers (CMD_ID) whose movements the reads to come ask for, in that order, and which of their
+    // declarations' periods: as a batch knows them before its first export. The reading may read all those
+    // movements in one pass over each movement table instead of searching each declaration's. The reads give the
+    // same rows either way.
+    virtual void expectMovements(std::span<const std::int32_t> /*taxpayers*/, const PeriodFilter& /*periods*/) {}
 
     // Whether the file is still as it was when the reading began (its size, its modification and change times):
     // then what was read is the file at one moment. A file written just before the reading began counts as

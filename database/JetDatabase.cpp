@@ -122,10 +122,11 @@ public:
     std::optional<Value> declarationId(std::int32_t form, std::string_view maximo) override;
     void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                    const MovementVisitor& visit) override;
-    void expectMovements(std::span<const std::int32_t> declarations) override {
+    void expectMovements(std::span<const std::int32_t> taxpayers, const PeriodFilter& periods) override {
+        m_plannedTaxpayers.assign(taxpayers.begin(), taxpayers.end());
+        m_plannedPeriods = periods;
         m_stream.reset();
-        m_streamRead = false;
-        if (!declarations.empty()) m_stream = std::make_unique<MovementStream>(declarations, kMovementValues);
+        m_streamTried = false;
     }
     bool unchanged() const override { return !m_file.changed(); }
     bool current() const override { return m_file.current(); }
@@ -149,23 +150,91 @@ private:
     // Calls `visit` with each row of movement table `which` of declaration `declaration` decoded into `into` (its
     // Sid_ID first), from the rows read ahead for a batch; false when they were not read ahead.
     bool readAhead(Table which, std::int32_t declaration, Value* const* into, const std::function<void()>& visit) {
-        if (!m_stream || !m_stream->planned(declaration)) return false;
-        if (!m_streamRead) {
-            bool filled = false;
+        if (m_plannedTaxpayers.empty()) return false;
+        if (!m_streamTried) {
+            m_streamTried = true;
             try {
-                filled = fillStream();
+                if (!fillStream()) m_stream.reset();
             } catch (const RuntimeError& e) {
                 if (e.Number() != RuntimeError::DatabaseError || m_file.changed()) throw;
                 // A damaged page met on the way is met, or not, where each declaration's rows are searched.
-            }
-            if (!filled) {
                 m_stream.reset();
-                return false;
             }
-            if (!m_stream->planned(declaration)) return false;
         }
+        if (!m_stream || !m_stream->planned(declaration)) return false;
         into[0]->setInteger(declaration);
-        return m_stream->serve(which == Table::retenciones ? 0 : 1, declaration, into + 1, visit);
+        const Found& movements = table(which);
+        const std::span<const int> values(movements.columns.data() + 1, kMovementValues);
+        return m_stream->serve(which == Table::retenciones ? 0 : 1, declaration, [&](std::string_view row) {
+            m_file.decodeRowBytes(movements.index, row, values, into + 1);
+            visit();
+        });
+    }
+
+    // The declarations of the planned taxpayers' forms whose periods the batch may export, in the order the
+    // batch's exports ask for their movements, near enough: by taxpayer as planned, then by period.
+    std::vector<std::int32_t> plannedDeclarations() {
+        std::vector<std::pair<std::int32_t, std::int32_t>> taxpayers;  // CMD_ID and place in the plan
+        for (const std::int32_t key : m_plannedTaxpayers) taxpayers.emplace_back(key, std::int32_t(taxpayers.size()));
+        std::stable_sort(taxpayers.begin(), taxpayers.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        const auto placeOf = [](const auto& sorted, std::int64_t key) -> std::optional<std::int32_t> {
+            const auto it = std::lower_bound(sorted.begin(), sorted.end(), key,
+                                             [](const auto& entry, std::int64_t k) { return entry.first < k; });
+            if (it == sorted.end() || it->first != key) return std::nullopt;
+            return it->second;
+        };
+        // Each form of a planned taxpayer, with its taxpayer's place.
+        std::vector<std::pair<std::int64_t, std::int32_t>> forms;
+        Cp01Row form;
+        const Found& cp01 = table(Table::Form_Cp01);
+        m_file.scan(cp01.index, cp01.columns, form.into.data(), [&](RowPointer) {
+            const std::optional<std::int64_t> id = keyOf(form[Cp01_CP01_ID]), owner = keyOf(form[Cp01_Cmd_ID]);
+            if (id && owner)
+                if (const auto place = placeOf(taxpayers, *owner)) forms.emplace_back(*id, *place);
+            return true;
+        });
+        std::sort(forms.begin(), forms.end());
+        // Their declarations in the periods asked for: (taxpayer's place, period, Sid_ID).
+        std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t>> found;
+        Sid3Row declaration;
+        const Found& sid3 = table(Table::Form_Sid3);
+        const int columns[] = {sid3.columns[Sid_ID], sid3.columns[Sid3_CP01_ID], sid3.columns[Sid_Año],
+                               sid3.columns[Sid_Mes]};
+        Value* const into[] = {&declaration[Sid_ID], &declaration[Sid3_CP01_ID], &declaration[Sid_Año],
+                               &declaration[Sid_Mes]};
+        m_file.scan(sid3.index, columns, into, [&](RowPointer) {
+            const std::optional<std::int64_t> id = keyOf(declaration[Sid_ID]), owner = keyOf(declaration[Sid3_CP01_ID]);
+            if (!id || !owner || *id < INT32_MIN || *id > INT32_MAX) return true;
+            const auto place = placeOf(forms, *owner);
+            if (!place || !m_plannedPeriods(declaration[Sid_Año], declaration[Sid_Mes])) return true;
+            found.emplace_back(*place, periodOrder(declaration[Sid_Año], declaration[Sid_Mes]), std::int32_t(*id));
+            return true;
+        });
+        forms = {};
+        std::sort(found.begin(), found.end());
+        std::vector<std::int32_t> plan;
+        plan.reserve(found.size());
+        for (const auto& [place, period, id] : found) plan.push_back(id);
+        return plan;
+    }
+
+    // A period as a number that sorts as the months do, for texts of digits; 0 otherwise.
+    static std::int32_t periodOrder(const Value& year, const Value& month) {
+        std::int32_t order = 0;
+        for (const Value* part : {&year, &month}) {
+            if (part->kind() != Value::Kind::Text) return 0;
+            const std::string& text = part->asText();
+            if (text.empty() || text.size() > 4) return 0;
+            order *= part == &year ? 1 : 100;
+            std::int32_t number = 0;
+            for (const char c : text) {
+                if (c < '0' || c > '9') return 0;
+                number = number * 10 + (c - '0');
+            }
+            order += number;
+        }
+        return order;
     }
 
     // Reads the movement tables for the declarations planned: once to count each one's rows (from the table's index
@@ -173,6 +242,17 @@ private:
     // does not list its entries in order: each declaration's rows are then searched, as the index gives them.
     bool fillStream() {
         const Table tables[] = {Table::retenciones, Table::Percepciones};
+        if (m_plannedPeriods == nullptr) return false;
+        // A row is kept as its bytes and decoded when its turn comes; a memo's text lies elsewhere.
+        for (const Table which : tables) {
+            const Found& movements = table(which);
+            const JetTableInfo& info = m_file.table(movements.index);
+            for (std::size_t c = 1; c < movements.columns.size(); ++c)
+                if (info.columns[std::size_t(movements.columns[c])].type == JetType::Memo) return false;
+        }
+        const std::vector<std::int32_t> plan = plannedDeclarations();
+        if (plan.empty()) return false;
+        m_stream = std::make_unique<MovementStream>(plan);
         bool listed[2] = {false, false};
         Value sid;
         Value* const intoSid[] = {&sid};
@@ -197,20 +277,19 @@ private:
                 });
         }
         m_stream->arrange();
+        std::string row;
         for (std::size_t t = 0; t < 2; ++t) {
             const Found& movements = table(tables[t]);
             const int column = movements.columns[Per_Sid_ID];
-            const std::span<const int> values(movements.columns.data() + 1, kMovementValues);
-            Value* const* into = m_streamValues.data();
             m_file.scan(movements.index, std::span(&column, 1), intoSid, [&](RowPointer at) {
                 const std::optional<std::int64_t> key = keyOf(sid);
-                if (key && m_stream->planned(*key) && m_file.rowAt(movements.index, at, values, into))
-                    m_stream->add(t, *key, at.page << 8 | at.row, listed[t], into);
+                row.clear();
+                if (key && m_stream->planned(*key) && m_file.rowBytes(movements.index, at, row))
+                    m_stream->add(t, *key, at.page << 8 | at.row, listed[t], row);
                 return true;
             });
         }
         m_stream->finish();
-        m_streamRead = true;
         return true;
     }
 
@@ -327,15 +406,11 @@ private:
     // a second taxpayer up.
     int m_referenceLookups = 0;
     std::optional<std::unordered_map<std::string, std::vector<RowPointer>>> m_byReference;
-    // The movements of a batch's declarations, once read ahead.
+    // The taxpayers a batch will export and the periods it may export, and their movements once read ahead.
+    std::vector<std::int32_t> m_plannedTaxpayers;
+    PeriodFilter m_plannedPeriods;
     std::unique_ptr<MovementStream> m_stream;
-    bool m_streamRead = false;
-    std::array<Value, kMovementValues> m_streamRow;
-    std::array<Value*, kMovementValues> m_streamValues = [this] {
-        std::array<Value*, kMovementValues> into{};
-        for (std::size_t i = 0; i < kMovementValues; ++i) into[i] = &m_streamRow[i];
-        return into;
-    }();
+    bool m_streamTried = false;
 };
 
 std::vector<TaxpayerRow> JetReading::taxpayers() {

@@ -11,102 +11,17 @@ namespace {
 // How much of a bucket is gathered before it goes to the scratch file.
 constexpr std::size_t kPiece = 32 * 1024;
 
-// A row as kept: its declaration's place (4 bytes) and its table (1 byte), then each value: its kind, then 8 bytes
-// for a number or a date, or the length of a text (7 bits a byte, the last byte below 0x80) and its bytes.
-void putNumber(std::string& out, const void* bytes) { out.append(static_cast<const char*>(bytes), 8); }
+// A row as kept: its declaration's place (4 bytes), its table (1 byte), its length (2 bytes), then its bytes.
+constexpr std::size_t kHead = 7;
 
-void putRow(std::string& out, std::int32_t ordinal, std::size_t table, const Value* const* values, std::size_t n) {
-    char head[5];
+void putRow(std::string& out, std::int32_t ordinal, std::size_t table, std::string_view row) {
+    char head[kHead];
     std::memcpy(head, &ordinal, 4);
     head[4] = char(table);
-    out.append(head, 5);
-    for (std::size_t i = 0; i < n; ++i) {
-        const Value& v = *values[i];
-        out += char(v.kind());
-        switch (v.kind()) {
-            case Value::Kind::Null: break;
-            case Value::Kind::Integer: {
-                const std::int64_t x = v.asInteger();
-                putNumber(out, &x);
-                break;
-            }
-            case Value::Kind::Double:
-            case Value::Kind::Date: {
-                const double x = v.asDouble();
-                putNumber(out, &x);
-                break;
-            }
-            case Value::Kind::Text: {
-                const std::string& text = v.asText();
-                for (std::size_t length = text.size();; length >>= 7) {
-                    if (length < 0x80) {
-                        out += char(length);
-                        break;
-                    }
-                    out += char(0x80 | (length & 0x7F));
-                }
-                out += text;
-                break;
-            }
-        }
-    }
-}
-
-// Reads back the values of the row at `p` (after its head) into `into`; returns where the next row starts.
-const char* getRow(const char* p, Value* const* into, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        Value& v = *into[i];
-        const auto kind = Value::Kind(*p++);
-        switch (kind) {
-            case Value::Kind::Null: v.setNull(); break;
-            case Value::Kind::Integer: {
-                std::int64_t x;
-                std::memcpy(&x, p, 8);
-                v.setInteger(x);
-                p += 8;
-                break;
-            }
-            case Value::Kind::Double:
-            case Value::Kind::Date: {
-                double x;
-                std::memcpy(&x, p, 8);
-                kind == Value::Kind::Date ? v.setDate(x) : v.setReal(x);
-                p += 8;
-                break;
-            }
-            case Value::Kind::Text: {
-                std::size_t length = 0;
-                for (unsigned shift = 0;; shift += 7) {
-                    const auto byte = static_cast<unsigned char>(*p++);
-                    length |= std::size_t(byte & 0x7F) << shift;
-                    if (byte < 0x80) break;
-                }
-                v.setText().assign(p, length);
-                p += length;
-                break;
-            }
-        }
-    }
-    return p;
-}
-
-// Where the rows after the head of the row at `p` start, without reading its values.
-const char* skipRow(const char* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto kind = Value::Kind(*p++);
-        if (kind == Value::Kind::Integer || kind == Value::Kind::Double || kind == Value::Kind::Date) {
-            p += 8;
-        } else if (kind == Value::Kind::Text) {
-            std::size_t length = 0;
-            for (unsigned shift = 0;; shift += 7) {
-                const auto byte = static_cast<unsigned char>(*p++);
-                length |= std::size_t(byte & 0x7F) << shift;
-                if (byte < 0x80) break;
-            }
-            p += length;
-        }
-    }
-    return p;
+    const auto length = static_cast<std::uint16_t>(row.size());
+    std::memcpy(head + 5, &length, 2);
+    out.append(head, kHead);
+    out.append(row);
 }
 
 // A row's place in a table, mixed into 32 bits: sums of them tell two sets of rows apart.
@@ -122,14 +37,15 @@ std::uint32_t mixed(std::size_t table, std::uint32_t place) {
 struct MovementStream::Kept {
     std::int32_t ordinal;
     std::uint32_t table;
-    std::size_t offset;  // of its values, in the bucket's bytes
+    std::size_t offset;  // of its bytes, in the bucket's bytes
+    std::size_t length;
     bool operator<(const Kept& other) const {
         return ordinal != other.ordinal ? ordinal < other.ordinal : table < other.table;
     }
 };
 
-MovementStream::MovementStream(std::span<const std::int32_t> plan, std::size_t columns, std::size_t rowsPerBucket)
-    : m_columns(columns), m_rowsPerBucket(std::max<std::size_t>(rowsPerBucket, 1)) {
+MovementStream::MovementStream(std::span<const std::int32_t> plan, std::size_t rowsPerBucket)
+    : m_rowsPerBucket(std::max<std::size_t>(rowsPerBucket, 1)) {
     if (plan.empty()) return;
     const auto [lowest, highest] = std::minmax_element(plan.begin(), plan.end());
     const std::int64_t span = std::int64_t(*highest) - *lowest + 1;
@@ -198,14 +114,13 @@ std::size_t MovementStream::bucketOf(std::int32_t ordinal) const {
            1;
 }
 
-void MovementStream::add(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed,
-                         const Value* const* values) {
+void MovementStream::add(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed, std::string_view row) {
     const std::int32_t ordinal = ordinalOf(sid);
     if (ordinal < 0 || m_bucketFirst.empty()) return;
     if (listed) m_fingerprints[std::size_t(ordinal)] -= mixed(table, place);
     const std::size_t bucket = bucketOf(ordinal);
     std::string& buffer = m_buffers[bucket];
-    putRow(buffer, ordinal, table, values, m_columns);
+    putRow(buffer, ordinal, table, row);
     if (m_scratch && buffer.size() >= kPiece) {
         m_chunks[bucket].emplace_back(m_scratch->append(buffer), buffer.size());
         buffer.clear();
@@ -238,34 +153,35 @@ void MovementStream::load(std::size_t bucket) {
         }
     }
     const std::string& bytes = m_scratch ? m_loadedBytes : m_buffers[bucket];
-    for (const char* p = bytes.data(); p < bytes.data() + bytes.size();) {
+    for (std::size_t at = 0; at + kHead <= bytes.size();) {
         Kept row;
-        std::memcpy(&row.ordinal, p, 4);
-        row.table = static_cast<unsigned char>(p[4]);
-        row.offset = std::size_t(p + 5 - bytes.data());
+        std::memcpy(&row.ordinal, bytes.data() + at, 4);
+        row.table = static_cast<unsigned char>(bytes[at + 4]);
+        std::uint16_t length;
+        std::memcpy(&length, bytes.data() + at + 5, 2);
+        row.offset = at + kHead;
+        row.length = length;
         m_kept.push_back(row);
-        p = skipRow(p + 5, m_columns);
+        at += kHead + length;
     }
     // Each declaration's rows together, its tables in turn, each table's rows in the order they were read.
     std::stable_sort(m_kept.begin(), m_kept.end());
     m_loaded = bucket;
 }
 
-bool MovementStream::serve(std::size_t table, std::int64_t sid, Value* const* into,
-                           const std::function<void()>& visit) {
+bool MovementStream::serve(std::size_t table, std::int64_t sid, const std::function<void(std::string_view)>& visit) {
     if (!planned(sid) || m_bucketFirst.empty()) return false;
     const std::int32_t ordinal = ordinalOf(sid);
     const std::size_t bucket = bucketOf(ordinal);
     if (bucket != m_loaded) load(bucket);
-    const Kept wanted{ordinal, std::uint32_t(table), 0};
+    const Kept wanted{ordinal, std::uint32_t(table), 0, 0};
     const auto [first, last] = std::equal_range(m_kept.begin(), m_kept.end(), wanted);
     const std::string& bytes = m_scratch ? m_loadedBytes : m_buffers[bucket];
     // The rows are read by their places, not by iterators: `visit` may ask for another bucket.
     const auto begin = std::size_t(first - m_kept.begin()), end = std::size_t(last - m_kept.begin());
     for (std::size_t i = begin; i < end; ++i) {
         if (m_loaded != bucket) load(bucket);
-        getRow(bytes.data() + m_kept[i].offset, into, m_columns);
-        visit();
+        visit(std::string_view(bytes.data() + m_kept[i].offset, m_kept[i].length));
     }
     return true;
 }

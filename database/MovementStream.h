@@ -1,13 +1,12 @@
 #pragma once
 
-#include "runtime/Value.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,16 +17,17 @@ class ScratchFile;
 // reading each declaration's rows through the index reads every page of the file again and again.
 //
 // Filled in two passes over the tables: the first counts each planned declaration's rows, so that the rows can be
-// kept in buckets of consecutive declarations of a bounded size; the second keeps the rows' values. Buckets are kept
-// in memory while all rows fit in one, and on a scratch file otherwise, one bucket in memory at a time.
+// kept in buckets of consecutive declarations of a bounded size; the second keeps the rows' stored bytes, decoded
+// only when they are handed out. Buckets are kept in memory while all rows fit in one, and on a scratch file
+// otherwise, one bucket in memory at a time.
 class MovementStream {
 public:
     // How many rows a bucket holds at most (more only when one declaration has more): about 8 MB.
     static constexpr std::size_t kRowsPerBucket = 65536;
 
     // `plan`: the declarations (Sid_ID), in the order their movements will be asked for; one listed again keeps its
-    // first place. `columns`: how many values each row keeps.
-    MovementStream(std::span<const std::int32_t> plan, std::size_t columns, std::size_t rowsPerBucket = kRowsPerBucket);
+    // first place.
+    explicit MovementStream(std::span<const std::int32_t> plan, std::size_t rowsPerBucket = kRowsPerBucket);
     ~MovementStream();
     MovementStream(const MovementStream&) = delete;
     MovementStream& operator=(const MovementStream&) = delete;
@@ -40,17 +40,17 @@ public:
     void count(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed);
     // Between the passes.
     void arrange();
-    // The second pass: a row of table `table` of planned declaration `sid` at `place`, with its values, in the
-    // order the table is read; `listed`: counted from the table's index, which must list exactly these rows.
-    void add(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed, const Value* const* values);
+    // The second pass: a row of table `table` of planned declaration `sid` at `place`, with its stored bytes, in
+    // the order the table is read; `listed`: counted from the table's index, which must list exactly these rows.
+    void add(std::size_t table, std::int64_t sid, std::uint32_t place, bool listed, std::string_view row);
     // After the second pass. A declaration whose rows are not those its table's index lists (a damaged index) is
     // left to a search of the index, as if it had not been planned.
     void finish();
 
-    // Decodes the rows of table `table` of planned declaration `sid`, in the order they were added, one after the
-    // other into `*into[0]`, `*into[1]`..., and calls `visit` after each; false, doing nothing, when `sid` is not
-    // planned. Raises std::system_error when the scratch file cannot be read.
-    bool serve(std::size_t table, std::int64_t sid, Value* const* into, const std::function<void()>& visit);
+    // Calls `visit` with the bytes of each row of table `table` of planned declaration `sid`, in the order they
+    // were added; false, doing nothing, when `sid` is not planned. Raises std::system_error when the scratch file
+    // cannot be read.
+    bool serve(std::size_t table, std::int64_t sid, const std::function<void(std::string_view)>& visit);
 
 private:
     struct Kept;  // a row's place in the bucket in memory
@@ -59,7 +59,6 @@ private:
     std::size_t bucketOf(std::int32_t ordinal) const;
     void load(std::size_t bucket);
 
-    std::size_t m_columns;
     std::size_t m_rowsPerBucket;
     // Each planned declaration's place in the plan: by Sid_ID in a table from the lowest one when they are close
     // together (AutoNumbers), else in a list sorted by Sid_ID.

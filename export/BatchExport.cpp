@@ -272,20 +272,17 @@ std::vector<BatchTaxpayer> BatchExport::taxpayers() {
 }
 
 void BatchExport::readAhead(const std::vector<BatchTaxpayer>& taxpayers) {
-    // A plan of this many declarations takes at most a few megabytes; a batch of more reads the rest as it goes.
-    constexpr std::size_t kMostPlanned = 2'000'000;
     try {
         readUnchangedFile(*m_form.Conn, m_form.reading, [&](Reading& reading) {
-            std::vector<std::int32_t> plan;
+            std::vector<std::int32_t> keys;
             for (const BatchTaxpayer& taxpayer : taxpayers) {
-                if (plan.size() >= kMostPlanned) break;
                 m_controls.combo = taxpayer.entry;
                 std::int32_t key = 0;
                 std::string reference;
-                if (!Obtener_Contribuyente(reading, m_controls, key, reference)) continue;
-                for (const std::int32_t sid : declarationsToExport(m_form, key)) plan.push_back(sid);
+                if (Obtener_Contribuyente(reading, m_controls, key, reference)) keys.push_back(key);
             }
-            reading.expectMovements(plan);
+            reading.expectMovements(
+                keys, [this](const Value& year, const Value& month) { return mayBeExported(m_form, year, month); });
         });
     } catch (const std::exception&) {
         // Reading ahead only saves time: every export reads what it needs anyway, and meets any error itself.

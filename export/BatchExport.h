@@ -129,8 +129,8 @@ private:
     TaxpayerResult runOnce(const BatchTaxpayer& taxpayer, ExportOutcome& outcome);
     // Waits for the database file to settle; false when it did not within kSettleBound.
     bool settle();
-    // Tells the batch's reading which declarations the exports of `taxpayers` will read, so that it may read their
-    // movements in one pass.
+    // Tells the batch's reading which taxpayers' movements the exports of `taxpayers` will read, and in which
+    // periods, so that it may read them in one pass.
     void readAhead(const std::vector<BatchTaxpayer>& taxpayers);
 
     BatchOptions m_options;

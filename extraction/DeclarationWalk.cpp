@@ -69,17 +69,13 @@ void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& 
     if (failure) std::rethrow_exception(failure);
 }
 
-std::vector<std::int32_t> declarationsToExport(ExportState& form, std::int32_t key) {
-    std::vector<std::int32_t> sids;
+bool mayBeExported(const ExportState& form, const Value& year, const Value& month) {
     try {
-        const std::vector<DeclarationGroup> groups = form.currentReading().declarationGroups(key);
-        std::exception_ptr failure;
-        for (const DeclarationGroup* group : elegirGrupos(form, groups, failure))
-            sids.push_back(Obtener_Sid(form, Conv::CLng(group->CP01_ID), Conv::CStr(group->maximo)));
-    } catch (const RuntimeError&) {
-        // The walk stops there too.
+        const std::int32_t period = periodKey(DeclarationGroup{{}, year, month, {}});
+        return textToDouble(form.controls.txt_desde()) <= period && textToDouble(form.controls.txt_hasta()) >= period;
+    } catch (const std::exception&) {
+        return true;
     }
-    return sids;
 }
 
 void Generar_TXT(ExportState& form, std::int32_t& key) { generarTexto(form, key); }

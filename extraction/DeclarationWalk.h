@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+class Value;
+
 struct ExportState;
 
 // Reads the taxpayer's grouped declarations, keeps those that count for the range typed in the form's boxes and
@@ -12,9 +14,10 @@ struct ExportState;
 // and of each one done; asked before every declaration and movement, it may stop the walk (ExportCancelled).
 void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& row);
 
-// The declarations (Sid_ID) whose movements the walk of taxpayer `key` exports, in its order, up to the first
-// run-time error it would meet: what a batch reads ahead. Raises only ExportCancelled.
-std::vector<std::int32_t> declarationsToExport(ExportState& form, std::int32_t key);
+// Whether a declaration of year `year` and month `month` (Sid_Año and Sid_Mes as stored) may be one the walk
+// exports for the range typed in the form's boxes: its month lies in the range, or cannot be told (the walk would
+// meet an error there). What a batch reads ahead.
+bool mayBeExported(const ExportState& form, const Value& year, const Value& month);
 
 // The TXT and CSV drivers: the walk with the output file already open.
 void Generar_TXT(ExportState& form, std::int32_t& key);

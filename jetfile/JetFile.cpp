@@ -105,6 +105,20 @@ void JetFile::scan(std::size_t t, std::span<const int> columns, Value* const* in
         if (!impl.rows.rowsOnPage(info, page, columns, into, each)) return;
 }
 
+bool JetFile::rowBytes(std::size_t t, RowPointer pointer, std::string& into) const {
+    Impl& impl = *m_impl;
+    const std::string_view bytes = impl.rows.rowBytes(impl.catalog.table(t), pointer);
+    if (bytes.empty()) return false;
+    into.append(bytes);
+    return true;
+}
+
+void JetFile::decodeRowBytes(std::size_t t, std::string_view row, std::span<const int> columns,
+                             Value* const* into) const {
+    Impl& impl = *m_impl;
+    impl.rows.decodeBytes(impl.catalog.table(t), row, columns, into);
+}
+
 bool JetFile::rowAt(std::size_t t, RowPointer pointer, std::span<const int> columns, Value* const* into) const {
     Impl& impl = *m_impl;
     return impl.rows.rowAt(impl.catalog.table(t), pointer, columns, into);

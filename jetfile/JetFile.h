@@ -112,6 +112,14 @@ public:
     // deleted are left out, and so may be rows with a Null (an index may ignore them). False, leaving `found` empty,
     // when the column has no such index. Raises RuntimeError naming the table when the index is damaged.
     bool inIndexOrder(std::size_t table, int column, std::vector<RowPointer>& found) const;
+    // Appends to `into` the stored bytes of the row at `pointer` (where it lies, for a row that grew and moved);
+    // false for a deleted row.
+    bool rowBytes(std::size_t table, RowPointer pointer, std::string& into) const;
+    // Decodes columns `columns` of a row's bytes, as rowBytes gave them, as rowAt decodes the row; memo columns,
+    // whose text lies on other pages, cannot be decoded so. Raises RuntimeError naming the table when the bytes are
+    // not a row of it.
+    void decodeRowBytes(std::size_t table, std::string_view row, std::span<const int> columns,
+                        Value* const* into) const;
     // Decodes the row at `pointer` as scan decodes one, following a row that grew and moved; false for a deleted
     // row.
     bool rowAt(std::size_t table, RowPointer pointer, std::span<const int> columns, Value* const* into) const;

@@ -250,6 +250,19 @@ bool RowReader::rowAt(const JetTableInfo& table, RowPointer pointer, std::span<c
     return true;
 }
 
+std::string_view RowReader::rowBytes(const JetTableInfo& table, RowPointer pointer) {
+    Slot found{};
+    const unsigned char* page = locate(table, pointer, found);
+    if (!page) return {};
+    return {reinterpret_cast<const char*>(page) + found.start, found.size};
+}
+
+void RowReader::decodeBytes(const JetTableInfo& table, std::string_view row, std::span<const int> columns,
+                            Value* const* into) {
+    decodeRow(table, 0, reinterpret_cast<const unsigned char*>(row.data()), Slot{0, std::uint32_t(row.size()), 0},
+              columns, into);
+}
+
 bool RowReader::place(const JetTableInfo& table, RowPointer& pointer) {
     Slot found{};
     return locate(table, pointer, found) != nullptr;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 class PageCache;
 
@@ -33,6 +34,12 @@ public:
     // Decodes the row at `pointer` as rowsOnPage decodes one, following a row that grew and moved; false for a
     // deleted row.
     bool rowAt(const JetTableInfo& table, RowPointer pointer, std::span<const int> columns, Value* const* into);
+    // The stored bytes of the row at `pointer` (where it lies, for a row that grew and moved), valid until the next
+    // read; empty for a deleted row.
+    std::string_view rowBytes(const JetTableInfo& table, RowPointer pointer);
+    // Decodes columns of a row's bytes, as rowBytes gave them, as rowAt decodes the row. No column may be a memo,
+    // whose text lies on other pages.
+    void decodeBytes(const JetTableInfo& table, std::string_view row, std::span<const int> columns, Value* const* into);
     // Moves `pointer` to where the row it points at lives, following a row that grew and moved; false for a deleted
     // row.
     bool place(const JetTableInfo& table, RowPointer& pointer);
