@@ -96,7 +96,30 @@ struct Declaration {
     Value Sid_Mes;
     Value Sid_operacion;
     std::optional<std::string> maximo;  // its ordering key
+    // Whether its form is a whole number and its year and month texts of ASCII characters without capitals, as
+    // nearly every declaration's are: Jet's order of them is then the order of the numbers and of the bytes.
+    bool plain = false;
 };
+
+bool plainText(const Value& v) {
+    return v.kind() == Value::Kind::Text && std::all_of(v.asText().begin(), v.asText().end(), [](char c) {
+               return (c & 0x80) == 0 && !(c >= 'A' && c <= 'Z');
+           });
+}
+
+// The order in which a taxpayer's declarations are grouped: by form, year and month in the order of values.
+int compareGroup(const Declaration* a, const Declaration* b) {
+    if (a->plain && b->plain) {
+        const std::int64_t x = a->CP01_ID.asInteger(), y = b->CP01_ID.asInteger();
+        if (x != y) return x < y ? -1 : 1;
+        if (const int order = a->Sid_Año.asText().compare(b->Sid_Año.asText()); order != 0) return order < 0 ? -1 : 1;
+        const int order = a->Sid_Mes.asText().compare(b->Sid_Mes.asText());
+        return order < 0 ? -1 : (order > 0 ? 1 : 0);
+    }
+    if (const int order = compareJetValues(a->CP01_ID, b->CP01_ID); order != 0) return order;
+    if (const int order = compareJetValues(a->Sid_Año, b->Sid_Año); order != 0) return order;
+    return compareJetValues(a->Sid_Mes, b->Sid_Mes);
+}
 
 // What `kept` holds for `key`, read by `read` into a value of its own the first time. A read that fails keeps
 // nothing: the next asks again.
@@ -348,8 +371,10 @@ private:
         return keptOrRead(m_declarations, form, [&](std::vector<Declaration>& found) {
             Sid3Row row;
             where(Table::Form_Sid3, Sid3_CP01_ID, form, row.into.data(), [&] {
-                found.push_back(
-                    {row[Sid_ID], row[Sid3_CP01_ID], row[Sid_Año], row[Sid_Mes], row[Sid_operacion], orderingKey(row)});
+                found.push_back({row[Sid_ID], row[Sid3_CP01_ID], row[Sid_Año], row[Sid_Mes], row[Sid_operacion],
+                                 orderingKey(row),
+                                 row[Sid3_CP01_ID].kind() == Value::Kind::Integer && plainText(row[Sid_Año]) &&
+                                     plainText(row[Sid_Mes])});
             });
         });
     }
@@ -508,11 +533,6 @@ std::vector<DeclarationGroup> JetReading::declarationGroups(std::int32_t taxpaye
         m_groupedTaxpayer = taxpayer;
         // Groups by form, year and month, in that order: the order of groups whose keys are equal. A group takes
         // its year and month from its first declaration.
-        const auto compareGroup = [](const Declaration* a, const Declaration* b) {
-            if (const int order = compareJetValues(a->CP01_ID, b->CP01_ID); order != 0) return order;
-            if (const int order = compareJetValues(a->Sid_Año, b->Sid_Año); order != 0) return order;
-            return compareJetValues(a->Sid_Mes, b->Sid_Mes);
-        };
         std::stable_sort(counted.begin(), counted.end(),
                          [&](const Declaration* a, const Declaration* b) { return compareGroup(a, b) < 0; });
         for (std::size_t first = 0, last; first < counted.size(); first = last) {
