@@ -22,12 +22,12 @@ def default_template():
 
 def main():
     parser = argparse.ArgumentParser(description=USAGE.split("\n\n")[0])
-    parser.add_argument("--seed", type=int, help="required for random files; with --rows, the layout's (0)")
+    parser.add_argument("--seed", type=int, help="required for random and bench files; with --rows, the layout's (0)")
     parser.add_argument("--count", type=int, help="how many random files")
     parser.add_argument("--rows", type=pathlib.Path,
                         help="a JSON file of the rows to write, into the one file --out names, instead of random ones")
     parser.add_argument("--out", required=True, type=pathlib.Path,
-                        help="the folder of the random files, or with --rows the file")
+                        help="the folder of the random files, or with --rows or --bench the file")
     parser.add_argument("--first", type=int, help="number of the first file (0)")
     parser.add_argument("--template", type=pathlib.Path, default=default_template())
     parser.add_argument("--json", action="store_true", help="write the rows of each file beside it")
