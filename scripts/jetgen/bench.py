@@ -475,12 +475,13 @@ class Agent:
             ref = cuit(rng, 30)
         used.add(ref)
         self.bank = kind == "bank"
+        # Agents' registration numbers: 900-NNNNNN-D for banks, 901-NNNNNN-D or a plain number for the others.
         if self.bank:
-            body = f"900{number:07d}"
+            body = f"900{number:06d}"
         else:
-            body = f"901{rng.randrange(10**7):07d}" if rng.random() < 0.7 else str(rng.randrange(1000, 10**7))
-        if len(body) == 10:
-            check = sum(int(d) * w for d, w in zip(body, (5, 4, 3, 2, 7, 6, 5, 4, 3, 2))) % 10
+            body = f"901{rng.randrange(10**6):06d}" if rng.random() < 0.7 else str(rng.randrange(1000, 10**7))
+        if len(body) == 9:
+            check = sum(int(d) * w for d, w in zip(body, (4, 3, 2, 7, 6, 5, 4, 3, 2))) % 10
             body = f"{body[:3]}-{body[3:]}-{check}"
         self.values = (ref, body, name)
         encoded = [encode_text(v) for v in self.values]
