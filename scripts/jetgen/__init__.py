@@ -111,8 +111,8 @@ index is a real B-tree, the text index on CMD_NumRef left out as in the other fi
 give the same bytes.
 
 A bench file is written as its rows are drawn, a page once it is full, so that its size is bounded by what a Jet 4
-file may hold, 2 GB (524,288 pages), not by memory: 11,000,000 movements among 15,000 taxpayers make 1.8 GB in about
-a minute and a half, in about 200 MB. A size that an estimate puts past 2 GB is refused, saying how many movements
+file may hold, 2 GB (524,288 pages), not by memory: 11,000,000 movements among 15,000 taxpayers make 1.8 GB in
+about 75 seconds, in about 200 MB. A size that an estimate puts past 2 GB is refused, saying how many movements
 fit with that many taxpayers (about 13 million with 15,000); a file that reaches the limit anyway is removed. Progress
 goes to the standard error, a line a year. --verify (and --export, as for random files) keeps every row to read the
 file back, about 3 KB a movement, so it takes 500,000 movements at most; it also checks that each declaration and
