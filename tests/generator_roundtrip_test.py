@@ -3,8 +3,9 @@
 
     tests/generator_roundtrip_test.py JET_ROWS
 
-Random files of a few fixed seeds, and every rows file of tests/data (*.json) written again from its rows with the
-command its notes give, which must give the committed file byte for byte. Each file is then read
+Random files of a few fixed seeds, a small bench file (--bench, written page by page as its rows come), and every rows
+file of tests/data (*.json) written again from its rows with the command its notes give, which must give the
+committed file byte for byte. Each file is then read
   - by mdbtools (mdb-export, mdb-schema), as the generator's --verify reads it, and its index pages from its bytes;
   - by the program's own reader, through JET_ROWS (tests/tools/jet_rows.cpp): every table's rows in scan order, and
     for every key of every index the reader can search, the rows the index gives, in index order;
@@ -24,6 +25,7 @@ import tempfile
 TESTS = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(TESTS.parent / "scripts"))
 
+from jetgen.bench import BenchFile  # noqa: E402
 from jetgen.cli import default_template  # noqa: E402
 from jetgen.given import build_given, read_rows  # noqa: E402
 from jetgen.jet import (PAGE, T_BOOL, T_LONG, T_MONEY, TABLES, TableDef, Template, encode_mixed_text,  # noqa: E402
@@ -35,6 +37,9 @@ from jetgen.writer import long_key  # noqa: E402
 
 # Seeds and numbers of random files: among them files with moved and deleted rows, node pages and memos.
 RANDOM_FILES = [(8, n) for n in range(6)] + [(31, n) for n in range(3)]
+# A bench file's movements, taxpayers and seed: enough rows for node pages over the movements' indexes and a
+# Form_Sid3.CP01_ID index sorted at the end, over several forms.
+BENCH_FILE = (4000, 7, 3)
 # Keys no row holds, searched too: a search must find nothing for them.
 ABSENT_KEYS = (-2**31, -5, 0, 2**31 - 1)
 
@@ -121,8 +126,8 @@ def read_with_program(jet_rows, path, built):
     return problems
 
 
-def read_back(jet_rows, path, built):
-    return (verify_with_mdbtools(path, built) + check_indexes(path, built.unusual_keys) +
+def read_back(jet_rows, path, built, numref_chars=20):
+    return (verify_with_mdbtools(path, built, numref_chars) + check_indexes(path, built.unusual_keys) +
             read_with_program(jet_rows, path, built))
 
 
@@ -222,6 +227,14 @@ def main():
             path = tmp / f"random-{seed}-{number:04d}.mdb"
             path.write_bytes(built.data)
             results.append((path.name, read_back(jet_rows, path, built)))
+        movements, taxpayers, seed = BENCH_FILE
+        path = tmp / f"bench-{movements}.mdb"
+        bench = BenchFile(template, movements, taxpayers, seed, keep=True)
+        built = bench.write(path)
+        problems = bench.check_rows() + read_back(jet_rows, path, built, numref_chars=13)
+        if not built.stats["node pages"]:
+            problems.append("no index node pages: make the bench file bigger")
+        results.append((path.name, problems))
         stats = [build_file(template, s, n).stats for s, n in RANDOM_FILES]
         if not all(any(s[k] for s in stats) for k in ("moved", "deleted", "node pages")):
             results.append(("random files", ["no file with moved or deleted rows or node pages: choose other seeds"]))

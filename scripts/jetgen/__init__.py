@@ -1,9 +1,11 @@
-"""Writes random small Impuest.mdb databases, to compare two builds of the program file for file, and databases of
-given rows, to pin what the program reads.
+"""Writes random small Impuest.mdb databases, to compare two builds of the program file for file, databases of
+given rows, to pin what the program reads, and big bench files shaped like years of use, to time it.
 
     scripts/random-databases.py --seed N --count K --out DIR [--first I] [--json]
                                 [--verify] [--export VELMORA_EXPORT] [--template FILE]
     scripts/random-databases.py --rows ROWS.json --out FILE.mdb|FILE.pages [--seed N] [--json]
+                                [--verify] [--export VELMORA_EXPORT] [--template FILE]
+    scripts/random-databases.py --bench --movements N [--taxpayers T] --seed S --out FILE.mdb
                                 [--verify] [--export VELMORA_EXPORT] [--template FILE]
 
 writes DIR/random-<N>-<i>.mdb for i = I .. I+K-1 (i with four digits at least). The same seed and number always give
@@ -91,7 +93,32 @@ And the rows file itself:
 its number, after a header giving the page size and count; a file of tens of thousands of empty pages is kept in a
 few hundred kilobytes, and --verify reads back the whole file it stands for.
 
+--bench writes one file, FILE.mdb, of N movements among T taxpayers (the heavy one included; by default one for each
+725 movements), shaped as the shared bench files are: the template's schema and password, CMD_NumRef Text(13).
+Taxpayer 1, 30-00000001-7, "Grandes Superficies del Interior S.A.", is the heavy one: two forms declaring every month
+from 2019-01 to 2025-12 and 40 % of the movements, spread evenly over its declarations. Each other taxpayer has one
+form or two (one in three), declaring from a month of 2019 or 2020 to 2025-12 and skipping about 3 % of months; they
+share the other 60 % of the movements, each declaration's count drawn from an exponential (about 4.4 a declaration
+at the default T) and scaled so that the total is N exactly. 5 % of the months declared are filed again: an op-0
+"Original" without movements, then an op-1 "Rectificativa 1" (Tramite 2) that holds them. Taxpayers and agents have
+CUITs with a right check digit (the heavy taxpayer's reference is the one the bench files give it), Spanish names
+with accents; 34 collecting agents, banks and payment platforms withholding (retenciones, an "Extracto MM/AAAA"
+voucher, no letter) and the others collecting on invoices, two in three perceptions; amounts grow with prices month
+by month, about fortyfold from 2019 to 2025, and stay below 21,474,836.48. Taxpayers and forms come first, then month
+by month every declaration of every form in order, each followed by its movements, so that any taxpayer's rows lie
+all over the file, as years of use leave them; nothing is deleted or moved. Every primary key and Long foreign key
+index is a real B-tree, the text index on CMD_NumRef left out as in the other files. The same seed and sizes always
+give the same bytes.
+
+A bench file is written as its rows are drawn, a page once it is full, so that its size is bounded by what a Jet 4
+file may hold, 2 GB (524,288 pages), not by memory: 11,000,000 movements among 15,000 taxpayers make 1.8 GB in
+about 75 seconds, in about 200 MB. A size that an estimate puts past 2 GB is refused, saying how many movements
+fit with that many taxpayers (about 13 million with 15,000); a file that reaches the limit anyway is removed. Progress
+goes to the standard error, a line a year. --verify (and --export, as for random files) keeps every row to read the
+file back, about 3 KB a movement, so it takes 500,000 movements at most; it also checks that each declaration and
+movement, put together here by hand for speed, is what the general row writer makes of it.
+
 The package: jet.py the Jet 4 file (header, definitions, data pages, page maps, values, the template), writer.py the
-pages, rows and index trees written, randomdata.py the random rows, given.py rows files, readback.py the reading back,
-sparse.py the .pages files, cli.py the command line.
+pages, rows and index trees written, randomdata.py the random rows, given.py rows files, bench.py bench files,
+readback.py the reading back, sparse.py the .pages files, cli.py the command line.
 """

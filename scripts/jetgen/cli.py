@@ -8,6 +8,7 @@ import tempfile
 import time
 
 from . import __doc__ as USAGE
+from .bench import LIMIT_BYTES, BenchFile, TooBig
 from .given import build_given, read_rows
 from .jet import PAGE, TABLES, Template
 from .randomdata import build_file
@@ -21,18 +22,28 @@ def default_template():
 
 def main():
     parser = argparse.ArgumentParser(description=USAGE.split("\n\n")[0])
-    parser.add_argument("--seed", type=int, help="required for random files; with --rows, the layout's (0)")
+    parser.add_argument("--seed", type=int, help="required for random and bench files; with --rows, the layout's (0)")
     parser.add_argument("--count", type=int, help="how many random files")
     parser.add_argument("--rows", type=pathlib.Path,
                         help="a JSON file of the rows to write, into the one file --out names, instead of random ones")
     parser.add_argument("--out", required=True, type=pathlib.Path,
-                        help="the folder of the random files, or with --rows the file")
+                        help="the folder of the random files, or with --rows or --bench the file")
     parser.add_argument("--first", type=int, help="number of the first file (0)")
     parser.add_argument("--template", type=pathlib.Path, default=default_template())
     parser.add_argument("--json", action="store_true", help="write the rows of each file beside it")
     parser.add_argument("--verify", action="store_true", help="read every file back with mdb-export")
     parser.add_argument("--export", help="a velmora-export executable to export every file with (implies --verify)")
+    parser.add_argument("--bench", action="store_true",
+                        help="write one big file shaped like years of use, of --movements N, into --out FILE.mdb")
+    parser.add_argument("--movements", type=int, help="with --bench, how many movements")
+    parser.add_argument("--taxpayers", type=int,
+                        help="with --bench, how many taxpayers, the heavy one included (about one for each 725 "
+                             "movements)")
     args = parser.parse_args()
+    if args.bench:
+        return bench(parser, args)
+    if args.movements is not None or args.taxpayers is not None:
+        parser.error("--movements and --taxpayers are for --bench")
     if args.rows:
         if args.count is not None or args.first is not None:
             parser.error("--count and --first make random files: not with --rows")
@@ -114,6 +125,71 @@ def main():
                  if args.export else "")
               + f"; {build_time / max(count, 1):.3f} s a file to write, {elapsed:.1f} s in all")
     return 1 if failed else 0
+
+
+# --verify keeps every row of a bench file in memory, as dicts, and reads the file back whole: about 3 KB a
+# movement, 1.5 GB at this many.
+BENCH_VERIFY_LIMIT = 500_000
+
+
+def bench(parser, args):
+    """--bench: one big file, written as its rows are drawn, then read back with --verify."""
+    if args.count is not None or args.first is not None or args.rows or args.json:
+        parser.error("--bench writes one file: not with --count, --first, --rows or --json")
+    if args.seed is None or args.movements is None:
+        parser.error("--bench needs --seed and --movements")
+    if args.out.suffix != ".mdb":
+        parser.error("--bench writes a database: --out FILE.mdb")
+    if args.movements < 1:
+        parser.error("--movements takes 1 or more")
+    if args.taxpayers is None:
+        args.taxpayers = max(2, round(args.movements / 725))
+    if args.taxpayers < 2:
+        parser.error("--taxpayers takes 2 or more: the heavy taxpayer and one to hold the other movements")
+    args.verify = args.verify or bool(args.export)
+    if args.verify and args.movements > BENCH_VERIFY_LIMIT:
+        parser.error(f"--verify keeps every row in memory: {BENCH_VERIFY_LIMIT:,} movements at most")
+    if args.verify and not (shutil.which("mdb-export") and shutil.which("mdb-schema")):
+        sys.exit("--verify needs mdbtools' mdb-export and mdb-schema")
+    if args.export and not shutil.which(args.export):
+        sys.exit(f"{args.export}: not an executable")
+
+    started = time.monotonic()
+    writer = BenchFile(Template(args.template), args.movements, args.taxpayers, args.seed, keep=args.verify)
+    fits = f"with {args.taxpayers:,} taxpayers about {writer.fits():,} movements fit"
+    if writer.estimate() > LIMIT_BYTES:
+        sys.exit(f"{args.movements:,} movements would make a file of about {writer.estimate() / 1e9:.2f} GB, past "
+                 f"the {LIMIT_BYTES:,} bytes a Jet 4 file may hold: {fits}")
+    args.out.parent.mkdir(parents=True, exist_ok=True)
+
+    def progress(y, m, written, pages):
+        if m == 12:
+            print(f"  {y}: {written:,} movements, {pages * PAGE / 1e6:,.0f} MB, "
+                  f"{time.monotonic() - started:.0f} s", file=sys.stderr, flush=True)
+
+    try:
+        built = writer.write(args.out, progress)
+    except TooBig:
+        sys.exit(f"{args.out}: the file reached the {LIMIT_BYTES:,} bytes a Jet 4 file may hold after "
+                 f"{writer.written:,} movements, fewer than the estimate said: ask for fewer (nothing was kept)")
+    elapsed = time.monotonic() - started
+    rows = " ".join(f"{n}={built.stats[n][0]}" for n in TABLES)
+    print(f"{args.out.name}: {built.stats['pages']} pages ({built.stats['pages'] * PAGE:,} bytes), {rows}, "
+          f"{built.stats['node pages']} index node pages; {elapsed:.1f} s")
+    if not args.verify:
+        return 0
+    problems = writer.check_rows() + verify_with_mdbtools(args.out, built, numref_chars=13) + \
+        check_indexes(args.out)
+    exported = ""
+    if args.export:
+        with tempfile.TemporaryDirectory(prefix="random-databases-") as tmp:
+            more, moved, files, _ = verify_with_program(args.export, args.out, built, pathlib.Path(tmp))
+        problems += more
+        exported = f"; exported {moved} movements in {files} files, searching the indexes and scanning"
+    print(f"{args.out.name}: read back by mdbtools, indexes checked{exported}" + (": FAILED" if problems else ""))
+    for p in problems:
+        print("  " + p)
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":

@@ -52,8 +52,9 @@ def mdb_export_rows(path, table):
     return [r.split("\x1f") for r in rows[:-1]]
 
 
-def verify_with_mdbtools(path, built):
-    """Differences between what mdb-export reads and what was written, as texts (none when all is well)."""
+def verify_with_mdbtools(path, built, numref_chars=20):
+    """Differences between what mdb-export reads and what was written, as texts (none when all is well).
+    `numref_chars`: the size CMD_NumRef was given."""
     problems = []
     for name in TABLES:
         tdef = built.tdefs[name]
@@ -71,8 +72,8 @@ def verify_with_mdbtools(path, built):
                 problems.append(f"{name}: row {n + 1} differs in {', '.join(cols)}: read {g!r}, written {w!r}")
                 break
     schema = subprocess.run(["mdb-schema", str(path)], capture_output=True).stdout.decode("utf-8", "replace")
-    if "[CMD_NumRef]\t\t\tText (20)" not in schema:
-        problems.append("mdb-schema does not show CMD_NumRef as Text (20)")
+    if f"[CMD_NumRef]\t\t\tText ({numref_chars})" not in schema:
+        problems.append(f"mdb-schema does not show CMD_NumRef as Text ({numref_chars})")
     # The indexes libmdb lists (mdb_read_indices), as its PostgreSQL schema names them.
     schema = subprocess.run(["mdb-schema", "--indexes", str(path), "postgres"],
                             capture_output=True).stdout.decode("utf-8", "replace")
