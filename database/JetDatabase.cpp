@@ -194,9 +194,11 @@ private:
         });
     }
 
-    // The declarations of the planned taxpayers' forms whose periods the batch may export, in the order the
-    // batch's exports ask for their movements, near enough: by taxpayer as planned, then by period.
-    std::vector<std::int32_t> plannedDeclarations() {
+    // Plans `stream`: the declarations of the planned taxpayers' forms whose periods the batch may export, grouped by
+    // taxpayer as planned, each taxpayer's in the order of the declarations' table (for the files in use, by month),
+    // which is the order the batch's exports ask for their movements, near enough. The declarations are read twice,
+    // to count each group's, then to place each, so that a plan of millions takes a few bytes each.
+    void planStream(MovementStream& stream) {
         std::vector<std::pair<std::int32_t, std::int32_t>> taxpayers;  // CMD_ID and place in the plan
         for (const std::int32_t key : m_plannedTaxpayers) taxpayers.emplace_back(key, std::int32_t(taxpayers.size()));
         std::stable_sort(taxpayers.begin(), taxpayers.end(),
@@ -218,46 +220,26 @@ private:
             return true;
         });
         std::sort(forms.begin(), forms.end());
-        // Their declarations in the periods asked for: (taxpayer's place, period, Sid_ID).
-        std::vector<std::tuple<std::int32_t, std::int32_t, std::int32_t>> found;
         Sid3Row declaration;
         const Found& sid3 = table(Table::Form_Sid3);
         const int columns[] = {sid3.columns[Sid_ID], sid3.columns[Sid3_CP01_ID], sid3.columns[Sid_Año],
                                sid3.columns[Sid_Mes]};
         Value* const into[] = {&declaration[Sid_ID], &declaration[Sid3_CP01_ID], &declaration[Sid_Año],
                                &declaration[Sid_Mes]};
-        m_file.scan(sid3.index, columns, into, [&](RowPointer) {
-            const std::optional<std::int64_t> id = keyOf(declaration[Sid_ID]), owner = keyOf(declaration[Sid3_CP01_ID]);
-            if (!id || !owner || *id < INT32_MIN || *id > INT32_MAX) return true;
-            const auto place = placeOf(forms, *owner);
-            if (!place || !m_plannedPeriods(declaration[Sid_Año], declaration[Sid_Mes])) return true;
-            found.emplace_back(*place, periodOrder(declaration[Sid_Año], declaration[Sid_Mes]), std::int32_t(*id));
-            return true;
-        });
-        forms = {};
-        std::sort(found.begin(), found.end());
-        std::vector<std::int32_t> plan;
-        plan.reserve(found.size());
-        for (const auto& [place, period, id] : found) plan.push_back(id);
-        return plan;
-    }
-
-    // A period as a number that sorts as the months do, for texts of digits; 0 otherwise.
-    static std::int32_t periodOrder(const Value& year, const Value& month) {
-        std::int32_t order = 0;
-        for (const Value* part : {&year, &month}) {
-            if (part->kind() != Value::Kind::Text) return 0;
-            const std::string& text = part->asText();
-            if (text.empty() || text.size() > 4) return 0;
-            order *= part == &year ? 1 : 100;
-            std::int32_t number = 0;
-            for (const char c : text) {
-                if (c < '0' || c > '9') return 0;
-                number = number * 10 + (c - '0');
-            }
-            order += number;
+        for (const bool placing : {false, true}) {
+            m_file.scan(sid3.index, columns, into, [&](RowPointer) {
+                const std::optional<std::int64_t> id = keyOf(declaration[Sid_ID]),
+                                                  owner = keyOf(declaration[Sid3_CP01_ID]);
+                if (!id || !owner || *id < INT32_MIN || *id > INT32_MAX) return true;
+                const auto place = placeOf(forms, *owner);
+                if (!place || !m_plannedPeriods(declaration[Sid_Año], declaration[Sid_Mes])) return true;
+                if (placing)
+                    stream.place(std::size_t(*place), std::int32_t(*id));
+                else
+                    stream.plan(std::size_t(*place), std::int32_t(*id));
+                return true;
+            });
         }
-        return order;
     }
 
     // Reads the movement tables for the declarations planned: once to count each one's rows (from the table's index
@@ -273,9 +255,8 @@ private:
             for (std::size_t c = 1; c < movements.columns.size(); ++c)
                 if (info.columns[std::size_t(movements.columns[c])].type == JetType::Memo) return false;
         }
-        const std::vector<std::int32_t> plan = plannedDeclarations();
-        if (plan.empty()) return false;
-        m_stream = std::make_unique<MovementStream>(plan);
+        m_stream = std::make_unique<MovementStream>(m_plannedTaxpayers.size());
+        planStream(*m_stream);
         bool listed[2] = {false, false};
         Value sid;
         Value* const intoSid[] = {&sid};
@@ -300,15 +281,13 @@ private:
                 });
         }
         m_stream->arrange();
-        std::string row;
         for (std::size_t t = 0; t < 2; ++t) {
             const Found& movements = table(tables[t]);
             const int column = movements.columns[Per_Sid_ID];
-            m_file.scan(movements.index, std::span(&column, 1), intoSid, [&](RowPointer at) {
+            m_file.scanBytes(movements.index, [&](RowPointer at, std::string_view row) {
+                m_file.decodeRowBytes(movements.index, row, std::span(&column, 1), intoSid);
                 const std::optional<std::int64_t> key = keyOf(sid);
-                row.clear();
-                if (key && m_stream->planned(*key) && m_file.rowBytes(movements.index, at, row))
-                    m_stream->add(t, *key, at.page << 8 | at.row, listed[t], row);
+                if (key && m_stream->planned(*key)) m_stream->add(t, *key, at.page << 8 | at.row, listed[t], row);
                 return true;
             });
         }

@@ -123,7 +123,8 @@ JetCatalog::JetCatalog(PageCache& pages, RowReader& rows, bool jet3) : m_pages(p
     if (columns.size() != 4) throwDamaged(m_pages.path(), "MSysObjects", "catalog columns missing");
     Value id, name, type, flags;
     Value* const into[] = {&id, &name, &type, &flags};
-    for (const std::uint32_t pg : pagesOf(catalog)) {
+    pagesOf(catalog).forEach([&](std::uint32_t pg) {
+        if (!isDataPage(m_pages.page("MSysObjects", pg), catalog)) return true;
         rows.rowsOnPage(catalog, pg, columns, into, [&](RowPointer) {
             if (type.isNull() || id.isNull() || name.isNull() || (type.asInteger() & kObjectType) != kTableObject)
                 return true;
@@ -132,7 +133,8 @@ JetCatalog::JetCatalog(PageCache& pages, RowReader& rows, bool jet3) : m_pages(p
             m_definitionPages.push_back(std::uint32_t(id.asInteger()) & kDefinitionPageOfId);
             return true;
         });
-    }
+        return true;
+    });
     m_tables.resize(m_names.size());
     m_dataPages.resize(m_names.size());
 }
@@ -257,7 +259,18 @@ const JetTableInfo& JetCatalog::table(std::size_t t) {
 // names on; one of type 1 names the pages holding such bitmaps, each for the pages from its own place on. A map of
 // another type lists no pages: then every page of the file is looked at. Pages that are not data pages of the
 // table are passed over, and a page 0 ends the list.
-std::vector<std::uint32_t> JetCatalog::pagesOf(const JetTableInfo& table) {
+void PageSet::add(std::uint32_t page) {
+    if (m_bits.empty()) m_first = page;
+    const std::size_t bit = page - m_first;
+    if (bit / 64 >= m_bits.size()) m_bits.resize(bit / 64 + 1);
+    m_bits[bit / 64] |= std::uint64_t(1) << (bit % 64);
+}
+
+bool JetCatalog::isDataPage(const unsigned char* page, const JetTableInfo& table) {
+    return page[0] == kPageData && jetbytes::u32(page + 4) == table.definitionPage;
+}
+
+PageSet JetCatalog::pagesOf(const JetTableInfo& table) {
     const std::string& name = table.name;
     const std::uint32_t pageCount = m_pages.pageCount();
     const std::uint32_t pg = table.usageMap >> 8;
@@ -268,7 +281,7 @@ std::vector<std::uint32_t> JetCatalog::pagesOf(const JetTableInfo& table) {
     if (!RowReader::slot(page, table.usageMap & 0xFF, m_pages.pageSize(), m_jet3, start, size))
         throwDamaged(m_pages.path(), name, "page map unreadable");
     const unsigned char* map = page + start;
-    std::vector<std::uint32_t> candidates;
+    PageSet candidates;
     bool ended = false;
     // The pages whose bits are set in `bits` (`bytes` of them), the first bit standing for page `first`.
     const auto collect = [&](const unsigned char* bits, std::size_t bytes, std::uint64_t first) {
@@ -281,7 +294,7 @@ std::vector<std::uint32_t> JetCatalog::pagesOf(const JetTableInfo& table) {
                 if (number == 0 || number >= pageCount)
                     ended = true;
                 else
-                    candidates.push_back(std::uint32_t(number));
+                    candidates.add(std::uint32_t(number));
             }
         }
     };
@@ -298,17 +311,13 @@ std::vector<std::uint32_t> JetCatalog::pagesOf(const JetTableInfo& table) {
             collect(reinterpret_cast<const unsigned char*>(bitmap.data()), bitmap.size(), k * perPage);
         }
     } else if (map[0] != 0) {
-        for (std::uint32_t p = 1; p < pageCount; ++p) candidates.push_back(p);
+        for (std::uint32_t p = 1; p < pageCount; ++p) candidates.add(p);
     }
-    std::vector<std::uint32_t> pages;
-    for (const std::uint32_t p : candidates) {
-        const unsigned char* data = m_pages.page(name, p);
-        if (data[0] == kPageData && jetbytes::u32(data + 4) == table.definitionPage) pages.push_back(p);
-    }
-    return pages;
+    // The pages are not read here: a scan reads each once, and passes over those that are not the table's.
+    return candidates;
 }
 
-const std::vector<std::uint32_t>& JetCatalog::dataPages(std::size_t t) {
+const PageSet& JetCatalog::dataPages(std::size_t t) {
     if (!m_dataPages[t]) m_dataPages[t] = pagesOf(table(t));
     return *m_dataPages[t];
 }

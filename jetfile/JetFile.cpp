@@ -101,8 +101,10 @@ void JetFile::scan(std::size_t t, std::span<const int> columns, Value* const* in
                    const std::function<bool(RowPointer)>& each) const {
     Impl& impl = *m_impl;
     const JetTableInfo& info = impl.catalog.table(t);
-    for (const std::uint32_t page : impl.catalog.dataPages(t))
-        if (!impl.rows.rowsOnPage(info, page, columns, into, each)) return;
+    impl.catalog.dataPages(t).forEach([&](std::uint32_t page) {
+        return !JetCatalog::isDataPage(impl.pages.page(info.name, page), info) ||
+               impl.rows.rowsOnPage(info, page, columns, into, each);
+    });
 }
 
 bool JetFile::rowBytes(std::size_t t, RowPointer pointer, std::string& into) const {
@@ -117,6 +119,15 @@ void JetFile::decodeRowBytes(std::size_t t, std::string_view row, std::span<cons
                              Value* const* into) const {
     Impl& impl = *m_impl;
     impl.rows.decodeBytes(impl.catalog.table(t), row, columns, into);
+}
+
+void JetFile::scanBytes(std::size_t t, const std::function<bool(RowPointer, std::string_view)>& each) const {
+    Impl& impl = *m_impl;
+    const JetTableInfo& info = impl.catalog.table(t);
+    impl.catalog.dataPages(t).forEach([&](std::uint32_t page) {
+        return !JetCatalog::isDataPage(impl.pages.page(info.name, page), info) ||
+               impl.rows.rowBytesOnPage(info, page, each);
+    });
 }
 
 bool JetFile::rowAt(std::size_t t, RowPointer pointer, std::span<const int> columns, Value* const* into) const {

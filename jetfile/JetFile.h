@@ -100,6 +100,10 @@ public:
     // `*into[0]`, `*into[1]`... (texts keep their buffers); `each` returns false to stop the scan there.
     void scan(std::size_t table, std::span<const int> columns, Value* const* into,
               const std::function<bool(RowPointer)>& each) const;
+    // Calls `each` with the place and the stored bytes of every live row of the table, in the order scan meets
+    // them (a row that grew and moved with the bytes where it lies); the bytes are valid during the call, and may
+    // be decoded with decodeRowBytes. `each` returns false to stop there.
+    void scanBytes(std::size_t table, const std::function<bool(RowPointer, std::string_view)>& each) const;
     // Puts into `found` the rows whose seekable column `column` (a position in `columns`) equals `key`, in index
     // order; false when the index cannot be searched (the caller then scans).
     bool seek(std::size_t table, int column, std::int64_t key, std::vector<RowPointer>& found) const;

@@ -242,6 +242,26 @@ bool RowReader::rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::spa
     return true;
 }
 
+bool RowReader::rowBytesOnPage(const JetTableInfo& table, std::uint32_t pg,
+                               const std::function<bool(RowPointer, std::string_view)>& each) {
+    const unsigned char* page = dataPage(table, pg);
+    const unsigned count = u16(page + m_rowCountOffset);
+    for (unsigned row = 0; row < count; ++row) {
+        Slot found{};
+        if (!slot(page, row, found) || (found.flags & kRowNewPlaceFlag)) continue;
+        const RowPointer first{pg, std::uint8_t(row)};
+        if (found.flags & kRowMovedFlag) {
+            const std::string_view moved = rowBytes(table, first);
+            if (!moved.empty() && !each(first, moved)) return false;
+            // Reading where the row lies may have taken the page's place in the cache.
+            page = dataPage(table, pg);
+        } else if (!each(first, {reinterpret_cast<const char*>(page) + found.start, found.size})) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool RowReader::rowAt(const JetTableInfo& table, RowPointer pointer, std::span<const int> columns, Value* const* into) {
     Slot found{};
     const unsigned char* page = locate(table, pointer, found);

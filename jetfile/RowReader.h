@@ -31,6 +31,11 @@ public:
     // that slot's), not where it lies now.
     bool rowsOnPage(const JetTableInfo& table, std::uint32_t pg, std::span<const int> columns, Value* const* into,
                     const std::function<bool(RowPointer)>& each);
+    // Calls `each` with the place and the stored bytes of every live row on data page `pg` of `table`, as
+    // rowsOnPage meets them (a row that grew and moved at its first slot, with the bytes where it lies); the bytes
+    // are valid during the call. False when `each` returned false.
+    bool rowBytesOnPage(const JetTableInfo& table, std::uint32_t pg,
+                        const std::function<bool(RowPointer, std::string_view)>& each);
     // Decodes the row at `pointer` as rowsOnPage decodes one, following a row that grew and moved; false for a
     // deleted row.
     bool rowAt(const JetTableInfo& table, RowPointer pointer, std::span<const int> columns, Value* const* into);

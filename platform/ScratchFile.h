@@ -18,6 +18,8 @@ public:
 
     // Appends `bytes` and returns the offset where they start.
     std::uint64_t append(std::string_view bytes);
+    // How many bytes it holds.
+    std::uint64_t size() const noexcept { return m_size; }
     // Reads `into.size()` bytes from `offset`, all of them.
     void readAt(std::uint64_t offset, std::span<char> into) const;
 

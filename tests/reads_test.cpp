@@ -476,7 +476,7 @@ TEST(MovementStream, KeepsRowsInBucketsAndGivesThemBackAsAdded) {
     // Rows as a pass meets them: (table, declaration, bytes).
     const std::vector<std::tuple<std::size_t, std::int32_t, int>> met = {{0, 9, 0}, {0, 5, 1}, {0, 9, 2}, {0, 7, 3},
                                                                          {1, 5, 2}, {1, 9, 3}, {1, 5, 0}, {0, 3, 1}};
-    for (const std::size_t perBucket : {std::size_t(1), std::size_t(2), std::size_t(100)}) {
+    for (const std::size_t perBucket : {std::size_t(3), std::size_t(4), std::size_t(100)}) {
         for (const std::vector<std::int32_t>& plan :
              {std::vector<std::int32_t>{5, 9, 3, 5, 1000000}, std::vector<std::int32_t>{9, 5, 3, 1000000, 5}}) {
             MovementStream stream(plan, perBucket);
@@ -500,16 +500,37 @@ TEST(MovementStream, KeepsRowsInBucketsAndGivesThemBackAsAdded) {
             EXPECT_FALSE(stream.serve(0, 7, [](std::string_view) {}));
         }
     }
-    // Rows counted from an index that lists others than the table holds: the declaration is left to a search.
-    MovementStream stream(std::vector<std::int32_t>{5, 9});
-    stream.count(0, 5, 0x100, true);
-    stream.count(0, 9, 0x101, true);
+    // A declaration with more rows than a bucket holds is left to a search.
+    MovementStream small(std::vector<std::int32_t>{5, 9, 3}, 2);
+    for (const auto& [table, sid, r] : met) small.count(table, sid, 0, false);
+    small.arrange();
+    for (const auto& [table, sid, r] : met)
+        if (small.planned(sid)) small.add(table, sid, 0, false, rows[r]);
+    small.finish();
+    EXPECT_FALSE(small.planned(5));
+    EXPECT_FALSE(small.planned(9));
+    EXPECT_TRUE(small.planned(3));
+    std::vector<std::string> got;
+    EXPECT_TRUE(small.serve(0, 3, [&](std::string_view row) { got.emplace_back(row); }));
+    EXPECT_EQ(got, std::vector<std::string>{rows[1]});
+    // Rows counted from an index that lists others than the table holds, or lists a row under another declaration:
+    // the declaration is left to a search, with the few planned beside it.
+    std::vector<std::int32_t> plan(64);
+    for (std::int32_t sid = 0; sid < 64; ++sid) plan[std::size_t(sid)] = sid;
+    MovementStream stream(plan);
+    for (const std::uint32_t sid : {5u, 20u, 21u, 40u}) stream.count(0, sid, sid << 8, true);
     stream.arrange();
-    stream.add(0, 5, 0x100, true, "a");
-    stream.add(0, 9, 0x102, true, "b");
+    stream.add(0, 5, 5 << 8, true, "a");
+    stream.add(0, 20, 21 << 8, true, "b");  // the index lists this row under 21, which holds it twice
+    stream.add(0, 21, 21 << 8, true, "c");
+    stream.add(0, 40, 41 << 8, true, "d");  // another row than the index lists
     stream.finish();
     EXPECT_TRUE(stream.planned(5));
-    EXPECT_FALSE(stream.planned(9));
+    EXPECT_TRUE(stream.planned(15));
+    EXPECT_FALSE(stream.planned(20));
+    EXPECT_FALSE(stream.planned(21));
+    EXPECT_FALSE(stream.planned(40));
+    EXPECT_TRUE(stream.planned(63));
 }
 
 }  // namespace
