@@ -1,8 +1,7 @@
 #pragma once
 
-#include "export/ExportCommands.h"
-#include "export/Form1.h"
-#include "selection/CuitCheck.h"
+#include "export/ExportTaxpayer.h"
+#include "extraction/ExportState.h"
 #include "selection/Form1Controls.h"
 
 #include <chrono>
@@ -40,15 +39,6 @@ struct BatchTaxpayer {
 
 enum class BatchOutcome { Written, Kept, Counted, None, NotFound, Error, Cancelled };
 
-// A CUIT with a problem, as stored: the taxpayer's (CMD_NumRef) or an agent's (Per_CUIT), with the number of
-// movements exported that carry it.
-struct CuitFinding {
-    bool agent = false;
-    std::string value;
-    std::int64_t movements = 0;
-    CuitProblem problem = CuitProblem::None;
-};
-
 // How one taxpayer's export ended.
 struct TaxpayerResult {
     std::string reference;  // CMD_NumRef as stored; as given when the taxpayer was not found
@@ -68,13 +58,11 @@ std::string cuitDescription(const TaxpayerResult& result);
 // Whether the export of the taxpayer did not end as asked, or a CUIT has a problem.
 bool hasProblem(const TaxpayerResult& result);
 
-class MovementTally;
-class BatchBoxes;
+class MessageBoxes;
+class Workspace;
 
-// The window's export commands run for many taxpayers without a window: a Form1 with plain controls and message
-// boxes answered by the options, one open database for all, and each result made from the outcome the command
-// returns. Counting and leaving nothing for a taxpayer without movements are done by the output channel and the
-// workbook it is given, so that the walk and the writers are the window's and every movement is walked once.
+// The exports of a batch for many taxpayers, without a window: one open database for all, each export made by the
+// core call every front end uses (exportTaxpayer), each result made from the outcome it returns.
 class BatchExport {
 public:
     // `workingFolder`: where the default database and output folder are.
@@ -83,29 +71,29 @@ public:
     BatchExport& operator=(const BatchExport&) = delete;
     ~BatchExport();
 
-    // The message the window's checks give for the range and each reference (the list's entries are never
-    // blank), or nothing when every export may go on.
-    std::optional<std::string> refusal();
+    // The message the window's checks give for the range and each reference given (the list's entries stand for
+    // themselves when their turn comes), or nothing when every export may go on.
+    std::optional<std::string> refusal() const;
 
     // Opens the database as the window does, then prepares the output folder (created when missing, unless
-    // counting). Returns false when the database cannot be opened. `messages` gets the texts of the boxes shown
-    // on the way: the window's connection message, a folder that cannot be created.
+    // counting). Returns false when the database cannot be opened. `messages` gets what the window would say on
+    // the way: that it could not connect, or why the output folder cannot be used.
     bool start(std::vector<std::string>& messages);
-    // The same, the boxes shown on the way shown by `boxes`.
+    // The same, each message shown by `boxes` as the window shows it.
     bool start(MessageBoxes& boxes);
     // After start: whether the output folder is there to write into (when not counting).
-    bool outputReady() const noexcept { return !m_folderFailed; }
+    bool outputReady() const noexcept { return m_outputReady; }
 
     // The taxpayers to handle, in order: the references given, or every distinct reference of the window's list,
     // each typed into the box as stored (a reference the box cannot find, longer than its 13 characters, is not
     // found). Errors of the list's read pass to the caller.
     std::vector<BatchTaxpayer> taxpayers();
 
-    // Runs the command of the chosen format for one taxpayer and tells how it ended. Never raises: a failure is
+    // Makes the export of the chosen format for one taxpayer and tells how it ended. Never raises: a failure is
     // an Error outcome. Before the first export, the batch waits for the database file to settle when another
-    // program is writing it, and tells its reading which declarations the exports will read; an export that meets
-    // a file that keeps changing is made again once the file has settled. When the file does not settle within
-    // kSettleBound, the batch stops: see stoppedByWrites().
+    // program is writing it, and tells its reading which taxpayers' movements the exports will read; an export
+    // that meets a file that keeps changing is made again once the file has settled. When the file does not settle
+    // within kSettleBound, the batch stops: see stoppedByWrites().
     TaxpayerResult run(const BatchTaxpayer& taxpayer);
 
     // How long the batch waits, at most, for a database file being written to settle.
@@ -125,7 +113,9 @@ public:
     void useWorkspace(std::function<std::unique_ptr<Workspace>()> workspace);
 
 private:
-    ExportOutcome runCommand();
+    class Progress;
+
+    ExportRequest requestFor(const BatchTaxpayer& taxpayer) const;
     TaxpayerResult runOnce(const BatchTaxpayer& taxpayer, ExportOutcome& outcome);
     // Waits for the database file to settle; false when it did not within kSettleBound.
     bool settle();
@@ -134,12 +124,14 @@ private:
     void readAhead(const std::vector<BatchTaxpayer>& taxpayers);
 
     BatchOptions m_options;
-    PlainControls m_controls;
-    std::unique_ptr<BatchBoxes> m_boxes;
-    std::unique_ptr<MovementTally> m_tally;
-    Form1 m_form;
-    std::string m_target;  // the file of the export under way, once its taxpayer is found
-    bool m_folderFailed = false;
+    std::string m_workingFolder;
+    PlainControls m_controls;  // the range, for the walk's choice of periods
+    std::unique_ptr<Progress> m_progress;
+    ExportState m_state;
+    std::function<std::unique_ptr<Workspace>()> m_createWorkspace;
+    std::unique_ptr<Workspace> m_workspace;
+    std::string m_folder;  // the output folder, with its trailing separator
+    bool m_outputReady = false;
     std::vector<BatchTaxpayer> m_upcoming;  // the taxpayers listed, until the first export reads ahead for them
     bool m_begun = false;
     bool m_stoppedByWrites = false;

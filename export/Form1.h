@@ -18,8 +18,7 @@ struct Form1 : ExportState {
     // The working folder, which holds Impuest.mdb and RET-PERC (the runtime's application path when the program
     // runs from its own folder), without a trailing separator.
     std::string appPath;
-    // The automation factory and the database engine; tests may replace either.
-    ObjectFactory createObject = CreateObject;
+    // The database engine; tests may replace it.
     std::function<std::unique_ptr<Workspace>()> createWorkspace = Workspaces0;
 
     // Form variables besides those of ExportState.

@@ -4,17 +4,31 @@
 #include "platform/FileSystem.h"
 #include "runtime/RuntimeError.h"
 
+OutputFolder prepareOutputFolder(const std::string& folder) {
+    OutputFolder prepared{folder, {}};
+    try {
+        bool exists = true;
+        try {
+            exists = FileSystem::exists(folder);
+        } catch (const RuntimeError&) {
+            // A test that cannot be made counts as an existing entry, after its message.
+            prepared.messages.push_back("ERROR : EXISTE_ARCHIVO - " + folder);
+        }
+        if (!exists) FileSystem::MkDir(folder);
+        prepared.folder += "/";
+    } catch (const RuntimeError& e) {
+        prepared.messages.push_back("Error : " + prepared.folder + "-" + e.Description());
+    }
+    return prepared;
+}
+
 void Crear_Carpeta(Form1& form) { Crear_Carpeta(form, form.appPath + "/RET-PERC"); }
 
 void Crear_Carpeta(Form1& form, const std::string& folder) {
-    try {
-        form.G_CARPETA_GENERACION = folder;
-        if (!EXISTE_ARCHIVO(form, form.G_CARPETA_GENERACION)) FileSystem::MkDir(form.G_CARPETA_GENERACION);
-        form.G_CARPETA_GENERACION += "/";
-    } catch (const RuntimeError& e) {
-        form.messages.MsgBox("Error : " + form.G_CARPETA_GENERACION + "-" + e.Description(), MsgIcon::Critical,
-                             MsgButtons::OK);
-    }
+    const OutputFolder prepared = prepareOutputFolder(folder);
+    form.G_CARPETA_GENERACION = prepared.folder;
+    for (const std::string& message : prepared.messages)
+        form.messages.MsgBox(message, MsgIcon::Critical, MsgButtons::OK);
 }
 
 bool EXISTE_ARCHIVO(Form1& form, const std::string& path) {

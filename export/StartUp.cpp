@@ -17,16 +17,24 @@ void Form_Load(Form1& form) {
 
 bool Conectar_Base(Form1& form) { return Conectar_Base(form, form.appPath + "/Impuest.mdb"); }
 
+std::unique_ptr<Database> openDatabase(Workspace& workspace, const std::string& path) {
+    try {
+        return workspace.OpenDatabase(path, false, false, ";pwd=Kb7731R28");
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 bool Conectar_Base(Form1& form, const std::string& path) {
     try {
         form.WS = form.createWorkspace();
-        form.Conn = form.WS->OpenDatabase(path, false, false, ";pwd=Kb7731R28");
-        return true;
+        form.Conn = openDatabase(*form.WS, path);
     } catch (const std::exception&) {
-        form.messages.MsgBox("No se ha podido realizar la conexión al servidor", MsgIcon::Information, MsgButtons::OK,
-                             "Atención");
-        return false;
+        form.Conn.reset();
     }
+    if (form.Conn) return true;
+    form.messages.MsgBox(kConnectionFailed, MsgIcon::Information, MsgButtons::OK, "Atención");
+    return false;
 }
 
 void Command2_Click(Form1& form) {

@@ -1,8 +1,18 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
+class Database;
+class Workspace;
 struct Form1;
+
+// What the window says when the database cannot be opened.
+inline constexpr const char* kConnectionFailed = "No se ha podido realizar la conexión al servidor";
+
+// Opens the program's database at `path` with `workspace`, as the program opens it (its password); nothing when it
+// cannot be opened. Shows nothing.
+std::unique_ptr<Database> openDatabase(Workspace& workspace, const std::string& path);
 
 // Start-up: the output folder, the connection, and the taxpayer list when the connection succeeded.
 void Form_Load(Form1& form);

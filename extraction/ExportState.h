@@ -32,9 +32,11 @@ public:
     virtual void declarationDone() {}
     // Asked before each declaration and each movement; true stops the export there with ExportCancelled.
     virtual bool stopRequested() { return false; }
-    // Asked by the workbook command, which asks the user nothing, before it replaces an existing file: true leaves
-    // the file as it is and ends the command there.
-    virtual bool keepsExistingWorkbook() { return false; }
+    // Asked when the file to write exists and the export is to ask (the window's question): true replaces it,
+    // false leaves it as it is and ends the export there.
+    virtual bool replaceExisting(const std::string& /*path*/) { return false; }
+    // Told when whether the file to write exists could not be told: the export goes on as if it did.
+    virtual void existenceTestFailed(const std::string& /*path*/) {}
 };
 
 // Raised by the walk when the observer asked the export to stop. The commands' handlers treat it apart from
@@ -60,6 +62,8 @@ struct ExportState {
     // Output channel 1; tests may replace it.
     std::unique_ptr<OutputFile> file1 = makeOutputFile();
     std::unique_ptr<ExcelSheet> vExcelSheet;
+    // The automation factory the workbook is created with; tests may replace it.
+    ObjectFactory createObject = CreateObject;
     std::string G_SC;
     std::string G_SD;
     std::string G_TIPO_ARCHIVO;

@@ -20,17 +20,19 @@ bool isMonth(std::int32_t month) { return month >= 1 && month <= 12; }
 
 }  // namespace
 
+std::optional<std::string> refusalOf(const Form1Controls& controls) {
+    if (trimBlanks(controls.lst_contribuyentes_Text()).empty()) return "Seleccione un contribuyente de la lista!";
+    if (trimBlanks(controls.txt_desde()).empty() || trimBlanks(controls.txt_hasta()).empty())
+        return "Debe ingresar un rango de anticipos!!";
+    std::string message = Validar_Formato_Rango(controls);
+    if (message == "OK") return std::nullopt;
+    return message;
+}
+
 bool Validar_Datos(const Form1Controls& controls, MessageBoxes& messages) {
-    std::string message;
-    if (trimBlanks(controls.lst_contribuyentes_Text()).empty()) {
-        message = "Seleccione un contribuyente de la lista!";
-    } else if (trimBlanks(controls.txt_desde()).empty() || trimBlanks(controls.txt_hasta()).empty()) {
-        message = "Debe ingresar un rango de anticipos!!";
-    } else {
-        message = Validar_Formato_Rango(controls);
-        if (message == "OK") return true;
-    }
-    messages.MsgBox(message, MsgIcon::Critical, MsgButtons::OK);
+    const std::optional<std::string> refused = refusalOf(controls);
+    if (!refused) return true;
+    messages.MsgBox(*refused, MsgIcon::Critical, MsgButtons::OK);
     return false;
 }
 
