@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the fuzz target with clang and runs it for a bounded time, seeded with the shared fixtures and the files
+# Builds the fuzz target with clang and runs it for a bounded time, seeded with the tests' databases and the files
 # that once broke the reader (tests/regressions). A finding (a crash, a sanitizer report, a hang, a leak) fails the
 # run, and its input is copied into tests/regressions, where the robustness test reads it from then on: commit it
 # with the fix.
@@ -19,7 +19,13 @@ cmake --build "$build" -j"$jobs" --target open_and_read_fuzzer
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/corpus" "$work/seeds" "$work/findings"
-cp "$top"/../shared/fixtures/*.mdb "$top"/../shared/fixtures/access/*.mdb "$top"/tests/regressions/*.mdb "$work/seeds/"
+cp "$top"/tests/data/*.mdb "$top"/demo/Impuest.mdb "$top"/tests/regressions/*.mdb "$work/seeds/"
+# The shared fixtures, when they are beside the checkout, add files Access itself wrote.
+for shared in "$top"/../shared/fixtures "$top"/../shared/fixtures/access; do
+  if [ -d "$shared" ]; then
+    for file in "$shared"/*.mdb; do cp "$file" "$work/seeds/$(basename "$(dirname "$file")")-$(basename "$file")"; done
+  fi
+done
 
 status=0
 (cd "$work" && "$build/fuzz/open_and_read_fuzzer" -dict="$top/fuzz/jet.dict" -max_total_time="$seconds" \

@@ -36,7 +36,7 @@ protected:
     void open(const char* fixture, const std::string& folder = "program") {
         home = dir.path() / folder;
         fs::create_directories(home);
-        fs::copy_file(shared(fixture), home / "Impuest.mdb");
+        fs::copy_file(testData(fixture), home / "Impuest.mdb");
         fs::last_write_time(home / "Impuest.mdb", fs::file_time_type::clock::now() - std::chrono::hours(1));
         window = std::make_unique<AllTaxpayersWindow>(home.string(), &boxes);
         window->openFile = [this](const QString& file) { opened = file.toStdString(); };
@@ -98,7 +98,7 @@ protected:
 // Counting and exporting every taxpayer give the table velmora-export prints for the same options, and the same
 // files; a written file opens on a double-click, and the table sorts and filters.
 TEST_F(BatchWindow, CountsAndExportsAsTheCommandLine) {
-    for (const char* fixture : {"fixtures/impuest-cases.mdb", "fixtures/impuest-demo.mdb"}) {
+    for (const char* fixture : {"data/impuest-cases.mdb", "../demo/Impuest.mdb"}) {
         SCOPED_TRACE(fixture);
         open(fixture, fs::path(fixture).stem());
         choose("CSV", true);
@@ -147,7 +147,7 @@ TEST_F(BatchWindow, CountsAndExportsAsTheCommandLine) {
 
 // Cancelar during a run: the taxpayer under way leaves no file, those done keep theirs, and the table says which.
 TEST_F(BatchWindow, ACancelledRunKeepsTheFilesDone) {
-    open("fixtures/impuest-demo.mdb");
+    open("../demo/Impuest.mdb");
     Gate gate;
     window->createWorkspace = [&gate] { return std::make_unique<GatedWorkspace>(gate); };
     choose("TXT", false);
@@ -172,7 +172,7 @@ TEST_F(BatchWindow, ACancelledRunKeepsTheFilesDone) {
 // What keeps a run from starting, with the main window's messages: a range refused, an output folder that cannot
 // be made; and the report, saved as CSV and as a workbook and read back.
 TEST_F(BatchWindow, RefusalsAndTheReport) {
-    open("fixtures/impuest-cases.mdb");
+    open("data/impuest-cases.mdb");
     find<QLineEdit>("txt_desde")->setText(QStringLiteral("200013"));
     find<QLineEdit>("txt_hasta")->setText(QStringLiteral("222201"));
     click("btn_exportar");

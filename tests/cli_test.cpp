@@ -102,7 +102,7 @@ TEST(CommandLine, WritesTheFilesTheWindowWrites) {
         Command command;
     } cases[] = {{"txt", 2, btn_gen_txt_orv_Click}, {"csv", 0, btn_gen_csv_Click}, {"csv", 1, btn_gen_csv_Click},
                  {"csv", 2, btn_gen_csv_Click},     {"xls", 2, BTN_XLS_Click},     {"xlsx", 2, BTN_XLS_Click}};
-    const std::string database = shared("fixtures/impuest-cases.mdb");
+    const std::string database = testData("data/impuest-cases.mdb");
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.format) + " dialect " + std::to_string(c.dialect));
         Window window(database);
@@ -136,9 +136,9 @@ TEST(CommandLine, WritesTheFilesTheWindowWrites) {
 // its box (one of 12 characters is found, one of 14 is not); a count of the same gives the lines the files hold,
 // and writes nothing.
 TEST(CommandLine, ExportsAndCountsEveryTaxpayerOfTheList) {
-    for (const char* fixture : {"fixtures/impuest-cases.mdb", "fixtures/impuest-demo.mdb"}) {
+    for (const char* fixture : {"data/impuest-cases.mdb", "../demo/Impuest.mdb"}) {
         SCOPED_TRACE(fixture);
-        const std::string database = shared(fixture);
+        const std::string database = testData(fixture);
         Window window(database);
         TempDir out;
         const std::vector<std::string> range = {"--db", database, "--all", "--from", "200001", "--to", "222201"};
@@ -184,7 +184,7 @@ TEST(CommandLine, ExportsAndCountsEveryTaxpayerOfTheList) {
         }
         EXPECT_EQ(run.out, written);
         EXPECT_EQ(count.out, counted);
-        if (fixture == std::string("fixtures/impuest-cases.mdb")) {
+        if (fixture == std::string("data/impuest-cases.mdb")) {
             EXPECT_NE(run.out.find("\n20-1234567-8\t1\twritten "), std::string::npos);
             EXPECT_NE(run.out.find("\n20-123456789-1\t0\tnot found\n"), std::string::npos);
         }
@@ -202,7 +202,7 @@ TEST(CommandLine, ExportsAndCountsEveryTaxpayerOfTheList) {
 }
 
 TEST(CommandLine, ExitStatuses) {
-    const std::string cases = shared("fixtures/impuest-cases.mdb");
+    const std::string cases = testData("data/impuest-cases.mdb");
     TempDir dir;
     writeBytes(dir.path() / "garbage.mdb", std::string(4096, 'x'));
     const std::string connection = "No se ha podido realizar la conexión al servidor\n";
@@ -227,7 +227,7 @@ TEST(CommandLine, ExitStatuses) {
         {"references the box cannot take", {"--db", testData("data/blank-references.mdb"), "--all", "--count"}, 1,
          "   \t0\tnot found\n20-12345678-6\t1\tcounted\n\t0\tnot found\n", ""},
         {"an unknown format", {"--db", cases, "--all", "--format", "pdf"}, 2, "", ""},
-        {"another password", {"--db", shared("fixtures/impuest-wrongpass.mdb"), "--all"}, 3, "", connection},
+        {"another password", {"--db", testData("data/impuest-wrongpass.mdb"), "--all"}, 3, "", connection},
         {"not a database", {"--db", dir.str() + "/garbage.mdb", "--all"}, 3, "", connection},
         {"no file", {"--db", dir.str() + "/missing.mdb", "--all"}, 3, "", connection},
         // clang-format on
@@ -252,7 +252,7 @@ TEST(CommandLine, ExistingFilesAndAFolderThatRefusesFiles) {
     TempDir out, logs;
     const auto args = [&](const std::string& format, bool replace) {
         // clang-format off
-        std::vector<std::string> args = {"--db", shared("fixtures/impuest-cases.mdb"), "--out", out.str(), "--from",
+        std::vector<std::string> args = {"--db", testData("data/impuest-cases.mdb"), "--out", out.str(), "--from",
                                          "200805", "--to", "200805", "--taxpayer", "20-12345678-3", "--format", format};
         // clang-format on
         if (replace) args.push_back("--replace");

@@ -72,9 +72,9 @@ Boxes failure(Command c, const std::string& reason, bool asked) {
 
 // The program in a folder of its own, with a writable copy of a database beside it.
 struct Program {
-    explicit Program(const char* database = "fixtures/impuest-cases.mdb") {
+    explicit Program(const char* database = "data/impuest-cases.mdb") {
         if (!database) return;
-        fs::copy_file(shared(database), dir.path() / "Impuest.mdb");
+        fs::copy_file(testData(database), dir.path() / "Impuest.mdb");
         fs::permissions(dir.path() / "Impuest.mdb", fs::perms::owner_write, fs::perm_options::add);
     }
     Boxes load() {
@@ -543,7 +543,7 @@ struct WrittenDatabase : Clock {
 TEST(Batch, WaitsForAFileBeingWrittenAndStopsWhenItNeverSettles) {
     for (const bool writer : {false, true}) {
         TempDir dir;
-        WrittenDatabase db(shared("fixtures/impuest-cases.mdb"));
+        WrittenDatabase db(testData("data/impuest-cases.mdb"));
         BatchOptions options;
         options.desde = "200001";
         options.hasta = "222201";

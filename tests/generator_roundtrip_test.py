@@ -88,8 +88,9 @@ def searched_columns(built, name):
     return [c.name for c in tdef.columns if c.type == T_LONG and (name, c.name) in built.index_order]
 
 
-def read_with_program(jet_rows, path, built):
-    """Differences between what the program's reader reads of `path` and what was written."""
+def read_with_program(jet_rows, path, built, password=None):
+    """Differences between what the program's reader reads of `path`, opened with `password` (the program's unless
+    given), and what was written."""
     keys = set(ABSENT_KEYS)
     for name in TABLES:
         for col in searched_columns(built, name):
@@ -98,7 +99,8 @@ def read_with_program(jet_rows, path, built):
         if built.tdefs[name].column(col).type == T_LONG:
             keys |= {long_of_key(k) for k in given.values() if k is not None and k != b"\x00"}
     keys = sorted(keys)
-    run = subprocess.run([jet_rows, str(path), "--seek"] + [str(k) for k in keys], capture_output=True)
+    opened = [] if password is None else ["--password", password]
+    run = subprocess.run([jet_rows, str(path)] + opened + ["--seek"] + [str(k) for k in keys], capture_output=True)
     if run.returncode != 0:
         return [f"jet_rows: exit status {run.returncode}: {run.stderr.decode('utf-8', 'replace').strip()}"]
     got = json.loads(run.stdout)
@@ -126,9 +128,9 @@ def read_with_program(jet_rows, path, built):
     return problems
 
 
-def read_back(jet_rows, path, built, numref_chars=20):
+def read_back(jet_rows, path, built, numref_chars=20, password=None):
     return (verify_with_mdbtools(path, built, numref_chars) + check_indexes(path, built.unusual_keys) +
-            read_with_program(jet_rows, path, built))
+            read_with_program(jet_rows, path, built, password))
 
 
 # ----------------------------------------------------------------------------------------------------------------
@@ -206,12 +208,16 @@ def check_indexes_of(db, built, tails):
 
 
 def written_with(json_path):
-    """The --out and --seed of the command a rows file's notes say wrote its file."""
+    """The files a rows file's notes say were written from it: the --out, --seed and --password of each command."""
     notes = json.loads(json_path.read_text(encoding="utf-8")).get("_notes", [])
-    line = next(n for n in notes if n.startswith("Written with:"))
-    args = shlex.split(line.split(":", 1)[1])
-    out = pathlib.Path(args[args.index("--out") + 1])
-    return TESTS.parent / out, int(args[args.index("--seed") + 1]) if "--seed" in args else 0
+    written = []
+    for line in (n for n in notes if n.startswith("Written with:")):
+        args = shlex.split(line.split(":", 1)[1])
+        option = lambda name, default: args[args.index(name) + 1] if name in args else default  # noqa: E731
+        written.append((TESTS.parent / option("--out", ""), int(option("--seed", 0)), option("--password", None)))
+    if not written:
+        sys.exit(f"{json_path}: no note says how its file was written (Written with: ...)")
+    return written
 
 
 def main():
@@ -240,22 +246,25 @@ def main():
             results.append(("random files", ["no file with moved or deleted rows or node pages: choose other seeds"]))
 
         for json_path in sorted((TESTS / "data").glob("*.json")):
-            committed, seed = written_with(json_path)
-            given = read_rows(json_path, template)
-            built = build_given(template, given, seed)
-            problems = []
-            if committed.suffix == ".pages":
-                written = tmp / committed.name
-                write_pages(written, built.data, PAGE)
-                path = tmp / committed.with_suffix(".mdb").name
-                expand(committed, path)
-            else:
-                written = path = committed
-            if committed.read_bytes() != (written.read_bytes() if written != committed else built.data):
-                problems.append(f"{committed.name} is not what its rows file and seed {seed} write")
-            problems += read_back(jet_rows, path, built)
-            problems += holds_what_it_says(json_path.name, given, built, Template(path))
-            results.append((json_path.name, problems))
+            for committed, seed, password in written_with(json_path):
+                given = read_rows(json_path, template)
+                if password is not None:
+                    given.layout["password"] = password
+                built = build_given(template, given, seed)
+                problems = []
+                if committed.suffix == ".pages":
+                    written = tmp / committed.name
+                    write_pages(written, built.data, PAGE)
+                    path = tmp / committed.with_suffix(".mdb").name
+                    expand(committed, path)
+                else:
+                    written = path = committed
+                if committed.read_bytes() != (written.read_bytes() if written != committed else built.data):
+                    problems.append(f"{committed.name} is not what its rows file and seed {seed} write")
+                # A file without a password opens with any, as Jet opens it.
+                problems += read_back(jet_rows, path, built, password=password or None)
+                problems += holds_what_it_says(json_path.name, given, built, Template(path, any_password=True))
+                results.append((committed.name, problems))
 
     failed = 0
     for name, problems in results:

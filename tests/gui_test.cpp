@@ -28,7 +28,7 @@ class Window : public ::testing::Test {
 protected:
     // The window over the test's folder, loaded as the program loads it, with a copy of `fixture` as its database.
     void open(const char* fixture = nullptr) {
-        if (fixture) fs::copy_file(shared(fixture), dir.path() / "Impuest.mdb");
+        if (fixture) fs::copy_file(testData(fixture), dir.path() / "Impuest.mdb");
         window = std::make_unique<MainWindow>(dir.str(), &boxes);
         boxes.onShow = [this] {
             EXPECT_EQ(QThread::currentThread(), qApp->thread());
@@ -73,7 +73,7 @@ protected:
 };
 
 TEST_F(Window, EachButtonRunsItsCommandAndSalirClosesTheDatabase) {
-    open("fixtures/impuest-cases.mdb");
+    open("data/impuest-cases.mdb");
     EXPECT_TRUE(boxes.shown().empty());
     QComboBox* combo = find<QComboBox>("lst_contribuyentes");
     EXPECT_EQ(combo->itemText(0).toStdString(), "20-11111111-2- ");
@@ -105,7 +105,7 @@ TEST_F(Window, EachButtonRunsItsCommandAndSalirClosesTheDatabase) {
 // An export held back in its movements by a slowed database: the window keeps turning, shows the progress after half
 // a second, starts no second export, and Cancelar (or Esc) leaves the old file as it was.
 TEST_F(Window, ALongExportShowsItsProgressAndCanBeCancelled) {
-    open("fixtures/impuest-cases.mdb");
+    open("data/impuest-cases.mdb");
     window->form().Conn = std::make_unique<GatedDatabase>(std::move(window->form().Conn), gate);
     find<QComboBox>("lst_contribuyentes")->setEditText(QStringLiteral("30-71234567-1"));
     click("Command2");
@@ -190,7 +190,7 @@ TEST_F(Window, SalirDuringAnExportWaitsForItsEnd) {
     const fs::path out = dir.path() / "RET-PERC" / "RET-PERC-IB-30712345671-200001-222201";
     for (const bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "cancelled" : "left to end");
-        open(cancel ? nullptr : "fixtures/impuest-cases.mdb");
+        open(cancel ? nullptr : "data/impuest-cases.mdb");
         window->form().Conn = std::make_unique<GatedDatabase>(std::move(window->form().Conn), gate);
         find<QComboBox>("lst_contribuyentes")->setEditText(QStringLiteral("30-71234567-1"));
         click("Command2");

@@ -43,8 +43,8 @@ using Rows = std::vector<std::string>;
 
 class Reads : public ::testing::Test {
 protected:
-    // A reading of a shared fixture.
-    static std::unique_ptr<Reading> open(const std::string& fixture) { return readingOf(shared(fixture)); }
+    // A reading of a database of the tests' own.
+    static std::unique_ptr<Reading> open(const std::string& file) { return readingOf(testData(file)); }
     static std::unique_ptr<Reading> readingOf(const std::string& path) { return JetDatabase(path, "Kb7731R28").read(); }
 
     static Rows taxpayers(Reading& db) {
@@ -88,7 +88,7 @@ protected:
 
 // The list: by name in Jet's text order, a Null name first, accents beside the plain letters, case not counted.
 TEST_F(Reads, TaxpayerList) {
-    auto db = open("fixtures/impuest-cases.mdb");
+    auto db = open("data/impuest-cases.mdb");
     EXPECT_EQ(taxpayers(*db), (Rows{"'20-11111111-2' Null", "'30-66666666-7' 'Cooperativa Agrícola La Unión Ltda.'",
                                     "'27-99999999-3' 'Córdoba de la Peña, Azucena Ñusta (nombre corregido)'",
                                     "'20-1234567-8' 'Fernández, Inés'", "'23-22222222-9' 'Gómez Ibarra, Raúl Andrés'",
@@ -97,7 +97,7 @@ TEST_F(Reads, TaxpayerList) {
                                     "'30-71234567-1' 'Ñandubay Agropecuaria S.A.'", "'20-55555555-6' 'Olmos, Begoña'",
                                     "'20-12345678-3' 'Peña Núñez, José María'", "'20-88888888-9' 'Ruiz Díaz, Ramón'",
                                     "'27-44444444-5' 'Sánchez Ibáñez, Lucía'", "'20-123456789-1' 'Suárez, Ángel'"}));
-    EXPECT_TRUE(open("fixtures/impuest-empty.mdb")->taxpayers().empty());
+    EXPECT_TRUE(open("data/impuest-empty.mdb")->taxpayers().empty());
 }
 
 // The lookup: the reference as given, whole and literally; the first row the table stores wins.
@@ -113,7 +113,7 @@ TEST_F(Reads, TaxpayerByReference) {
         {"20-12345678-", "none"},
         {"", "none"},
         {"20-12345678-3' OR ''='", "none"}};
-    expectLookups(shared("fixtures/impuest-cases.mdb"), cases);
+    expectLookups(testData("data/impuest-cases.mdb"), cases);
 }
 
 // Texts equal in Jet's order fold alike, and texts that fold alike are equal: a lookup goes by the folded text.
@@ -259,7 +259,7 @@ TEST(TaxpayerOrder, FollowsAnIndexThatAgreesWithTheTable) {
 // The grouped declarations: per form and month, operations 0 and 1 only, the greatest key as text (sequence 9
 // outranks 11), in the order of that key; equal keys of two forms in the order of the forms.
 TEST_F(Reads, DeclarationGroups) {
-    auto db = open("fixtures/impuest-cases.mdb");
+    auto db = open("data/impuest-cases.mdb");
     EXPECT_EQ(groups(*db, 3),
               (Rows{"30 '2006' '5' '2006511'", "30 '2007' '04' '20070411'", "30 '2007' '06' '20070611'",
                     "30 '2007' '07' '20070711'", "30 '2007' '08' '20070819'", "30 '2007' '10' '20071011'"}));
@@ -272,7 +272,7 @@ TEST_F(Reads, DeclarationGroups) {
 
 // A declaration by its form and key: any operation, the first in the order of the form's declarations.
 TEST_F(Reads, DeclarationId) {
-    auto db = open("fixtures/impuest-cases.mdb");
+    auto db = open("data/impuest-cases.mdb");
     const std::tuple<std::int32_t, const char*, const char*> cases[] = {
         {30, "20070411", "307"}, {30, "20070819", "300"},  {30, "200708111", "301"}, {30, "20070911", "302"},
         {30, "2007041", "none"}, {31, "20070411", "none"}, {10, "20080511", "100"},  {10, "", "none"}};
@@ -283,7 +283,7 @@ TEST_F(Reads, DeclarationId) {
 // A declaration's movements: joined with its form and taxpayer, only when the declaration is on a form of that
 // taxpayer; deleted rows, orphans and the other table's rows never.
 TEST_F(Reads, Movements) {
-    auto db = open("fixtures/impuest-cases.mdb");
+    auto db = open("data/impuest-cases.mdb");
     EXPECT_EQ(movements(*db, MovementTable::Retenciones, 1, 100),
               Rows{"'20-12345678-3' '9012345' 'R' #07/05/2008# 2008 5 '30-98765432-1' '456' '  Ferretería Centro "
                    "S.A. ' '0001-00001234' 1234.5d 37.04d"});
@@ -558,7 +558,7 @@ struct Writer {
 // that keeps changing ends it with an error that says so, and what looks like damage in a file being written is
 // reported as the change it is.
 TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
-    Writer w(shared("fixtures/impuest-cases.mdb"));
+    Writer w(testData("data/impuest-cases.mdb"));
     JetDatabase db = w.database();
     const auto expected = db.read()->declarationGroups(3).size();
 
@@ -625,7 +625,7 @@ TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
 // A time of the last write ahead of the clock by more than a tick is a file server's clock, not a write under way:
 // the file reads at once. Within a tick either way, it may be a write under way.
 TEST(Reading, AModificationTimeAheadOfTheClock) {
-    Writer w(shared("fixtures/impuest-cases.mdb"));
+    Writer w(testData("data/impuest-cases.mdb"));
     JetDatabase db = w.database();
     // Ten milliseconds ahead: read once the clock has gone 25 ms past it, after two waits of 30 ms.
     for (const auto& [ahead, attempts] : {std::pair{std::chrono::hours(1), 1}, {std::chrono::hours(0), 3}}) {
@@ -639,7 +639,7 @@ TEST(Reading, AModificationTimeAheadOfTheClock) {
 // A batch keeps its reading while the file under the name read is the one read, unchanged; otherwise its next
 // command reads the file as it is when it starts. A batch waits for a file being written to settle, within a bound.
 TEST(Reading, ABatchGoesOnWithItsReadingWhileTheFileStaysAsRead) {
-    Writer w(shared("fixtures/impuest-cases.mdb"));
+    Writer w(testData("data/impuest-cases.mdb"));
     JetDatabase db = w.database();
     std::unique_ptr<Reading> kept;
     const auto exportOnce = [&] {
@@ -679,7 +679,7 @@ TEST(Reading, ABatchGoesOnWithItsReadingWhileTheFileStaysAsRead) {
 TEST(Reading, AFileReplacedUnderItsName) {
     TempDir dir;
     const auto path = dir.path() / "Impuest.mdb";
-    std::filesystem::copy_file(shared("fixtures/impuest-cases.mdb"), path);
+    std::filesystem::copy_file(testData("data/impuest-cases.mdb"), path);
     std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     JetDatabase db(path.string(), "Kb7731R28");
     std::unique_ptr<Reading> kept = db.read();

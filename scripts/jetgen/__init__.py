@@ -3,14 +3,15 @@ given rows, to pin what the program reads, and big bench files shaped like years
 
     scripts/random-databases.py --seed N --count K --out DIR [--first I] [--json]
                                 [--verify] [--export VELMORA_EXPORT] [--template FILE]
-    scripts/random-databases.py --rows ROWS.json --out FILE.mdb|FILE.pages [--seed N] [--json]
+    scripts/random-databases.py --rows ROWS.json --out FILE.mdb|FILE.pages [--seed N] [--password P] [--json]
                                 [--verify] [--export VELMORA_EXPORT] [--template FILE]
     scripts/random-databases.py --bench --movements N [--taxpayers T] --seed S --out FILE.mdb
                                 [--verify] [--export VELMORA_EXPORT] [--template FILE]
 
 writes DIR/random-<N>-<i>.mdb for i = I .. I+K-1 (i with four digits at least). The same seed and number always give
 the same bytes. Each file is a Jet 4 database (the format Access 2000-2003 writes) with the program's password
-(Kb7731R28, masked in the header with the file's own creation date) and the five tables it reads, CMD, Form_Cp01,
+(Kb7731R28, masked in the header with the file's own creation date; a rows file's may have another, or none, by
+--password) and the five tables it reads, CMD, Form_Cp01,
 Form_Sid3, Percepciones and retenciones, with the columns the template defines, CMD_NumRef being Text(20) so that
 14-character references fit.
 

@@ -30,6 +30,8 @@ def main():
                         help="the folder of the random files, or with --rows or --bench the file")
     parser.add_argument("--first", type=int, help="number of the first file (0)")
     parser.add_argument("--template", type=pathlib.Path, default=default_template())
+    parser.add_argument("--password", help="with --rows, the database password the file holds (\"\": none; the "
+                                           "program's if not given)")
     parser.add_argument("--json", action="store_true", help="write the rows of each file beside it")
     parser.add_argument("--verify", action="store_true", help="read every file back with mdb-export")
     parser.add_argument("--export", help="a velmora-export executable to export every file with (implies --verify)")
@@ -51,6 +53,8 @@ def main():
             args.seed = 0
         if args.json and args.out.with_suffix(".json").resolve() == args.rows.resolve():
             parser.error("--json would write over the --rows file")
+    elif args.password is not None:
+        parser.error("--password is for --rows")
     elif args.seed is None or args.count is None:
         parser.error("the following arguments are required: --seed, --count (or --rows)")
     if args.first is None:
@@ -64,6 +68,10 @@ def main():
     template = Template(args.template)
     if args.rows:
         given = read_rows(args.rows, template)
+        if args.password is not None:
+            if len(args.password) > 20:
+                parser.error("--password: a database password has 20 characters at most")
+            given.layout["password"] = args.password
         count = 1
         args.out.parent.mkdir(parents=True, exist_ok=True)
     else:

@@ -67,12 +67,13 @@ def header_password(page0):
     return units.split("\0", 1)[0], created
 
 
-def set_header(page0, created):
-    """Gives the header a creation date and the program's password, masked with it."""
+def set_header(page0, created, password=PASSWORD):
+    """Gives the header a creation date and a database password (the program's unless given; "" for none), masked
+    with the date."""
     plain = rc4(HEADER_KEY, page0[0x18:0x18 + 128])
     struct.pack_into("<d", plain, 0x72 - 0x18, created)
     mask = struct.pack("<I", int(created) & 0xFFFFFFFF)
-    pwd = PASSWORD.encode("utf-16le").ljust(40, b"\0")
+    pwd = password.encode("utf-16le").ljust(40, b"\0")
     for i in range(40):
         plain[0x42 - 0x18 + i] = pwd[i] ^ mask[i % 4]
     page0[0x18:0x18 + 128] = rc4(HEADER_KEY, plain)
@@ -297,13 +298,14 @@ def decode_text(b):
 class Template:
     """The empty database every file starts from."""
 
-    def __init__(self, path):
+    def __init__(self, path, any_password=False):
+        """`any_password`: for a file written here, which may hold another password than the program's."""
         data = pathlib.Path(path).read_bytes()
         if len(data) % PAGE or data[4:19] != b"Standard Jet DB" or data[0x14] != 1:
             raise SystemExit(f"{path}: not a Jet 4 database")
         self.pages = [data[i:i + PAGE] for i in range(0, len(data), PAGE)]
         password, _ = header_password(self.pages[0])
-        if password != PASSWORD:
+        if password != PASSWORD and not any_password:
             raise SystemExit(f"{path}: the template does not hold the program's password")
         catalog = TableDef(2, self.pages[2])
         found = {}

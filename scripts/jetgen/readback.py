@@ -120,7 +120,7 @@ def check_indexes(path, unusual=None, tails=None):
     not checked, and it is taken to leave out the rows whose value is Null. `tails`, a dict, gets for each Long index
     the keys whose search goes through a node's tail page, each with the number of tail pages it goes through."""
     unusual = unusual or {}
-    db = Template(path)
+    db = Template(path, any_password=True)
     pages = db.pages
     problems = []
     parsed = {}

@@ -3,9 +3,10 @@ pages) and the page maps, then the patched definitions and the header."""
 import struct
 import unicodedata
 
-from .jet import (INDEX_BITMAP_START, INDEX_ENTRIES_START, INDEX_SPACE, MAP_PAGE_BITS, MAP_ROW, PAGE,
+from .jet import (INDEX_BITMAP_START, INDEX_ENTRIES_START, INDEX_SPACE, MAP_PAGE_BITS, MAP_ROW, PAGE, PASSWORD,
                   SLOT_DELETED, SLOT_MOVED, SLOT_STUB, T_BOOL, T_BYTE, T_DATE, T_DOUBLE, T_FLOAT, T_INT, T_LONG,
-                  T_MEMO, T_MONEY, T_TEXT, TABLES, TableDef, date_value, encode_mixed_text, encode_text, page_rows, set_header, u32)
+                  T_MEMO, T_MONEY, T_TEXT, TABLES, TableDef, date_value, encode_mixed_text, encode_text, page_rows,
+                  set_header, u32)
 
 
 class Page:
@@ -14,6 +15,10 @@ class Page:
     def __init__(self, kind):
         self.kind = kind
         self.num = None
+
+
+# The longest row a long value page holds: the page less its header and one slot.
+LONG_VALUE_ROOM = PAGE - 14 - 2
 
 
 class DataPage(Page):
@@ -118,7 +123,9 @@ class TableWriter:
                 if len(stored) <= 64:
                     data = struct.pack("<II", len(stored) | 0x80000000, 0) + bytes(4) + stored
                 else:
-                    data = struct.pack("<II", len(stored) | 0x40000000, 0) + bytes(4)
+                    # On one long value page when one holds it, else on a chain of them.
+                    one_page = len(stored) <= LONG_VALUE_ROOM
+                    data = struct.pack("<II", len(stored) | (0x40000000 if one_page else 0), 0) + bytes(4)
                     lval.append((c.var, stored))
             else:
                 raise ValueError(f"{c.name}: type {c.type} is not written")
@@ -194,20 +201,29 @@ class TableWriter:
         return pointers
 
     def long_value(self, stored):
-        """Puts a memo on a long value page, as one row of it."""
-        if len(stored) + 2 > PAGE - 14:
-            raise ValueError(f"a memo of {len(stored)} bytes: more than one long value page holds")
+        """Puts a memo on long value pages: one row of one page when a page holds it, else a chain of rows, each
+        starting with the place of the next (zero after the last), the first pointed at by the memo."""
+        if len(stored) <= LONG_VALUE_ROOM:
+            return self.long_value_row(stored)
+        size = LONG_VALUE_ROOM - 4
+        pieces = [self.long_value_row(bytes(4) + stored[i:i + size]) for i in range(0, len(stored), size)]
+        for piece, following in zip(pieces, pieces[1:]):
+            self.patches.append((piece, 0, following))
+        return pieces[0]
+
+    def long_value_row(self, data):
         page = self.lval_pages[-1] if self.lval_pages else None
-        if page is None or page.room() < len(stored) + 2:
+        if page is None or page.room() < len(data) + 2:
             page = DataPage(None, "lval")
             self.lval_pages.append(page)
-        return RowPointer(page, page.add(stored))
+        return RowPointer(page, page.add(data))
 
     def apply_patches(self):
         for where, offset, target in self.patches:
             data = where.page.slots[where.slot][0]
             if offset == 0:
-                # A stub: the row's slot, then its page.
+                # A stub, or the head of a long value row in a chain: the slot of the row it points at, then its
+                # page.
                 v = target.value()
                 data[0:4] = bytes([v & 0xFF]) + (v >> 8).to_bytes(3, "little")
             else:
@@ -435,7 +451,8 @@ def write_file(template, tables, rng, given=False, layout=None):
     copy of the template. A random file draws which rows moved, the order rows were added in and how full its data
     pages are; `given` rows keep their order and marks, fill each page, and moved ones land after the table's last
     row. `layout` holds what a rows file says of the whole file: "index_shape" (entries a leaf, children a node) and
-    "name_index" (the CMD_IDs in the order of an index on CMD_Contribuyente)."""
+    "name_index" (the CMD_IDs in the order of an index on CMD_Contribuyente), "password" (the database password, ""
+    for none; the program's unless given)."""
     layout = layout or {}
     pages = [bytearray(p) for p in template.pages]
     tdefs = {name: TableDef(pg, template.pages[pg]) for name, pg in template.table_pages.items()}
@@ -653,7 +670,8 @@ def write_file(template, tables, rng, given=False, layout=None):
     # The creation date masks the password: now and then one after 2079, whose day number needs three bytes.
     set_header(pages[0], date_value(rng.randint(1999, 2030) if rng.random() < 0.95 else rng.randint(2080, 2200),
                                     rng.randint(1, 12), rng.randint(1, 28),
-                                    rng.randrange(24), rng.randrange(60), rng.randrange(60)))
+                                    rng.randrange(24), rng.randrange(60), rng.randrange(60)),
+               layout.get("password", PASSWORD))
     data = b"".join(bytes(p) for p in pages) + b"".join(new_pages)
 
     # A scan meets a moved row at its stub, as Jet orders a table's rows; mdbtools meets it where it lies.

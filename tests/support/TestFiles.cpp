@@ -25,7 +25,15 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string shared(const std::string& relative) { return std::string(VELMORA_SHARED_DIR) + "/" + relative; }
+std::string shared(const std::string& relative) {
+    const std::string path = std::string(VELMORA_SHARED_DIR) + "/" + relative;
+    return std::filesystem::exists(path) ? path : std::string();
+}
+
+std::string missingShared(const std::string& relative) {
+    return "skipped: " + relative + " of the shared test material is not beside the checkout (" + VELMORA_SHARED_DIR +
+           ")";
+}
 
 std::string testData(const std::string& relative) { return std::string(VELMORA_TESTS_DIR) + "/" + relative; }
 

@@ -18,10 +18,13 @@ private:
     std::filesystem::path m_path;
 };
 
-// A file of the shared test material, e.g. shared("fixtures/impuest-cases.mdb").
-std::string shared(const std::string& relative);
-// A file kept beside the tests (regression inputs), e.g. testData("regressions/x.mdb").
+// A file kept beside the tests, e.g. testData("data/impuest-cases.mdb"), testData("../demo/Impuest.mdb").
 std::string testData(const std::string& relative);
+// A file of the shared test material beside the checkout (../shared), e.g. shared("fixtures/access/jet3-access97.mdb"),
+// or empty when it is not there: CI has it, a clone alone does not.
+std::string shared(const std::string& relative);
+// The message of a test skipped for want of a file of the shared material.
+std::string missingShared(const std::string& relative);
 
 std::string readBytes(const std::filesystem::path& file);
 void writeBytes(const std::filesystem::path& file, const std::string& bytes);
