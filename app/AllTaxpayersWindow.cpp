@@ -151,8 +151,9 @@ AllTaxpayersWindow::AllTaxpayersWindow(std::string appPath, MessageBoxes* messag
     layout->addWidget(m_table, 1);
     resize(1100, 700);
 
-    m_refresh = new QTimer(this);
-    m_refresh->setInterval(150);
+    // The status line's seconds go on while an export takes long.
+    m_clock = new QTimer(this);
+    m_clock->setInterval(200);
 
     connect(todoButton, &QPushButton::clicked, this, &AllTaxpayersWindow::todo);
     connect(m_format, &QComboBox::currentIndexChanged, this,
@@ -163,7 +164,7 @@ AllTaxpayersWindow::AllTaxpayersWindow(std::string appPath, MessageBoxes* messag
     connect(m_cancel, &QPushButton::clicked, this, &AllTaxpayersWindow::cancelar);
     connect(m_saveReport, &QPushButton::clicked, this, &AllTaxpayersWindow::guardarInforme);
     connect(m_onlyProblems, &QCheckBox::toggled, m_filter, &BatchResultsFilter::setOnlyProblems);
-    connect(m_refresh, &QTimer::timeout, this, &AllTaxpayersWindow::refresh);
+    connect(m_clock, &QTimer::timeout, this, &AllTaxpayersWindow::showStatus);
     connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
         const QString file = m_filter->mapToSource(index).data(BatchResultsModel::WrittenFileRole).toString();
         if (!file.isEmpty()) openFile(file);
@@ -250,46 +251,62 @@ void AllTaxpayersWindow::startRun(bool count) {
                {}};
     m_model->reset(taxpayers);
     m_batch = std::move(batch);
-    m_run = std::make_unique<BatchRun>(*m_batch, std::move(taxpayers));
+    m_done = 0;
+    m_total = taxpayers.size();
+    m_movements = 0;
+    m_waiting = false;
+    // The worker has the window's thread called by the method's name (see MainWindow::startExport).
+    m_run = std::make_unique<BatchRun>(*m_batch, std::move(taxpayers), m_messages,
+                                       [this] { QMetaObject::invokeMethod(this, "serveRun", Qt::QueuedConnection); });
     setRunning(true);
     m_elapsed.start();
-    refresh();
-    m_refresh->start();
-    m_run->start([this] { QMetaObject::invokeMethod(this, "runEnded", Qt::QueuedConnection); });
+    showStatus();
+    m_clock->start();
+    BatchRun::Events events;
+    events.result = [this](std::size_t row, const TaxpayerResult& result) {
+        m_model->setResult(row, result);
+        m_model->resultsChanged(row, row);
+        ++m_done;
+        m_movements += movementsDone(result);
+        m_waiting = false;
+        showStatus();
+    };
+    events.waiting = [this] {
+        m_waiting = true;
+        showStatus();
+    };
+    events.ended = [this](const BatchEnd& end) { runEnded(end); };
+    m_run->start(std::move(events));
 }
 
-void AllTaxpayersWindow::refresh() {
-    if (!m_run) return;
-    const auto results = m_run->takeResults();
-    if (!results.empty()) {
-        for (const auto& [row, result] : results) m_model->setResult(row, result);
-        m_model->resultsChanged(results.front().first, results.back().first);
-    }
-    const BatchProgress progress = m_run->progress();
-    m_progress->setRange(0, int(std::max<std::size_t>(progress.total, 1)));
-    m_progress->setValue(int(progress.done));
-    if (progress.waiting)
+void AllTaxpayersWindow::serveRun() {
+    if (m_run) m_run->serve();
+}
+
+void AllTaxpayersWindow::showStatus() {
+    m_progress->setRange(0, int(std::max<std::size_t>(m_total, 1)));
+    m_progress->setValue(int(m_done));
+    if (m_waiting)
         m_status->setText(QStringLiteral("Esperando a que la base de datos deje de cambiar..."));
     else
         m_status->setText(QStringLiteral("Contribuyentes: %1 de %2 · movimientos: %3 · %4 s")
-                              .arg(progress.done)
-                              .arg(progress.total)
-                              .arg(progress.movements)
+                              .arg(m_done)
+                              .arg(m_total)
+                              .arg(m_movements)
                               .arg(seconds(m_elapsed)));
 }
 
-void AllTaxpayersWindow::runEnded() {
-    if (!m_run) return;
-    m_refresh->stop();
-    m_run->finish();
-    refresh();
-    const BatchProgress progress = m_run->progress();
-    const bool cancelled = progress.done < progress.total;
+void AllTaxpayersWindow::runEnded(const BatchEnd& end) {
+    m_clock->stop();
+    m_waiting = false;
+    showStatus();
     m_run.reset();
-    const std::string stopped = progress.stoppedByWrites ? m_batch->stoppedMessage() : std::string();
+    const std::string stopped = end.stoppedByWrites ? m_batch->stoppedMessage() : std::string();
     m_batch.reset();
+    const bool cancelled = end.done < end.total;
     if (cancelled) m_model->markNotExported();
     if (!stopped.empty()) m_messages.MsgBox(stopped, MsgIcon::Critical, MsgButtons::OK);
+    if (!end.failure.empty()) m_messages.MsgBox("Error : " + end.failure, MsgIcon::Critical, MsgButtons::OK);
     m_status->setText((cancelled ? QStringLiteral("Cancelado. ") : QStringLiteral("Terminado. ")) + m_status->text());
     setRunning(false);
     if (m_closeAfterRun) close();

@@ -58,10 +58,12 @@ private slots:
     void todo();
     void guardarInforme();
     void cambiarCarpeta();
-    void refresh();
+    void showStatus();
 
 private:
-    Q_INVOKABLE void runEnded();
+    // Queued to the window's thread by the run's worker: delivers what the run sent.
+    Q_INVOKABLE void serveRun();
+    void runEnded(const BatchEnd& end);
     void startRun(bool count);
     BatchFormat chosenFormat() const;
     void setRunning(bool running);
@@ -88,11 +90,15 @@ private:
     QTableView* m_table = nullptr;
     BatchResultsModel* m_model = nullptr;
     BatchResultsFilter* m_filter = nullptr;
-    QTimer* m_refresh = nullptr;
+    QTimer* m_clock = nullptr;
 
     // The run under way and its batch; what the report says was asked.
     std::unique_ptr<BatchExport> m_batch;
     std::unique_ptr<BatchRun> m_run;
+    std::size_t m_done = 0;  // what the run has done so far, as its results came
+    std::size_t m_total = 0;
+    std::int64_t m_movements = 0;
+    bool m_waiting = false;  // for the database file to settle
     QElapsedTimer m_elapsed;
     BatchReport m_asked;
     bool m_closeAfterRun = false;

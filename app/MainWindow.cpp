@@ -3,7 +3,6 @@
 #include "app/ExportProgressDialog.h"
 #include "app/QtMessageBoxes.h"
 #include "export/ExportCommands.h"
-#include "export/RelayedMessageBoxes.h"
 #include "export/StartUp.h"
 
 #include <QApplication>
@@ -194,11 +193,6 @@ MainWindow::MainWindow(std::string appPath, MessageBoxes* messages)
       m_messages(messages ? *messages : *m_ownMessages),
       m_form(*this, m_messages, std::move(appPath)),
       m_exportBoxes(std::make_unique<ExportBoxes>(*this)),
-      // The worker has the window's thread called by the method's name: a functor or member pointer would have
-      // the worker build the slot object the window's thread then runs, handed over through Qt's event queue,
-      // whose locks the thread sanitizer does not see.
-      m_relay(std::make_unique<RelayedMessageBoxes>(
-          *m_exportBoxes, [this] { QMetaObject::invokeMethod(this, "serveBoxes", Qt::QueuedConnection); })),
       m_progressDelay(new QTimer(this)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("O.R.V. - Velmora"));
@@ -230,8 +224,7 @@ MainWindow::MainWindow(std::string appPath, MessageBoxes* messages)
 }
 
 MainWindow::~MainWindow() {
-    // A window destroyed during an export, rather than closed, lets its boxes go unseen and waits for it to stop.
-    m_relay->close();
+    // A window destroyed during an export, rather than closed, stops it, lets its boxes go unseen and waits for it.
     closeProgress();
     m_export.reset();
 }
@@ -466,18 +459,26 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::startExport(ExportRun::Command command) {
     // A click during an export starts nothing: the database is the running export's.
     if (m_export) return;
-    m_export = std::make_unique<ExportRun>(m_form, command, *m_relay);
+    // The worker has the window's thread called by the method's name: a functor or member pointer would have the
+    // worker build the slot object the window's thread then runs, handed over through Qt's event queue, whose locks
+    // the thread sanitizer does not see.
+    m_export = std::make_unique<ExportRun>(m_form, command, *m_exportBoxes, [this] {
+        QMetaObject::invokeMethod(this, "serveExport", Qt::QueuedConnection);
+    });
     m_progressDelay->start();
-    m_export->start([this] { QMetaObject::invokeMethod(this, "exportEnded", Qt::QueuedConnection); });
+    m_export->start([this](const ExportOutcome&, const std::string& escaped) { exportEnded(escaped); });
 }
 
-void MainWindow::serveBoxes() { m_relay->serve(); }
+void MainWindow::serveExport() {
+    if (m_export) m_export->serve();
+}
 
-void MainWindow::exportEnded() {
+void MainWindow::exportEnded(const std::string& escaped) {
     m_progressDelay->stop();
     closeProgress();
-    const std::unique_ptr<ExportRun> run = std::move(m_export);
-    run->finish();
+    m_export.reset();
+    // The command shows how it ended; what escaped it did not end as a command does.
+    if (!escaped.empty()) m_messages.MsgBox("Error : " + escaped, MsgIcon::Critical, MsgButtons::OK);
     const AfterExport after = std::exchange(m_afterExport, AfterExport::Stay);
     if (after == AfterExport::Exit)
         Command3_Click();

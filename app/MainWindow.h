@@ -16,7 +16,6 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 class QtMessageBoxes;
-class RelayedMessageBoxes;
 
 // The program's only window. It holds the controls and the form's state (m_form); every command is a core
 // procedure. The export commands run on a worker thread (ExportRun) while the window keeps taking its events: their
@@ -64,9 +63,9 @@ private:
     enum class AfterExport { Stay, Close, Exit };
 
     void startExport(ExportRun::Command command);
-    // Called from the export's worker, queued to the window's thread.
-    Q_INVOKABLE void serveBoxes();
-    Q_INVOKABLE void exportEnded();
+    // Queued to the window's thread by the export's worker: shows the boxes it waits on and takes its end.
+    Q_INVOKABLE void serveExport();
+    void exportEnded(const std::string& escaped);
     // "Salir" or the close control while an export runs: the export goes on to its end, as if the click had waited
     // for it, and `after` is done then.
     void endAfterExport(AfterExport after);
@@ -87,9 +86,8 @@ private:
     MessageBoxes& m_messages;
     Form1 m_form;
 
-    // The export under way, the boxes it asks for from its worker, and its progress window once shown.
+    // The export under way, what shows its boxes, and its progress window once shown.
     std::unique_ptr<ExportBoxes> m_exportBoxes;
-    std::unique_ptr<RelayedMessageBoxes> m_relay;
     std::unique_ptr<ExportRun> m_export;
     QTimer* m_progressDelay = nullptr;
     ExportProgressDialog* m_progress = nullptr;

@@ -73,9 +73,7 @@ struct Totals {
     std::int64_t movements = 0;
 
     void add(const TaxpayerResult& result) {
-        // The movements of the files written or counted; an export that failed is not one of them.
-        if (result.outcome != BatchOutcome::Error && result.outcome != BatchOutcome::Cancelled)
-            movements += result.movements;
+        movements += movementsDone(result);
         problems += result.problems.size();
         switch (result.outcome) {
             case BatchOutcome::Written: ++written; break;

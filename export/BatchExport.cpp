@@ -9,18 +9,14 @@
 #include "selection/RangeValidation.h"
 #include "selection/TaxpayerList.h"
 
-#include <atomic>
 #include <unordered_set>
 
-// What the batch's exports are told of as they go: only whether to stop.
+// What the batch's exports are told of as they go: only whether to stop, as the export under way was asked.
 class BatchExport::Progress final : public ExportObserver {
 public:
     void movementWritten(const Movement&) override {}
-    bool stopRequested() override { return m_stop.load(std::memory_order_relaxed); }
-    void requestStop() noexcept { m_stop = true; }
-
-private:
-    std::atomic<bool> m_stop{false};
+    bool stopRequested() override { return stop && (*stop)(); }
+    const std::function<bool()>* stop = nullptr;  // during an export, what its caller said
 };
 
 namespace {
@@ -149,14 +145,17 @@ void BatchExport::readAhead(const std::vector<BatchTaxpayer>& taxpayers) {
     }
 }
 
-void BatchExport::requestStop() noexcept { m_progress->requestStop(); }
-
 void BatchExport::useWorkspace(std::function<std::unique_ptr<Workspace>()> workspace) {
     m_createWorkspace = std::move(workspace);
 }
 
-TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer) {
+TaxpayerResult BatchExport::run(const BatchTaxpayer& taxpayer, const std::function<bool()>& stop) {
     constexpr int kAttempts = 3;
+    m_progress->stop = stop ? &stop : nullptr;
+    const struct Forget {
+        Progress& progress;
+        ~Forget() { progress.stop = nullptr; }
+    } forget{*m_progress};
     ExportOutcome outcome;
     if (!m_begun) {
         m_begun = true;
@@ -234,6 +233,10 @@ TaxpayerResult BatchExport::runOnce(const BatchTaxpayer& taxpayer, ExportOutcome
             break;
     }
     return result;
+}
+
+std::int64_t movementsDone(const TaxpayerResult& result) {
+    return result.outcome == BatchOutcome::Error || result.outcome == BatchOutcome::Cancelled ? 0 : result.movements;
 }
 
 std::string resultWords(const TaxpayerResult& result) {

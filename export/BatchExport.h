@@ -49,7 +49,7 @@ struct TaxpayerResult {
 };
 
 // The result as the command line prints it: "written PATH", "kept PATH", "counted", "none", "not found",
-// "error: REASON" (and "cancelled", which only a batch stopped by requestStop gives).
+// "error: REASON" (and "cancelled", which only an export asked to stop gives).
 std::string resultWords(const TaxpayerResult& result);
 // The result as the window of every taxpayer shows it, in Spanish.
 std::string resultDescription(const TaxpayerResult& result);
@@ -57,6 +57,9 @@ std::string resultDescription(const TaxpayerResult& result);
 std::string cuitDescription(const TaxpayerResult& result);
 // Whether the export of the taxpayer did not end as asked, or a CUIT has a problem.
 bool hasProblem(const TaxpayerResult& result);
+// The movements of the result that count in a batch's total: those of a file written or counted, or of a
+// taxpayer without any; an export that failed or was cancelled has none.
+std::int64_t movementsDone(const TaxpayerResult& result);
 
 class MessageBoxes;
 class Workspace;
@@ -93,8 +96,9 @@ public:
     // an Error outcome. Before the first export, the batch waits for the database file to settle when another
     // program is writing it, and tells its reading which taxpayers' movements the exports will read; an export
     // that meets a file that keeps changing is made again once the file has settled. When the file does not settle
-    // within kSettleBound, the batch stops: see stoppedByWrites().
-    TaxpayerResult run(const BatchTaxpayer& taxpayer);
+    // within kSettleBound, the batch stops: see stoppedByWrites(). When `stop` says so, the export stops before its
+    // next movement and leaves no file (Cancelled).
+    TaxpayerResult run(const BatchTaxpayer& taxpayer, const std::function<bool()>& stop = {});
 
     // How long the batch waits, at most, for a database file being written to settle.
     static constexpr std::chrono::seconds kSettleBound{5};
@@ -106,9 +110,6 @@ public:
     // Why, in the user's words.
     std::string stoppedMessage() const;
 
-    // From any thread: the export under way stops before its next movement and leaves no file (Cancelled), and so
-    // does every export run after it.
-    void requestStop() noexcept;
     // The database engine that start() opens the database with; Workspaces0 unless set (tests slow it down).
     void useWorkspace(std::function<std::unique_ptr<Workspace>()> workspace);
 

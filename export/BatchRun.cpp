@@ -1,49 +1,42 @@
 #include "export/BatchRun.h"
 
-BatchRun::BatchRun(BatchExport& batch, std::vector<BatchTaxpayer> taxpayers)
-    : m_batch(batch), m_taxpayers(std::move(taxpayers)) {}
+#include <utility>
+
+BatchRun::BatchRun(BatchExport& batch, std::vector<BatchTaxpayer> taxpayers, MessageBoxes& boxes,
+                   std::function<void()> wake)
+    : m_batch(batch),
+      m_taxpayers(std::move(taxpayers)),
+      m_job(std::make_unique<BackgroundJob>(boxes, std::move(wake))) {
+    m_end.total = m_taxpayers.size();
+}
 
 BatchRun::~BatchRun() {
-    cancel();
-    if (m_worker.joinable()) m_worker.join();
+    m_job.reset();
+    m_batch.onWaiting({});
 }
 
-void BatchRun::start(std::function<void()> ended) {
-    m_batch.onWaiting([this] { m_waiting = true; });
-    m_worker = std::thread([this, ended = std::move(ended)] {
-        for (std::size_t i = 0; i < m_taxpayers.size() && !m_cancel; ++i) {
-            TaxpayerResult result = m_batch.run(m_taxpayers[i]);
-            m_waiting = false;
-            if (m_batch.stoppedByWrites()) {
-                m_stoppedByWrites = true;
-                break;
-            }
-            if (result.outcome != BatchOutcome::Error && result.outcome != BatchOutcome::Cancelled)
-                m_movements += result.movements;
-            {
-                const std::lock_guard lock(m_resultsMutex);
-                m_results.emplace_back(i, std::move(result));
-            }
-            ++m_done;
-        }
-        ended();
+void BatchRun::start(Events events) {
+    m_batch.onWaiting([this, waiting = events.waiting] {
+        if (waiting) m_job->post(waiting);
     });
-}
-
-void BatchRun::cancel() noexcept {
-    m_cancel = true;
-    m_batch.requestStop();
-}
-
-BatchProgress BatchRun::progress() const {
-    return {m_done, m_taxpayers.size(), m_movements, m_waiting, m_stoppedByWrites};
-}
-
-std::vector<std::pair<std::size_t, TaxpayerResult>> BatchRun::takeResults() {
-    const std::lock_guard lock(m_resultsMutex);
-    return std::exchange(m_results, {});
-}
-
-void BatchRun::finish() {
-    if (m_worker.joinable()) m_worker.join();
+    const std::function<bool()> stop = [this] { return m_job->cancelRequested(); };
+    m_job->start(
+        [this, stop, result = events.result] {
+            for (std::size_t i = 0; i < m_taxpayers.size() && !stop(); ++i) {
+                TaxpayerResult done = m_batch.run(m_taxpayers[i], stop);
+                if (m_batch.stoppedByWrites()) {
+                    m_end.stoppedByWrites = true;
+                    return;
+                }
+                m_end.movements += movementsDone(done);
+                ++m_end.done;
+                if (result) m_job->post([result, i, done = std::move(done)] { result(i, done); });
+            }
+        },
+        [this, ended = events.ended](const BackgroundJob::End& end) {
+            BatchEnd batchEnd = m_end;
+            batchEnd.cancelled = end.cancelled && batchEnd.done < batchEnd.total;
+            batchEnd.failure = end.failure;
+            if (ended) ended(batchEnd);
+        });
 }

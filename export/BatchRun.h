@@ -1,57 +1,55 @@
 #pragma once
 
+#include "export/BackgroundJob.h"
 #include "export/BatchExport.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <thread>
-#include <utility>
+#include <memory>
+#include <string>
 #include <vector>
 
-// What a batch under way has done so far.
-struct BatchProgress {
-    std::size_t done = 0;          // taxpayers whose export has ended
+// How a batch run ended.
+struct BatchEnd {
+    std::size_t done = 0;          // taxpayers whose export ended
     std::size_t total = 0;         // taxpayers to export
-    std::int64_t movements = 0;    // the movements of the exports that ended
-    bool waiting = false;          // the batch is waiting for the database file to settle
-    bool stoppedByWrites = false;  // the batch stopped: the database file kept changing (BatchExport::stoppedMessage)
+    std::int64_t movements = 0;    // the movements of the exports that ended (movementsDone)
+    bool cancelled = false;        // stopped at the user's request
+    bool stoppedByWrites = false;  // stopped: the database file kept changing (BatchExport::stoppedMessage)
+    std::string failure;           // what escaped the batch, described; empty when nothing did
 };
 
-// A started batch's exports, one taxpayer after another, on a worker thread, so that the window's thread stays free
-// for its events. The window's thread starts it, reads its progress, takes the results as they come and may stop
-// it; the batch belongs to the worker until it has ended.
+// A started batch's exports, one taxpayer after another, as a background job. What the window learns of it reaches
+// its thread in order: each result as its export ends, that the batch waits for the file to settle, then the end.
 class BatchRun {
 public:
-    // `batch` has started and outlives the run.
-    BatchRun(BatchExport& batch, std::vector<BatchTaxpayer> taxpayers);
+    struct Events {
+        std::function<void(std::size_t index, const TaxpayerResult& result)>
+            result;  // the taxpayer's place in the list
+        std::function<void()> waiting;
+        // The run may be destroyed from it.
+        std::function<void(const BatchEnd& end)> ended;
+    };
+
+    // On the window's thread. `batch` has started and outlives the run; `boxes` would show the batch's boxes (it
+    // shows none); `wake`, called from the worker, must have serve() called on the window's thread soon after.
+    BatchRun(BatchExport& batch, std::vector<BatchTaxpayer> taxpayers, MessageBoxes& boxes, std::function<void()> wake);
     BatchRun(const BatchRun&) = delete;
     BatchRun& operator=(const BatchRun&) = delete;
-    // Stops a run still under way and waits for it.
+    // Stops a run still under way and waits for it; no event follows.
     ~BatchRun();
 
-    // Starts the exports; `ended` is called on the worker once the last has ended or the run was stopped.
-    void start(std::function<void()> ended);
-    // From any thread: the export under way stops and leaves no file, and no other starts.
-    void cancel() noexcept;
-    // From any thread.
-    BatchProgress progress() const;
-    // From any thread: the results that came since the last call, each with its taxpayer's place in the list.
-    std::vector<std::pair<std::size_t, TaxpayerResult>> takeResults();
-    // Waits for the worker, once `ended` was called.
-    void finish();
+    void start(Events events);
+    // On the window's thread: delivers the events that came.
+    void serve() { m_job->serve(); }
+    // From any thread: the export under way stops and leaves no file, and no other starts. The batch itself may
+    // run again.
+    void cancel() noexcept { m_job->cancel(); }
 
 private:
     BatchExport& m_batch;
     std::vector<BatchTaxpayer> m_taxpayers;
-    std::thread m_worker;
-    std::atomic<bool> m_cancel{false};
-    std::atomic<std::size_t> m_done{0};
-    std::atomic<std::int64_t> m_movements{0};
-    std::atomic<bool> m_waiting{false};
-    std::atomic<bool> m_stoppedByWrites{false};
-    std::mutex m_resultsMutex;
-    std::vector<std::pair<std::size_t, TaxpayerResult>> m_results;
+    std::unique_ptr<BackgroundJob> m_job;
+    BatchEnd m_end;  // the worker's until the end is delivered
 };

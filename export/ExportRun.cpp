@@ -28,32 +28,36 @@ void handOver(Form1& from, Form1& to) {
 
 }  // namespace
 
-ExportRun::ExportRun(Form1& form, Command command, MessageBoxes& boxes)
-    : m_form(form), m_command(command), m_controls(snapshot(form.controls)), m_job(m_controls, boxes, form.appPath) {
-    m_job.createObject = form.createObject;
-    m_job.createWorkspace = form.createWorkspace;
-    handOver(m_form, m_job);
-    m_job.observer = this;
+ExportRun::ExportRun(Form1& form, Command command, MessageBoxes& boxes, std::function<void()> wake)
+    : m_form(form),
+      m_command(command),
+      m_controls(snapshot(form.controls)),
+      m_job(std::make_unique<BackgroundJob>(boxes, std::move(wake))),
+      m_commandForm(m_controls, m_job->boxes(), form.appPath) {
+    m_commandForm.createObject = form.createObject;
+    m_commandForm.createWorkspace = form.createWorkspace;
+    handOver(m_form, m_commandForm);
+    m_commandForm.observer = this;
 }
 
 ExportRun::~ExportRun() {
-    cancel();
-    if (m_worker.joinable()) m_worker.join();
-    if (!m_handedBack) handOver(m_job, m_form);
+    // The job stops and waits for the worker before the form is handed back.
+    m_job.reset();
+    handBack();
 }
 
-void ExportRun::start(std::function<void()> ended) {
-    m_worker = std::thread([this, ended = std::move(ended)] {
-        try {
-            m_outcome = m_command(m_job);
-        } catch (...) {
-            m_escaped = std::current_exception();
-        }
-        ended();
-    });
+void ExportRun::start(Ended ended) {
+    m_job->start([this] { m_outcome = m_command(m_commandForm); },
+                 [this, ended = std::move(ended)](const BackgroundJob::End& end) {
+                     handBack();
+                     if (end.escaped) {
+                         m_outcome = {};
+                         m_outcome.kind = ExportOutcome::Kind::Failed;
+                         m_outcome.description = end.failure;
+                     }
+                     ended(m_outcome, end.failure);
+                 });
 }
-
-void ExportRun::cancel() noexcept { m_cancel = true; }
 
 ExportProgress ExportRun::progress() const {
     // Read in the reverse of the order the worker writes them: a snapshot showing a movement shows the declarations
@@ -68,11 +72,9 @@ ExportProgress ExportRun::progress() const {
     return progress;
 }
 
-void ExportRun::finish() {
-    if (m_worker.joinable()) m_worker.join();
-    handOver(m_job, m_form);
-    m_handedBack = true;
-    if (m_escaped) std::rethrow_exception(std::exchange(m_escaped, nullptr));
+void ExportRun::handBack() {
+    if (std::exchange(m_handedBack, true)) return;
+    handOver(m_commandForm, m_form);
 }
 
 void ExportRun::exportStarted(const std::string& reference) {
@@ -96,4 +98,4 @@ void ExportRun::movementWritten(const Movement&) { ++m_movements; }
 
 void ExportRun::declarationDone() { ++m_declarationsDone; }
 
-bool ExportRun::stopRequested() { return m_cancel.load(std::memory_order_relaxed); }
+bool ExportRun::stopRequested() { return m_job->cancelRequested(); }

@@ -1,15 +1,15 @@
 #pragma once
 
+#include "export/BackgroundJob.h"
 #include "export/ExportCommands.h"
 #include "export/Form1.h"
 
 #include <atomic>
 #include <cstdint>
-#include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 // What an export under way has done so far.
 struct ExportProgress {
@@ -20,7 +20,7 @@ struct ExportProgress {
     std::int64_t movements = 0;
 };
 
-// One export command run on a worker thread, so that the window's thread stays free for its events.
+// One export command run as a background job, so that the window's thread stays free for its events.
 //
 // The command runs on a form of its own. The controls it reads are copied into plain ones when the run is made,
 // since widgets belong to the window's thread; the connection, the output channel and the form variables are
@@ -29,26 +29,27 @@ struct ExportProgress {
 class ExportRun final : private ExportObserver {
 public:
     using Command = ExportCommand;
+    // How the command ended, and what escaped it (its description; empty when nothing did).
+    using Ended = std::function<void(const ExportOutcome& outcome, const std::string& escaped)>;
 
-    // On the window's thread. `boxes` shows the command's boxes and is called from the worker.
-    ExportRun(Form1& form, Command command, MessageBoxes& boxes);
+    // On the window's thread. `boxes` shows the command's boxes there; `wake`, called from the worker, must have
+    // serve() called on the window's thread soon after.
+    ExportRun(Form1& form, Command command, MessageBoxes& boxes, std::function<void()> wake);
     ExportRun(const ExportRun&) = delete;
     ExportRun& operator=(const ExportRun&) = delete;
-    // On the window's thread: an export still under way is stopped and waited for, and the form gets its
-    // connection back. The boxes must then not wait for the window's thread.
+    // On the window's thread: an export still under way is stopped, its boxes answered unseen, and waited for; the
+    // form gets its connection back.
     ~ExportRun();
 
-    // Starts the command on the worker; `ended` is called there once the command has returned.
-    void start(std::function<void()> ended);
+    // Starts the command. `ended` is called on the window's thread, from serve(), once the command has returned and
+    // its boxes were shown, the form holding its connection again; the run may be destroyed from it.
+    void start(Ended ended);
+    // On the window's thread: shows the boxes the command waits on, and reports its end.
+    void serve() { m_job->serve(); }
     // From any thread: the export stops before its next declaration or movement, as a cancelled export does.
-    void cancel() noexcept;
+    void cancel() noexcept { m_job->cancel(); }
     // From any thread.
     ExportProgress progress() const;
-    // On the window's thread, after `ended`: waits for the worker and hands the connection, the output channel and
-    // the form variables back. What escaped the command, if anything, is raised here.
-    void finish();
-    // After finish: how the command ended.
-    const ExportOutcome& outcome() const noexcept { return m_outcome; }
 
 private:
     void exportStarted(const std::string& reference) override;
@@ -57,17 +58,16 @@ private:
     void movementWritten(const Movement& movement) override;
     void declarationDone() override;
     bool stopRequested() override;
+    void handBack();
 
     Form1& m_form;
     Command m_command;
     PlainControls m_controls;
-    Form1 m_job;
-    std::thread m_worker;
-    std::exception_ptr m_escaped;
+    std::unique_ptr<BackgroundJob> m_job;
+    Form1 m_commandForm;
     ExportOutcome m_outcome;
     bool m_handedBack = false;
 
-    std::atomic<bool> m_cancel{false};
     std::atomic<bool> m_started{false};
     std::atomic<std::int64_t> m_declarations{-1};
     std::atomic<std::int64_t> m_declarationsDone{0};

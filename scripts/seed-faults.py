@@ -179,6 +179,30 @@ FAULTS = [
      "if (row < 1 || static_cast<std::uint32_t>(row) >= RowLimit)", "the .xlsx row limit one row short"),
     ("workbook/XlsApplication.cpp", "if (row < 1 || static_cast<std::uint32_t>(row) > XlsCellGrid::RowLimit)",
      "if (row < 1 || static_cast<std::uint32_t>(row) >= XlsCellGrid::RowLimit)", "the .XLS row limit one row short"),
+    # The one export call, the batch, its report and its exit status.
+    ("export/ExportTaxpayer.cpp", "        } else if (request.dropEmpty && form.movementsWritten == 0) {",
+     "        } else if (form.movementsWritten == 0) {", "a taxpayer named without movements given no file"),
+    ("export/ExportTaxpayer.cpp", "    } watching(state, watch);\n    state.movementsWritten = 0;\n",
+     "    } watching(state, watch);\n", "a taxpayer not found reported with the movements of the export before"),
+    ("export/BatchExport.cpp", "request.existing = m_options.replace || m_options.count ? ExistingFile::Replace",
+     "request.existing = m_options.replace ? ExistingFile::Replace", "a count over files already there says kept"),
+    ("export/BatchExport.cpp", "request.dropEmpty = m_options.all && !m_options.count;",
+     "request.dropEmpty = !m_options.count;", "a batch of named taxpayers leaves no file for one without movements"),
+    ("export/BatchReport.cpp", "        if (c == '\"') field += '\"';\n", "",
+     "a quote inside a field of the saved report left single"),
+    ("cli/main.cpp", "        if (kept + notFound + errors > 0) return kSomeFailed;\n        return problems > 0 ? kCuitProblems : kAllDone;",
+     "        if (problems > 0) return kCuitProblems;\n        return kept + notFound + errors > 0 ? kSomeFailed : kAllDone;",
+     "CUIT problems outranking a failed export in the exit status"),
+    # The background job.
+    ("export/BackgroundJob.cpp", "        m_waiting.push_back(std::move(item));", "        m_waiting.push_front(std::move(item));",
+     "what the work sends shown last first"),
+    ("export/BackgroundJob.cpp", "MsgAnswer unseen(MsgButtons buttons) { return buttons == MsgButtons::YesNo ? MsgAnswer::No",
+     "MsgAnswer unseen(MsgButtons buttons) { return buttons == MsgButtons::YesNo ? MsgAnswer::Yes",
+     "a question nobody sees answered Yes"),
+    ("export/BackgroundJob.cpp", "        end.cancelled = cancelRequested();", "        end.cancelled = false;",
+     "a cancelled job reported as ended of itself"),
+    ("export/BackgroundJob.cpp", "            end.failure = RuntimeError::describe(e);", "",
+     "what escaped a job reported without a word"),
 ]
 
 

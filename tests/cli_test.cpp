@@ -221,6 +221,8 @@ TEST(CommandLine, ExitStatuses) {
         {"CUIT problems and nothing else", {"--db", cases, "--taxpayer", "20-1234567-8", "--count", "--check"}, 4,
          "20-1234567-8\t1\tcounted\ncheck\t20-1234567-8\tCUIT\t20-1234567-8\t1\tform\n"
          "check\t20-1234567-8\tAG_CUIT\t30-67676767-6\t1\tcheck digit\n", ""},
+        {"CUIT problems and a taxpayer not found: the failure outranks them", {"--db", cases, "--taxpayer",
+         "20-1234567-8", "--taxpayer", "99-99999999-9", "--count", "--check"}, 1, "", ""},
         {"a month the window refuses", {"--db", cases, "--all", "--from", "200013", "--to", "222201"}, 2, "",
          "El MES del anticipo DESDE debe estar entre 01 y 12 !! \n"},
         {"no taxpayer", {"--db", cases}, 2, "", "Seleccione un contribuyente de la lista!\n"},

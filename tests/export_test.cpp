@@ -2,7 +2,9 @@
 // message boxes answered by the test: the files the agency receives, compared byte for byte with files written by
 // hand (workbooks cell by cell), and every way an export can fail, with what it leaves on disk.
 #include "database/JetDatabase.h"
+#include "export/BackgroundJob.h"
 #include "export/BatchExport.h"
+#include "export/BatchReport.h"
 #include "export/ExportCommands.h"
 #include "export/Form1.h"
 #include "export/OutputFolder.h"
@@ -19,8 +21,13 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -576,4 +583,158 @@ TEST(Batch, WaitsForAFileBeingWrittenAndStopsWhenItNeverSettles) {
     }
 }
 
+// What each export of a batch did, as the batch reports it: a count over files already there counts them (it keeps
+// nothing, for it writes nothing); a taxpayer named without movements in the range gets its file, as the window
+// writes it, and only a run over the whole list leaves none; a taxpayer not found reports no movements of the one
+// before it.
+TEST(Batch, SaysWhatEachExportDid) {
+    TempDir dir;
+    fs::copy_file(testData("data/impuest-cases.mdb"), dir.path() / "Impuest.mdb");
+    const auto run = [&](BatchOptions options) {
+        options.desde = "200001";
+        options.hasta = "222201";
+        BatchExport batch(options, dir.str());
+        std::vector<std::string> messages;
+        EXPECT_TRUE(batch.start(messages));
+        std::map<std::string, TaxpayerResult> results;
+        for (const BatchTaxpayer& taxpayer : batch.taxpayers()) results[taxpayer.reference] = batch.run(taxpayer);
+        return results;
+    };
+    BatchOptions all;
+    all.all = true;
+    for (const auto& [reference, result] : run(all)) {
+        EXPECT_NE(result.outcome, BatchOutcome::Kept) << reference;
+        if (reference == "27-44444444-5") {
+            EXPECT_EQ(result.outcome, BatchOutcome::None);
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "RET-PERC" / "RET-PERC-IB-27444444445-200001-222201.txt"));
+    all.count = true;
+    std::size_t counted = 0;
+    for (const auto& [reference, result] : run(all)) {
+        EXPECT_NE(result.outcome, BatchOutcome::Kept) << reference;
+        counted += result.outcome == BatchOutcome::Counted;
+    }
+    EXPECT_EQ(counted, 11u);  // and one error, and one reference the box cannot find
+
+    BatchOptions named;
+    named.taxpayers = {"20-12345678-3", "27-44444444-5", "99-99999999-9"};
+    named.replace = true;
+    const auto results = run(named);
+    EXPECT_EQ(results.at("20-12345678-3").movements, 12);
+    EXPECT_EQ(results.at("27-44444444-5").outcome, BatchOutcome::Written);
+    EXPECT_EQ(readBytes(dir.path() / "RET-PERC" / "RET-PERC-IB-27444444445-200001-222201.txt"), "");
+    EXPECT_EQ(results.at("99-99999999-9").outcome, BatchOutcome::NotFound);
+    EXPECT_EQ(results.at("99-99999999-9").movements, 0);
+}
+
+// The saved report is a CSV a spreadsheet reads back field for field, whatever a name holds.
+TEST(Batch, ReportFieldsKeepTheirQuotes) {
+    TempDir dir;
+    BatchReport report{"200001", "222201", "TXT", "07/12/2026 10:00", {}};
+    report.rows.push_back({"20-1", "La \"Unión\"; S.A.", 3, "Generado", ""});
+    saveBatchReport(report, (dir.path() / "informe.csv").string());
+    const std::string saved = readBytes(dir.path() / "informe.csv");
+    EXPECT_NE(saved.find(toWindows1252("\"20-1\";\"La \"\"Unión\"\"; S.A.\";3;\"Generado\"")), std::string::npos)
+        << saved;
+}
+
 }  // namespace
+
+namespace {
+
+// The window's thread as a test plays it: the worker's wake is counted, and the test serves the job until its end.
+struct WindowThread {
+    std::mutex mutex;
+    std::condition_variable woken;
+    int wakes = 0;
+    std::optional<BackgroundJob::End> end;
+    std::vector<std::string> seen;  // notices and boxes in the order the window met them
+
+    std::function<void()> wake() {
+        return [this] {
+            const std::lock_guard lock(mutex);
+            ++wakes;
+            woken.notify_all();
+        };
+    }
+    // Serves `job` each time it wakes the window until the end comes.
+    void serveUntilEnded(std::unique_ptr<BackgroundJob>& job) {
+        while (!end && job) {
+            std::unique_lock lock(mutex);
+            woken.wait(lock, [this] { return wakes > 0; });
+            wakes = 0;
+            lock.unlock();
+            job->serve();
+        }
+    }
+};
+
+}  // namespace
+
+// Whatever the work sends reaches the window's thread in order, a box waiting for its answer; its end comes last,
+// after what it sent, with what escaped it; cancelling is seen by the work, and a job destroyed while its work
+// waits on a box stops it.
+TEST(BackgroundJob, RelaysInOrderAndEndsWithWhatEscaped) {
+    ScriptedMessageBoxes boxes;
+    for (const bool throws : {false, true}) {
+        SCOPED_TRACE(throws ? "the work throws" : "the work returns");
+        WindowThread window;
+        boxes.clear();
+        boxes.onShow = [&] { window.seen.push_back("box " + boxes.shown().back().text); };
+        boxes.queueAnswer(MsgAnswer::No);
+        auto job = std::make_unique<BackgroundJob>(boxes, window.wake());
+        std::atomic<bool> answeredNo{false};
+        job->start(
+            [&] {
+                for (int i = 0; i < 200; ++i) {
+                    job->post([&window, i] { window.seen.push_back(std::to_string(i)); });
+                    if (i == 100)
+                        answeredNo =
+                            job->boxes().MsgBox("¿Seguir?", MsgIcon::Question, MsgButtons::YesNo) == MsgAnswer::No;
+                }
+                if (throws) throw RuntimeError::invalidUseOfNull();
+            },
+            [&](const BackgroundJob::End& end) {
+                window.end = end;
+                job.reset();  // as a window may, from the end
+            });
+        window.serveUntilEnded(job);
+        ASSERT_TRUE(window.end);
+        EXPECT_TRUE(answeredNo);
+        ASSERT_EQ(window.seen.size(), 201u);
+        for (int i = 0, at = 0; i < 200; ++i, ++at) {
+            EXPECT_EQ(window.seen[std::size_t(at)], std::to_string(i));
+            if (i == 100) {
+                EXPECT_EQ(window.seen[std::size_t(++at)], "box ¿Seguir?");
+            }
+        }
+        EXPECT_EQ(bool(window.end->escaped), throws);
+        EXPECT_EQ(window.end->failure, throws ? RuntimeError::invalidUseOfNull().Description() : "");
+        EXPECT_FALSE(window.end->cancelled);
+    }
+
+    WindowThread window;
+    auto job = std::make_unique<BackgroundJob>(boxes, window.wake());
+    job->start(
+        [&] {
+            while (!job->cancelRequested()) std::this_thread::yield();
+        },
+        [&](const BackgroundJob::End& end) { window.end = end; });
+    job->cancel();
+    window.serveUntilEnded(job);
+    ASSERT_TRUE(window.end);
+    EXPECT_TRUE(window.end->cancelled);
+
+    // Destroyed, without being served, while the work waits on its question: the question is answered No.
+    std::atomic<bool> asked{false};
+    MsgAnswer answer = MsgAnswer::Yes;
+    job = std::make_unique<BackgroundJob>(boxes, [&] { asked = true; });
+    bool ended = false;
+    job->start([&] { answer = job->boxes().MsgBox("?", MsgIcon::Question, MsgButtons::YesNo); },
+               [&](const BackgroundJob::End&) { ended = true; });
+    while (!asked) std::this_thread::yield();
+    job.reset();
+    EXPECT_EQ(answer, MsgAnswer::No);
+    EXPECT_FALSE(ended);
+}
