@@ -2,6 +2,7 @@
 
 #include "app/QtMessageBoxes.h"
 #include "runtime/RuntimeError.h"
+#include "runtime/UserNumbers.h"
 #include "selection/Form1Controls.h"
 #include "selection/RangeValidation.h"
 
@@ -23,6 +24,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
 namespace {
 
 template <typename Widget>
@@ -32,8 +35,10 @@ Widget* named(Widget* widget, const char* name) {
 }
 
 QString seconds(const QElapsedTimer& elapsed) {
-    return QString::number(double(elapsed.elapsed()) / 1000.0, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(','));
+    return QString::fromStdString(userSeconds(double(elapsed.elapsed()) / 1000.0));
 }
+
+QString count(std::int64_t n) { return QString::fromStdString(userCount(n)); }
 
 }  // namespace
 
@@ -119,13 +124,15 @@ AllTaxpayersWindow::AllTaxpayersWindow(std::string appPath, MessageBoxes* messag
     m_progress = named(new QProgressBar(this), "prg_avance");
     m_progress->setRange(0, 1);
     m_progress->setValue(0);
+    // Taxpayers done out of all, once a run has begun.
+    m_progress->setTextVisible(false);
     m_status = named(new QLabel(this), "lbl_estado");
     m_onlyProblems = named(new QCheckBox(QStringLiteral("Solo problemas"), this), "chk_problemas");
 
     m_model = new BatchResultsModel(this);
     m_filter = new BatchResultsFilter(this);
     m_filter->setSourceModel(m_model);
-    m_filter->setSortRole(Qt::DisplayRole);
+    m_filter->setSortRole(BatchResultsModel::SortRole);
     m_table = named(new QTableView(this), "tbl_resultados");
     m_table->setModel(m_filter);
     m_table->setSortingEnabled(true);
@@ -150,6 +157,7 @@ AllTaxpayersWindow::AllTaxpayersWindow(std::string appPath, MessageBoxes* messag
     layout->addWidget(m_onlyProblems);
     layout->addWidget(m_table, 1);
     resize(1100, 700);
+    centerOver(*this, nullptr);
 
     // The status line's seconds go on while an export takes long.
     m_clock = new QTimer(this);
@@ -220,6 +228,9 @@ void AllTaxpayersWindow::startRun(bool count) {
     options.dialect = m_separators->currentData().toInt();
     options.folder = m_folder->text().trimmed().toStdString();
     while (options.folder.size() > 1 && options.folder.back() == '/') options.folder.pop_back();
+    // A folder named relatively is in the working folder, where RET-PERC is.
+    if (!options.folder.empty() && std::filesystem::path(options.folder).is_relative())
+        options.folder = m_appPath + "/" + options.folder;
     options.replace = m_replace->isChecked();
     options.count = count;
     options.check = m_check->isChecked();
@@ -244,16 +255,18 @@ void AllTaxpayersWindow::startRun(bool count) {
     if (options.format == BatchFormat::Csv)
         format += " (" + m_separators->currentText().simplified().toStdString() + ")";
     if (count) format += ", solo contar";
-    m_asked = {options.desde,
-               options.hasta,
-               format,
-               QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")).toStdString(),
-               {}};
+    m_asked = {};
+    m_asked.desde = options.desde;
+    m_asked.hasta = options.hasta;
+    m_asked.format = format;
+    m_asked.options = std::string("reemplazar los archivos existentes: ") + (options.replace ? "sí" : "no") +
+                      " · verificar CUIT: " + (options.check ? "sí" : "no") + " · carpeta de salida: " + options.folder;
+    m_asked.madeAt = QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")).toStdString();
     m_model->reset(taxpayers);
     m_batch = std::move(batch);
     m_done = 0;
     m_total = taxpayers.size();
-    m_movements = 0;
+    m_totals = {};
     m_waiting = false;
     // The worker has the window's thread called by the method's name (see MainWindow::startExport).
     m_run = std::make_unique<BatchRun>(*m_batch, std::move(taxpayers), m_messages,
@@ -267,7 +280,7 @@ void AllTaxpayersWindow::startRun(bool count) {
         m_model->setResult(row, result);
         m_model->resultsChanged(row, row);
         ++m_done;
-        m_movements += movementsDone(result);
+        m_totals.add(result);
         m_waiting = false;
         showStatus();
     };
@@ -284,16 +297,16 @@ void AllTaxpayersWindow::serveRun() {
 }
 
 void AllTaxpayersWindow::showStatus() {
+    m_progress->setTextVisible(true);
+    m_progress->setFormat(count(std::int64_t(m_done)) + QStringLiteral(" de ") + count(std::int64_t(m_total)));
     m_progress->setRange(0, int(std::max<std::size_t>(m_total, 1)));
     m_progress->setValue(int(m_done));
     if (m_waiting)
         m_status->setText(QStringLiteral("Esperando a que la base de datos deje de cambiar..."));
     else
-        m_status->setText(QStringLiteral("Contribuyentes: %1 de %2 · movimientos: %3 · %4 s")
-                              .arg(m_done)
-                              .arg(m_total)
-                              .arg(m_movements)
-                              .arg(seconds(m_elapsed)));
+        m_status->setText(QStringLiteral("Contribuyentes: %1 de %2 · movimientos: %3 · %4")
+                              .arg(count(std::int64_t(m_done)), count(std::int64_t(m_total)), count(m_totals.movements),
+                                   seconds(m_elapsed)));
 }
 
 void AllTaxpayersWindow::runEnded(const BatchEnd& end) {
@@ -328,6 +341,9 @@ void AllTaxpayersWindow::guardarInforme() {
     const QString path = askReportPath(proposed);
     if (path.isEmpty()) return;
     BatchReport report = m_asked;
+    report.filter = m_onlyProblems->isChecked() ? "solo los contribuyentes con problemas, en el orden de la tabla"
+                                                : "todos los contribuyentes, en el orden de la tabla";
+    report.totals = m_totals.describe();
     // The table as the view shows it: its order, its filter.
     for (int row = 0; row < m_filter->rowCount(); ++row) {
         const auto source = std::size_t(m_filter->mapToSource(m_filter->index(row, 0)).row());

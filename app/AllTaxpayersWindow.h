@@ -97,7 +97,7 @@ private:
     std::unique_ptr<BatchRun> m_run;
     std::size_t m_done = 0;  // what the run has done so far, as its results came
     std::size_t m_total = 0;
-    std::int64_t m_movements = 0;
+    BatchTotals m_totals;
     bool m_waiting = false;  // for the database file to settle
     QElapsedTimer m_elapsed;
     BatchReport m_asked;

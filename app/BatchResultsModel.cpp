@@ -1,5 +1,7 @@
 #include "app/BatchResultsModel.h"
 
+#include "runtime/UserNumbers.h"
+
 void BatchResultsModel::reset(const std::vector<BatchTaxpayer>& taxpayers) {
     beginResetModel();
     m_rows.clear();
@@ -46,17 +48,25 @@ QVariant BatchResultsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || std::size_t(index.row()) >= m_rows.size()) return {};
     const auto row = std::size_t(index.row());
     const Row& r = m_rows[row];
-    if (role == ProblemRole) return r.result && hasProblem(*r.result);
+    if (role == ProblemRole) return (r.result && hasProblem(*r.result)) || !r.taxpayer.sharing.empty();
     if (role == WrittenFileRole)
         return r.result && r.result->outcome == BatchOutcome::Written ? QString::fromStdString(r.result->detail)
                                                                       : QString();
+    if (role == SortRole) {
+        if (index.column() == Name) return qulonglong(row);  // the list is in the names' order
+        if (index.column() == Movements) return r.result ? QVariant(qlonglong(r.result->movements)) : QVariant();
+        return data(index, Qt::DisplayRole);
+    }
     if (role == Qt::TextAlignmentRole && index.column() == Movements)
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     switch (index.column()) {
         case Reference: return QString::fromStdString(r.result ? r.result->reference : r.taxpayer.reference);
-        case Name: return QString::fromStdString(r.taxpayer.name);
-        case Movements: return r.result ? QVariant(qlonglong(r.result->movements)) : QVariant();
+        case Name: {
+            const std::string note = sharedReferenceNote(r.taxpayer);
+            return QString::fromStdString(note.empty() ? r.taxpayer.name : r.taxpayer.name + " — " + note);
+        }
+        case Movements: return r.result ? QVariant(QString::fromStdString(userCount(r.result->movements))) : QVariant();
         case Result: {
             // The file's name is what tells one row from another; its folder is the same for all.
             if (role == Qt::DisplayRole && r.result &&

@@ -9,7 +9,8 @@
 #include <vector>
 
 // The table of the window of every taxpayer: one row per taxpayer of the batch, in the list's order, with the
-// result of its export once it has ended. Numbers are numbers, so that a sort by movements sorts them as such.
+// result of its export once it has ended. Numbers are shown as the user reads them and sorted as numbers; names are
+// sorted in the list's order, which is Jet's order of text.
 class BatchResultsModel final : public QAbstractTableModel {
     Q_OBJECT
 
@@ -18,6 +19,7 @@ public:
     // A row's flags, for the filter and the double-click.
     static constexpr int ProblemRole = Qt::UserRole;  // bool: the export did not end as asked, or a CUIT is wrong
     static constexpr int WrittenFileRole = Qt::UserRole + 1;  // QString: the file written, if any
+    static constexpr int SortRole = Qt::UserRole + 2;         // what the column is sorted by
 
     using QAbstractTableModel::QAbstractTableModel;
 

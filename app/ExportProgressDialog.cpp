@@ -1,7 +1,8 @@
 #include "app/ExportProgressDialog.h"
 
+#include "runtime/UserNumbers.h"
+
 #include <QLabel>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -21,7 +22,9 @@ ExportProgressDialog::ExportProgressDialog(QWidget* parent, std::function<Export
       m_refresh(new QTimer(this)) {
     setObjectName(QStringLiteral("ExportProgress"));
     setWindowTitle(QStringLiteral("Generando archivo"));
-    setWindowModality(Qt::WindowModal);
+    // Not modal: "Salir" and the main window's close control stay at hand while an export runs (the window lets
+    // the export end first); the export buttons start nothing meanwhile.
+    setWindowModality(Qt::NonModal);
     m_taxpayer->setObjectName(QStringLiteral("lbl_contribuyente"));
     m_declarations->setObjectName(QStringLiteral("lbl_declaraciones"));
     m_movements->setObjectName(QStringLiteral("lbl_movimientos"));
@@ -51,17 +54,17 @@ void ExportProgressDialog::showEvent(QShowEvent* event) {
 
 void ExportProgressDialog::refresh() {
     const ExportProgress now = m_progress();
-    const QLocale locale(QLocale::Spanish, QLocale::Argentina);
     m_taxpayer->setText(QStringLiteral("Contribuyente: ") + QString::fromStdString(now.reference));
     if (now.declarations < 0) {
         m_declarations->setText(QStringLiteral("Declaraciones: …"));
         m_bar->setRange(0, 0);
     } else {
         m_declarations->setText(QStringLiteral("Declaraciones: %1 de %2")
-                                    .arg(locale.toString(now.declarationsDone), locale.toString(now.declarations)));
+                                    .arg(QString::fromStdString(userCount(now.declarationsDone)),
+                                         QString::fromStdString(userCount(now.declarations))));
         // The bar counts in declarations, which stay far below its int range.
         m_bar->setRange(0, static_cast<int>(std::max<std::int64_t>(now.declarations, 1)));
         m_bar->setValue(static_cast<int>(now.declarationsDone));
     }
-    m_movements->setText(QStringLiteral("Movimientos escritos: ") + locale.toString(now.movements));
+    m_movements->setText(QStringLiteral("Movimientos escritos: ") + QString::fromStdString(userCount(now.movements)));
 }

@@ -197,6 +197,8 @@ MainWindow::MainWindow(std::string appPath, MessageBoxes* messages)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("O.R.V. - Velmora"));
     setFixedSize(438, 409);
+    // In the middle of the screen, where its start-up boxes show before it.
+    centerOver(*this, nullptr);
     // Controls without a font of their own use the window's, as "Todo", "Borrar" and the column headings do.
     setFont(pickFont({"MS Sans Serif", "Microsoft Sans Serif"}, 8.25));
 

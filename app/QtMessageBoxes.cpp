@@ -1,6 +1,8 @@
 #include "app/QtMessageBoxes.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <QString>
 #include <QWidget>
 
@@ -18,6 +20,19 @@ QMessageBox::Icon toQt(MsgIcon icon) {
 
 }  // namespace
 
+void centerOver(QWidget& widget, const QWidget* over) {
+    widget.adjustSize();
+    const QWidget* window = over ? over->window() : nullptr;
+    // A window not shown yet (the start-up messages come before the main window appears) will appear centred on the
+    // screen, as the box does.
+    QRect area;
+    if (window && window->isVisible())
+        area = window->frameGeometry();
+    else if (const QScreen* screen = window ? window->screen() : QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
+    if (area.isValid()) widget.move(area.center() - widget.rect().center());
+}
+
 QtMessageBoxes::QtMessageBoxes(QWidget* parent) : m_parent(parent) {}
 
 MsgAnswer QtMessageBoxes::MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
@@ -33,6 +48,7 @@ MsgAnswer QtMessageBoxes::MsgBox(const std::string& text, MsgIcon icon, MsgButto
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
     }
+    centerOver(box, m_parent.data());
     const int answer = box.exec();
     if (buttons == MsgButtons::OK) return MsgAnswer::OK;
     return answer == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;

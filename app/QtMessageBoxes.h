@@ -6,7 +6,11 @@
 
 class QWidget;
 
-// Message boxes shown with QMessageBox, modal to the given window when there is one.
+// Puts `widget` (a box or a window) at the centre of the window `over` belongs to, or of the screen while that
+// window is not shown yet or there is none.
+void centerOver(QWidget& widget, const QWidget* over);
+
+// Message boxes shown with QMessageBox, modal to the given window when there is one and centred over it.
 class QtMessageBoxes : public MessageBoxes {
 public:
     explicit QtMessageBoxes(QWidget* parent = nullptr);

@@ -1,6 +1,7 @@
 #include "app/AllTaxpayersWindow.h"
 #include "app/MainWindow.h"
 #include "app/QtMessageBoxes.h"
+#include "app/SpanishQt.h"
 #include "platform/FileSystem.h"
 #include "platform/WorkingFolder.h"
 #include "runtime/RuntimeError.h"
@@ -11,6 +12,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    useSpanish(app);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

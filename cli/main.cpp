@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/WorkingFolder.h"
 #include "runtime/RuntimeError.h"
+#include "runtime/UserNumbers.h"
 
 #include <unistd.h>
 #include <CLI/CLI.hpp>
@@ -40,8 +41,9 @@ public:
 
     void update(std::size_t done, std::size_t total, std::int64_t movements, Clock::time_point start) {
         if (!m_shown || (m_drawn && Clock::now() - m_lastDraw < std::chrono::milliseconds(100))) return;
-        std::fprintf(stderr, "\r\033[KContribuyentes: %zu de %zu · movimientos: %lld · %.1f s", done, total,
-                     static_cast<long long>(movements), secondsSince(start));
+        std::fprintf(stderr, "\r\033[KContribuyentes: %s de %s · movimientos: %s · %s",
+                     userCount(std::int64_t(done)).c_str(), userCount(std::int64_t(total)).c_str(),
+                     userCount(movements).c_str(), userSeconds(secondsSince(start)).c_str());
         std::fflush(stderr);
         m_drawn = true;
         m_lastDraw = Clock::now();
@@ -67,30 +69,12 @@ private:
     Clock::time_point m_lastDraw;
 };
 
-// What the run did, for the summary and the exit status.
-struct Totals {
-    std::size_t written = 0, counted = 0, none = 0, kept = 0, notFound = 0, errors = 0, problems = 0;
-    std::int64_t movements = 0;
-
-    void add(const TaxpayerResult& result) {
-        movements += movementsDone(result);
-        problems += result.problems.size();
-        switch (result.outcome) {
-            case BatchOutcome::Written: ++written; break;
-            case BatchOutcome::Counted: ++counted; break;
-            case BatchOutcome::None: ++none; break;
-            case BatchOutcome::Kept: ++kept; break;
-            case BatchOutcome::NotFound: ++notFound; break;
-            case BatchOutcome::Error:
-            case BatchOutcome::Cancelled: ++errors; break;
-        }
-    }
-
-    int exitStatus() const {
-        if (kept + notFound + errors > 0) return kSomeFailed;
-        return problems > 0 ? kCuitProblems : kAllDone;
-    }
-};
+// The exit status of a run that went through every taxpayer: an export that did not end as asked outranks CUIT
+// problems.
+int exitStatus(const BatchTotals& totals) {
+    if (totals.anyFailed()) return kSomeFailed;
+    return totals.problems > 0 ? kCuitProblems : kAllDone;
+}
 
 void printResult(const TaxpayerResult& result) {
     std::cout << field(result.reference) << '\t' << result.movements << '\t' << field(resultWords(result)) << '\n';
@@ -196,7 +180,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> messages;
     const bool started = batch.start(messages);
     for (const std::string& message : messages) std::cerr << message << '\n';
-    if (!started) return kNoDatabase;
+    // A database that cannot be opened, or an output folder that cannot take the files: nothing is tried.
+    if (!started || !batch.outputReady()) return kNoDatabase;
 
     std::vector<BatchTaxpayer> taxpayers;
     try {
@@ -208,7 +193,7 @@ int main(int argc, char** argv) {
     Progress progress(!quiet && ::isatty(STDERR_FILENO) == 1);
     batch.onWaiting([&] { progress.note("Esperando a que la base de datos deje de cambiar..."); });
     const bool outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
-    Totals totals;
+    BatchTotals totals;
     for (std::size_t i = 0; i < taxpayers.size(); ++i) {
         const TaxpayerResult result = batch.run(taxpayers[i]);
         if (batch.stoppedByWrites()) {
@@ -219,16 +204,16 @@ int main(int argc, char** argv) {
         }
         totals.add(result);
         if (outputOnTerminal) progress.wipe();
+        if (const std::string note = sharedReferenceNote(taxpayers[i]); !note.empty()) {
+            progress.wipe();
+            std::cerr << "Aviso: " << note << '\n';
+        }
         printResult(result);
         if (outputOnTerminal) std::cout.flush();
         progress.update(i + 1, taxpayers.size(), totals.movements, start);
     }
     std::cout.flush();
     progress.wipe();
-    std::fprintf(stderr,
-                 "Archivos generados: %zu · sin movimientos: %zu · contados: %zu · conservados: %zu · "
-                 "no encontrados: %zu · errores: %zu · movimientos: %lld · problemas de CUIT: %zu · tiempo: %.2f s\n",
-                 totals.written, totals.none, totals.counted, totals.kept, totals.notFound, totals.errors,
-                 static_cast<long long>(totals.movements), totals.problems, secondsSince(start));
-    return totals.exitStatus();
+    std::cerr << totals.describe() << " · tiempo: " << userSeconds(secondsSince(start)) << '\n';
+    return exitStatus(totals);
 }

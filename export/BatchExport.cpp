@@ -5,11 +5,12 @@
 #include "extraction/DeclarationWalk.h"
 #include "platform/MessageBoxes.h"
 #include "runtime/RuntimeError.h"
+#include "runtime/UserNumbers.h"
 #include "runtime/Value.h"
 #include "selection/RangeValidation.h"
 #include "selection/TaxpayerList.h"
 
-#include <unordered_set>
+#include <unordered_map>
 
 // What the batch's exports are told of as they go: only whether to stop, as the export under way was asked.
 class BatchExport::Progress final : public ExportObserver {
@@ -109,15 +110,19 @@ bool BatchExport::start(MessageBoxes& boxes) {
 std::vector<BatchTaxpayer> BatchExport::taxpayers() {
     std::vector<BatchTaxpayer> chosen;
     if (!m_options.all) {
-        for (const std::string& reference : m_options.taxpayers) chosen.push_back({reference, reference, {}});
+        for (const std::string& reference : m_options.taxpayers) chosen.push_back({reference, reference, {}, {}});
     } else {
         if (!m_state.Conn) throw RuntimeError::databaseNotOpen();
         readUnchangedFile(
             *m_state.Conn, m_state.reading,
             [&](Reading& reading) {
-                std::unordered_set<std::string> seen;
+                std::unordered_map<std::string, std::size_t> seen;
                 forEachTaxpayer(reading, [&](const std::string& reference, const std::string& name) {
-                    if (seen.insert(reference).second) chosen.push_back({reference, reference, name});
+                    const auto [at, first] = seen.emplace(reference, chosen.size());
+                    if (first)
+                        chosen.push_back({reference, reference, name, {}});
+                    else
+                        chosen[at->second].sharing.push_back(name);
                 });
             },
             [&] { chosen.clear(); });
@@ -231,8 +236,44 @@ TaxpayerResult BatchExport::runOnce(const BatchTaxpayer& taxpayer, ExportOutcome
             result.outcome = BatchOutcome::Error;
             result.detail = outcome.description;
             break;
+        case ExportOutcome::Kind::TooManyRows:
+            result.outcome = BatchOutcome::Error;
+            result.detail = outcome.description + (m_options.format == BatchFormat::Xls
+                                                       ? " Elija un rango más corto, o el formato TXT, CSV o XLSX."
+                                                       : " Elija un rango más corto, o el formato TXT o CSV.");
+            break;
     }
     return result;
+}
+
+std::string sharedReferenceNote(const BatchTaxpayer& taxpayer) {
+    if (taxpayer.sharing.empty()) return {};
+    std::string names = taxpayer.name;
+    for (std::size_t i = 0; i < taxpayer.sharing.size(); ++i)
+        names += (i + 1 == taxpayer.sharing.size() ? " y " : ", ") + taxpayer.sharing[i];
+    return "la referencia " + taxpayer.reference + " es de " + std::to_string(taxpayer.sharing.size() + 1) +
+           " contribuyentes (" + names + "): se exporta el primero que guarda la base, para todos";
+}
+
+void BatchTotals::add(const TaxpayerResult& result) {
+    movements += movementsDone(result);
+    problems += result.problems.size();
+    switch (result.outcome) {
+        case BatchOutcome::Written: ++written; break;
+        case BatchOutcome::Counted: ++counted; break;
+        case BatchOutcome::None: ++none; break;
+        case BatchOutcome::Kept: ++kept; break;
+        case BatchOutcome::NotFound: ++notFound; break;
+        case BatchOutcome::Error:
+        case BatchOutcome::Cancelled: ++errors; break;
+    }
+}
+
+std::string BatchTotals::describe() const {
+    const auto n = [](std::size_t count) { return userCount(std::int64_t(count)); };
+    return "Archivos generados: " + n(written) + " · sin movimientos: " + n(none) + " · contados: " + n(counted) +
+           " · conservados: " + n(kept) + " · no encontrados: " + n(notFound) + " · errores: " + n(errors) +
+           " · movimientos: " + userCount(movements) + " · problemas de CUIT: " + n(problems);
 }
 
 std::int64_t movementsDone(const TaxpayerResult& result) {

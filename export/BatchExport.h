@@ -35,7 +35,13 @@ struct BatchTaxpayer {
     std::string reference;
     std::string entry;
     std::string name;
+    // The names of the list's other taxpayers of the same reference, in the list's order: the lookup exports the
+    // first the database holds with it, for all of them.
+    std::vector<std::string> sharing;
 };
+
+// What the user is told of a reference shared by several taxpayers, in Spanish; empty when it is not shared.
+std::string sharedReferenceNote(const BatchTaxpayer& taxpayer);
 
 enum class BatchOutcome { Written, Kept, Counted, None, NotFound, Error, Cancelled };
 
@@ -57,6 +63,18 @@ std::string resultDescription(const TaxpayerResult& result);
 std::string cuitDescription(const TaxpayerResult& result);
 // Whether the export of the taxpayer did not end as asked, or a CUIT has a problem.
 bool hasProblem(const TaxpayerResult& result);
+// What a batch's exports came to, counted as their results come.
+struct BatchTotals {
+    std::size_t written = 0, none = 0, counted = 0, kept = 0, notFound = 0, errors = 0, problems = 0;
+    std::int64_t movements = 0;  // movementsDone of each result
+
+    void add(const TaxpayerResult& result);
+    // Whether an export did not end as asked (kept, not found, failed or cancelled).
+    bool anyFailed() const noexcept { return kept + notFound + errors > 0; }
+    // In the user's words: "Archivos generados: 3 · sin movimientos: 1 · ... · problemas de CUIT: 0".
+    std::string describe() const;
+};
+
 // The movements of the result that count in a batch's total: those of a file written or counted, or of a
 // taxpayer without any; an export that failed or was cancelled has none.
 std::int64_t movementsDone(const TaxpayerResult& result);
@@ -79,8 +97,9 @@ public:
     std::optional<std::string> refusal() const;
 
     // Opens the database as the window does, then prepares the output folder (created when missing, unless
-    // counting). Returns false when the database cannot be opened. `messages` gets what the window would say on
-    // the way: that it could not connect, or why the output folder cannot be used.
+    // counting) and checks that files can be written into it. Returns false when the database cannot be opened.
+    // `messages` gets what the window would say on the way: that it could not connect, or why the output folder
+    // cannot be used.
     bool start(std::vector<std::string>& messages);
     // The same, each message shown by `boxes` as the window shows it.
     bool start(MessageBoxes& boxes);

@@ -16,7 +16,10 @@ void forEachLine(const BatchReport& report, const std::function<void(const std::
     line({Value::text(kTitle)});
     line({Value::text("Rango"), Value::text(report.desde), Value::text(report.hasta)});
     line({Value::text("Formato"), Value::text(report.format)});
+    line({Value::text("Opciones"), Value::text(report.options)});
     line({Value::text("Fecha"), Value::text(report.madeAt)});
+    line({Value::text("Filas"), Value::text(report.filter)});
+    line({Value::text("Totales"), Value::text(report.totals)});
     line({});
     std::vector<Value> columns;
     for (const char* column : kColumns) columns.push_back(Value::text(column));

@@ -9,8 +9,11 @@
 struct BatchReport {
     std::string desde;  // the range
     std::string hasta;
-    std::string format;  // the format as the window names it
-    std::string madeAt;  // when the table was made, as the user reads a date and time
+    std::string format;   // the format as the window names it
+    std::string options;  // the options chosen, in the user's words
+    std::string madeAt;   // when the table was made, as the user reads a date and time
+    std::string filter;   // which rows of the table the report holds
+    std::string totals;   // what the exports came to (BatchTotals::describe)
 
     struct Row {
         std::string reference;

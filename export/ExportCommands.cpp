@@ -147,6 +147,12 @@ ExportOutcome BTN_XLS_Click(Form1& form) {
         case ExportOutcome::Kind::Cancelled:
             form.messages.MsgBox(kCancelled, MsgIcon::Information, MsgButtons::OK);
             break;
+        case ExportOutcome::Kind::TooManyRows:
+            form.messages.MsgBox(outcome.description +
+                                     "\r\rElija un rango más corto, o genere el archivo TXT o CSV, "
+                                     "que no tienen ese límite.",
+                                 MsgIcon::Critical, MsgButtons::OK);
+            break;
         case ExportOutcome::Kind::Failed:
             if (!outcome.inDriver) {
                 form.messages.MsgBox(

@@ -8,9 +8,11 @@
 #include "platform/FileSystem.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/Text.h"
+#include "runtime/UserNumbers.h"
 #include "runtime/Value.h"
 #include "selection/Form1Controls.h"
 #include "selection/TaxpayerList.h"
+#include "workbook/XlsCellGrid.h"
 #include "workbook/XlsxSheet.h"
 
 #include <unordered_map>
@@ -194,6 +196,21 @@ void writeText(ExportState& form, const ExportRequest& request, std::int32_t key
     if (file) form.file1 = std::move(file);
 }
 
+// A workbook has a row for each movement under its header: a range with more movements than the format has rows
+// is refused before the file is touched, rather than failing at the row past the last. Why, in Spanish; empty
+// when the workbook holds them (or the format is not a workbook).
+std::string rowsRefused(ExportState& form, const ExportRequest& request, std::int32_t key) {
+    if (request.format != ExportFormat::Xls && request.format != ExportFormat::Xlsx) return {};
+    const bool xls = request.format == ExportFormat::Xls;
+    const std::int64_t rows = std::int64_t(xls ? XlsCellGrid::RowLimit : XlsxSheet::RowLimit) - 1;
+    std::int64_t movements = 0;
+    readUnchangedFile(*form.Conn, form.reading, [&](Reading&) { movements = contarMovimientos(form, key, rows); });
+    if (movements <= rows) return {};
+    return "El rango pedido tiene más de " + userCount(rows) + " movimientos, y una planilla " +
+           (xls ? ".XLS" : ".XLSX") + " tiene " + userCount(rows + 1) +
+           " filas: una para los títulos y una por movimiento.";
+}
+
 }  // namespace
 
 std::string outputPath(const std::string& folder, const std::string& reference, const std::string& desde,
@@ -252,6 +269,11 @@ ExportOutcome exportTaxpayer(ExportState& form, const ExportRequest& request) {
                 outcome.kind = ExportOutcome::Kind::Kept;
             } else {
                 watch.exportStarted(outcome.reference);
+                if (std::string refused = rowsRefused(state, request, key); !refused.empty()) {
+                    outcome.kind = ExportOutcome::Kind::TooManyRows;
+                    outcome.description = std::move(refused);
+                    return outcome;
+                }
                 if (request.format == ExportFormat::Txt || request.format == ExportFormat::Csv) {
                     writeText(state, request, key, outcome.path, outcome);
                 } else {

@@ -43,20 +43,21 @@ struct CuitFinding {
 // How an export ended.
 struct ExportOutcome {
     enum class Kind {
-        Refused,    // the range or the taxpayer's box was refused (the window's message was shown), or left blank
-        NotFound,   // no taxpayer has the reference typed
-        Kept,       // the file existed and was left as it was
-        Written,    // the file was written
-        Counted,    // a count: nothing was written
-        Empty,      // no movement, and the request drops an empty export: no file
-        Cancelled,  // stopped on the observer's request: no file
-        Failed,     // an error: no file
+        Refused,      // the range or the taxpayer's box was refused (the window's message was shown), or left blank
+        NotFound,     // no taxpayer has the reference typed
+        Kept,         // the file existed and was left as it was
+        Written,      // the file was written
+        Counted,      // a count: nothing was written
+        Empty,        // no movement, and the request drops an empty export: no file
+        Cancelled,    // stopped on the observer's request: no file
+        Failed,       // an error: no file
+        TooManyRows,  // a workbook would need more rows than its format holds: refused before anything was written
     };
     Kind kind = Kind::Refused;
     std::string reference;       // the taxpayer's CMD_NumRef as stored, once found
     std::string path;            // the file, once its taxpayer is found
     std::int64_t movements = 0;  // the movements written (counted), up to the error for a failed export
-    std::string description;     // Failed: the error's description
+    std::string description;     // Failed: the error's description; TooManyRows: what the format holds, in Spanish
     int error = 0;               // Failed: the run-time error's number (0 for another failure)
     // Failed: in the workbook's driver (Generar_XLS) rather than in the command, and whether the workbook had been
     // created then.

@@ -69,6 +69,27 @@ void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& 
     if (failure) std::rethrow_exception(failure);
 }
 
+std::int64_t contarMovimientos(ExportState& form, std::int32_t key, std::int64_t limit) {
+    struct Enough {};
+    std::int64_t count = 0;
+    try {
+        const std::vector<DeclarationGroup> groups = form.currentReading().declarationGroups(key);
+        std::exception_ptr failure;
+        for (const DeclarationGroup* group : elegirGrupos(form, groups, failure)) {
+            const std::int32_t cp01 = Conv::CLng(group->CP01_ID);
+            const std::int32_t sid = Obtener_Sid(form, cp01, Conv::CStr(group->maximo));
+            for (const MovementTable table : {MovementTable::Retenciones, MovementTable::Percepciones})
+                form.currentReading().movements(table, key, sid, [&](const Movement&) {
+                    if (++count > limit) throw Enough{};
+                });
+        }
+    } catch (const Enough&) {
+    } catch (const ExportCancelled&) {
+        throw;
+    } catch (const std::exception&) {}
+    return count;
+}
+
 bool mayBeExported(const ExportState& form, const Value& year, const Value& month) {
     try {
         const std::int32_t period = periodKey(DeclarationGroup{{}, year, month, {}});

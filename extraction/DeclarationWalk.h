@@ -19,6 +19,11 @@ void recorrer_declaraciones(ExportState& form, std::int32_t& key, std::int32_t& 
 // meet an error there). What a batch reads ahead.
 bool mayBeExported(const ExportState& form, const Value& year, const Value& month);
 
+// How many movements the walk would export for taxpayer `key` and the range typed, read but not written, counted up
+// to `limit` (more than that is told as limit + 1). Where the walk would meet an error, the count stops: the walk
+// meets it itself.
+std::int64_t contarMovimientos(ExportState& form, std::int32_t key, std::int64_t limit);
+
 // The TXT and CSV drivers: the walk with the output file already open.
 void Generar_TXT(ExportState& form, std::int32_t& key);
 void Generar_CSV(ExportState& form, std::int32_t& key);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config python3 clang-format
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   mdbtools libglib2.0-dev
   libgsf-1-dev libxlsxwriter-dev libcli11-dev
   libfreexl-dev libgtest-dev nlohmann-json3-dev

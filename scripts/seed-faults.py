@@ -190,8 +190,8 @@ FAULTS = [
      "request.dropEmpty = !m_options.count;", "a batch of named taxpayers leaves no file for one without movements"),
     ("export/BatchReport.cpp", "        if (c == '\"') field += '\"';\n", "",
      "a quote inside a field of the saved report left single"),
-    ("cli/main.cpp", "        if (kept + notFound + errors > 0) return kSomeFailed;\n        return problems > 0 ? kCuitProblems : kAllDone;",
-     "        if (problems > 0) return kCuitProblems;\n        return kept + notFound + errors > 0 ? kSomeFailed : kAllDone;",
+    ("cli/main.cpp", "    if (totals.anyFailed()) return kSomeFailed;\n    return totals.problems > 0 ? kCuitProblems : kAllDone;",
+     "    if (totals.problems > 0) return kCuitProblems;\n    return totals.anyFailed() ? kSomeFailed : kAllDone;",
      "CUIT problems outranking a failed export in the exit status"),
     # The background job.
     ("export/BackgroundJob.cpp", "        m_waiting.push_back(std::move(item));", "        m_waiting.push_front(std::move(item));",

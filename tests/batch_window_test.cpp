@@ -203,18 +203,23 @@ TEST_F(BatchWindow, RefusalsAndTheReport) {
         EXPECT_EQ(boxes.shown().back().text, "Informe guardado : " + report.string());
         if (report.extension() == ".csv") {
             const std::vector<std::string> read = lines(readBytes(report));
-            ASSERT_EQ(read.size(), 6 + rows);
+            ASSERT_EQ(read.size(), 9 + rows);
             EXPECT_EQ(read[0], "\"Exportaci\xF3n de todos los contribuyentes\"\r");
             EXPECT_EQ(read[1], "\"Rango\";\"200001\";\"222201\"\r");
             EXPECT_EQ(read[2], "\"Formato\";\"TXT para O.R.V.\"\r");
-            EXPECT_EQ(read[5], "\"Contribuyente\";\"Nombre\";\"Movimientos\";\"Resultado\";\"CUIT\"\r");
-            EXPECT_EQ(read[6].substr(0, 28), "\"20-11111111-2\";\"\";1;\"Archiv");
+            EXPECT_EQ(read[3].rfind("\"Opciones\";\"reemplazar los archivos existentes: no \xB7 verificar CUIT: no", 0),
+                      0u);
+            EXPECT_EQ(read[5], "\"Filas\";\"todos los contribuyentes, en el orden de la tabla\"\r");
+            EXPECT_EQ(read[6].rfind("\"Totales\";\"Archivos generados: 10 \xB7 sin movimientos: 1 \xB7", 0), 0u)
+                << read[6];
+            EXPECT_EQ(read[8], "\"Contribuyente\";\"Nombre\";\"Movimientos\";\"Resultado\";\"CUIT\"\r");
+            EXPECT_EQ(read[9].substr(0, 28), "\"20-11111111-2\";\"\";1;\"Archiv");
         } else {
             const ReadBook book = readXlsx(report);
-            EXPECT_EQ(book.rows, 6 + rows);
+            EXPECT_EQ(book.rows, 9 + rows);
             EXPECT_EQ(book.at(2, 2), Cell{"200001"});
-            EXPECT_EQ(book.at(7, 1), Cell{"20-11111111-2"});
-            EXPECT_EQ(book.at(7, 3), Cell{1.0});
+            EXPECT_EQ(book.at(10, 1), Cell{"20-11111111-2"});
+            EXPECT_EQ(book.at(10, 3), Cell{1.0});
         }
     }
 }

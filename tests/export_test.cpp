@@ -631,7 +631,9 @@ TEST(Batch, SaysWhatEachExportDid) {
 // The saved report is a CSV a spreadsheet reads back field for field, whatever a name holds.
 TEST(Batch, ReportFieldsKeepTheirQuotes) {
     TempDir dir;
-    BatchReport report{"200001", "222201", "TXT", "07/12/2026 10:00", {}};
+    BatchReport report;
+    report.desde = "200001";
+    report.hasta = "222201";
     report.rows.push_back({"20-1", "La \"Unión\"; S.A.", 3, "Generado", ""});
     saveBatchReport(report, (dir.path() / "informe.csv").string());
     const std::string saved = readBytes(dir.path() / "informe.csv");

@@ -116,14 +116,14 @@ TEST_F(Window, ALongExportShowsItsProgressAndCanBeCancelled) {
     window->installEventFilter(&paints);
     const fs::path out = dir.path() / "RET-PERC" / "RET-PERC-IB-30712345671-200001-222201";
     // Five declarations of the range hold four movements, one each but the second or third: the first row waited at
-    // is in the first declaration, the third in the fourth.
+    // is in the first declaration, the third in the fourth. A workbook's export reads the four first, to count them.
     const struct {
         const char* button;
         const char* extension;
         int rows;
         const char* done;
         bool esc;
-    } cases[] = {{"btn_gen_txt_orv", ".txt", 0, "0 de 5", false}, {"BTN_XLS", ".XLS", 2, "3 de 5", true}};
+    } cases[] = {{"btn_gen_txt_orv", ".txt", 0, "0 de 5", false}, {"BTN_XLS", ".XLS", 4 + 2, "3 de 5", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.button);
         writeBytes(out.string() + c.extension, "kept\r\n");
@@ -136,7 +136,8 @@ TEST_F(Window, ALongExportShowsItsProgressAndCanBeCancelled) {
         ASSERT_TRUE(QTest::qWaitFor([this] { return window->findChild<QDialog*>("ExportProgress"); }, 5000));
         EXPECT_GT(paints.count, 0);
         auto* progress = window->findChild<QDialog*>("ExportProgress");
-        EXPECT_TRUE(progress->isVisible() && progress->isModal());
+        // Not modal: "Salir" and the close control stay at hand.
+        EXPECT_TRUE(progress->isVisible() && !progress->isModal());
         EXPECT_EQ(progress->windowTitle().toStdString(), "Generando archivo");
         const auto labels = [&] {
             QString all;
@@ -144,7 +145,7 @@ TEST_F(Window, ALongExportShowsItsProgressAndCanBeCancelled) {
             return all.toStdString();
         };
         const std::string shown = std::string("Contribuyente: 30-71234567-1|Declaraciones: ") + c.done +
-                                  "|Movimientos escritos: " + std::to_string(c.rows + 1) + "|";
+                                  "|Movimientos escritos: " + std::to_string(c.rows % 4 + 1) + "|";
         EXPECT_TRUE(QTest::qWaitFor([&] { return labels() == shown; }, 2000)) << labels();
         if (c.esc)
             QTest::keyClick(progress, Qt::Key_Escape);
