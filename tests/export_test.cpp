@@ -13,6 +13,7 @@
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
 #include "support/FakeClock.h"
+#include "support/GatedDatabase.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 #include "support/WorkbookReader.h"
@@ -448,6 +449,28 @@ TEST(Export, AFailedExportLeavesNoFileAndKeepsTheOldOne) {
             EXPECT_FALSE(p.form.vExcelSheet);
         }
     }
+}
+
+// A workbook that would pass its format's rows is refused before anything is written, saying why and what to do,
+// and without the box about the spreadsheet application, whose cause it is not; a file of its name stays as it was.
+TEST(Export, AWorkbookTooBigForItsFormatIsRefusedBeforeAnythingIsWritten) {
+    Program p;
+    p.load();
+    // Each of the taxpayer's four movements read 20,000 times over: 80,000 rows.
+    p.form.Conn = std::make_unique<HookedDatabase>(std::move(p.form.Conn),
+                                                   [](const Movement& movement, const MovementVisitor& visit) {
+                                                       for (int i = 0; i < 20'000; ++i) visit(movement);
+                                                   });
+    const std::string target = p.target(kXls, "30-71234567-1").string();
+    writeBytes(target, "kept\r\n");
+    const auto before = p.files();
+    EXPECT_EQ(p.run(kXls, "30-71234567-1"),
+              Boxes{box("El rango pedido tiene más de 65.535 movimientos, y una planilla .XLS tiene 65.536 filas: una "
+                        "para los títulos y una por movimiento.\r\rElija un rango más corto, o genere el archivo TXT o "
+                        "CSV, que no tienen ese límite.",
+                        MsgIcon::Critical)});
+    EXPECT_EQ(p.files(), before);
+    EXPECT_FALSE(p.form.vExcelSheet);
 }
 
 // A file named RET-PERC: start-up takes it for the folder, and every export then names a path below a file, which

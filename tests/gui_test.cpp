@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -19,6 +20,8 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -252,9 +255,15 @@ TEST_F(Window, ControlsTakeWhatTheProgramExpects) {
     EXPECT_TRUE(window->chk_separador(1));  // passing over the options selects none
 }
 
+// A box shows what it is given, in Spanish buttons, centred over its window, and returns the answer clicked.
 TEST(QtMessageBoxesTest, ShowsTheBoxAndReturnsTheAnswer) {
     QWidget owner;
+    owner.setGeometry(300, 200, 500, 400);
+    owner.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
     QtMessageBoxes boxes(&owner);
+    std::set<std::string> buttonTexts;
+    bool centred = true;
     // Shows `text` and answers by clicking `press`; returns the answer with what the box showed.
     const auto answer = [&](QMessageBox::StandardButton press, const std::string& text, MsgIcon icon,
                             MsgButtons buttons, const std::optional<std::string>& title) {
@@ -270,6 +279,8 @@ TEST(QtMessageBoxesTest, ShowsTheBoxAndReturnsTheAnswer) {
                    std::to_string(box->standardButtons()) + "|" +
                    std::to_string(box->standardButton(box->defaultButton())) + "|" +
                    std::to_string(box->parentWidget() == &owner);
+            for (const QAbstractButton* button : box->buttons()) buttonTexts.insert(button->text().toStdString());
+            centred &= (box->frameGeometry().center() - owner.frameGeometry().center()).manhattanLength() < 8;
             box->button(press)->click();
         });
         poll.start();
@@ -289,6 +300,22 @@ TEST(QtMessageBoxesTest, ShowsTheBoxAndReturnsTheAnswer) {
     // Markup is shown as typed: paths and database texts may hold "<".
     EXPECT_EQ(answer(QMessageBox::Ok, "<b>a&b</b>", MsgIcon::None, MsgButtons::OK, {}),
               shown(MsgAnswer::OK, "Velmora", "<b>a&b</b>", QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok));
+    EXPECT_EQ(buttonTexts, (std::set<std::string>{"Aceptar", "&Sí", "&No"}));
+    EXPECT_TRUE(centred);
+}
+
+// Qt's own dialogs speak Spanish too: the file dialog the windows use to choose folders and name reports.
+TEST(QtMessageBoxesTest, QtsDialogsSpeakSpanish) {
+    QFileDialog dialog(nullptr, QStringLiteral("Guardar informe"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    std::string texts = "|";
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) texts += label->text().toStdString() + "|";
+    for (const QAbstractButton* button : dialog.findChildren<QAbstractButton*>())
+        texts += button->text().toStdString() + "|";
+    for (const char* english : {"Look in:", "File &name:", "Files of type:", "&Save", "Cancel", "&Choose"})
+        EXPECT_EQ(texts.find("|" + std::string(english) + "|"), std::string::npos) << english << " in " << texts;
+    EXPECT_NE(texts.find("&Guardar"), std::string::npos) << texts;
 }
 
 }  // namespace

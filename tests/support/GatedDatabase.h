@@ -3,6 +3,7 @@
 #include "database/Database.h"
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -24,9 +25,12 @@ struct Gate {
     int left = -1;
 };
 
-// A reading whose movement reads wait at the gate after each movement.
-struct GatedReading : Reading {
-    GatedReading(std::unique_ptr<Reading> reading, Gate& g) : inner(std::move(reading)), gate(g) {}
+// What a reading's movement reads do with each movement the file gives: pass it on (`visit`), or more.
+using MovementHook = std::function<void(const Movement& movement, const MovementVisitor& visit)>;
+
+// A reading whose movement reads go through a hook.
+struct HookedReading : Reading {
+    HookedReading(std::unique_ptr<Reading> reading, MovementHook h) : inner(std::move(reading)), hook(std::move(h)) {}
     std::vector<TaxpayerRow> taxpayers() override { return inner->taxpayers(); }
     std::optional<FoundTaxpayer> taxpayerByReference(std::string_view reference) override {
         return inner->taxpayerByReference(reference);
@@ -39,28 +43,34 @@ struct GatedReading : Reading {
     }
     void movements(MovementTable table, std::int32_t taxpayer, std::int32_t declaration,
                    const MovementVisitor& visit) override {
-        inner->movements(table, taxpayer, declaration, [&](const Movement& movement) {
-            visit(movement);
-            gate.pass();
-        });
+        inner->movements(table, taxpayer, declaration, [&](const Movement& movement) { hook(movement, visit); });
     }
     bool unchanged() const override { return inner->unchanged(); }
     bool current() const override { return inner->current(); }
     std::unique_ptr<Reading> inner;
-    Gate& gate;
+    MovementHook hook;
 };
 
-// A database whose readings are gated.
-struct GatedDatabase : Database {
-    GatedDatabase(std::unique_ptr<Database> database, Gate& g) : db(std::move(database)), gate(g) {}
-    std::unique_ptr<Reading> read() override { return std::make_unique<GatedReading>(db->read(), gate); }
+// A database whose readings' movement reads go through a hook.
+struct HookedDatabase : Database {
+    HookedDatabase(std::unique_ptr<Database> database, MovementHook h) : db(std::move(database)), hook(std::move(h)) {}
+    std::unique_ptr<Reading> read() override { return std::make_unique<HookedReading>(db->read(), hook); }
     void waitForWriter() override { db->waitForWriter(); }
     bool waitUntilSettled(std::chrono::milliseconds bound, const std::function<void()>& waiting) override {
         return db->waitUntilSettled(bound, waiting);
     }
     void Close() override { db->Close(); }
     std::unique_ptr<Database> db;
-    Gate& gate;
+    MovementHook hook;
+};
+
+// A database whose movement reads wait at the gate after each movement.
+struct GatedDatabase : HookedDatabase {
+    GatedDatabase(std::unique_ptr<Database> database, Gate& gate)
+        : HookedDatabase(std::move(database), [&gate](const Movement& movement, const MovementVisitor& visit) {
+              visit(movement);
+              gate.pass();
+          }) {}
 };
 
 // A database engine whose databases are gated.
