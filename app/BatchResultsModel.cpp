@@ -76,7 +76,16 @@ QVariant BatchResultsModel::data(const QModelIndex& index, int role) const {
             }
             return resultText(row);
         }
-        case Cuit: return cuitText(row);
+        case Cuit: {
+            // A cell shows the first problem and how many more; its tooltip and the report show them all.
+            if (!r.result || r.result->problems.empty()) return QString();
+            if (role == Qt::ToolTipRole) return cuitText(row).replace(QStringLiteral("; "), QStringLiteral("\n"));
+            TaxpayerResult first = *r.result;
+            first.problems.resize(1);
+            const std::size_t more = r.result->problems.size() - 1;
+            return QString::fromStdString(cuitDescription(first) +
+                                          (more == 0 ? "" : " y " + userCount(std::int64_t(more)) + " más"));
+        }
         default: return {};
     }
 }

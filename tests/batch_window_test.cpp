@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
 
@@ -123,12 +124,20 @@ TEST_F(BatchWindow, CountsAndExportsAsTheCommandLine) {
         table->sortByColumn(BatchResultsModel::Movements, Qt::DescendingOrder);
         const QModelIndex top = table->model()->index(0, BatchResultsModel::Movements);
         for (int row = 1; row < table->model()->rowCount(); ++row)
-            EXPECT_GE(top.data().toLongLong(),
-                      table->model()->index(row, BatchResultsModel::Movements).data().toLongLong());
+            EXPECT_GE(top.data(BatchResultsModel::SortRole).toLongLong(), table->model()
+                                                                              ->index(row, BatchResultsModel::Movements)
+                                                                              .data(BatchResultsModel::SortRole)
+                                                                              .toLongLong());
         const QPoint cell = table->visualRect(top).center();
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
         QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
         EXPECT_EQ(opened, top.data(BatchResultsModel::WrittenFileRole).toString().toStdString());
+        // Names sort in the list's order, which is Jet's order of text ("Águila" among the A's).
+        table->sortByColumn(BatchResultsModel::Name, Qt::AscendingOrder);
+        const auto* sorted = qobject_cast<const QSortFilterProxyModel*>(table->model());
+        for (int row = 0; row < sorted->rowCount(); ++row)
+            EXPECT_EQ(sorted->mapToSource(sorted->index(row, 0)).row(), row);
+        table->sortByColumn(BatchResultsModel::Movements, Qt::DescendingOrder);
         // Only the taxpayers that failed, were not found or have a CUIT problem.
         find<QCheckBox>("chk_problemas")->setChecked(true);
         std::set<std::string> problems;
@@ -143,6 +152,23 @@ TEST_F(BatchWindow, CountsAndExportsAsTheCommandLine) {
         EXPECT_EQ(std::size_t(table->model()->rowCount()), problems.size());
         window.reset();
     }
+}
+
+// A reference two taxpayers share is named in the table (the lookup exports the first the database holds, for
+// both); an output folder named relatively is in the working folder.
+TEST_F(BatchWindow, SharedReferencesAndARelativeFolder) {
+    open("data/edited-twins.mdb");
+    choose("TXT", false);
+    find<QLineEdit>("txt_carpeta")->setText(QStringLiteral("salida"));
+    click("btn_exportar");
+    ASSERT_TRUE(runEnds());
+    const BatchResultsModel& model = window->results();
+    std::string names;
+    for (std::size_t row = 0; row < model.taxpayers(); ++row)
+        names += model.index(int(row), BatchResultsModel::Name).data().toString().toStdString() + "\n";
+    EXPECT_NE(names.find(" es de 2 contribuyentes ("), std::string::npos) << names;
+    EXPECT_TRUE(fs::is_directory(home / "salida"));
+    EXPECT_FALSE(fs::is_empty(home / "salida"));
 }
 
 // Cancelar during a run: the taxpayer under way leaves no file, those done keep theirs, and the table says which.

@@ -247,6 +247,29 @@ TEST(CommandLine, ExitStatuses) {
     EXPECT_FALSE(fs::exists(dir.path() / "out"));  // nothing refused or counted creates the folder
 }
 
+// An output folder that cannot be made stops the run before its first taxpayer, with the window's message, as a
+// database that cannot be opened does; a reference two taxpayers share is named on standard error, its output line
+// unchanged.
+TEST(CommandLine, AnUnusableOutputFolderAndASharedReference) {
+    TempDir dir;
+    writeBytes(dir.path() / "file", "");
+    const std::string folder = dir.str() + "/file/out";
+    Outcome run = velmoraExport(dir, {"--db", testData("data/impuest-cases.mdb"), "--all", "--from", "200001", "--to",
+                                      "222201", "--out", folder});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("Error : " + folder + "-", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(fs::exists(dir.path() / "fileRET-PERC-IB-20111111112-200001-222201.txt"));
+
+    run = velmoraExport(dir, {"--db", testData("data/edited-twins.mdb"), "--all", "--from", "200001", "--to", "222201",
+                              "--count", "--quiet"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Aviso: la referencia 20-00000001-1 es de 2 contribuyentes ("), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find("20-00000001-1\t"), std::string::npos);
+}
+
 // A file already there is kept without --replace and replaced with it (the workbook command asks nothing: the
 // command line keeps the file itself); a folder that refuses new files makes each export an error that leaves
 // nothing behind.
