@@ -1,9 +1,7 @@
 #include "database/JetTextOrder.h"
 
-#include "database/GlibString.h"
 #include "runtime/Numeric.h"
-
-#include <glib.h>
+#include "runtime/TextFolding.h"
 
 #include <algorithm>
 
@@ -27,19 +25,13 @@ int compareLowered(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// The sort key of a text: case folded, with or without its accents. A text GLib cannot fold is its own key.
+// The sort key of a text: case folded, with or without its accents.
 std::string textKey(std::string_view text, bool keepAccents) {
-    const GlibString folded(g_utf8_casefold(text.data(), static_cast<gssize>(text.size())));
-    if (!folded) return std::string(text);
-    if (keepAccents) return folded.get();
     std::string key;
-    const GlibString decomposed(g_utf8_normalize(folded.get(), -1, G_NORMALIZE_NFD));
-    for (const gchar* p = decomposed ? decomposed.get() : folded.get(); *p; p = g_utf8_next_char(p)) {
-        const gunichar c = g_utf8_get_char(p);
-        if (g_unichar_ismark(c)) continue;
-        char buffer[6];
-        key.append(buffer, static_cast<std::size_t>(g_unichar_to_utf8(c, buffer)));
-    }
+    if (keepAccents)
+        appendFolded(key, text);
+    else
+        appendFoldedWithoutMarks(key, text);
     return key;
 }
 
@@ -49,7 +41,7 @@ JetTextKey::JetTextKey(std::string_view text) : m_ascii(isAscii(text)) {
     if (m_ascii) {
         m_lowered.resize(text.size());
         std::transform(text.begin(), text.end(), m_lowered.begin(), lowerAscii);
-        // Folding an ASCII text lowers it, up to a NUL, where GLib stops.
+        // Folding an ASCII text lowers it, up to a NUL, where folding stops.
         if (text.find('\0') == std::string_view::npos) return;
     }
     m_plain = textKey(text, false);

@@ -1,5 +1,6 @@
 #include "jetfile/PageSource.h"
 
+#include "platform/SystemError.h"
 #include "runtime/RuntimeError.h"
 
 #include <algorithm>
@@ -19,7 +20,7 @@ public:
             return m_file.readAt(offset, pieces);
         } catch (const std::system_error& e) {
             throw RuntimeError(RuntimeError::DatabaseError,
-                               "cannot read database " + m_path + ": " + e.code().message());
+                               "cannot read database " + m_path + ": " + systemErrorText(e.code()));
         }
     }
 
@@ -28,7 +29,7 @@ public:
             return m_file.stamp();
         } catch (const std::system_error& e) {
             throw RuntimeError(RuntimeError::DatabaseError,
-                               "cannot read database " + m_path + ": " + e.code().message());
+                               "cannot read database " + m_path + ": " + systemErrorText(e.code()));
         }
     }
 
@@ -47,7 +48,8 @@ private:
         } catch (const std::system_error& e) {
             if (e.code() == std::errc::not_supported)
                 throw RuntimeError(RuntimeError::DatabaseError, "not a database file: " + path);
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot open database " + path + ": " + e.code().message());
+            throw RuntimeError(RuntimeError::DatabaseError,
+                               "cannot open database " + path + ": " + systemErrorText(e.code()));
         }
     }
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-// The runtime's file-system services.
+// The runtime's file-system services. Paths are UTF-8; on Windows either separator may be used.
 namespace FileSystem {
 // The folder holding the program file, without a trailing separator.
 std::string executableFolder();
@@ -10,6 +10,13 @@ std::string executableFolder();
 // is missing or is an ordinary file). A test that cannot be made (a folder that cannot be searched, a loop of
 // links, a name too long, an I/O error) raises RuntimeError.
 bool exists(const std::string& path);
+// True when `path` names an existing folder (or a link to one); false otherwise, also when that cannot be known.
+bool isFolder(const std::string& path);
 // Creates one folder whose parent exists; raises RuntimeError when it cannot.
 void MkDir(const std::string& path);
+
+// `folder` without the separators that end it, a root folder ("/", "C:\") left as it is.
+std::string withoutTrailingSeparators(std::string folder);
+// The path of `name` in `folder`, joined by the system's separator unless `folder` ends in one.
+std::string childPath(const std::string& folder, const std::string& name);
 }  // namespace FileSystem

@@ -1,14 +1,11 @@
 #include "platform/OutputFile.h"
 
+#include "platform/FileSystem.h"
 #include "platform/SiblingTempFile.h"
+#include "platform/SystemError.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -18,37 +15,28 @@ namespace {
 constexpr std::size_t kBufferSize = 64 * 1024;
 constexpr std::size_t kWriteBackSize = 1024 * 1024;
 
-RuntimeError fileError(const char* operation, const std::string& path, int error) {
+RuntimeError fileError(const char* operation, const std::string& path, const std::error_code& error) {
     return RuntimeError(RuntimeError::FileError,
-                        std::string("cannot ") + operation + " output file " + path + ": " + std::strerror(error));
+                        std::string("cannot ") + operation + " output file " + path + ": " + systemErrorText(error));
 }
 
-// The errno of a failed stdio call; never 0, so that the failure is not lost.
-int lastError() noexcept { return errno != 0 ? errno : EIO; }
-
 // Writes into a temporary file beside the target and renames it over the target on Close.
-class PosixOutputFile final : public OutputFile {
+class SiblingOutputFile final : public OutputFile {
 public:
     void Open(const std::string& path) override {
         if (isOpen())
             throw RuntimeError(RuntimeError::FileError, "cannot open output file " + path + ": file already open");
         // A folder of the target's name would only fail at the rename, after the whole export was written.
-        struct stat info;
-        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) throw fileError("open", path, EISDIR);
+        if (FileSystem::isFolder(path)) throw fileError("open", path, std::make_error_code(std::errc::is_a_directory));
         try {
             m_temp.emplace(path);
         } catch (const std::system_error& e) {
-            throw fileError("open", path, e.code().value());
+            throw fileError("open", path, e.code());
         }
         m_target = path;
-        m_writeError = 0;
+        m_writeError.clear();
         m_sinceWriteBack = 0;
         m_bytes.clear();
-        // Lines are gathered here and handed to the C library a buffer's worth at a time, which writes them at once.
-        if (std::setvbuf(m_temp->stream(), nullptr, _IONBF, 0) != 0) {
-            Abandon();
-            throw fileError("open", path, ENOMEM);
-        }
     }
 
     void PrintLine(std::string_view utf8Line) override {
@@ -56,7 +44,7 @@ public:
         appendWindows1252(m_bytes, utf8Line);
         m_bytes += "\r\n";
         if (m_bytes.size() >= kBufferSize) write();
-        if (m_writeError != 0) throw fileError("write", m_target, m_writeError);
+        if (m_writeError) throw fileError("write", m_target, m_writeError);
     }
 
     void Close() override {
@@ -64,8 +52,7 @@ public:
         // Written here so that a full device reads as a write failure, not as a failure to replace the target. A
         // file that lost a line never replaces the target, even when the caller closes it after the error.
         write();
-        if (m_writeError == 0 && std::fflush(m_temp->stream()) != 0) m_writeError = lastError();
-        if (m_writeError != 0) {
+        if (m_writeError) {
             Abandon();
             throw fileError("write", m_target, m_writeError);
         }
@@ -73,7 +60,7 @@ public:
             m_temp->commit();
         } catch (const std::system_error& e) {
             Abandon();
-            throw fileError("replace", m_target, e.code().value());
+            throw fileError("replace", m_target, e.code());
         }
         m_temp.reset();
     }
@@ -86,12 +73,16 @@ private:
     // Writes the lines gathered, unless a write failed before; a long export goes to the disk as it is written, not
     // all at once when it is closed.
     void write() noexcept {
-        if (m_writeError == 0 && !m_bytes.empty() &&
-            std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size())
-            m_writeError = lastError();
+        if (!m_writeError && !m_bytes.empty()) {
+            try {
+                m_temp->write(m_bytes);
+            } catch (const std::system_error& e) {
+                m_writeError = e.code();
+            }
+        }
         m_sinceWriteBack += m_bytes.size();
         m_bytes.clear();
-        if (m_writeError == 0 && m_sinceWriteBack >= kWriteBackSize) {
+        if (!m_writeError && m_sinceWriteBack >= kWriteBackSize) {
             m_sinceWriteBack = 0;
             m_temp->startWriteBack();
         }
@@ -99,11 +90,11 @@ private:
 
     std::optional<SiblingTempFile> m_temp;
     std::string m_target;
-    int m_writeError = 0;              // errno of the first failed write since Open
+    std::error_code m_writeError;      // the first failed write's since Open
     std::string m_bytes;               // the lines gathered, in the file's code page
     std::size_t m_sinceWriteBack = 0;  // bytes written since the last start of a write-back
 };
 
 }  // namespace
 
-std::unique_ptr<OutputFile> makeOutputFile() { return std::make_unique<PosixOutputFile>(); }
+std::unique_ptr<OutputFile> makeOutputFile() { return std::make_unique<SiblingOutputFile>(); }

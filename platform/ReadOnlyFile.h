@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileHandle.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,19 +25,15 @@ struct FileIdentity {
 };
 
 // A file opened to be read by offset and never written. It is shared with the programs that write it, which may go
-// on writing while it is open; nothing is locked and no lock file is made.
+// on writing while it is open (and, on Windows, delete it or put another file in its place); nothing is locked and
+// no lock file is made. Paths are UTF-8.
 //
-// Failures raise std::system_error with the system's reason.
+// Failures raise std::system_error with the system's reason (platform/SystemError.h describes it).
 class ReadOnlyFile {
 public:
     // Opens the ordinary file `path`. Raises std::system_error when it cannot be opened, and one whose code is
     // std::errc::not_supported when `path` names something else (a folder, a device).
     explicit ReadOnlyFile(const std::string& path);
-    ~ReadOnlyFile();
-    ReadOnlyFile(ReadOnlyFile&& other) noexcept;
-    ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
     // Reads the bytes from `offset` on into `pieces`, one after the other, and returns how many it read: fewer than
     // asked only at the end of the file.
@@ -48,5 +46,5 @@ public:
     static std::optional<FileIdentity> identityOf(const std::string& path);
 
 private:
-    int m_fd = -1;
+    FileHandle m_file;
 };

@@ -4,11 +4,8 @@
 #include "runtime/Text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <clocale>
 #include <cmath>
-#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -41,6 +38,25 @@ std::string_view numericPart(std::string_view text) {
     return pos == number.size() ? number : std::string_view();
 }
 
+// Whether a number (as numericPart gives it) that does not fit a Double is too large rather than too small: its
+// first significant digit stands at a positive power of ten.
+bool tooLarge(std::string_view number) {
+    std::size_t pos = number[0] == '+' || number[0] == '-' ? 1 : 0;
+    long whole = 0, zerosAfterPoint = 0;
+    for (; pos < number.size() && isDigit(number[pos]); ++pos) whole += whole > 0 || number[pos] != '0';
+    if (pos < number.size() && number[pos] == '.')
+        for (++pos; pos < number.size() && number[pos] == '0' && whole == 0; ++pos) ++zerosAfterPoint;
+    while (pos < number.size() && number[pos] != 'e' && number[pos] != 'E') ++pos;
+    long exponent = 0;
+    if (pos < number.size()) {
+        const bool negative = number[++pos] == '-';
+        pos += number[pos] == '+' || number[pos] == '-';
+        for (; pos < number.size(); ++pos) exponent = std::min(exponent * 10 + (number[pos] - '0'), 1'000'000L);
+        if (negative) exponent = -exponent;
+    }
+    return (whole > 0 ? whole + exponent : exponent - zerosAfterPoint) > 0;
+}
+
 }  // namespace
 
 bool IsNumeric(const std::string& text) { return !numericPart(text).empty(); }
@@ -55,11 +71,14 @@ double textToDouble(const std::string& text) {
     }
     const std::string number(numericPart(text));
     if (number.empty()) throw RuntimeError::typeMismatch();
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t());
-    errno = 0;
-    const double value = strtod_l(number.c_str(), nullptr, cLocale);
-    // Too small a number reads as zero; too large a one does not fit a Double.
-    if (errno == ERANGE && std::fabs(value) > 1.0) throw RuntimeError::overflow();
+    // from_chars reads "." as the decimal point whatever the locale, and takes no "+".
+    const char* first = number.data() + (number[0] == '+');
+    double value = 0;
+    if (std::from_chars(first, number.data() + number.size(), value).ec == std::errc::result_out_of_range) {
+        // Too small a number reads as zero; too large a one does not fit a Double.
+        if (tooLarge(number)) throw RuntimeError::overflow();
+        return number[0] == '-' ? -0.0 : 0.0;
+    }
     return value;
 }
 

@@ -9,6 +9,8 @@ packages=(
   mdbtools libglib2.0-dev
   libgsf-1-dev libxlsxwriter-dev libcli11-dev
   libfreexl-dev libgtest-dev nlohmann-json3-dev
+  # The Unicode data scripts/make-text-folding.py makes the order of text's tables from.
+  unicode-data
   # The manual page and the package (cpack needs file and dpkg-shlibdeps), and the tools that check them.
   help2man file dpkg-dev lintian desktop-file-utils appstream
 )

@@ -167,13 +167,11 @@ FAULTS = [
     ("runtime/TextCodecs.cpp", "const char32_t high = b < 0xA0 ? kHighControls[b - 0x80] : b;",
      "const char32_t high = b < 0x9F ? kHighControls[b - 0x80] : b;", "byte 0x9F read as U+009F"),
     ("platform/OutputFile.cpp",
-     "        if (m_writeError == 0 && !m_bytes.empty() &&\n"
-     "            std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size())\n"
-     "            m_writeError = lastError();",
-     "        if (!m_bytes.empty())\n"
-     "            m_writeError = std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_temp->stream()) != m_bytes.size()\n"
-     "                               ? lastError()\n"
-     "                               : 0;",
+     "        if (!m_writeError && !m_bytes.empty()) {\n"
+     "            try {\n",
+     "        if (!m_bytes.empty()) {\n"
+     "            m_writeError.clear();\n"
+     "            try {\n",
      "a failed write forgotten once a later one succeeds"),
     ("workbook/XlsxSheet.cpp", "if (row < 1 || static_cast<std::uint32_t>(row) > RowLimit)",
      "if (row < 1 || static_cast<std::uint32_t>(row) >= RowLimit)", "the .xlsx row limit one row short"),

@@ -674,8 +674,9 @@ TEST(Reading, ABatchGoesOnWithItsReadingWhileTheFileStaysAsRead) {
     EXPECT_LE(w.clock.slept(), kSettledFor.count() + 2);
 }
 
-// Another file put in the place of the one read, as a program that saves by renaming does: the reading is no longer
-// current, though it can still read the file it holds open.
+// Another file put in the place of the one read (the old one renamed aside, as a backup, and the new one renamed to
+// its name): the reading is no longer current, though it can still read the file it holds open. (Windows keeps the
+// name of a file deleted or replaced while it is open until it is closed: renamed, it gives the name up at once.)
 TEST(Reading, AFileReplacedUnderItsName) {
     TempDir dir;
     const auto path = dir.path() / "Impuest.mdb";
@@ -686,6 +687,7 @@ TEST(Reading, AFileReplacedUnderItsName) {
     EXPECT_TRUE(kept->current());
     const auto other = dir.path() / "new.mdb";
     std::filesystem::copy_file(testData("data/reads-cases.mdb"), other);
+    std::filesystem::rename(path, dir.path() / "Impuest.bak");
     std::filesystem::rename(other, path);
     EXPECT_FALSE(kept->current());
     EXPECT_EQ(kept->taxpayers().size(), 14u);

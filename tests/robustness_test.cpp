@@ -4,6 +4,7 @@
 #include "export/ExportCommands.h"
 #include "export/Form1.h"
 #include "export/StartUp.h"
+#include "support/DamagedCopies.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 
@@ -13,7 +14,6 @@
 
 #include <chrono>
 #include <map>
-#include <random>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -86,54 +86,6 @@ std::string startAndExport(const fs::path& folder, const std::string& bytes) {
     return outcome;
 }
 
-struct Source {
-    const char* file;
-    std::size_t pageSize;
-    int copiesPerDamage;
-};
-
-// Jet 4 files have 4 KiB pages, Jet 3 files 2 KiB. The Jet 3 file holds none of the program's tables, so start-up
-// fails on it at best; it is here for libmdb's Jet 3 reading of the catalog and the pages.
-const Source kSources[] = {{"data/impuest-cases.mdb", 4096, 175},
-                           {"fixtures/access/jet3-access97-password.mdb", 2048, 50},
-                           {"data/impuest-empty.mdb", 4096, 25}};
-
-// The `n`th copy of `kind` (0 truncated, 1 bytes changed, 2 pages swapped, 3 page zero-filled) and its name; the
-// same arguments always give the same copy.
-std::pair<std::string, std::string> damage(const Source& source, const std::string& original, int kind, int n) {
-    std::mt19937 random(static_cast<unsigned>(kind * 100003 + n) ^ static_cast<unsigned>(original.size()));
-    const std::size_t pages = original.size() / source.pageSize;
-    // Swaps and zero-fills spare page 0: a damaged header only ever ends in the plainest outcome, which cut copies
-    // and changed bytes reach often enough.
-    const auto page = [&] { return 1 + random() % (pages - 1); };
-    const auto at = [&](std::size_t p) { return static_cast<std::ptrdiff_t>(p * source.pageSize); };
-    std::string bytes = original;
-    std::ostringstream name;
-    name << source.file << ", ";
-    if (kind == 0) {
-        bytes.resize(random() % original.size());
-        name << "cut to " << bytes.size() << " bytes";
-    } else if (kind == 1) {
-        name << "bytes changed at";
-        for (int count = 1 + static_cast<int>(random() % 16); count > 0; --count) {
-            const std::size_t i = random() % bytes.size();
-            bytes[i] = static_cast<char>(bytes[i] ^ static_cast<char>(1 + random() % 255));
-            name << ' ' << i;
-        }
-    } else if (kind == 2) {
-        const std::size_t a = page();
-        std::size_t b = page();
-        if (b == a) b = a % (pages - 1) + 1;
-        std::swap_ranges(bytes.begin() + at(a), bytes.begin() + at(a + 1), bytes.begin() + at(b));
-        name << "pages " << a << " and " << b << " swapped";
-    } else {
-        const std::size_t p = page();
-        std::fill_n(bytes.begin() + at(p), source.pageSize, '\0');
-        name << "page " << p << " zero-filled";
-    }
-    return {name.str(), std::move(bytes)};
-}
-
 // Runs `body` in a forked child with `seconds` to finish, so that a crash or a hang fails the case and names it
 // instead of ending or blocking the test program. Returns what the body returned, or how the child ended with the
 // end of what it wrote to standard error (where a sanitizer report goes), which goes to the file `errors`.
@@ -166,9 +118,8 @@ std::string inChild(const std::function<std::string()>& body, unsigned seconds, 
 TEST(DamagedDatabases, EndInTheProgramsOwnMessages) {
     std::vector<std::function<std::pair<std::string, std::string>()>> copies;
     std::string skipped;
-    for (const Source& source : kSources) {
-        const std::string file =
-            std::string_view(source.file).starts_with("fixtures/") ? shared(source.file) : testData(source.file);
+    for (const DamageSource& source : kDamageSources) {
+        const std::string file = damageSourcePath(source);
         if (file.empty()) {
             skipped += "\n" + missingShared(source.file);
             continue;

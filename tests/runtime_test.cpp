@@ -30,7 +30,8 @@ TEST(Runtime, ValueConversions) {
 
 TEST(Runtime, NumericTexts) {
     const std::pair<const char*, double> numbers[] = {
-        {"200501", 200501}, {" 200501  ", 200501}, {"+2005.5", 2005.5}, {"-.5", -0.5}, {"2.", 2}, {"1.5E-3", 0.0015}};
+        {"200501", 200501}, {" 200501  ", 200501}, {"+2005.5", 2005.5}, {"-.5", -0.5},          {"2.", 2},
+        {"1.5E-3", 0.0015}, {"1e-400", 0},         {"-0.001e-398", 0},  {"4.9e-324", 4.9e-324}, {"0.01e310", 1e308}};
     for (const auto& [text, value] : numbers) {
         EXPECT_TRUE(IsNumeric(text)) << text;
         EXPECT_EQ(textToDouble(text), value) << text;
@@ -39,7 +40,8 @@ TEST(Runtime, NumericTexts) {
         EXPECT_FALSE(IsNumeric(text)) << text;
         EXPECT_EQ(errorNumber([&] { textToDouble(text); }), RuntimeError::TypeMismatch) << text;
     }
-    EXPECT_EQ(errorNumber([] { textToDouble("1e400"); }), RuntimeError::Overflow);
+    for (const char* text : {"1e400", "-1000e306", "0.1e99999999999"})
+        EXPECT_EQ(errorNumber([&] { textToDouble(text); }), RuntimeError::Overflow) << text;
 }
 
 TEST(Runtime, TextCodecs) {

@@ -25,9 +25,18 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
+std::string utf8Path(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path pathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 std::string shared(const std::string& relative) {
     const std::string path = std::string(VELMORA_SHARED_DIR) + "/" + relative;
-    return std::filesystem::exists(path) ? path : std::string();
+    return std::filesystem::exists(pathOf(path)) ? path : std::string();
 }
 
 std::string missingShared(const std::string& relative) {

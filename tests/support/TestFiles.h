@@ -3,6 +3,11 @@
 #include <filesystem>
 #include <string>
 
+// A path as the program takes it (UTF-8), and a UTF-8 path as the library takes it, on both systems (Windows's
+// narrow paths are in its ANSI code page, which cannot hold every name).
+std::string utf8Path(const std::filesystem::path& path);
+std::filesystem::path pathOf(const std::string& utf8);
+
 // A folder of its own for one test, removed with everything in it when the test ends.
 class TempDir {
 public:
@@ -12,7 +17,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const noexcept { return m_path; }
-    std::string str() const { return m_path.string(); }
+    // The folder's path in UTF-8, as the program takes paths.
+    std::string str() const { return utf8Path(m_path); }
 
 private:
     std::filesystem::path m_path;

@@ -22,22 +22,18 @@ std::string temporaryFolder() {
 ScratchFile::ScratchFile() {
     const std::string folder = temporaryFolder();
     // A file without a name, where the file system allows it; else one named and unlinked at once.
-    m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (m_fd >= 0) return;
+    m_file = FileHandle(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (m_file) return;
     std::string name = folder + "/velmora-XXXXXX";
-    m_fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (m_fd < 0) fail(errno, "cannot create a temporary file");
+    m_file = FileHandle(::mkostemp(name.data(), O_CLOEXEC));
+    if (!m_file) fail(errno, "cannot create a temporary file");
     ::unlink(name.c_str());
-}
-
-ScratchFile::~ScratchFile() {
-    if (m_fd >= 0) ::close(m_fd);
 }
 
 std::uint64_t ScratchFile::append(std::string_view bytes) {
     const std::uint64_t at = m_size;
     while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(m_fd, bytes.data(), bytes.size(), off_t(m_size));
+        const ssize_t n = ::pwrite(static_cast<int>(m_file.get()), bytes.data(), bytes.size(), off_t(m_size));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) fail(n < 0 ? errno : ENOSPC, "cannot write a temporary file");
         m_size += std::uint64_t(n);
@@ -49,7 +45,8 @@ std::uint64_t ScratchFile::append(std::string_view bytes) {
 void ScratchFile::readAt(std::uint64_t offset, std::span<char> into) const {
     std::size_t done = 0;
     while (done < into.size()) {
-        const ssize_t n = ::pread(m_fd, into.data() + done, into.size() - done, off_t(offset + done));
+        const ssize_t n =
+            ::pread(static_cast<int>(m_file.get()), into.data() + done, into.size() - done, off_t(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) fail(n < 0 ? errno : EIO, "cannot read a temporary file");
         done += std::size_t(n);

@@ -8,43 +8,22 @@
 #include <array>
 #include <cerrno>
 #include <system_error>
-#include <utility>
 
 namespace {
 
 [[noreturn]] void fail(int error, const char* step) { throw std::system_error(error, std::generic_category(), step); }
 
+int fd(const FileHandle& file) { return static_cast<int>(file.get()); }
+
 std::int64_t nanoseconds(const timespec& t) { return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
 }  // namespace
 
-ReadOnlyFile::ReadOnlyFile(const std::string& path) {
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0) fail(errno, "open");
+ReadOnlyFile::ReadOnlyFile(const std::string& path) : m_file(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (!m_file) fail(errno, "open");
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) {
-        const int error = errno;
-        ::close(std::exchange(m_fd, -1));
-        fail(error, "stat");
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(std::exchange(m_fd, -1));
-        fail(int(std::errc::not_supported), "open");
-    }
-}
-
-ReadOnlyFile::~ReadOnlyFile() {
-    if (m_fd >= 0) ::close(m_fd);
-}
-
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
+    if (::fstat(fd(m_file), &st) != 0) fail(errno, "stat");
+    if (!S_ISREG(st.st_mode)) fail(int(std::errc::not_supported), "open");
 }
 
 std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::span<const std::span<unsigned char>> pieces) const {
@@ -60,7 +39,7 @@ std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::span<const std::span
         }
         ssize_t got;
         do {
-            got = ::preadv(m_fd, vectors.data(), int(count), off_t(offset + read));
+            got = ::preadv(fd(m_file), vectors.data(), int(count), off_t(offset + read));
         } while (got < 0 && errno == EINTR);
         if (got < 0) fail(errno, "read");
         read += std::size_t(got);
@@ -72,13 +51,13 @@ std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::span<const std::span
 
 FileStamp ReadOnlyFile::stamp() const {
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) fail(errno, "stat");
+    if (::fstat(fd(m_file), &st) != 0) fail(errno, "stat");
     return {std::uint64_t(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
 }
 
 FileIdentity ReadOnlyFile::identity() const {
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) fail(errno, "stat");
+    if (::fstat(fd(m_file), &st) != 0) fail(errno, "stat");
     return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
 }
 

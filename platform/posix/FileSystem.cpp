@@ -28,9 +28,23 @@ bool exists(const std::string& path) {
     throw RuntimeError(RuntimeError::FileError, "cannot test " + path + ": " + std::strerror(errno));
 }
 
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 void MkDir(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) != 0)
         throw RuntimeError(RuntimeError::FileError, "cannot create folder " + path + ": " + std::strerror(errno));
+}
+
+std::string withoutTrailingSeparators(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+std::string childPath(const std::string& folder, const std::string& name) {
+    return folder.ends_with('/') ? folder + name : folder + "/" + name;
 }
 
 }  // namespace FileSystem

@@ -59,6 +59,17 @@ void SiblingTempFile::discard() noexcept {
     if (!m_path.empty()) ::unlink(std::exchange(m_path, {}).c_str());
 }
 
+void SiblingTempFile::write(std::string_view bytes) {
+    if (m_file == nullptr) fail(EBADF, "the temporary file is not open");
+    const int fd = ::fileno(m_file);
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail(n < 0 ? errno : EIO, "cannot write the temporary file");
+        bytes.remove_prefix(std::size_t(n));
+    }
+}
+
 void SiblingTempFile::startWriteBack() noexcept {
     if (m_file == nullptr) return;
     const int fd = ::fileno(m_file);
