@@ -69,6 +69,23 @@ private:
     Clock::time_point m_lastDraw;
 };
 
+// What is wrong with the command line, in Spanish: the parser's own words are English, but for the checks of the
+// options' values, which are ours.
+std::string parseErrorText(const CLI::Error& e) {
+    const std::string what = e.what();
+    // The parser names what it refers to after its first ": " ("--from: 1 required AAAAMM missing", "The following
+    // argument was not expected: --bogus").
+    const std::size_t colon = what.find(": ");
+    const std::string head = colon == std::string::npos ? std::string() : what.substr(0, colon);
+    const std::string tail = colon == std::string::npos ? what : what.substr(colon + 2);
+    if (dynamic_cast<const CLI::ValidationError*>(&e)) return what;
+    if (dynamic_cast<const CLI::ExtrasError*>(&e)) return "no se esperaba: " + tail;
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) return head + ": falta su valor, o sobra uno";
+    if (dynamic_cast<const CLI::RequiredError*>(&e)) return "falta una opción obligatoria: " + tail;
+    if (dynamic_cast<const CLI::ConversionError*>(&e)) return "un valor no es válido: " + what;
+    return "la línea de órdenes no es válida (" + what + ")";
+}
+
 // The exit status of a run that went through every taxpayer: an export that did not end as asked outranks CUIT
 // problems.
 int exitStatus(const BatchTotals& totals) {
@@ -142,7 +159,7 @@ int main(int argc, char** argv) {
         "  velmora-export --dir ~/Velmora --all --from 200001 --to 222201\n"
         "  velmora-export --taxpayer 20-12345678-6 --from 202401 --to 202412 --format xlsx --replace");
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
-        return "velmora-export: " + std::string(e.what()) + "\nUse --help para ver las opciones.\n";
+        return "velmora-export: " + parseErrorText(e) + "\nUse --help para ver las opciones.\n";
     });
     try {
         app.parse(argc, argv);

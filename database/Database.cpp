@@ -31,7 +31,7 @@ void readUnchangedFile(Database& db, std::unique_ptr<Reading>& reading, const st
         if (n == kAttempts)
             throw changed ? *changed
                           : RuntimeError(RuntimeError::DatabaseChanged,
-                                         "the database file changed while it was being read: try again");
+                                         "La base de datos cambió mientras se leía: vuelva a intentarlo.");
         db.waitForWriter();
     }
 }

@@ -309,15 +309,17 @@ private:
         const auto named =
             std::find_if(names.begin(), names.end(), [&](const std::string& t) { return sameName(t, name); });
         if (named == names.end())
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + m_path + ": no table " + name);
+            throw RuntimeError(RuntimeError::DatabaseError, "La base de datos " + m_path + " no tiene la tabla " +
+                                                                name + ": no es la del programa de la agencia");
         Found made{std::size_t(named - names.begin()), {}};
         const JetTableInfo* info = &m_file.table(made.index);
         for (const char* column : kColumnNames[std::size_t(which)]) {
             const auto at = std::find_if(info->columns.begin(), info->columns.end(),
                                          [&](const JetColumn& c) { return sameName(c.name, column); });
             if (at == info->columns.end())
-                throw RuntimeError(RuntimeError::DatabaseError, "cannot read database " + m_path + ": table " +
-                                                                    info->name + " has no column " + column);
+                throw RuntimeError(RuntimeError::DatabaseError, "La base de datos " + m_path + " no tiene la columna " +
+                                                                    column + " en la tabla " + info->name +
+                                                                    ": no es la del programa de la agencia");
             made.columns.push_back(int(at - info->columns.begin()));
         }
         return *(known = std::move(made));
@@ -605,7 +607,7 @@ JetDatabase::JetDatabase(OpenSource open, std::string password, Clock& clock)
 JetDatabase::~JetDatabase() = default;
 
 std::unique_ptr<Reading> JetDatabase::read() {
-    if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "the database is closed");
+    if (m_closed) throw RuntimeError(RuntimeError::DatabaseError, "La base de datos está cerrada");
     return std::make_unique<JetReading>(m_open(), m_password, m_clock);
 }
 

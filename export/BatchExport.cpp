@@ -90,6 +90,8 @@ bool BatchExport::start(std::vector<std::string>& messages) {
     }
     OutputFolder prepared = prepareOutputFolder(folder);
     m_folder = prepared.folder;
+    if (prepared.ready())
+        if (std::optional<std::string> unusable = unusableOutputFolder(folder)) prepared.messages.push_back(*unusable);
     m_outputReady = prepared.ready();
     for (std::string& message : prepared.messages) messages.push_back(std::move(message));
     return true;

@@ -2,6 +2,8 @@
 
 #include "export/Form1.h"
 #include "platform/FileSystem.h"
+#include "platform/SiblingTempFile.h"
+#include "platform/SystemError.h"
 #include "runtime/RuntimeError.h"
 
 OutputFolder prepareOutputFolder(const std::string& folder) {
@@ -15,11 +17,27 @@ OutputFolder prepareOutputFolder(const std::string& folder) {
             prepared.messages.push_back("ERROR : EXISTE_ARCHIVO - " + folder);
         }
         if (!exists) FileSystem::MkDir(folder);
-        prepared.folder += "/";
     } catch (const RuntimeError& e) {
-        prepared.messages.push_back("Error : " + prepared.folder + "-" + e.Description());
+        prepared.messages.push_back("Error : " + folder + "-" + e.Description());
     }
+    // With its separator even when it could not be made: a file's name joined to the folder's would name a file
+    // beside it, which nobody asked for. The export then fails in the missing folder, saying so.
+    prepared.folder += "/";
     return prepared;
+}
+
+std::optional<std::string> unusableOutputFolder(const std::string& folder) {
+    const std::string named = FileSystem::withoutTrailingSeparators(folder);
+    if (!FileSystem::isFolder(named))
+        return "La carpeta de salida " + named + " no es una carpeta: es un archivo. Indique otra carpeta.";
+    try {
+        // A file made and dropped at once, as an export makes its file before it takes the target's place.
+        const SiblingTempFile probe(FileSystem::childPath(named, "velmora-prueba"));
+    } catch (const std::system_error& e) {
+        return "No se pueden guardar archivos en la carpeta de salida " + named + ": " + systemErrorText(e.code()) +
+               ". Indique otra carpeta, o pida permiso para escribir en ella.";
+    }
+    return std::nullopt;
 }
 
 void Crear_Carpeta(Form1& form) { Crear_Carpeta(form, form.appPath + "/RET-PERC"); }

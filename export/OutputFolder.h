@@ -1,20 +1,25 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 struct Form1;
 
-// What preparing an output folder found: the folder, with its trailing separator once it is there; and the
+// What preparing an output folder found: the folder, with its trailing separator; and the
 // messages the window shows when something failed, in its order (the existence test's, then the folder's).
 struct OutputFolder {
-    std::string folder;  // G_CARPETA_GENERACION: without the separator when the folder could not be made
+    std::string folder;  // G_CARPETA_GENERACION, with its trailing separator
     std::vector<std::string> messages;
     bool ready() const noexcept { return messages.empty(); }
 };
 
 // Prepares `folder` (no trailing separator): creates it when it is missing. Shows nothing.
 OutputFolder prepareOutputFolder(const std::string& folder);
+
+// Why files cannot be written into `folder` (one prepareOutputFolder made ready), in the user's words: it is not a
+// folder, or a new file cannot be made in it; nothing when they can.
+std::optional<std::string> unusableOutputFolder(const std::string& folder);
 
 // Sets G_CARPETA_GENERACION to the program's folder, "/RET-PERC" and "/", creating the folder when it is missing.
 // Reports its own errors (prepareOutputFolder's messages, each in a box) and always returns normally.

@@ -106,6 +106,6 @@ void Generar_CSV(ExportState& form, std::int32_t& key) { generarTexto(form, key)
 std::int32_t Obtener_Sid(ExportState& form, const std::int32_t& cp01, const std::string& maximo) {
     const std::optional<Value> sid = form.currentReading().declarationId(cp01, maximo);
     // Read from the first row without asking whether there is one.
-    if (!sid) throw RuntimeError(RuntimeError::DatabaseError, "no current record (reading Sid_ID)");
+    if (!sid) throw RuntimeError(RuntimeError::DatabaseError, "No hay ningún registro activo (al leer Sid_ID)");
     return Conv::CLng(*sid);
 }

@@ -43,7 +43,7 @@ public:
 // run-time errors: the file is abandoned or the workbook discarded, and one box says so.
 class ExportCancelled : public std::exception {
 public:
-    const char* what() const noexcept override { return "export cancelled"; }
+    const char* what() const noexcept override { return "exportación cancelada"; }
 };
 
 // The part of the form's state an export runs on: the connection, the controls the range is read from, the kind

@@ -148,15 +148,15 @@ private:
     std::size_t occupied(std::size_t n, std::size_t before) const {
         const std::size_t end = m_entriesStart + n;
         const std::size_t begin = m_entriesStart + (before == kNone ? 0 : before);
-        if (end > m_pageSize) throw std::invalid_argument("index entry outside its page");
-        if (end - begin < m_tail) throw std::invalid_argument("index entry malformed");
+        if (end > m_pageSize) throw std::invalid_argument("una entrada de un índice sale de su página");
+        if (end - begin < m_tail) throw std::invalid_argument("una entrada de un índice está mal formada");
         return end - begin;
     }
     // The same, for an entry whose key is read: a Long's key leaves out at most its five bytes.
     std::size_t stored(std::size_t n, std::size_t before) const {
         const std::size_t bytes = occupied(n, before);
         const std::size_t omitted = before == kNone ? 0 : (m_prefix > 1 ? m_prefix : 0);
-        if (omitted > 5) throw std::invalid_argument("index entry malformed");
+        if (omitted > 5) throw std::invalid_argument("una entrada de un índice está mal formada");
         return bytes;
     }
 
@@ -230,7 +230,7 @@ void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::i
                        std::vector<RowPointer>& found) {
     const std::uint64_t target = packedLongKey(key);
     const auto wrongType = [&](std::uint32_t pg) {
-        throwDamaged(m_pages.path(), table, "index page " + std::to_string(pg) + " has the wrong type");
+        throwDamaged(m_pages.path(), table, "la página " + std::to_string(pg) + " de un índice no es de índice");
     };
 
     // Down the nodes: each entry holds the last key under its child, so the first entry not below the key leads to
@@ -240,7 +240,8 @@ void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::i
     std::size_t visited = 0;
     const unsigned char* leaf = nullptr;
     for (;;) {
-        if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
+        if (++visited > m_pages.pageCount())
+            throwDamaged(m_pages.path(), table, "las páginas de un índice forman un ciclo");
         const auto known = m_nodes.find(pg);
         const Node* kept = known == m_nodes.end() ? nullptr : &known->second;
         if (!kept) {
@@ -269,7 +270,8 @@ void IndexReader::find(const std::string& table, std::uint32_t firstPage, std::i
         if (!collect(table, leaf, target, found)) return;
         const std::uint32_t next = jetbytes::u32(leaf + kNextPageOffset);
         if (next == 0) return;
-        if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
+        if (++visited > m_pages.pageCount())
+            throwDamaged(m_pages.path(), table, "las páginas de un índice forman un ciclo");
         leaf = m_pages.page(table, next);
         if (leaf[0] != kPageIndexLeaf) wrongType(next);
     }
@@ -294,11 +296,12 @@ void IndexReader::forEachEntry(const std::string& table, std::uint32_t owner, st
     // A walk that visits more pages than the file holds goes round in a loop.
     std::size_t visited = 0;
     const auto indexPage = [&](std::uint32_t pg, bool leafOnly) {
-        if (++visited > m_pages.pageCount()) throwDamaged(m_pages.path(), table, "index pages loop");
+        if (++visited > m_pages.pageCount())
+            throwDamaged(m_pages.path(), table, "las páginas de un índice forman un ciclo");
         const unsigned char* p = m_pages.page(table, pg);
         if ((p[0] != kPageIndexLeaf && (leafOnly || p[0] != kPageIndexNode)) ||
             jetbytes::u32(p + kOwnerOffset) != owner)
-            throwDamaged(m_pages.path(), table, "index page " + std::to_string(pg) + " has the wrong type");
+            throwDamaged(m_pages.path(), table, "la página " + std::to_string(pg) + " de un índice no es de índice");
         return p;
     };
     try {

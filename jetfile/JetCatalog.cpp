@@ -95,7 +95,7 @@ public:
         : m_bytes(bytes), m_path(path), m_table(table) {}
     const unsigned char* at(std::size_t offset, std::size_t size) const {
         if (offset > m_bytes.size() || size > m_bytes.size() - offset)
-            throwDamaged(m_path, m_table, "definition malformed");
+            throwDamaged(m_path, m_table, "su definición está mal formada");
         return reinterpret_cast<const unsigned char*>(m_bytes.data()) + offset;
     }
     unsigned u8(std::size_t offset) const { return *at(offset, 1); }
@@ -120,7 +120,7 @@ JetCatalog::JetCatalog(PageCache& pages, RowReader& rows, bool jet3) : m_pages(p
     const JetType types[] = {JetType::Long, JetType::Text, JetType::Integer, JetType::Long};
     for (std::size_t i = 0; i < columns.size(); ++i)
         if (catalog.columns[std::size_t(columns[i])].type != types[i]) columns.clear();
-    if (columns.size() != 4) throwDamaged(m_pages.path(), "MSysObjects", "catalog columns missing");
+    if (columns.size() != 4) throwDamaged(m_pages.path(), "MSysObjects", "faltan columnas del catálogo");
     Value id, name, type, flags;
     Value* const into[] = {&id, &name, &type, &flags};
     pagesOf(catalog).forEach([&](std::uint32_t pg) {
@@ -145,9 +145,9 @@ std::string JetCatalog::definitionBytes(const std::string& name, std::uint32_t p
     std::string bytes;
     for (int read = 0; page != 0; ++read) {
         if (read == kMaxDefinitionPages || page >= m_pages.pageCount())
-            throwDamaged(m_pages.path(), name, "definition outside the file");
+            throwDamaged(m_pages.path(), name, "su definición está fuera del archivo");
         const unsigned char* p = m_pages.page(name, page);
-        if (p[0] != kPageDefinition) throwDamaged(m_pages.path(), name, "definition unreadable");
+        if (p[0] != kPageDefinition) throwDamaged(m_pages.path(), name, "su definición no se puede leer");
         const std::size_t from = read == 0 ? 0 : 8;
         bytes.append(reinterpret_cast<const char*>(p) + from, m_pages.pageSize() - from);
         page = jetbytes::u32(p + 4);
@@ -156,7 +156,8 @@ std::string JetCatalog::definitionBytes(const std::string& name, std::uint32_t p
 }
 
 JetTableInfo JetCatalog::readDefinition(const std::string& name, std::uint32_t page) {
-    if (page == 0 || page >= m_pages.pageCount()) throwDamaged(m_pages.path(), name, "definition outside the file");
+    if (page == 0 || page >= m_pages.pageCount())
+        throwDamaged(m_pages.path(), name, "su definición está fuera del archivo");
     const std::string bytes = definitionBytes(name, page);
     const Definition d(bytes, m_pages.path(), name);
     const Layout& l = m_jet3 ? kJet3 : kJet4;
@@ -169,7 +170,7 @@ JetTableInfo JetCatalog::readDefinition(const std::string& name, std::uint32_t p
     std::uint32_t realIndexes = d.u32(l.indexCount + 4);
     info.usageMap = d.u32(l.usageMap);
     if (columnCount > 255 || logicalIndexes > 64 || realIndexes > 64)
-        throwDamaged(m_pages.path(), name, "definition malformed");
+        throwDamaged(m_pages.path(), name, "su definición está mal formada");
 
     // The columns, then their names, in the same order; kept in the order of their numbers.
     struct Stored {
@@ -274,12 +275,12 @@ PageSet JetCatalog::pagesOf(const JetTableInfo& table) {
     const std::string& name = table.name;
     const std::uint32_t pageCount = m_pages.pageCount();
     const std::uint32_t pg = table.usageMap >> 8;
-    if (pg == 0 || pg >= pageCount) throwDamaged(m_pages.path(), name, "page map unreadable");
+    if (pg == 0 || pg >= pageCount) throwDamaged(m_pages.path(), name, "su mapa de páginas no se puede leer");
     const std::string mapPage(reinterpret_cast<const char*>(m_pages.page(name, pg)), m_pages.pageSize());
     const auto* page = reinterpret_cast<const unsigned char*>(mapPage.data());
     std::uint32_t start = 0, size = 0;
     if (!RowReader::slot(page, table.usageMap & 0xFF, m_pages.pageSize(), m_jet3, start, size))
-        throwDamaged(m_pages.path(), name, "page map unreadable");
+        throwDamaged(m_pages.path(), name, "su mapa de páginas no se puede leer");
     const unsigned char* map = page + start;
     PageSet candidates;
     bool ended = false;
@@ -305,7 +306,8 @@ PageSet JetCatalog::pagesOf(const JetTableInfo& table) {
         for (std::uint32_t k = 0; 1 + 4 * (k + 1) <= size && !ended; ++k) {
             const std::uint32_t bitmapPage = jetbytes::u32(map + 1 + 4 * k);
             if (bitmapPage == 0) continue;
-            if (bitmapPage >= pageCount) throwDamaged(m_pages.path(), name, "page map outside the file");
+            if (bitmapPage >= pageCount)
+                throwDamaged(m_pages.path(), name, "su mapa de páginas está fuera del archivo");
             const std::string bitmap(reinterpret_cast<const char*>(m_pages.page(name, bitmapPage)) + 4,
                                      m_pages.pageSize() - 4);
             collect(reinterpret_cast<const unsigned char*>(bitmap.data()), bitmap.size(), k * perPage);

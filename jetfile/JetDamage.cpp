@@ -3,11 +3,13 @@
 #include "runtime/RuntimeError.h"
 
 void throwDamaged(const std::string& path, const std::string& table, const std::string& what) {
-    throw RuntimeError(RuntimeError::DatabaseError,
-                       "cannot read table " + table + " of " + path + ": " + what + " (the file is damaged)");
+    throw RuntimeError(RuntimeError::DatabaseError, "La base de datos " + path + " está dañada (tabla " + table + ": " +
+                                                        what +
+                                                        "). El programa de la agencia puede repararla o "
+                                                        "reemplazarla por una copia sana.");
 }
 
 RuntimeError fileChanged(const std::string& path) {
     return RuntimeError(RuntimeError::DatabaseChanged,
-                        "cannot read database " + path + ": the file changed while it was being read: try again");
+                        "La base de datos " + path + " cambió mientras se leía: vuelva a intentarlo.");
 }

@@ -58,9 +58,11 @@ JetFile::JetFile(std::unique_ptr<PageSource> from, const std::string& password, 
         page0.resize(source->read(0, std::span(&whole, 1)));
         const JetHeader header = JetHeader::parse(page0, source->name());
         if (header.pageEncryptionKey != 0)
-            throw RuntimeError(RuntimeError::DatabaseError, "cannot read encrypted database " + source->name());
+            throw RuntimeError(RuntimeError::DatabaseError,
+                               "La base de datos " + source->name() + " está cifrada: el programa no puede leerla");
         if (!header.password.empty() && header.password != password)
-            throw RuntimeError(RuntimeError::DatabaseError, "not a valid password for database " + source->name());
+            throw RuntimeError(RuntimeError::DatabaseError,
+                               "La contraseña no es válida para la base de datos " + source->name());
         const auto pageCount =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(stamp.size / header.pageSize, 0xFFFFFF));
         m_impl = std::make_unique<Impl>(*source, header, pageCount, stamp, settled);

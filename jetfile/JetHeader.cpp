@@ -93,7 +93,7 @@ std::string jet3Password(const unsigned char* page) {
 JetHeader JetHeader::parse(std::string_view page0, const std::string& path) {
     static constexpr unsigned char kMagic[] = {0x00, 0x01, 0x00, 0x00};
     if (page0.size() < 2048 || std::memcmp(page0.data(), kMagic, 4) != 0 || page0.substr(4, 15) != "Standard Jet DB")
-        throw RuntimeError(RuntimeError::DatabaseError, "not a Jet database: " + path);
+        throw RuntimeError(RuntimeError::DatabaseError, "El archivo " + path + " no es una base de datos de Access");
 
     JetHeader header;
     const auto engine = static_cast<unsigned char>(page0[0x14]);
@@ -103,9 +103,12 @@ JetHeader JetHeader::parse(std::string_view page0, const std::string& path) {
     } else if (engine == 1) {
         header.version = Version::Jet4;
         header.pageSize = 4096;
-        if (page0.size() < 4096) throw RuntimeError(RuntimeError::DatabaseError, "truncated Jet database: " + path);
+        if (page0.size() < 4096)
+            throw RuntimeError(RuntimeError::DatabaseError,
+                               "La base de datos " + path + " está incompleta: el archivo está cortado");
     } else {
-        throw RuntimeError(RuntimeError::DatabaseError, "unsupported database engine version in " + path);
+        throw RuntimeError(RuntimeError::DatabaseError,
+                           "La base de datos " + path + " es de una versión de Access que el programa no lee");
     }
 
     std::string page(page0.substr(0, header.pageSize));

@@ -39,7 +39,7 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
         return slotData(it->second);
     }
     if (pg == 0 || pg >= m_pageCount)
-        throwDamaged(path(), table, "page " + std::to_string(pg) + " is outside the file");
+        throwDamaged(path(), table, "la página " + std::to_string(pg) + " está fuera del archivo");
     // Several walks may go on at once (a table's rows, its index, the rows it points at): each is followed.
     std::uint32_t count = 1;
     const auto sequence = std::find(m_nextInSequence.begin(), m_nextInSequence.end(), pg);
@@ -52,7 +52,7 @@ const unsigned char* PageCache::page(const std::string& table, std::uint32_t pg)
         pieces[i] = {slotData(slots[i]), m_pageSize};
     }
     const std::size_t got = m_source.read(std::uint64_t(pg) * m_pageSize, std::span(pieces.data(), count));
-    if (got < m_pageSize) throwDamaged(path(), table, "page " + std::to_string(pg) + " cannot be read");
+    if (got < m_pageSize) throwDamaged(path(), table, "la página " + std::to_string(pg) + " no se puede leer");
     // Pages past a short read stay unread.
     count = std::min<std::uint32_t>(count, std::uint32_t(got / m_pageSize));
     for (std::uint32_t i = 0; i < count; ++i) {

@@ -20,7 +20,7 @@ public:
             return m_file.readAt(offset, pieces);
         } catch (const std::system_error& e) {
             throw RuntimeError(RuntimeError::DatabaseError,
-                               "cannot read database " + m_path + ": " + systemErrorText(e.code()));
+                               "No se puede leer la base de datos " + m_path + ": " + systemErrorText(e.code()));
         }
     }
 
@@ -29,7 +29,7 @@ public:
             return m_file.stamp();
         } catch (const std::system_error& e) {
             throw RuntimeError(RuntimeError::DatabaseError,
-                               "cannot read database " + m_path + ": " + systemErrorText(e.code()));
+                               "No se puede leer la base de datos " + m_path + ": " + systemErrorText(e.code()));
         }
     }
 
@@ -47,9 +47,9 @@ private:
             return ReadOnlyFile(path);
         } catch (const std::system_error& e) {
             if (e.code() == std::errc::not_supported)
-                throw RuntimeError(RuntimeError::DatabaseError, "not a database file: " + path);
+                throw RuntimeError(RuntimeError::DatabaseError, "El archivo " + path + " no es una base de datos");
             throw RuntimeError(RuntimeError::DatabaseError,
-                               "cannot open database " + path + ": " + systemErrorText(e.code()));
+                               "No se puede abrir la base de datos " + path + ": " + systemErrorText(e.code()));
         }
     }
 

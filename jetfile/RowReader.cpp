@@ -53,9 +53,9 @@ bool RowReader::slot(const unsigned char* page, unsigned row, Slot& found) const
 const unsigned char* RowReader::dataPage(const JetTableInfo& table, std::uint32_t pg) const {
     const unsigned char* page = m_pages.page(table.name, pg);
     if (page[0] != kPageData || u32(page + 4) != table.definitionPage) [[unlikely]]
-        throwDamaged(m_pages.path(), table.name, "page " + std::to_string(pg) + " is not one of its data pages");
+        throwDamaged(m_pages.path(), table.name, "la página " + std::to_string(pg) + " no es de sus datos");
     if (u16(page + m_rowCountOffset) > m_pages.pageSize() / 2) [[unlikely]]
-        throwDamaged(m_pages.path(), table.name, "row count out of range");
+        throwDamaged(m_pages.path(), table.name, "una página dice tener más filas de las que caben");
     return page;
 }
 
@@ -64,17 +64,19 @@ std::string RowReader::readMemo(const std::string& table, const unsigned char* f
     const std::uint32_t header = u32(field);
     const std::uint32_t length = header & 0x3FFFFFFF;
     if (header & 0x80000000) return jetText(field + kMemoHeader, size - kMemoHeader, m_jet3);
-    if (length > kMaxMemoBytes) throwDamaged(m_pages.path(), table, "memo length out of range");
-    if ((header & 0xBF000000) != 0) throwDamaged(m_pages.path(), table, "unknown memo storage");
+    if (length > kMaxMemoBytes) throwDamaged(m_pages.path(), table, "un texto largo dice tener un largo imposible");
+    if ((header & 0xBF000000) != 0)
+        throwDamaged(m_pages.path(), table, "un texto largo está guardado de un modo desconocido");
     // The memo's row on another page, named by page << 8 | row: the whole text, or the first piece of a chain whose
     // pieces each start with the place of the next.
     const auto piece = [&](std::uint32_t pgRow, std::size_t header) {
         Slot found{};
         const std::uint32_t pg = pgRow >> 8;
-        if (pg == 0 || pg >= m_pages.pageCount()) throwDamaged(m_pages.path(), table, "memo page unreadable");
+        if (pg == 0 || pg >= m_pages.pageCount())
+            throwDamaged(m_pages.path(), table, "no se puede leer la página de un texto largo");
         const unsigned char* page = m_pages.page(table, pg);
         if (!slot(page, pgRow & 0xFF, found) || found.size < header)
-            throwDamaged(m_pages.path(), table, "memo page unreadable");
+            throwDamaged(m_pages.path(), table, "no se puede leer la página de un texto largo");
         return std::pair(page + found.start, std::size_t(found.size));
     };
     if (header & 0x40000000) {
@@ -86,9 +88,10 @@ std::string RowReader::readMemo(const std::string& table, const unsigned char* f
     // Each page in the chain adds at least one byte, so a chain longer than the memo is a loop.
     std::uint32_t pgRow = u32(field + 4);
     for (std::uint32_t hops = 0; pgRow != 0; ++hops) {
-        if (hops > length) throwDamaged(m_pages.path(), table, "memo page chain loops");
+        if (hops > length) throwDamaged(m_pages.path(), table, "las páginas de un texto largo forman un ciclo");
         const auto [chunk, stored] = piece(pgRow, 4);
-        if (bytes.size() + (stored - 4) > length) throwDamaged(m_pages.path(), table, "memo longer than its length");
+        if (bytes.size() + (stored - 4) > length)
+            throwDamaged(m_pages.path(), table, "un texto largo es más largo de lo que dice");
         bytes.append(reinterpret_cast<const char*>(chunk + 4), stored - 4);
         pgRow = u32(chunk);
     }
@@ -164,7 +167,7 @@ void RowReader::decodeRow(const JetTableInfo& table, std::uint32_t pg, const uns
     const unsigned start = row.start;
     const unsigned rowEnd = start + row.size - 1;
     const std::size_t pageSize = m_pages.pageSize();
-    const auto unreadable = [&] { throwDamaged(m_pages.path(), table.name, "row unreadable"); };
+    const auto unreadable = [&] { throwDamaged(m_pages.path(), table.name, "una fila no se puede leer"); };
     const unsigned rowColumns = m_jet3 ? page[start] : u16(page + start);
     const unsigned bitmask = (rowColumns + 7) / 8;
     if (bitmask + (m_jet3 ? 0 : 1) >= rowEnd) unreadable();
@@ -214,7 +217,7 @@ void RowReader::decodeRow(const JetTableInfo& table, std::uint32_t pg, const uns
             continue;
         }
         if (fieldSize < 0 || fieldStart < rowStart) [[unlikely]]
-            throwDamaged(m_pages.path(), table.name, "field outside its row");
+            throwDamaged(m_pages.path(), table.name, "un campo sale de su fila");
         decodeField(table, column, page + fieldStart, fieldSize, value);
         // A memo read along its pages may have taken this page's place in the cache.
         if (column.type == JetType::Memo) page = dataPage(table, pg);
@@ -291,13 +294,14 @@ bool RowReader::place(const JetTableInfo& table, RowPointer& pointer) {
 const unsigned char* RowReader::locate(const JetTableInfo& table, RowPointer& pointer, Slot& found) {
     for (int hop = 0; hop < 2; ++hop) {
         const unsigned char* page = dataPage(table, pointer.page);
-        if (!slot(page, pointer.row, found)) throwDamaged(m_pages.path(), table.name, "index points at a missing row");
+        if (!slot(page, pointer.row, found))
+            throwDamaged(m_pages.path(), table.name, "un índice señala una fila que no existe");
         if ((found.flags & kRowDeletedFlags) == kRowDeletedFlags) return nullptr;
         if (!(found.flags & kRowMovedFlag)) return page;
         // A row that grew: its new place is in the stub's first four bytes (slot, then page).
         const unsigned char* stub = page + found.start;
-        if (found.size < 4) throwDamaged(m_pages.path(), table.name, "moved row without its new place");
+        if (found.size < 4) throwDamaged(m_pages.path(), table.name, "una fila movida no dice adónde");
         pointer = {std::uint32_t(stub[1]) | std::uint32_t(stub[2]) << 8 | std::uint32_t(stub[3]) << 16, stub[0]};
     }
-    throwDamaged(m_pages.path(), table.name, "moved row points at another moved row");
+    throwDamaged(m_pages.path(), table.name, "una fila movida señala otra fila movida");
 }

@@ -1,5 +1,6 @@
 #include "platform/OutputFile.h"
 
+#include "platform/FileErrors.h"
 #include "platform/FileSystem.h"
 #include "platform/SiblingTempFile.h"
 #include "platform/SystemError.h"
@@ -15,23 +16,17 @@ namespace {
 constexpr std::size_t kBufferSize = 64 * 1024;
 constexpr std::size_t kWriteBackSize = 1024 * 1024;
 
-RuntimeError fileError(const char* operation, const std::string& path, const std::error_code& error) {
-    return RuntimeError(RuntimeError::FileError,
-                        std::string("cannot ") + operation + " output file " + path + ": " + systemErrorText(error));
-}
-
 // Writes into a temporary file beside the target and renames it over the target on Close.
 class SiblingOutputFile final : public OutputFile {
 public:
     void Open(const std::string& path) override {
-        if (isOpen())
-            throw RuntimeError(RuntimeError::FileError, "cannot open output file " + path + ": file already open");
+        if (isOpen()) throw FileErrors::cannotCreateFile(path, "ya hay otro archivo abierto para escribir");
         // A folder of the target's name would only fail at the rename, after the whole export was written.
-        if (FileSystem::isFolder(path)) throw fileError("open", path, std::make_error_code(std::errc::is_a_directory));
+        if (FileSystem::isFolder(path)) throw FileErrors::cannotCreateFile(path, "hay una carpeta con ese nombre");
         try {
             m_temp.emplace(path);
         } catch (const std::system_error& e) {
-            throw fileError("open", path, e.code());
+            throw FileErrors::cannotCreateFile(path, systemErrorText(e.code()));
         }
         m_target = path;
         m_writeError.clear();
@@ -40,11 +35,11 @@ public:
     }
 
     void PrintLine(std::string_view utf8Line) override {
-        if (!isOpen()) throw RuntimeError(RuntimeError::FileError, "cannot write output file: it is not open");
+        if (!isOpen()) throw FileErrors::cannotWriteFile(m_target, "no está abierto");
         appendWindows1252(m_bytes, utf8Line);
         m_bytes += "\r\n";
         if (m_bytes.size() >= kBufferSize) write();
-        if (m_writeError) throw fileError("write", m_target, m_writeError);
+        if (m_writeError) throw FileErrors::cannotWriteFile(m_target, systemErrorText(m_writeError));
     }
 
     void Close() override {
@@ -54,13 +49,13 @@ public:
         write();
         if (m_writeError) {
             Abandon();
-            throw fileError("write", m_target, m_writeError);
+            throw FileErrors::cannotWriteFile(m_target, systemErrorText(m_writeError));
         }
         try {
             m_temp->commit();
         } catch (const std::system_error& e) {
             Abandon();
-            throw fileError("replace", m_target, e.code());
+            throw FileErrors::cannotReplaceFile(m_target, systemErrorText(e.code()));
         }
         m_temp.reset();
     }

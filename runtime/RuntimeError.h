@@ -1,6 +1,5 @@
 #pragma once
 
-#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -26,22 +25,20 @@ public:
     int Number() const noexcept { return m_number; }
     std::string Description() const { return what(); }
 
-    static RuntimeError overflow() { return RuntimeError(Overflow, "Overflow"); }
-    static RuntimeError invalidUseOfNull() { return RuntimeError(InvalidUseOfNull, "Invalid use of Null"); }
-    static RuntimeError typeMismatch() { return RuntimeError(TypeMismatch, "Type mismatch"); }
+    static RuntimeError overflow() { return RuntimeError(Overflow, "Desbordamiento"); }
+    static RuntimeError invalidUseOfNull() { return RuntimeError(InvalidUseOfNull, "Uso no válido de Null"); }
+    static RuntimeError typeMismatch() { return RuntimeError(TypeMismatch, "No coinciden los tipos"); }
     static RuntimeError badFileName(const std::string& name) {
-        return RuntimeError(BadFileName, "Bad file name or number: " + name);
+        return RuntimeError(BadFileName, "Nombre o número de archivo incorrecto: " + name);
     }
     static RuntimeError databaseNotOpen() {
-        return RuntimeError(ObjectNotSet, "Object variable not set (the database is not open)");
+        return RuntimeError(ObjectNotSet,
+                            "Variable de objeto o bloque With no establecida: la base de datos no está abierta");
     }
 
-    // The description an error handler shows for any failure: a run-time error's own, or the runtime's words.
-    static std::string describe(const std::exception& e) {
-        if (const auto* runtime = dynamic_cast<const RuntimeError*>(&e)) return runtime->Description();
-        if (dynamic_cast<const std::bad_alloc*>(&e)) return "Out of memory";
-        return e.what();
-    }
+    // The description an error handler shows for any failure, in Spanish: a run-time error's own, or the runtime's
+    // words for another.
+    static std::string describe(const std::exception& e);
 
 private:
     int m_number;

@@ -196,7 +196,7 @@ TEST_F(BatchWindow, ACancelledRunKeepsTheFilesDone) {
 }
 
 // What keeps a run from starting, with the main window's messages: a range refused, an output folder that cannot
-// be made; and the report, saved as CSV and as a workbook and read back.
+// be made or is a file; and the report, saved as CSV and as a workbook and read back.
 TEST_F(BatchWindow, RefusalsAndTheReport) {
     open("data/impuest-cases.mdb");
     find<QLineEdit>("txt_desde")->setText(QStringLiteral("200013"));
@@ -215,6 +215,14 @@ TEST_F(BatchWindow, RefusalsAndTheReport) {
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text.rfind("Error : " + dir.str() + "/file/out-", 0), 0u) << boxes.shown()[0].text;
     EXPECT_EQ(window->results().taxpayers(), 0u);
+
+    boxes.clear();
+    find<QLineEdit>("txt_carpeta")->setText(QString::fromStdString(dir.str() + "/file"));
+    click("btn_exportar");
+    EXPECT_FALSE(window->running());
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text,
+              "La carpeta de salida " + dir.str() + "/file no es una carpeta: es un archivo. Indique otra carpeta.");
 
     boxes.clear();
     find<QLineEdit>("txt_carpeta")->setText(QString::fromStdString(dir.str() + "/out"));

@@ -145,9 +145,11 @@ TEST(StartUp, FolderConnectionAndListWithTheirMessages) {
     const Boxes shown = stuck.load();
     std::system(("chattr -i '" + stuck.dir.str() + "'").c_str());
     const std::string folder = stuck.dir.str() + "/RET-PERC";
-    EXPECT_EQ(shown, Boxes{box("Error : " + folder + "-cannot create folder " + folder + ": Operation not permitted",
+    EXPECT_EQ(shown, Boxes{box("Error : " + folder + "-No se puede crear la carpeta " + folder +
+                                   ": la operación no está permitida",
                                MsgIcon::Critical)});
-    EXPECT_EQ(stuck.form.G_CARPETA_GENERACION, folder);  // without its final separator
+    // With its separator all the same: an export fails in the missing folder rather than write beside it.
+    EXPECT_EQ(stuck.form.G_CARPETA_GENERACION, folder + "/");
     EXPECT_EQ(stuck.controls.list.size(), 14u);
 }
 
@@ -341,29 +343,12 @@ TEST(Export, AsksBeforeReplacingAnExistingFile) {
     }
 }
 
-// The data pages (type 1) of the tables whose definition (type 2) names `column`, in a Jet 4 file.
-std::vector<std::size_t> dataPagesOf(const std::string& file, const std::string& column) {
-    std::string marker;  // Jet 4 keeps column names in UTF-16LE
-    for (char c : column) marker += {c, '\0'};
-    std::vector<std::uint32_t> definitions;
-    std::vector<std::size_t> pages;
-    for (std::size_t p = 0; p < file.size() / 4096; ++p)
-        if (file[p * 4096] == 2 && file.substr(p * 4096, 4096).find(marker) != std::string::npos)
-            definitions.push_back(static_cast<std::uint32_t>(p));
-    for (std::size_t p = 0; p < file.size() / 4096; ++p) {
-        std::uint32_t owner;
-        std::memcpy(&owner, file.data() + p * 4096 + 4, 4);
-        if (file[p * 4096] == 1 && std::count(definitions.begin(), definitions.end(), owner)) pages.push_back(p);
-    }
-    return pages;
-}
-
 // A workbook whose save fails, as a device that went away makes it.
 struct SheetThatCannotSave : ExcelSheet {
     XlsSheet sheet;
     ExcelApplication& Application() override { return sheet.Application(); }
     void SaveAs(const std::string& path) override {
-        throw RuntimeError(RuntimeError::FileError, "cannot save workbook " + path + ": not ready");
+        throw RuntimeError(RuntimeError::FileError, "No se puede guardar la planilla " + path + ": no está lista");
     }
 };
 
@@ -376,45 +361,46 @@ std::string provoke(Fault fault, Program& p, Command command, const std::string&
     // A file system of its own makes a disk really full or read-only, also for root.
     const auto mount = [&] { return ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0; };
     switch (fault) {
-        case Fault::NullAgentName: return "Invalid use of Null";
+        case Fault::NullAgentName: return "Uso no válido de Null";
         case Fault::FolderOfTheTargetsName:
             fs::remove(target);
             fs::create_directory(target);
-            return command == kXls ? "cannot save workbook " + target + ": a folder of that name exists"
-                                   : "cannot open output file " + target + ": Is a directory";
+            return (command == kXls ? "No se puede guardar la planilla " : "No se puede crear el archivo ") + target +
+                   ": hay una carpeta con ese nombre";
         case Fault::SaveFails:
             p.form.createObject = [](const std::string&) { return std::make_unique<SheetThatCannotSave>(); };
-            return "cannot save workbook " + target + ": not ready";
+            return "No se puede guardar la planilla " + target + ": no está lista";
         case Fault::NoStandIn:
             p.form.createObject = [](const std::string&) -> std::unique_ptr<ExcelSheet> {
-                throw RuntimeError(RuntimeError::SpreadsheetError, "cannot create object Excel.Sheet: absent");
+                throw RuntimeError(RuntimeError::SpreadsheetError, "No se puede crear el objeto Excel.Sheet");
             };
-            return "cannot create object Excel.Sheet: absent";
+            return "No se puede crear el objeto Excel.Sheet";
         case Fault::DamagedPage: {
             // The database is read afresh when it changed since the last query: the damage is met mid-export.
             std::string bytes = readBytes(p.dir.path() / "Impuest.mdb");
             for (std::size_t page : dataPagesOf(bytes, "Per_Monto1"))
                 bytes[page * 4096 + 12] = bytes[page * 4096 + 13] = '\xFF';
             writeBytes(p.dir.path() / "Impuest.mdb", bytes);
-            return "cannot read table retenciones of " + p.dir.str() +
-                   "/Impuest.mdb: row count out of range (the file is damaged)";
+            return "La base de datos " + p.dir.str() +
+                   "/Impuest.mdb está dañada (tabla retenciones: una página dice tener más filas de las que caben). "
+                   "El programa de la agencia puede repararla o reemplazarla por una copia sana.";
         }
         case Fault::FullDisk: {
             if (!mount()) return "";
             writeBytes(target, "kept\r\n");
             std::ofstream filler(folder + "/filler", std::ios::binary);
             for (const std::string block(512, 'x'); filler.write(block.data(), 512) && filler.flush();) {}
-            return std::strerror(ENOSPC);
+            return "no queda espacio en el disco";
         }
         case Fault::ReadOnlyDisk:
             if (mount()) {
                 writeBytes(target, "kept\r\n");
                 ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=64k");
-                return std::strerror(EROFS);
+                return "el disco es de solo lectura";
             }
             if (::geteuid() == 0) return "";  // root writes into any folder it can reach
             fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-            return std::strerror(EACCES);
+            return "no tiene permiso";
     }
     return "";
 }
@@ -481,13 +467,14 @@ TEST(Export, AFileWhereTheOutputFolderShouldBe) {
     EXPECT_TRUE(p.load().empty());
     for (Command c : {kTxt, kCsv, kXls}) {
         const std::string path = p.target(c, "20-12345678-3").string();
-        EXPECT_EQ(p.run(c, "20-12345678-3"),
-                  failure(c,
-                          c == kXls ? "cannot save workbook " + path +
-                                          ": cannot create a temporary file beside it: "
-                                          "Not a directory"
-                                    : "cannot open output file " + path + ": Not a directory",
-                          false));
+        EXPECT_EQ(
+            p.run(c, "20-12345678-3"),
+            failure(c,
+                    c == kXls ? "No se puede guardar la planilla " + path +
+                                    ": no se puede crear un archivo temporal a su lado: una parte de la ruta no "
+                                    "es una carpeta"
+                              : "No se puede crear el archivo " + path + ": una parte de la ruta no es una carpeta",
+                    false));
     }
     EXPECT_EQ(readBytes(p.dir.path() / "RET-PERC"), "not a folder");
 }
@@ -518,9 +505,9 @@ TEST(Export, AReferenceHoldingAPathNamesNoFile) {
     fs::create_directories(p.output("RET-PERC-IB-201"));
     for (Command c : {kTxt, kCsv, kXls}) {
         const std::string name = std::string("RET-PERC-IB-201/../../x-200001-222201") + extension(c);
-        Boxes expected = failure(c, "Bad file name or number: " + name, false);
+        Boxes expected = failure(c, "Nombre o número de archivo incorrecto: " + name, false);
         if (c == kXls)
-            expected = {box("Error al crear el archivo!! \r\rMotivo: Bad file name or number: " + name,
+            expected = {box("Error al crear el archivo!! \r\rMotivo: Nombre o número de archivo incorrecto: " + name,
                             MsgIcon::Critical, "** ERROR **")};
         EXPECT_EQ(p.run(c, "20-1/../../x"), expected);
         const ExportOutcome outcome = c(p.form);

@@ -255,9 +255,9 @@ TEST(JetFile, DamagedTextIndexIsReported) {
     original->scan(cmd, {}, nullptr, [&](RowPointer at) { return dataPage = at.page, false; });
 
     const std::tuple<const char*, std::uint32_t, const char*> cases[] = {
-        {"a leaf that names itself as the next", leaf, "index pages loop"},
-        {"a leaf that names a data page as the next", dataPage, "has the wrong type"},
-        {"a leaf that names a page past the end", 0xFFFFFF, "is outside the file"}};
+        {"a leaf that names itself as the next", leaf, "forman un ciclo"},
+        {"a leaf that names a data page as the next", dataPage, "no es de índice"},
+        {"a leaf that names a page past the end", 0xFFFFFF, "está fuera del archivo"}};
     for (const auto& [name, next, what] : cases) {
         TempDir dir;
         std::string damaged = bytes;
@@ -268,7 +268,9 @@ TEST(JetFile, DamagedTextIndexIsReported) {
             open((dir.path() / "damaged.mdb").string())->inIndexOrder(cmd, table.textIndexColumns[0], listed);
             ADD_FAILURE() << name << ": read";
         } catch (const RuntimeError& e) {
-            EXPECT_TRUE(e.Description().starts_with("cannot read table CMD of ")) << name << ": " << e.Description();
+            EXPECT_TRUE(e.Description().starts_with("La base de datos " + (dir.path() / "damaged.mdb").string() +
+                                                    " está dañada (tabla CMD: "))
+                << name << ": " << e.Description();
             EXPECT_NE(e.Description().find(what), std::string::npos) << name << ": " << e.Description();
         }
     }

@@ -32,7 +32,7 @@ TEST(OutputFile, AFailedWriteNeverReplacesTheTarget) {
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(error, "cannot write output file " + target + ": File too large");
+    EXPECT_EQ(error, "No se puede escribir el archivo " + target + ": el archivo es demasiado grande");
     // A file that lost a line never replaces the target, even when it is closed after the error, and even when
     // the writes after the failed one succeed.
     int failedLines = 0;

@@ -35,7 +35,7 @@ TEST(OutputFile, ATargetHeldByAnotherProgramStaysAsItWas) {
         error = e.Description();
     }
     ::CloseHandle(held);
-    EXPECT_TRUE(error.starts_with("cannot replace output file " + target + ": ")) << error;
+    EXPECT_TRUE(error.starts_with("No se puede poner el archivo nuevo en lugar de " + target + ": ")) << error;
     EXPECT_EQ(readBytes(pathOf(target)), "old\r\n");
     EXPECT_EQ(entries(dir.path()), 1u);
     EXPECT_FALSE(file->isOpen());
@@ -66,7 +66,7 @@ TEST(OutputFile, AFullDiskFailsTheWriteAndKeepsTheTarget) {
     }
     EXPECT_LT(lines, 1'000'000);
     // The system's Spanish words for a full disk (Wine's "Disco lleno"), or ours.
-    EXPECT_EQ(error, "cannot write output file " + target + ": " +
+    EXPECT_EQ(error, "No se puede escribir el archivo " + target + ": " +
                          systemErrorText(std::error_code(ERROR_DISK_FULL, windowsCategory())));
     // Closed after the error, it still does not replace the target, and leaves nothing beside it.
     EXPECT_THROW(file->Close(), RuntimeError);

@@ -595,7 +595,7 @@ TEST(Reading, ACommandIsReadAgainWhileTheFileChangesUnderIt) {
         ADD_FAILURE() << "a file that keeps changing was read";
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.Number(), RuntimeError::DatabaseChanged);
-        EXPECT_NE(e.Description().find("changed while it was being read: try again"), std::string::npos);
+        EXPECT_NE(e.Description().find("cambió mientras se leía: vuelva a intentarlo"), std::string::npos);
     }
     EXPECT_EQ(attempts, 4);
     EXPECT_EQ(discarded, 4);

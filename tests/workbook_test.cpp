@@ -80,9 +80,9 @@ TEST(Workbook, CellsReadBackAsTheyWereSet) {
 }
 
 TEST(Workbook, CellsTheFormatCannotHoldAreRejected) {
-    const char* const rows = "the workbook format holds 65,536 rows, numbered from 1";
-    const char* const columns = "the workbook format holds 256 columns, numbered from 1";
-    const char* const tooLong = "the cell text exceeds 32,767 characters";
+    const char* const rows = "una planilla .XLS tiene 65.536 filas, numeradas desde 1";
+    const char* const columns = "una planilla .XLS tiene 256 columnas, numeradas desde 1";
+    const char* const tooLong = "el texto pasa de 32.767 caracteres";
     // Row, column, value, and why the cell is refused (empty when it is not).
     const std::tuple<std::int32_t, std::int16_t, Value, const char*> cases[] = {
         {65537, 1, Value::real(1), rows},
@@ -92,7 +92,7 @@ TEST(Workbook, CellsTheFormatCannotHoldAreRejected) {
         {2, 7, Value::text(std::string(32767, 'a')), ""},
         {2, 7, Value::text(std::string(32768, 'a')), tooLong},
         {2, 7, Value::text(repeat("𝄞", 16384)), tooLong},  // a surrogate pair counts twice
-        {3, 8, Value::real(std::nan("")), "the value is not a finite number"}};
+        {3, 8, Value::real(std::nan("")), "el valor no es un número finito"}};
     for (const auto& [row, column, value, reason] : cases) {
         auto sheet = CreateObject("Excel.Sheet");
         try {
@@ -100,8 +100,8 @@ TEST(Workbook, CellsTheFormatCannotHoldAreRejected) {
             EXPECT_STREQ(reason, "");
         } catch (const RuntimeError& e) {
             EXPECT_EQ(e.Number(), RuntimeError::SpreadsheetError);
-            EXPECT_EQ(e.Description(),
-                      "cannot set cell (" + std::to_string(row) + ", " + std::to_string(column) + "): " + reason);
+            EXPECT_EQ(e.Description(), "No se puede escribir la celda de la fila " + std::to_string(row) +
+                                           ", columna " + std::to_string(column) + ": " + reason);
         }
     }
     // Only "Excel.Sheet" is known, in any case; after Quit nothing more can be set or saved.
@@ -152,9 +152,11 @@ TEST(Workbook, SaveAsReplacesTheTargetOnlyWhenTheWholeWorkbookIsWritten) {
         EXPECT_EQ(listing(dir.path()), std::set<std::string>{path.string()});
     }
     const std::pair<fs::path, const char*> failures[] = {
-        {dir.path() / "missing" / "out.XLS", "cannot create a temporary file beside it: No such file or directory"},
-        {dir.path() / "taken.XLS", "a folder of that name exists"},
-        {path.string() + std::string(240, 'n'), "cannot create a temporary file beside it: File name too long"},
+        {dir.path() / "missing" / "out.XLS",
+         "no se puede crear un archivo temporal a su lado: no existe el archivo o la carpeta"},
+        {dir.path() / "taken.XLS", "hay una carpeta con ese nombre"},
+        {path.string() + std::string(240, 'n'),
+         "no se puede crear un archivo temporal a su lado: el nombre es demasiado largo"},
     };
     fs::create_directory(dir.path() / "taken.XLS");
     for (const auto& [target, reason] : failures) {
@@ -166,7 +168,7 @@ TEST(Workbook, SaveAsReplacesTheTargetOnlyWhenTheWholeWorkbookIsWritten) {
             ADD_FAILURE() << target << " saved";
         } catch (const RuntimeError& e) {
             EXPECT_EQ(e.Number(), RuntimeError::FileError);
-            EXPECT_EQ(e.Description(), "cannot save workbook " + target.string() + ": " + reason);
+            EXPECT_EQ(e.Description(), "No se puede guardar la planilla " + target.string() + ": " + reason);
         }
         EXPECT_EQ(listing(dir.path()), before);
     }

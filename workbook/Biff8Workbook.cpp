@@ -250,7 +250,8 @@ void extSst(BiffRecordWriter& out, std::size_t bucketSize, const std::vector<Sst
 
 Biff8Workbook::Biff8Workbook(const XlsCellGrid& grid, std::u16string sheetName)
     : m_grid(grid), m_sheetName(std::move(sheetName)) {
-    if (m_sheetName.empty() || m_sheetName.size() > 31) throw std::invalid_argument("sheet name of 1 to 31 characters");
+    if (m_sheetName.empty() || m_sheetName.size() > 31)
+        throw std::invalid_argument("el nombre de una hoja tiene de 1 a 31 caracteres");
     BiffRecordWriter layout(nullptr, {});
     emit(layout);
     m_layout = layout.patches();
@@ -319,7 +320,7 @@ void Biff8Workbook::emit(BiffRecordWriter& out) const {
     const std::size_t bucketSize = std::max<std::size_t>(8, (shared.count + 127) / 128);
     for (std::uint32_t place = 0; place < shared.count; ++place)
         if (m_grid.text(shared.textAt(place)).size() > MaxTextLength)
-            throw std::length_error("text too long for a BIFF8 string");
+            throw std::length_error("un texto es demasiado largo para la planilla");
     const auto buckets = sst(out, m_grid, shared, textCells, bucketSize);
     extSst(out, bucketSize, buckets);
     out.empty(Eof);

@@ -53,12 +53,12 @@ void BiffRecordWriter::f64(double value) {
 }
 
 void BiffRecordWriter::patchU32(std::size_t at, std::uint32_t value) {
-    if (at + 4 > position()) throw std::logic_error("BIFF patch beyond the stream");
+    if (at + 4 > position()) throw std::logic_error("error interno al armar la planilla (corrección fuera del flujo)");
     m_patches[at] = value;
     if (at >= m_handedOn) {
         for (int i = 0; i < 4; ++i) m_bytes[at - m_handedOn + i] = static_cast<std::uint8_t>(value >> (8 * i));
     } else if (const auto known = m_known.find(at); m_sink && (known == m_known.end() || known->second != value)) {
-        throw std::logic_error("BIFF patch of a position already handed on");
+        throw std::logic_error("error interno al armar la planilla (corrección de una posición ya entregada)");
     }
 }
 

@@ -17,7 +17,7 @@ constexpr std::size_t TextBlockSize = std::size_t{1} << TextBlockBits;
 
 void checkPlace(std::uint32_t row, std::uint16_t column) {
     if (row >= XlsCellGrid::RowLimit || column >= XlsCellGrid::ColumnLimit)
-        throw std::out_of_range("cell outside the worksheet");
+        throw std::out_of_range("la celda está fuera de la hoja");
 }
 
 }  // namespace
@@ -140,11 +140,11 @@ std::uint32_t XlsCellGrid::textId(std::u16string_view text) {
     for (; m_textSlots[at] != 0; at = (at + 1) & mask)
         if (this->text(m_textSlots[at] - 1) == text) return m_textSlots[at] - 1;
 
-    if (m_texts.size() >= (1u << Cell::PayloadBits)) throw std::length_error("too many texts for one worksheet");
+    if (m_texts.size() >= (1u << Cell::PayloadBits)) throw std::length_error("demasiados textos para una hoja");
     if (m_textRoom < text.size()) {
         if (m_textBlocks.size() >= (std::size_t{1} << (32 - TextBlockBits)) ||
             text.size() > std::numeric_limits<std::uint32_t>::max())
-            throw std::length_error("too much text for one worksheet");
+            throw std::length_error("demasiado texto para una hoja");
         m_textRoom = std::max(TextBlockSize, text.size());
         m_textBlocks.push_back(std::make_unique_for_overwrite<char16_t[]>(m_textRoom));
         m_textTaken = 0;

@@ -19,9 +19,25 @@ struct WorkbookFree {
 };
 using WorkbookHandle = std::unique_ptr<lxw_workbook, WorkbookFree>;
 
+// The writer's error in Spanish (its own words are English).
+std::string writerError(lxw_error error) {
+    switch (error) {
+        case LXW_ERROR_MEMORY_MALLOC_FAILED: return "no hay memoria suficiente";
+        case LXW_ERROR_CREATING_XLSX_FILE: return "no se puede crear el archivo";
+        case LXW_ERROR_CREATING_TMPFILE: return "no se puede crear un archivo temporal";
+        case LXW_ERROR_READING_TMPFILE: return "no se puede leer un archivo temporal";
+        case LXW_ERROR_ZIP_FILE_OPERATION:
+        case LXW_ERROR_ZIP_FILE_ADD:
+        case LXW_ERROR_ZIP_CLOSE: return "no se puede escribir el archivo";
+        case LXW_ERROR_MAX_STRING_LENGTH_EXCEEDED: return "el texto pasa de 32.767 caracteres";
+        default: return "error " + std::to_string(int(error)) + " de la biblioteca de planillas";
+    }
+}
+
 RuntimeError cellError(std::int32_t row, std::int16_t column, const std::string& reason) {
-    return RuntimeError(RuntimeError::SpreadsheetError,
-                        "cannot set cell (" + std::to_string(row) + ", " + std::to_string(column) + "): " + reason);
+    return RuntimeError(RuntimeError::SpreadsheetError, "No se puede escribir la celda de la fila " +
+                                                            std::to_string(row) + ", columna " +
+                                                            std::to_string(column) + ": " + reason);
 }
 
 // The text as the cell holds it, UTF-8 with each invalid sequence made one U+FFFD as in an .XLS cell (in `scratch`
@@ -54,7 +70,8 @@ public:
         try {
             m_temp.emplace(target);
         } catch (const std::system_error& error) {
-            throw RuntimeError(RuntimeError::FileError, "cannot create workbook " + target + ": " + error.what());
+            throw RuntimeError(RuntimeError::FileError,
+                               "No se puede crear la planilla " + target + ": " + RuntimeError::describe(error));
         }
         lxw_workbook_options options{};
         options.constant_memory = LXW_TRUE;
@@ -62,7 +79,7 @@ public:
         if (m_workbook) m_sheet = workbook_add_worksheet(m_workbook.get(), "Hoja1");
         if (m_sheet == nullptr)
             throw RuntimeError(RuntimeError::SpreadsheetError,
-                               "cannot create workbook " + target + ": libxlsxwriter could not start it");
+                               "No se puede crear la planilla " + target + ": no se pudo empezar a escribirla");
     }
 
     void setVisible(bool visible) override { m_visible = visible; }
@@ -70,14 +87,15 @@ public:
     void Quit() override { m_quit = true; }
 
     void setCell(std::int32_t row, std::int16_t column, const Value& value) override {
-        if (m_quit) throw cellError(row, column, "the spreadsheet application has quit");
-        if (m_saved) throw cellError(row, column, "the workbook has been saved");
+        if (m_quit) throw cellError(row, column, "la aplicación de planillas ya se cerró");
+        if (m_saved) throw cellError(row, column, "la planilla ya se guardó");
         if (row < 1 || static_cast<std::uint32_t>(row) > RowLimit)
-            throw cellError(row, column, "the workbook format holds 1,048,576 rows, numbered from 1");
+            throw cellError(row, column, "una planilla .XLSX tiene 1.048.576 filas, numeradas desde 1");
         if (column < 1 || static_cast<std::uint32_t>(column) > ColumnLimit)
-            throw cellError(row, column, "the workbook format holds 16,384 columns, numbered from 1");
+            throw cellError(row, column, "una planilla .XLSX tiene 16.384 columnas, numeradas desde 1");
         if (row < m_row)
-            throw cellError(row, column, "rows are written in order, and row " + std::to_string(m_row) + " has begun");
+            throw cellError(row, column,
+                            "las filas se escriben en orden, y ya se empezó la fila " + std::to_string(m_row));
         const auto r = static_cast<lxw_row_t>(row - 1);
         const auto c = static_cast<lxw_col_t>(column - 1);
         lxw_error error = LXW_NO_ERROR;
@@ -87,7 +105,7 @@ public:
                 std::size_t units = 0;
                 const std::string& text = cellText(value.asText(), m_scratch, units);
                 if (units > XlsApplication::MaxCellText)
-                    throw cellError(row, column, "the cell text exceeds 32,767 characters");
+                    throw cellError(row, column, "el texto pasa de 32.767 caracteres");
                 if (units == 0) return;
                 if (m_sheet != nullptr) error = worksheet_write_string(m_sheet, r, c, text.c_str(), nullptr);
                 break;
@@ -96,37 +114,38 @@ public:
             case Value::Kind::Double:
             case Value::Kind::Date: {
                 const double number = value.asDouble();
-                if (!std::isfinite(number)) throw cellError(row, column, "the value is not a finite number");
+                if (!std::isfinite(number)) throw cellError(row, column, "el valor no es un número finito");
                 if (m_sheet != nullptr) error = worksheet_write_number(m_sheet, r, c, number, nullptr);
                 break;
             }
         }
-        if (error != LXW_NO_ERROR) throw cellError(row, column, lxw_strerror(error));
+        if (error != LXW_NO_ERROR) throw cellError(row, column, writerError(error));
         m_row = row;
     }
 
     void save(const std::string& path) {
-        const std::string prefix = "cannot save workbook " + path + ": ";
-        if (m_quit) throw RuntimeError(RuntimeError::SpreadsheetError, prefix + "the spreadsheet application has quit");
-        if (m_saved) throw RuntimeError(RuntimeError::SpreadsheetError, prefix + "the workbook has been saved");
+        const std::string prefix = "No se puede guardar la planilla " + path + ": ";
+        if (m_quit)
+            throw RuntimeError(RuntimeError::SpreadsheetError, prefix + "la aplicación de planillas ya se cerró");
+        if (m_saved) throw RuntimeError(RuntimeError::SpreadsheetError, prefix + "la planilla ya se guardó");
         if (!m_temp) return;
         if (path != m_target)
-            throw RuntimeError(RuntimeError::FileError, prefix + "the workbook was begun for " + m_target);
+            throw RuntimeError(RuntimeError::FileError, prefix + "la planilla se empezó para " + m_target);
         struct stat status {};
         if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-            throw RuntimeError(RuntimeError::FileError, prefix + "a folder of that name exists");
+            throw RuntimeError(RuntimeError::FileError, prefix + "hay una carpeta con ese nombre");
         m_saved = true;
         m_sheet = nullptr;
         // workbook_close frees the workbook whatever it returns.
         const lxw_error error = workbook_close(m_workbook.release());
         try {
-            if (error != LXW_NO_ERROR) throw RuntimeError(RuntimeError::FileError, prefix + lxw_strerror(error));
+            if (error != LXW_NO_ERROR) throw RuntimeError(RuntimeError::FileError, prefix + writerError(error));
             // libxlsxwriter wrote the file under the temporary name: the commit syncs it and renames it.
             m_temp->commit();
             m_temp.reset();
         } catch (const std::system_error& failure) {
             m_temp.reset();
-            throw RuntimeError(RuntimeError::FileError, prefix + failure.what());
+            throw RuntimeError(RuntimeError::FileError, prefix + RuntimeError::describe(failure));
         } catch (...) {
             m_temp.reset();
             throw;

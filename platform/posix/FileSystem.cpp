@@ -1,11 +1,11 @@
 #include "platform/FileSystem.h"
 
-#include "runtime/RuntimeError.h"
+#include "platform/FileErrors.h"
+#include "runtime/ErrnoText.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
-#include <cstring>
 
 namespace FileSystem {
 
@@ -25,7 +25,7 @@ bool exists(const std::string& path) {
     // else (a folder that cannot be searched, a loop of links, a name too long, an I/O error) means the test could
     // not be made.
     if (errno == ENOENT || errno == ENOTDIR) return false;
-    throw RuntimeError(RuntimeError::FileError, "cannot test " + path + ": " + std::strerror(errno));
+    throw FileErrors::cannotTest(path, errnoText(errno));
 }
 
 bool isFolder(const std::string& path) {
@@ -34,8 +34,14 @@ bool isFolder(const std::string& path) {
 }
 
 void MkDir(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) != 0)
-        throw RuntimeError(RuntimeError::FileError, "cannot create folder " + path + ": " + std::strerror(errno));
+    if (::mkdir(path.c_str(), 0777) == 0) return;
+    const int error = errno;
+    // When the folder it goes in is missing, that is what the user must see to.
+    const std::size_t slash = withoutTrailingSeparators(path).rfind('/');
+    if (error == ENOENT && slash != std::string::npos && slash != 0)
+        throw FileErrors::cannotCreateFolder(path,
+                                             "no existe la carpeta " + path.substr(0, slash) + ", que la contiene");
+    throw FileErrors::cannotCreateFolder(path, errnoText(error));
 }
 
 std::string withoutTrailingSeparators(std::string folder) {

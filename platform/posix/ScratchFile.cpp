@@ -26,7 +26,7 @@ ScratchFile::ScratchFile() {
     if (m_file) return;
     std::string name = folder + "/velmora-XXXXXX";
     m_file = FileHandle(::mkostemp(name.data(), O_CLOEXEC));
-    if (!m_file) fail(errno, "cannot create a temporary file");
+    if (!m_file) fail(errno, "no se puede crear un archivo temporal");
     ::unlink(name.c_str());
 }
 
@@ -35,7 +35,7 @@ std::uint64_t ScratchFile::append(std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::pwrite(static_cast<int>(m_file.get()), bytes.data(), bytes.size(), off_t(m_size));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(n < 0 ? errno : ENOSPC, "cannot write a temporary file");
+        if (n <= 0) fail(n < 0 ? errno : ENOSPC, "no se puede escribir un archivo temporal");
         m_size += std::uint64_t(n);
         bytes.remove_prefix(std::size_t(n));
     }
@@ -48,7 +48,7 @@ void ScratchFile::readAt(std::uint64_t offset, std::span<char> into) const {
         const ssize_t n =
             ::pread(static_cast<int>(m_file.get()), into.data() + done, into.size() - done, off_t(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(n < 0 ? errno : EIO, "cannot read a temporary file");
+        if (n <= 0) fail(n < 0 ? errno : EIO, "no se puede leer un archivo temporal");
         done += std::size_t(n);
     }
 }

@@ -24,14 +24,15 @@ SiblingTempFile::SiblingTempFile(std::string target) : m_target(std::move(target
         m_path = m_target + ".tmp-";
         for (int i = 0; i < 6; ++i) m_path += kLetters[pick(generator)];
         fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && (errno != EEXIST || attempt == 100)) fail(errno, "cannot create a temporary file beside it");
+        if (fd < 0 && (errno != EEXIST || attempt == 100))
+            fail(errno, "no se puede crear un archivo temporal a su lado");
     }
     m_file = ::fdopen(fd, "wb");
     if (m_file == nullptr) {
         const int error = errno;
         ::close(fd);
         ::unlink(m_path.c_str());
-        fail(error, "cannot open the temporary file");
+        fail(error, "no se puede abrir el archivo temporal");
     }
 }
 
@@ -60,12 +61,12 @@ void SiblingTempFile::discard() noexcept {
 }
 
 void SiblingTempFile::write(std::string_view bytes) {
-    if (m_file == nullptr) fail(EBADF, "the temporary file is not open");
+    if (m_file == nullptr) fail(EBADF, "el archivo temporal no está abierto");
     const int fd = ::fileno(m_file);
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(n < 0 ? errno : EIO, "cannot write the temporary file");
+        if (n <= 0) fail(n < 0 ? errno : EIO, "no se puede escribir el archivo temporal");
         bytes.remove_prefix(std::size_t(n));
     }
 }
@@ -80,11 +81,12 @@ void SiblingTempFile::startWriteBack() noexcept {
 }
 
 void SiblingTempFile::commit() {
-    if (m_file == nullptr) fail(EBADF, "the temporary file is not open");
+    if (m_file == nullptr) fail(EBADF, "el archivo temporal no está abierto");
     // An earlier failed write leaves only the error flag behind: the flush of what remains may well succeed.
-    if (std::ferror(m_file) != 0) fail(EIO, "cannot write the temporary file");
-    if (std::fflush(m_file) != 0 || ::fsync(::fileno(m_file)) != 0) fail(errno, "cannot write the temporary file");
-    if (std::fclose(std::exchange(m_file, nullptr)) != 0) fail(errno, "cannot close the temporary file");
-    if (::rename(m_path.c_str(), m_target.c_str()) != 0) fail(errno, "cannot put the new file in place");
+    if (std::ferror(m_file) != 0) fail(EIO, "no se puede escribir el archivo temporal");
+    if (std::fflush(m_file) != 0 || ::fsync(::fileno(m_file)) != 0)
+        fail(errno, "no se puede escribir el archivo temporal");
+    if (std::fclose(std::exchange(m_file, nullptr)) != 0) fail(errno, "no se puede cerrar el archivo temporal");
+    if (::rename(m_path.c_str(), m_target.c_str()) != 0) fail(errno, "no se puede poner el archivo nuevo en su lugar");
     m_path.clear();
 }

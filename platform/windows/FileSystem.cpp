@@ -46,7 +46,7 @@ bool exists(const std::string& path) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY ||
         error == ERROR_INVALID_DRIVE)
         return false;
-    throw RuntimeError(RuntimeError::FileError, "cannot test " + path + ": " + errorText(error));
+    throw FileErrors::cannotTest(path, errorText(error));
 }
 
 bool isFolder(const std::string& path) {
@@ -56,8 +56,7 @@ bool isFolder(const std::string& path) {
 
 void MkDir(const std::string& path) {
     if (!::CreateDirectoryW(wideText(path).c_str(), nullptr))
-        throw RuntimeError(RuntimeError::FileError,
-                           "cannot create folder " + path + ": " + errorText(::GetLastError()));
+        throw FileErrors::cannotCreateFolder(path, errorText(::GetLastError()));
 }
 
 std::string withoutTrailingSeparators(std::string folder) {

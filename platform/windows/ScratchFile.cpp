@@ -23,7 +23,7 @@ OVERLAPPED at(std::uint64_t offset) {
 std::wstring temporaryFolder() {
     std::wstring folder(MAX_PATH + 1, L'\0');
     const DWORD n = ::GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
-    if (n == 0 || n > folder.size()) throwLastError("cannot find the folder for temporary files");
+    if (n == 0 || n > folder.size()) throwLastError("no se encuentra la carpeta de archivos temporales");
     folder.resize(n);
     return folder;
 }
@@ -41,7 +41,7 @@ ScratchFile::ScratchFile() {
             ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)));
         if (!m_file && (::GetLastError() != ERROR_FILE_EXISTS || attempt == 100))
-            throwLastError("cannot create a temporary file");
+            throwLastError("no se puede crear un archivo temporal");
     }
 }
 
@@ -52,8 +52,8 @@ std::uint64_t ScratchFile::append(std::string_view bytes) {
         const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
         if (!::WriteFile(handle(m_file), bytes.data(), asked, &written, &where))
-            throwLastError("cannot write a temporary file");
-        if (written == 0) throwWindowsError(ERROR_DISK_FULL, "cannot write a temporary file");
+            throwLastError("no se puede escribir un archivo temporal");
+        if (written == 0) throwWindowsError(ERROR_DISK_FULL, "no se puede escribir un archivo temporal");
         m_size += written;
         bytes.remove_prefix(written);
     }
@@ -67,8 +67,8 @@ void ScratchFile::readAt(std::uint64_t offset, std::span<char> into) const {
         const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(into.size() - done, 1u << 30));
         DWORD got = 0;
         if (!::ReadFile(handle(m_file), into.data() + done, asked, &got, &where))
-            throwLastError("cannot read a temporary file");
-        if (got == 0) throwWindowsError(ERROR_HANDLE_EOF, "cannot read a temporary file");
+            throwLastError("no se puede leer un archivo temporal");
+        if (got == 0) throwWindowsError(ERROR_HANDLE_EOF, "no se puede leer un archivo temporal");
         done += got;
     }
 }

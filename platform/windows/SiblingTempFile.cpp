@@ -33,7 +33,7 @@ SiblingTempFile::SiblingTempFile(std::string target) : m_target(std::move(target
             const DWORD error = ::GetLastError();
             if (error != ERROR_FILE_EXISTS || attempt == 100) {
                 m_path.clear();
-                throwWindowsError(error, "cannot create a temporary file beside it");
+                throwWindowsError(error, "no se puede crear un archivo temporal a su lado");
             }
         }
     }
@@ -42,13 +42,13 @@ SiblingTempFile::SiblingTempFile(std::string target) : m_target(std::move(target
     if (descriptor < 0) {
         ::CloseHandle(file);
         discard();
-        throwWindowsError(ERROR_TOO_MANY_OPEN_FILES, "cannot open the temporary file");
+        throwWindowsError(ERROR_TOO_MANY_OPEN_FILES, "no se puede abrir el archivo temporal");
     }
     m_file = ::_fdopen(descriptor, "wb");
     if (m_file == nullptr) {
         ::_close(descriptor);
         discard();
-        throwWindowsError(ERROR_NOT_ENOUGH_MEMORY, "cannot open the temporary file");
+        throwWindowsError(ERROR_NOT_ENOUGH_MEMORY, "no se puede abrir el archivo temporal");
     }
 }
 
@@ -77,14 +77,14 @@ void SiblingTempFile::discard() noexcept {
 }
 
 void SiblingTempFile::write(std::string_view bytes) {
-    if (m_file == nullptr) throwWindowsError(ERROR_INVALID_HANDLE, "the temporary file is not open");
+    if (m_file == nullptr) throwWindowsError(ERROR_INVALID_HANDLE, "el archivo temporal no está abierto");
     const HANDLE file = handleOf(m_file);
     while (!bytes.empty()) {
         const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
         if (!::WriteFile(file, bytes.data(), asked, &written, nullptr))
-            throwLastError("cannot write the temporary file");
-        if (written == 0) throwWindowsError(ERROR_DISK_FULL, "cannot write the temporary file");
+            throwLastError("no se puede escribir el archivo temporal");
+        if (written == 0) throwWindowsError(ERROR_DISK_FULL, "no se puede escribir el archivo temporal");
         bytes.remove_prefix(written);
     }
 }
@@ -93,13 +93,13 @@ void SiblingTempFile::write(std::string_view bytes) {
 void SiblingTempFile::startWriteBack() noexcept {}
 
 void SiblingTempFile::commit() {
-    if (m_file == nullptr) throwWindowsError(ERROR_INVALID_HANDLE, "the temporary file is not open");
+    if (m_file == nullptr) throwWindowsError(ERROR_INVALID_HANDLE, "el archivo temporal no está abierto");
     // An earlier failed write leaves only the error flag behind: the flush of what remains may well succeed.
-    if (std::ferror(m_file) != 0) throwWindowsError(ERROR_WRITE_FAULT, "cannot write the temporary file");
-    if (std::fflush(m_file) != 0) throwWindowsError(ERROR_WRITE_FAULT, "cannot write the temporary file");
-    if (!::FlushFileBuffers(handleOf(m_file))) throwLastError("cannot write the temporary file");
+    if (std::ferror(m_file) != 0) throwWindowsError(ERROR_WRITE_FAULT, "no se puede escribir el archivo temporal");
+    if (std::fflush(m_file) != 0) throwWindowsError(ERROR_WRITE_FAULT, "no se puede escribir el archivo temporal");
+    if (!::FlushFileBuffers(handleOf(m_file))) throwLastError("no se puede escribir el archivo temporal");
     if (std::fclose(std::exchange(m_file, nullptr)) != 0)
-        throwWindowsError(ERROR_WRITE_FAULT, "cannot close the temporary file");
+        throwWindowsError(ERROR_WRITE_FAULT, "no se puede cerrar el archivo temporal");
     const std::wstring from = wideText(m_path), to = wideText(m_target);
     // A program that has just looked at the new file (a virus scanner, the search indexer) may hold it for a moment;
     // the target held open by another program (a spreadsheet) keeps failing, and that is the answer.
@@ -108,7 +108,7 @@ void SiblingTempFile::commit() {
         const DWORD error = ::GetLastError();
         if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) ||
             attempt == 5)
-            throwWindowsError(error, "cannot put the new file in place");
+            throwWindowsError(error, "no se puede poner el archivo nuevo en su lugar");
         ::Sleep(50);
     }
     m_path.clear();

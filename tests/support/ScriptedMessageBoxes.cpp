@@ -1,5 +1,9 @@
 #include "support/ScriptedMessageBoxes.h"
 
+#include "support/OldEnglish.h"
+
+#include <gtest/gtest.h>
+
 namespace {
 
 const char* name(MsgIcon icon) {
@@ -22,6 +26,9 @@ void PrintTo(const ShownBox& box, std::ostream* os) {
 MsgAnswer ScriptedMessageBoxes::MsgBox(const std::string& text, MsgIcon icon, MsgButtons buttons,
                                        const std::optional<std::string>& title) {
     m_shown.push_back({text, icon, buttons, title});
+    // Every box any test has shown is in the users' language.
+    if (const std::string english = oldEnglishIn(text); !english.empty())
+        ADD_FAILURE() << "English (\"" << english << "\") in a box: " << text;
     if (onShow) onShow();
     if (m_answers.empty()) return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::OK;
     const MsgAnswer answer = m_answers.front();

@@ -1,5 +1,8 @@
 #include "support/TestFiles.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -58,4 +61,20 @@ void writeBytes(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+std::vector<std::size_t> dataPagesOf(const std::string& file, const std::string& column) {
+    std::string marker;  // Jet 4 keeps column names in UTF-16LE
+    for (char c : column) marker += {c, '\0'};
+    std::vector<std::uint32_t> definitions;
+    std::vector<std::size_t> pages;
+    for (std::size_t p = 0; p < file.size() / 4096; ++p)
+        if (file[p * 4096] == 2 && file.substr(p * 4096, 4096).find(marker) != std::string::npos)
+            definitions.push_back(static_cast<std::uint32_t>(p));
+    for (std::size_t p = 0; p < file.size() / 4096; ++p) {
+        std::uint32_t owner;
+        std::memcpy(&owner, file.data() + p * 4096 + 4, 4);
+        if (file[p * 4096] == 1 && std::count(definitions.begin(), definitions.end(), owner)) pages.push_back(p);
+    }
+    return pages;
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // A path as the program takes it (UTF-8), and a UTF-8 path as the library takes it, on both systems (Windows's
 // narrow paths are in its ANSI code page, which cannot hold every name).
@@ -33,4 +34,6 @@ std::string shared(const std::string& relative);
 std::string missingShared(const std::string& relative);
 
 std::string readBytes(const std::filesystem::path& file);
+// The data pages (type 1) of the tables whose definition (type 2) names `column`, in a Jet 4 file.
+std::vector<std::size_t> dataPagesOf(const std::string& file, const std::string& column);
 void writeBytes(const std::filesystem::path& file, const std::string& bytes);

@@ -1,0 +1,45 @@
+#include "support/OldEnglish.h"
+
+std::string oldEnglishIn(std::string_view text) {
+    static constexpr std::string_view kWords[] = {"cannot ",
+                                                  "Invalid use of Null",
+                                                  "Overflow",
+                                                  "Type mismatch",
+                                                  "Bad file name",
+                                                  "Object variable",
+                                                  "Out of memory",
+                                                  "the file is damaged",
+                                                  "damaged)",
+                                                  "No such file",
+                                                  "Not a directory",
+                                                  "Is a directory",
+                                                  "Permission denied",
+                                                  "Operation not permitted",
+                                                  "File too large",
+                                                  "No space left",
+                                                  "Read-only file",
+                                                  "workbook",
+                                                  "spreadsheet",
+                                                  "folder",
+                                                  "try again",
+                                                  "password",
+                                                  "unknown error",
+                                                  "not a database",
+                                                  "table ",
+                                                  "row count",
+                                                  "page map",
+                                                  "index page",
+                                                  "memo ",
+                                                  "temporary file",
+                                                  "the database",
+                                                  "output file",
+                                                  "numbered from",
+                                                  "Yes",
+                                                  "Cancel",
+                                                  "Look in",
+                                                  "File name",
+                                                  "Files of type"};
+    for (const std::string_view word : kWords)
+        if (text.find(word) != std::string_view::npos) return std::string(word);
+    return {};
+}
