@@ -21,7 +21,6 @@ QMessageBox::Icon toQt(MsgIcon icon) {
 }  // namespace
 
 void centerOver(QWidget& widget, const QWidget* over) {
-    widget.adjustSize();
     const QWidget* window = over ? over->window() : nullptr;
     // A window not shown yet (the start-up messages come before the main window appears) will appear centred on the
     // screen, as the box does.
@@ -48,6 +47,7 @@ MsgAnswer QtMessageBoxes::MsgBox(const std::string& text, MsgIcon icon, MsgButto
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
     }
+    box.adjustSize();
     centerOver(box, m_parent.data());
     const int answer = box.exec();
     if (buttons == MsgButtons::OK) return MsgAnswer::OK;

@@ -6,8 +6,8 @@
 
 class QWidget;
 
-// Puts `widget` (a box or a window) at the centre of the window `over` belongs to, or of the screen while that
-// window is not shown yet or there is none.
+// Puts `widget` (a box or a window, at its size) at the centre of the window `over` belongs to, or of the screen
+// while that window is not shown yet or there is none.
 void centerOver(QWidget& widget, const QWidget* over);
 
 // Message boxes shown with QMessageBox, modal to the given window when there is one and centred over it.
