@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include "platform/FileErrors.h"
 #include "platform/SystemError.h"
 #include "platform/windows/WideText.h"
 #include "platform/windows/WindowsError.h"
