@@ -9,6 +9,7 @@
 #include "runtime/Value.h"
 #include "selection/RangeValidation.h"
 #include "selection/TaxpayerList.h"
+#include "workbook/XlsxWorkbook.h"
 
 #include <unordered_map>
 
@@ -240,7 +241,7 @@ TaxpayerResult BatchExport::runOnce(const BatchTaxpayer& taxpayer, ExportOutcome
             break;
         case ExportOutcome::Kind::TooManyRows:
             result.outcome = BatchOutcome::Error;
-            result.detail = outcome.description + (m_options.format == BatchFormat::Xls
+            result.detail = outcome.description + (m_options.format == BatchFormat::Xls && XlsxWorkbook::offered()
                                                        ? " Elija un rango más corto, o el formato TXT, CSV o XLSX."
                                                        : " Elija un rango más corto, o el formato TXT o CSV.");
             break;
