@@ -219,8 +219,9 @@ std::string outputPath(const std::string& folder, const std::string& reference, 
     for (char c : reference)
         if (c != '-') digits.push_back(c);
     const std::string name = "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" + desde + "-" + hasta + extension;
-    // The reference is the database's: a separator in it would name a file in another folder.
-    if (name.find_first_of(std::string_view("/\0", 2)) != std::string::npos) throw RuntimeError::badFileName(name);
+    // The reference is the database's: a separator in it would name a file in another folder, and on Windows a
+    // colon a stream of another file.
+    if (!FileSystem::isFileName(name)) throw RuntimeError::badFileName(name);
     return folder + name;
 }
 
