@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -51,6 +53,47 @@ TEST(WindowsWorkbook, TheCompoundFileHoldsTheStreamAsItIs) {
     EXPECT_EQ(book.rows, 3000u);
     EXPECT_EQ(book.at(3000, 12), Cell{"Ñandú Cía — 3000"});
     EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+// The file holds the workbook and nothing else: the directory's entries that name nothing are empty, as is what a
+// sector holds past its stream's end, so that the same workbook saved twice is the same file (and no memory of the
+// process, its environment for one, ever reaches a file sent to the agency).
+TEST(WindowsWorkbook, TheFileHoldsNothingButTheWorkbook) {
+    TempDir dir;
+    const std::unique_ptr<ExcelSheet> sheet = filledSheet(700);
+    std::string files[2];
+    for (std::string& file : files) {
+        sheet->SaveAs(utf8Path(dir.path() / "x.XLS"));
+        file = readBytes(dir.path() / "x.XLS");
+    }
+    EXPECT_TRUE(files[0] == files[1]);
+    const std::string& file = files[0];
+    const auto u32 = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        std::memcpy(&value, file.data() + at, 4);
+        return value;
+    };
+    // The directory's first sector: the root entry, the Workbook stream, then entries naming nothing.
+    const std::size_t directory = 512 * (1 + std::size_t(u32(0x30)));
+    ASSERT_LE(directory + 512, file.size());
+    for (std::size_t entry = directory + 2 * 128; entry < directory + 512; entry += 128) {
+        const std::string bytes = file.substr(entry, 128);
+        EXPECT_EQ(bytes[0x42], 0) << "an entry of type " << int(bytes[0x42]) << " at byte " << entry;
+        EXPECT_EQ(bytes.substr(0, 0x42), std::string(0x42, '\0')) << "a name in an empty entry at byte " << entry;
+        EXPECT_EQ(bytes.substr(0x50), std::string(128 - 0x50, '\0')) << "data in an empty entry at byte " << entry;
+    }
+    // The stream's last sector past its end, found along its chain in the allocation table (whose sectors the
+    // header lists).
+    const std::uint32_t size = u32(directory + 128 + 0x78);
+    const auto next = [&](std::uint32_t sector) {
+        const std::uint32_t fatSector = u32(0x4C + 4 * (sector / 128));
+        return u32(512 * (1 + std::size_t(fatSector)) + 4 * (sector % 128));
+    };
+    std::uint32_t last = u32(directory + 128 + 0x74);
+    for (std::uint32_t n = 1; n < (size + 511) / 512; ++n) last = next(last);
+    EXPECT_EQ(next(last), 0xFFFFFFFEu);  // the end of the chain
+    const std::size_t tail = (512 - size % 512) % 512;
+    EXPECT_EQ(file.substr(512 * (1 + std::size_t(last)) + 512 - tail, tail), std::string(tail, '\0'));
 }
 
 // A spreadsheet showing last month's workbook holds it open: the new one cannot take its place, which stays as it
