@@ -306,6 +306,7 @@ void MainWindow::startExport(ExportRun::Command command) {
     HWND window = m_window;
     m_export = std::make_unique<ExportRun>(m_form, command, *m_exportBoxes,
                                            [window] { ::PostMessageW(window, kServeExport, 0, 0); });
+    m_export->pauseAfterEachMovement(m_pause);
     ::SetTimer(m_window, kProgressTimer, kProgressDelayMs, nullptr);
     m_export->start([this](const ExportOutcome&, const std::string& escaped) { exportEnded(escaped); });
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ public:
     // The start-up sequence (output folder, connection, taxpayer list). Run once, before the window is shown, so
     // that its message boxes come before the window.
     void load();
+    // Each export pauses this long after each movement (VELMORA_PAUSA_MS), so that a test can act while it runs.
+    void pauseExports(std::chrono::milliseconds pause) noexcept { m_pause = pause; }
     // Whether `message` was one of the window's keys (Tab between controls, arrows, Space on a button), taken.
     bool takeDialogKey(MSG& message);
 
@@ -84,6 +87,7 @@ private:
     std::unique_ptr<ExportRun> m_export;
     std::unique_ptr<ProgressWindow> m_progress;
     AfterExport m_afterExport = AfterExport::Stay;
+    std::chrono::milliseconds m_pause{0};
 
     std::vector<Placed> m_placed;
     std::array<HFONT, FaceCount> m_fonts{};

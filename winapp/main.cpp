@@ -13,6 +13,8 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
         return run(window);
     }
     MainWindow window(folder);
+    // The window's tests slow its exports down, to act while one runs.
+    if (const char* pause = std::getenv("VELMORA_PAUSA_MS"))
+        window.pauseExports(std::chrono::milliseconds(std::strtol(pause, nullptr, 10)));
     // The start-up messages (output folder, connection) come before the window appears.
     window.load();
     ::ShowWindow(window.handle(), show);
