@@ -1,16 +1,17 @@
-// velmora-export: the window's three export commands, and an .xlsx workbook, for one taxpayer, several or all,
-// without a display. Parses the command line, runs a BatchExport and prints one line per taxpayer.
+// velmora-export: the window's three export commands, and an .xlsx workbook where the build writes one, for one
+// taxpayer, several or all, without a display. Parses the command line, runs a BatchExport and prints one line per
+// taxpayer.
 #include "export/BatchExport.h"
+#include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "platform/WorkingFolder.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/UserNumbers.h"
+#include "workbook/XlsxWorkbook.h"
 
-#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <chrono>
-#include <cstdio>
 #include <iostream>
 
 namespace {
@@ -41,10 +42,9 @@ public:
 
     void update(std::size_t done, std::size_t total, std::int64_t movements, Clock::time_point start) {
         if (!m_shown || (m_drawn && Clock::now() - m_lastDraw < std::chrono::milliseconds(100))) return;
-        std::fprintf(stderr, "\r\033[KContribuyentes: %s de %s · movimientos: %s · %s",
-                     userCount(std::int64_t(done)).c_str(), userCount(std::int64_t(total)).c_str(),
-                     userCount(movements).c_str(), userSeconds(secondsSince(start)).c_str());
-        std::fflush(stderr);
+        std::cerr << "\r\033[KContribuyentes: " << userCount(std::int64_t(done)) << " de "
+                  << userCount(std::int64_t(total)) << " · movimientos: " << userCount(movements) << " · "
+                  << userSeconds(secondsSince(start)) << std::flush;
         m_drawn = true;
         m_lastDraw = Clock::now();
     }
@@ -52,14 +52,13 @@ public:
     // A line of its own in place of the progress, until the next update.
     void note(const char* text) {
         if (!m_shown) return;
-        std::fprintf(stderr, "\r\033[K%s", text);
-        std::fflush(stderr);
+        std::cerr << "\r\033[K" << text << std::flush;
         m_drawn = true;
     }
 
     void wipe() {
         if (!m_drawn) return;
-        std::fputs("\r\033[K", stderr);
+        std::cerr << "\r\033[K" << std::flush;
         m_drawn = false;
     }
 
@@ -105,6 +104,7 @@ void printResult(const TaxpayerResult& result) {
 
 int main(int argc, char** argv) {
     const Clock::time_point start = Clock::now();
+    const Console console(argc, argv);
     BatchOptions options;
     std::string format = "txt";
     std::string dialect = "2";
@@ -128,7 +128,9 @@ int main(int argc, char** argv) {
         ->type_name("REF")
         ->allow_extra_args(false);
     app.add_flag("--all", options.all, "Todos los contribuyentes de la lista, en su orden");
-    app.add_option("--format", format, "txt, csv, xls o xlsx (txt si no se indica)")
+    const bool xlsx = formatOffered(ExportFormat::Xlsx);
+    app.add_option("--format", format,
+                   xlsx ? "txt, csv, xls o xlsx (txt si no se indica)" : "txt, csv o xls (txt si no se indica)")
         ->type_name("FORMATO")
         ->check([](const std::string& value) {
             return value == "txt" || value == "csv" || value == "xls" || value == "xlsx"
@@ -143,7 +145,8 @@ int main(int argc, char** argv) {
         });
     app.add_option("--dir", dir,
                    "La carpeta de trabajo, donde se lee Impuest.mdb y se escribe RET-PERC (si no se indica: la del "
-                   "programa si tiene Impuest.mdb; si no, ~/Velmora, que se crea la primera vez)")
+                   "programa si tiene Impuest.mdb; si no, " +
+                       homeVelmoraShown() + ", que se crea la primera vez)")
         ->type_name("CARPETA");
     app.add_option("--db", options.database, "La base a leer (Impuest.mdb de la carpeta de trabajo si no se indica)")
         ->type_name("ARCHIVO");
@@ -156,16 +159,26 @@ int main(int argc, char** argv) {
     app.footer(
         "Ejemplos:\n"
         "  velmora-export --all --from 202405 --to 202405 --format csv\n"
-        "  velmora-export --dir ~/Velmora --all --from 200001 --to 222201\n"
-        "  velmora-export --taxpayer 20-12345678-6 --from 202401 --to 202412 --format xlsx --replace");
+        "  velmora-export --dir " +
+        homeVelmoraShown() +
+        " --all --from 200001 --to 222201\n"
+        "  velmora-export --taxpayer 20-12345678-6 --from 202401 --to 202412 --format " +
+        (xlsx ? "xlsx" : "xls") + " --replace");
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "velmora-export: " + parseErrorText(e) + "\nUse --help para ver las opciones.\n";
     });
+    // The arguments in UTF-8, as the console gives them.
+    std::vector<const char*> arguments;
+    for (const std::string& argument : console.arguments()) arguments.push_back(argument.c_str());
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(arguments.size()), arguments.data());
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         return status == 0 ? kAllDone : kBadCommandLine;
+    }
+    if (format == "xlsx" && !xlsx) {
+        std::cerr << "velmora-export: " << XlsxWorkbook::notOffered() << '\n';
+        return kBadCommandLine;
     }
     if (options.all && !options.taxpayers.empty()) {
         std::cerr << "velmora-export: indique --taxpayer o --all, no ambos.\n";
@@ -176,7 +189,7 @@ int main(int argc, char** argv) {
                      : format == "xlsx" ? BatchFormat::Xlsx
                                         : BatchFormat::Txt;
     options.dialect = dialect[0] - '0';
-    while (options.folder.size() > 1 && options.folder.back() == '/') options.folder.pop_back();
+    options.folder = FileSystem::withoutTrailingSeparators(options.folder);
 
     // The working folder is looked for, and ~/Velmora created, only when a default path is wanted from it.
     std::string folder;
@@ -207,9 +220,9 @@ int main(int argc, char** argv) {
         std::cerr << "velmora-export: " << RuntimeError::describe(e) << '\n';
         return kSomeFailed;
     }
-    Progress progress(!quiet && ::isatty(STDERR_FILENO) == 1);
+    Progress progress(!quiet && console.errorIsTerminal());
     batch.onWaiting([&] { progress.note("Esperando a que la base de datos deje de cambiar..."); });
-    const bool outputOnTerminal = ::isatty(STDOUT_FILENO) == 1;
+    const bool outputOnTerminal = console.outputIsTerminal();
     BatchTotals totals;
     for (std::size_t i = 0; i < taxpayers.size(); ++i) {
         const TaxpayerResult result = batch.run(taxpayers[i]);

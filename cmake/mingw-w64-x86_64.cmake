@@ -1,7 +1,7 @@
 # Cross-building for 64-bit Windows on Debian with MinGW-w64 (packages g++-mingw-w64-x86-64-posix and wine), and
 # running what was built under Wine: scripts/build-windows.sh uses it.
 #
-#   cmake -S . -B build-windows --toolchain cmake/mingw-w64-x86_64.cmake -DVELMORA_TOP_LAYER=database \
+#   cmake -S . -B build-windows --toolchain cmake/mingw-w64-x86_64.cmake \
 #         -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_BENCH=OFF
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

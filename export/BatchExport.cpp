@@ -3,12 +3,14 @@
 #include "export/OutputFolder.h"
 #include "export/StartUp.h"
 #include "extraction/DeclarationWalk.h"
+#include "platform/FileSystem.h"
 #include "platform/MessageBoxes.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/UserNumbers.h"
 #include "runtime/Value.h"
 #include "selection/RangeValidation.h"
 #include "selection/TaxpayerList.h"
+#include "workbook/XlsxWorkbook.h"
 
 #include <unordered_map>
 
@@ -72,8 +74,9 @@ std::optional<std::string> BatchExport::refusal() const {
 bool BatchExport::start(std::vector<std::string>& messages) {
     try {
         m_workspace = m_createWorkspace();
-        m_state.Conn = openDatabase(*m_workspace,
-                                    m_options.database.empty() ? m_workingFolder + "/Impuest.mdb" : m_options.database);
+        m_state.Conn =
+            openDatabase(*m_workspace, m_options.database.empty() ? FileSystem::joinPath(m_workingFolder, "Impuest.mdb")
+                                                                  : m_options.database);
     } catch (const std::exception&) {
         m_state.Conn.reset();
     }
@@ -81,10 +84,11 @@ bool BatchExport::start(std::vector<std::string>& messages) {
         messages.push_back(kConnectionFailed);
         return false;
     }
-    const std::string folder = m_options.folder.empty() ? m_workingFolder + "/RET-PERC" : m_options.folder;
+    const std::string folder =
+        m_options.folder.empty() ? FileSystem::joinPath(m_workingFolder, "RET-PERC") : m_options.folder;
     if (m_options.count) {
         // A count writes nothing, not even the folder.
-        m_folder = folder + "/";
+        m_folder = FileSystem::joinPath(folder, "");
         m_outputReady = true;
         return true;
     }
@@ -191,7 +195,8 @@ bool BatchExport::settle() {
 }
 
 std::string BatchExport::stoppedMessage() const {
-    const std::string database = m_options.database.empty() ? m_workingFolder + "/Impuest.mdb" : m_options.database;
+    const std::string database =
+        m_options.database.empty() ? FileSystem::joinPath(m_workingFolder, "Impuest.mdb") : m_options.database;
     return "La base de datos " + database + " no deja de cambiar: otro programa la está escribiendo. Espere a que " +
            "termine y vuelva a intentarlo.";
 }
@@ -240,7 +245,7 @@ TaxpayerResult BatchExport::runOnce(const BatchTaxpayer& taxpayer, ExportOutcome
             break;
         case ExportOutcome::Kind::TooManyRows:
             result.outcome = BatchOutcome::Error;
-            result.detail = outcome.description + (m_options.format == BatchFormat::Xls
+            result.detail = outcome.description + (m_options.format == BatchFormat::Xls && XlsxWorkbook::offered()
                                                        ? " Elija un rango más corto, o el formato TXT, CSV o XLSX."
                                                        : " Elija un rango más corto, o el formato TXT o CSV.");
             break;

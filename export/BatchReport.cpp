@@ -2,7 +2,7 @@
 
 #include "platform/OutputFile.h"
 #include "runtime/Value.h"
-#include "workbook/XlsxSheet.h"
+#include "workbook/XlsxWorkbook.h"
 
 #include <functional>
 
@@ -54,14 +54,14 @@ std::string reportRows(bool onlyProblems) {
 
 void saveBatchReport(const BatchReport& report, const std::string& path) {
     if (path.ends_with(".xlsx")) {
-        XlsxSheet sheet(path);
+        const std::unique_ptr<ExcelSheet> sheet = XlsxWorkbook::create(path);
         std::int32_t row = 0;
         forEachLine(report, [&](const std::vector<Value>& cells) {
             ++row;
             for (std::size_t c = 0; c < cells.size(); ++c)
-                sheet.Application().setCell(row, static_cast<std::int16_t>(c + 1), cells[c]);
+                sheet->Application().setCell(row, static_cast<std::int16_t>(c + 1), cells[c]);
         });
-        sheet.SaveAs(path);
+        sheet->SaveAs(path);
         return;
     }
     const std::unique_ptr<OutputFile> file = makeOutputFile();

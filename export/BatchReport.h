@@ -31,6 +31,8 @@ std::string reportOptions(bool replace, bool check, const std::string& folder);
 std::string reportRows(bool onlyProblems);
 
 // Saves `report` at `path`: as CSV (fields between quotes, separated by ";", in Windows-1252 with CR LF line ends,
-// as the program's CSV files) or, when `path` ends in ".xlsx", as a workbook. The file takes the place of `path`
-// only once wholly written. Raises RuntimeError when it cannot be written.
+// as the program's CSV files) or, when `path` ends in ".xlsx", as a workbook, which only a build that writes .xlsx
+// (XlsxWorkbook::offered(): Linux's) can save; elsewhere such a path raises RuntimeError saying so, and nothing is
+// written. The file takes the place of `path` only once wholly written. Raises RuntimeError when it cannot be
+// written.
 void saveBatchReport(const BatchReport& report, const std::string& path);

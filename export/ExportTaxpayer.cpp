@@ -13,7 +13,7 @@
 #include "selection/Form1Controls.h"
 #include "selection/TaxpayerList.h"
 #include "workbook/XlsCellGrid.h"
-#include "workbook/XlsxSheet.h"
+#include "workbook/XlsxWorkbook.h"
 
 #include <unordered_map>
 #include <utility>
@@ -202,7 +202,7 @@ void writeText(ExportState& form, const ExportRequest& request, std::int32_t key
 std::string rowsRefused(ExportState& form, const ExportRequest& request, std::int32_t key) {
     if (request.format != ExportFormat::Xls && request.format != ExportFormat::Xlsx) return {};
     const bool xls = request.format == ExportFormat::Xls;
-    const std::int64_t rows = std::int64_t(xls ? XlsCellGrid::RowLimit : XlsxSheet::RowLimit) - 1;
+    const std::int64_t rows = std::int64_t(xls ? XlsCellGrid::RowLimit : XlsxWorkbook::RowLimit) - 1;
     std::int64_t movements = 0;
     readUnchangedFile(*form.Conn, form.reading, [&](Reading&) { movements = contarMovimientos(form, key, rows); });
     if (movements <= rows) return {};
@@ -219,10 +219,13 @@ std::string outputPath(const std::string& folder, const std::string& reference, 
     for (char c : reference)
         if (c != '-') digits.push_back(c);
     const std::string name = "RET-PERC-IB-" + std::string(trimBlanks(digits)) + "-" + desde + "-" + hasta + extension;
-    // The reference is the database's: a separator in it would name a file in another folder.
-    if (name.find_first_of(std::string_view("/\0", 2)) != std::string::npos) throw RuntimeError::badFileName(name);
+    // The reference is the database's: a separator in it would name a file in another folder, and on Windows a
+    // colon a stream of another file.
+    if (!FileSystem::isFileName(name)) throw RuntimeError::badFileName(name);
     return folder + name;
 }
+
+bool formatOffered(ExportFormat format) noexcept { return format != ExportFormat::Xlsx || XlsxWorkbook::offered(); }
 
 ExportOutcome exportTaxpayer(ExportState& form, const ExportRequest& request) {
     ExportOutcome outcome;
@@ -240,6 +243,8 @@ ExportOutcome exportTaxpayer(ExportState& form, const ExportRequest& request) {
     try {
         // A reference left blank is refused before it is looked up, as the window's box refuses it.
         if (trimBlanks(request.reference).empty()) return outcome;
+        if (!formatOffered(request.format))
+            throw RuntimeError(RuntimeError::SpreadsheetError, XlsxWorkbook::notOffered());
         switch (request.format) {
             case ExportFormat::Txt:
                 state.G_SC = ";";
@@ -279,8 +284,8 @@ ExportOutcome exportTaxpayer(ExportState& form, const ExportRequest& request) {
                 } else {
                     if (request.format == ExportFormat::Xlsx)
                         state.createObject = [&](const std::string&) -> std::unique_ptr<ExcelSheet> {
-                            if (request.countOnly) return std::make_unique<XlsxSheet>();
-                            return std::make_unique<XlsxSheet>(outcome.path);
+                            if (request.countOnly) return XlsxWorkbook::createChecking();
+                            return XlsxWorkbook::create(outcome.path);
                         };
                     const ExportOutcome driven = Generar_XLS(state, key, outcome.path, [&](std::int64_t movements) {
                         return !request.countOnly && !(request.dropEmpty && movements == 0);

@@ -73,8 +73,13 @@ struct ExportOutcome {
 // Shows nothing: what happened is the outcome. Never raises.
 ExportOutcome exportTaxpayer(ExportState& form, const ExportRequest& request);
 
+// Whether this build writes `format`: every format on Linux; on Windows all but Xlsx, for want of a writer
+// (workbook/XlsxWorkbook.h). An export of a format not offered fails, saying so, before it looks anything up.
+bool formatOffered(ExportFormat format) noexcept;
+
 // The output file's name in `folder`: "RET-PERC-IB-", the reference without dashes, "-", the first period, "-",
-// the last period and the extension. Raises Bad file name (52) when the name would hold a "/" (or a NUL), which
-// would name a file outside the output folder.
+// the last period and the extension. Raises Bad file name (52) when the system would not take that name as one file
+// of the folder (FileSystem::isFileName): on Linux a "/" or a NUL, which would name a file outside the folder; on
+// Windows also "\", ":", the other characters it refuses, a trailing dot or blank, a device's name.
 std::string outputPath(const std::string& folder, const std::string& reference, const std::string& desde,
                        const std::string& hasta, const std::string& extension);

@@ -22,7 +22,7 @@ OutputFolder prepareOutputFolder(const std::string& folder) {
     }
     // With its separator even when it could not be made: a file's name joined to the folder's would name a file
     // beside it, which nobody asked for. The export then fails in the missing folder, saying so.
-    prepared.folder += "/";
+    prepared.folder = FileSystem::joinPath(folder, "");
     return prepared;
 }
 
@@ -40,7 +40,7 @@ std::optional<std::string> unusableOutputFolder(const std::string& folder) {
     return std::nullopt;
 }
 
-void Crear_Carpeta(Form1& form) { Crear_Carpeta(form, form.appPath + "/RET-PERC"); }
+void Crear_Carpeta(Form1& form) { Crear_Carpeta(form, FileSystem::joinPath(form.appPath, "RET-PERC")); }
 
 void Crear_Carpeta(Form1& form, const std::string& folder) {
     const OutputFolder prepared = prepareOutputFolder(folder);

@@ -2,6 +2,7 @@
 
 #include "export/Form1.h"
 #include "export/OutputFolder.h"
+#include "platform/FileSystem.h"
 #include "runtime/RuntimeError.h"
 #include "selection/TaxpayerList.h"
 
@@ -15,7 +16,7 @@ void Form_Load(Form1& form) {
     }
 }
 
-bool Conectar_Base(Form1& form) { return Conectar_Base(form, form.appPath + "/Impuest.mdb"); }
+bool Conectar_Base(Form1& form) { return Conectar_Base(form, FileSystem::joinPath(form.appPath, "Impuest.mdb")); }
 
 std::unique_ptr<Database> openDatabase(Workspace& workspace, const std::string& path) {
     try {

@@ -2,8 +2,7 @@
 
 #include "runtime/RuntimeError.h"
 #include "runtime/TextCodecs.h"
-
-#include <glib.h>
+#include "runtime/UpperCase.h"
 
 #include <algorithm>
 #include <charconv>
@@ -57,7 +56,7 @@ std::string_view trimmed(std::string_view text) {
 constexpr std::uint64_t kHighBits = 0x8080808080808080u;
 constexpr std::uint64_t kOnes = 0x0101010101010101u;
 
-// Upper case of the texts agents' names are made of, without asking GLib: ASCII letters, and the Latin-1 letters
+// Upper case of the texts agents' names are made of, without a table: ASCII letters, and the Latin-1 letters
 // à to þ (two bytes, C3 A0 to C3 BE but for ÷), whose capitals are 32 code points below. Writes at `out` and
 // returns where it ends, or returns null for anything else, having written part of the text.
 char* upperLatin1(char* out, std::string_view utf8) {
@@ -190,7 +189,7 @@ char* writeUCase(char* out, std::string_view utf8) {
         }
         // The simple case mapping: one character for one. A capital of several characters (ß → SS) is the full
         // mapping, which the upper-casing the agency's files were made with does not apply.
-        out = writeUtf8(out, static_cast<char32_t>(g_unichar_toupper(cp)));
+        out = writeUtf8(out, upperCase(cp));
     }
     return out;
 }

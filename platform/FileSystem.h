@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // The runtime's file-system services. Paths are UTF-8; on Windows either separator may be used.
 namespace FileSystem {
@@ -19,4 +20,11 @@ void MkDir(const std::string& path);
 std::string withoutTrailingSeparators(std::string folder);
 // The path of `name` in `folder`, joined by the system's separator unless `folder` ends in one.
 std::string childPath(const std::string& folder, const std::string& name);
+// `folder`, the system's separator ("/" on Linux, "\" on Windows) and `name`, joined as they are: a folder that
+// ends in a separator gets another, as the program has always joined its folder and its files' names.
+std::string joinPath(const std::string& folder, const std::string& name);
+
+// Whether the system takes `name` as it is as the name of a file in a folder: a name it would read as another
+// folder, another file, a stream of a file or a device is refused (platform/FileNames.h tells each system's rule).
+bool isFileName(std::string_view name) noexcept;
 }  // namespace FileSystem

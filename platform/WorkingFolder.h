@@ -15,3 +15,7 @@ std::string workingFolder(const std::string& executableFolder, const std::string
 // HOME is unset or empty); on Windows the user's Documents folder, where Windows users keep their files. Empty when
 // none is known.
 std::string homeFolder();
+
+// The folder Velmora of homeFolder() as a person names it in a command: "~/Velmora" on Linux,
+// "%USERPROFILE%\Documents\Velmora" on Windows (as cmd names the user's folder).
+std::string homeVelmoraShown();

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds the program's folders that have a Windows port (runtime, platform, jetfile, database) and their
-# tests with MinGW-w64 into build-windows/, then runs the tests under Wine through CTest. Installs the Debian
+# Cross-builds the program's core (every folder below the windows) and the command line, velmora-export.exe, with
+# their tests, with MinGW-w64 into build-windows/, then runs the tests under Wine through CTest. Installs the Debian
 # packages it misses first (with apt-get, as root or through sudo).
 #
 #   scripts/build-windows.sh [--no-tests] [-jN]
@@ -18,8 +18,8 @@ for argument in "$@"; do
 done
 
 # The compiler with POSIX threads, Wine to run 64-bit programs (wine64), GoogleTest's sources to build it with the
-# same compiler, the JSON headers the reader's tests compare dumps with.
-packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest nlohmann-json3-dev)
+# same compiler, the JSON headers the reader's tests compare dumps with, and CLI11's headers for the command line.
+packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest nlohmann-json3-dev libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -33,7 +33,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$top" -B "$build" --toolchain "$top/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVELMORA_WERROR=ON -DVELMORA_TOP_LAYER=database -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_BENCH=OFF >/dev/null
+  -DVELMORA_WERROR=ON -DVELMORA_TOP_LAYER=export -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$jobs"
 [ "$run_tests" -eq 1 ] || exit 0
 

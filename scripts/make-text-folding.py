@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Writes runtime/TextFoldingTables.inc, the tables of runtime/TextFolding.cpp, from the Unicode Character Database
-that Debian's package unicode-data installs under /usr/share/unicode (Unicode 15.0 on Debian 12, the version of
-GLib 2.74, whose folding the program's order of text has always followed).
+"""Writes runtime/TextFoldingTables.inc, the tables of runtime/TextFolding.cpp, and runtime/UpperCaseTable.inc, the
+table of runtime/UpperCase.cpp, from the Unicode Character Database that Debian's package unicode-data installs under
+/usr/share/unicode (Unicode 15.0 on Debian 12, the version of GLib 2.74, whose folding the program's order of text
+and whose upper case its files have always followed).
 
     scripts/make-text-folding.py [--ucd /usr/share/unicode] [--out runtime/TextFoldingTables.inc]
+                                 [--upper-out runtime/UpperCaseTable.inc]
 
 What a code point folds to:
   - its CaseFolding.txt mapping of status C or F (the full folding: "ß" to "ss"), where it has one;
@@ -14,7 +16,12 @@ algorithm, which the C++ code applies itself) less every mark (Mn, Mc, Me). Cano
 characters of a nonzero combining class, which are all marks and all dropped, so each code point can be taken
 alone; the script checks that this holds for the data it reads.
 
-The output is a C++ fragment of three sorted tables; rerun the script and commit its output when the data change.
+What a code point is in upper case, one character for one (g_unichar_toupper's rule): for a lowercase or titlecase
+letter (Ll, Lt), its simple uppercase mapping of UnicodeData.txt where it has one; otherwise itself. A letter whose
+capital is several characters ("ß" to "SS") has no simple mapping and stays as it is; a character of another kind
+with an uppercase mapping (a combining mark, a circled letter, a small Roman numeral) stays as well.
+
+The output is two C++ fragments of sorted tables; rerun the script and commit its output when the data change.
 """
 
 import argparse
@@ -26,7 +33,7 @@ HANGUL_FIRST, HANGUL_LAST = 0xAC00, 0xD7A3
 
 
 def read_unicode_data(path):
-    """Code point -> (category, combining class, canonical decomposition, simple lowercase)."""
+    """Code point -> (category, combining class, canonical decomposition, simple lowercase, simple uppercase)."""
     points = {}
     first = None
     for line in path.read_text(encoding="utf-8").splitlines():
@@ -36,15 +43,16 @@ def read_unicode_data(path):
         decomposition = fields[5]
         canonical = [] if not decomposition or decomposition.startswith("<") else \
             [int(x, 16) for x in decomposition.split()]
+        upper = int(fields[12], 16) if fields[12] else None
         lower = int(fields[13], 16) if fields[13] else None
         if name.endswith(", First>"):
             first = code
             continue
         if name.endswith(", Last>"):
             for c in range(first, code + 1):
-                points[c] = (category, combining, [], None)
+                points[c] = (category, combining, [], None, None)
             continue
-        points[code] = (category, combining, canonical, lower)
+        points[code] = (category, combining, canonical, lower, upper)
     return points
 
 
@@ -63,8 +71,9 @@ def read_case_folding(path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--ucd", default="/usr/share/unicode")
-    parser.add_argument("--out", default=str(pathlib.Path(__file__).resolve().parent.parent /
-                                                "runtime" / "TextFoldingTables.inc"))
+    runtime = pathlib.Path(__file__).resolve().parent.parent / "runtime"
+    parser.add_argument("--out", default=str(runtime / "TextFoldingTables.inc"))
+    parser.add_argument("--upper-out", default=str(runtime / "UpperCaseTable.inc"))
     args = parser.parse_args()
     ucd = pathlib.Path(args.ucd)
     if not (ucd / "UnicodeData.txt").exists():
@@ -89,7 +98,7 @@ def main():
             return [d for part in points[c][2] for d in decompose(part)]
         return [c]
 
-    for c, (category, combining, _, _) in points.items():
+    for c, (category, combining, *_) in points.items():
         if combining != 0 and not is_mark(c):
             sys.exit(f"U+{c:04X} has combining class {combining} but is no mark: each code point cannot be taken alone")
 
@@ -152,6 +161,20 @@ def main():
     out.append("};")
     pathlib.Path(args.out).write_text("\n".join(out) + "\n", encoding="utf-8")
     print(f"{args.out}: {len(folds)} foldings, {len(plain)} decompositions, {len(marks)} runs of marks ({version})")
+
+    uppers = {c: point[4] for c, point in sorted(points.items())
+              if point[0] in ("Ll", "Lt") and point[4] is not None and point[4] != c}
+    out = [
+        f"// Written by scripts/make-text-folding.py from the Unicode Character Database ({version}); do not edit.",
+        "// Included by runtime/UpperCase.cpp only.",
+        "",
+        "// A lowercase or titlecase letter's simple uppercase mapping, where it has one: the code point and its capital.",
+        "constexpr UpperCase kUpper[] = {",
+    ]
+    out += wrap([f"{{0x{c:X}, 0x{u:X}}}," for c, u in uppers.items()])
+    out.append("};")
+    pathlib.Path(args.upper_out).write_text("\n".join(out) + "\n", encoding="utf-8")
+    print(f"{args.upper_out}: {len(uppers)} capitals ({version})")
 
 
 if __name__ == "__main__":

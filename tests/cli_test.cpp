@@ -7,12 +7,13 @@
 #include "selection/CuitCheck.h"
 #include "selection/TaxpayerList.h"
 #include "support/OldEnglish.h"
+#include "support/RunProgram.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestFiles.h"
 #include "support/WorkbookReader.h"
+#include "workbook/XlsxWorkbook.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstring>
 #include <filesystem>
@@ -24,23 +25,33 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The separator the program joins a folder and a file's name with.
+const std::string kSeparator = kOnWindows ? "\\" : "/";
+
 using Command = ExportCommand;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = ProgramRun;
 
-// Runs the executable; its standard output and error are kept in `dir`. What it says to its user, on standard error
-// and after "error: ", is in Spanish (the result words stay for scripts).
+// A text's lines as Linux ends them: on Windows every line ends in CR LF, as Windows programs write them, and a line
+// feed without its CR fails the test.
+std::string linuxLines(const std::string& text) {
+    if (!kOnWindows) return text;
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            ADD_FAILURE() << "a line feed without its CR at byte " << i << " of: " << text;
+        out += text[i];
+    }
+    return out;
+}
+
+// Runs the executable; its standard output and error are kept in `dir`, their lines ended as on Linux. What it says
+// to its user, on standard error and after "error: ", is in Spanish (the result words stay for scripts).
 Outcome velmoraExport(const TempDir& dir, const std::vector<std::string>& args) {
-    std::string command = VELMORA_EXPORT;
-    for (const std::string& arg : args) command += " '" + arg + "'";
-    command += " >'" + dir.str() + "/stdout' 2>'" + dir.str() + "/stderr'";
-    const int status = std::system(command.c_str());
-    const Outcome run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readBytes(dir.path() / "stdout"),
-                      readBytes(dir.path() / "stderr")};
+    Outcome run = runProgram(VELMORA_EXPORT, args, dir.path());
+    run.out = linuxLines(run.out);
+    run.err = linuxLines(run.err);
     std::string said = run.err;
     for (std::size_t at = run.out.find("\terror: "); at != std::string::npos; at = run.out.find("\terror: ", at + 1))
         said += run.out.substr(at + 8, run.out.find('\n', at) - at - 8) + "\n";
@@ -112,6 +123,7 @@ TEST(CommandLine, WritesTheFilesTheWindowWrites) {
                  {"csv", 2, btn_gen_csv_Click},     {"xls", 2, BTN_XLS_Click},     {"xlsx", 2, BTN_XLS_Click}};
     const std::string database = testData("data/impuest-cases.mdb");
     for (const auto& c : cases) {
+        if (c.format == std::string("xlsx") && !formatOffered(ExportFormat::Xlsx)) continue;
         SCOPED_TRACE(std::string(c.format) + " dialect " + std::to_string(c.dialect));
         Window window(database);
         TempDir out;
@@ -129,7 +141,7 @@ TEST(CommandLine, WritesTheFilesTheWindowWrites) {
             if (c.format == std::string("xlsx")) written.replace_extension(".xlsx");
             const std::vector<std::string> result = split(lines[i], '\t');
             EXPECT_EQ(result.front(), taxpayers[i]);
-            EXPECT_EQ(result.back(), "written " + written.string());
+            EXPECT_EQ(result.back(), "written " + utf8Path(written));
             if (c.format == std::string("xlsx"))
                 EXPECT_EQ(readXlsx(written).cells, readBook(expected).cells);
             else if (c.format == std::string("xls"))
@@ -186,8 +198,8 @@ TEST(CommandLine, ExportsAndCountsEveryTaxpayerOfTheList) {
                 written += reference + "\t0\tnone\n";
                 continue;
             }
-            written += reference + "\t" + lines + "written " + (out.path() / file.filename()).string() + "\n";
-            files.push_back(file.filename());
+            written += reference + "\t" + lines + "written " + utf8Path(out.path() / file.filename()) + "\n";
+            files.push_back(utf8Path(file.filename()));
             EXPECT_EQ(readBytes(out.path() / file.filename()), readBytes(file)) << reference;
         }
         EXPECT_EQ(run.out, written);
@@ -202,7 +214,7 @@ TEST(CommandLine, ExportsAndCountsEveryTaxpayerOfTheList) {
             << run.err;
         std::vector<std::string> left;
         for (const auto& entry : fs::directory_iterator(out.path()))
-            if (entry.path().extension() == ".txt") left.push_back(entry.path().filename());
+            if (entry.path().extension() == ".txt") left.push_back(utf8Path(entry.path().filename()));
         std::sort(left.begin(), left.end());
         std::sort(files.begin(), files.end());
         EXPECT_EQ(left, files);
@@ -301,12 +313,11 @@ TEST(CommandLine, MessagesSayWhatHappenedAndWhatToDo) {
              " está dañada (tabla CMD: una página dice tener más "
              "filas de las que caben). El programa de la agencia puede repararla o reemplazarla por una copia sana.\n"},
         {"an output folder in a folder that is missing",
-         {"--db", cases, "--out", dir.str() + "/missing/x"},
+         {"--db", cases, "--out", dir.str() + kSeparator + "missing" + kSeparator + "x"},
          3,
-         "Error : " + dir.str() + "/missing/x-No se puede crear la carpeta " + dir.str() +
-             "/missing/x: no existe la "
-             "carpeta " +
-             dir.str() + "/missing, que la contiene\n"},
+         "Error : " + dir.str() + kSeparator + "missing" + kSeparator + "x-No se puede crear la carpeta " + dir.str() +
+             kSeparator + "missing" + kSeparator + "x: no existe la carpeta " + dir.str() + kSeparator +
+             "missing, que la contiene\n"},
         {"an output folder that is a file",
          {"--db", cases, "--out", dir.str() + "/file"},
          3,
@@ -337,8 +348,9 @@ TEST(CommandLine, ExistingFilesAndAFolderThatRefusesFiles) {
         if (replace) args.push_back("--replace");
         return args;
     };
-    for (const std::string format : {"txt", "xlsx"}) {
-        const std::string target = out.str() + "/RET-PERC-IB-20123456783-200805-200805." + format;
+    for (const std::string format : {"txt", formatOffered(ExportFormat::Xlsx) ? "xlsx" : "xls"}) {
+        const std::string target =
+            out.str() + kSeparator + "RET-PERC-IB-20123456783-200805-200805." + (format == "xls" ? "XLS" : format);
         writeBytes(target, "old");
         Outcome run = velmoraExport(logs, args(format, false));
         EXPECT_EQ(run.status, 1);
@@ -351,6 +363,9 @@ TEST(CommandLine, ExistingFilesAndAFolderThatRefusesFiles) {
         fs::remove(target);
     }
     // An immutable folder refuses new entries even to root.
+    if (kOnWindows)
+        GTEST_SKIP() << "Windows has no immutable folder, and under Wine the tests run as the machine's owner, whom a "
+                        "read-only folder does not stop";
     if (std::system(("chattr +i '" + out.str() + "' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "this file system cannot make a folder immutable";
     // The run stops before its first taxpayer, saying why.
@@ -363,3 +378,39 @@ TEST(CommandLine, ExistingFilesAndAFolderThatRefusesFiles) {
     std::system(("chattr -i '" + out.str() + "'").c_str());
     EXPECT_TRUE(fs::is_empty(out.path()));
 }
+
+namespace {
+
+// Names beyond ASCII reach the program whole, from its arguments to its files, and what it prints is UTF-8 (with CR
+// LF line ends on Windows, which velmoraExport checks) when it goes to a file, as a script reads it.
+TEST(CommandLine, NamesBeyondAsciiFromTheArgumentsToTheFiles) {
+    TempDir dir;
+    const fs::path folder = dir.path() / u8"Peña Núñez";
+    fs::create_directory(folder);
+    const std::string database = utf8Path(folder / u8"Impuestos año.mdb");
+    fs::copy_file(testData("data/impuest-cases.mdb"), pathOf(database));
+    const std::string out = utf8Path(dir.path() / u8"Salida ñandú");
+    const Outcome run = velmoraExport(dir, {"--db", database, "--out", out, "--from", "200805", "--to", "200805",
+                                            "--taxpayer", "20-12345678-3", "--format", "xls"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string file = out + kSeparator + "RET-PERC-IB-20123456783-200805-200805.XLS";
+    EXPECT_EQ(run.out, "20-12345678-3\t2\twritten " + file + "\n");
+    EXPECT_EQ(readBook(pathOf(file)).at(2, 12), Cell{"FERRETERÍA CENTRO S A "});
+    EXPECT_TRUE(run.err.starts_with("Archivos generados: 1 · sin movimientos: 0 · ")) << run.err;
+}
+
+// A format this build does not write is refused as a bad command line, saying why and what to choose instead;
+// nothing is opened or written.
+TEST(CommandLine, AFormatTheBuildDoesNotWrite) {
+    if (formatOffered(ExportFormat::Xlsx)) GTEST_SKIP() << "this build writes every format (.xlsx too)";
+    TempDir dir;
+    const std::string out = dir.str() + kSeparator + "out";
+    const Outcome run = velmoraExport(dir, {"--db", testData("data/impuest-cases.mdb"), "--out", out, "--all", "--from",
+                                            "200001", "--to", "222201", "--format", "xlsx"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "velmora-export: " + XlsxWorkbook::notOffered() + "\n");
+    EXPECT_FALSE(fs::exists(pathOf(out)));
+}
+
+}  // namespace

@@ -20,7 +20,10 @@
 #include "workbook/XlsSheet.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/mount.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
 #include <condition_variable>
@@ -37,6 +40,9 @@ namespace {
 using Command = ExportCommand;
 const Command kTxt = btn_gen_txt_orv_Click, kCsv = btn_gen_csv_Click, kXls = BTN_XLS_Click;
 using Boxes = std::vector<ShownBox>;
+
+// The separator the program joins its folder and its files' names with.
+const std::string kSeparator = kOnWindows ? "\\" : "/";
 
 ShownBox box(const std::string& text, MsgIcon icon, std::optional<std::string> title = std::nullopt) {
     return {text, icon, icon == MsgIcon::Question ? MsgButtons::YesNo : MsgButtons::OK, std::move(title)};
@@ -127,7 +133,7 @@ struct Program {
 TEST(StartUp, FolderConnectionAndListWithTheirMessages) {
     Program p;
     EXPECT_EQ(p.load(), Boxes{});
-    EXPECT_EQ(p.form.G_CARPETA_GENERACION, p.dir.str() + "/RET-PERC/");
+    EXPECT_EQ(p.form.G_CARPETA_GENERACION, p.dir.str() + kSeparator + "RET-PERC" + kSeparator);
     ASSERT_EQ(p.controls.list.size(), 14u);
     EXPECT_EQ(p.controls.list[0], "20-11111111-2- ");  // a Null name sorts first and adds nothing
     EXPECT_EQ(p.controls.list[1], "30-66666666-7- Cooperativa Agrícola La Unión Ltda.");
@@ -138,10 +144,16 @@ TEST(StartUp, FolderConnectionAndListWithTheirMessages) {
     EXPECT_EQ(missing.load(),
               Boxes{box("No se ha podido realizar la conexión al servidor", MsgIcon::Information, "Atención")});
     EXPECT_TRUE(missing.controls.list.empty() && fs::is_directory(missing.output("")));
+}
 
+TEST(StartUp, AProgramFolderThatRefusesNewFolders) {
+    if (kOnWindows)
+        GTEST_SKIP() << "Windows has no immutable folder, and under Wine the tests run as the machine's owner, whom a "
+                        "read-only folder does not stop";
     // An immutable folder refuses new entries even to root.
     Program stuck;
-    if (std::system(("chattr +i '" + stuck.dir.str() + "' 2>/dev/null").c_str()) != 0) return;
+    if (std::system(("chattr +i '" + stuck.dir.str() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "this file system cannot make a folder immutable";
     const Boxes shown = stuck.load();
     std::system(("chattr -i '" + stuck.dir.str() + "'").c_str());
     const std::string folder = stuck.dir.str() + "/RET-PERC";
@@ -156,13 +168,18 @@ TEST(StartUp, FolderConnectionAndListWithTheirMessages) {
 TEST(StartUp, ExistenceTest) {
     Program p(nullptr);
     writeBytes(p.dir.path() / "file", "x");
-    fs::create_symlink("loop", p.dir.path() / "loop");
     for (const auto& [path, exists] :
          {std::pair{"file", true}, {".", true}, {"nothing", false}, {"file/below", false}, {"nothing/below", false}})
         EXPECT_EQ(EXISTE_ARCHIVO(p.form, p.dir.str() + "/" + path), exists) << path;
     EXPECT_TRUE(p.boxes.shown().empty());
-    // A test that cannot be made counts as an existing entry, after its message.
-    for (const std::string& path : {p.dir.str() + "/loop/below", p.dir.str() + "/" + std::string(300, 'x')}) {
+    // A test that cannot be made counts as an existing entry, after its message: on Linux a name too long and a
+    // loop of links, on Windows a name it refuses (a pattern; links are not made by everyone there).
+    std::vector<std::string> untestable = {p.dir.str() + "/x?y"};
+    if (!kOnWindows) {
+        fs::create_symlink("loop", p.dir.path() / "loop");
+        untestable = {p.dir.str() + "/loop/below", p.dir.str() + "/" + std::string(300, 'x')};
+    }
+    for (const std::string& path : untestable) {
         p.boxes.clear();
         EXPECT_TRUE(EXISTE_ARCHIVO(p.form, path));
         EXPECT_EQ(p.boxes.shown(), Boxes{box("ERROR : EXISTE_ARCHIVO - " + path, MsgIcon::Critical)});
@@ -357,9 +374,11 @@ enum class Fault { NullAgentName, FolderOfTheTargetsName, SaveFails, NoStandIn, 
 // Sets `fault` up for an export of `command` to `target` (an earlier export's file being there); returns the reason
 // the command will give, or "" when the fault cannot be made here.
 std::string provoke(Fault fault, Program& p, Command command, const std::string& target) {
+#ifndef _WIN32
     const std::string folder = p.output("").string();
     // A file system of its own makes a disk really full or read-only, also for root.
     const auto mount = [&] { return ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0; };
+#endif
     switch (fault) {
         case Fault::NullAgentName: return "Uso no válido de Null";
         case Fault::FolderOfTheTargetsName:
@@ -381,10 +400,14 @@ std::string provoke(Fault fault, Program& p, Command command, const std::string&
             for (std::size_t page : dataPagesOf(bytes, "Per_Monto1"))
                 bytes[page * 4096 + 12] = bytes[page * 4096 + 13] = '\xFF';
             writeBytes(p.dir.path() / "Impuest.mdb", bytes);
-            return "La base de datos " + p.dir.str() +
-                   "/Impuest.mdb está dañada (tabla retenciones: una página dice tener más filas de las que caben). "
+            return "La base de datos " + p.dir.str() + kSeparator +
+                   "Impuest.mdb está dañada (tabla retenciones: una página dice tener más filas de las que caben). "
                    "El programa de la agencia puede repararla o reemplazarla por una copia sana.";
         }
+#ifdef _WIN32
+        case Fault::FullDisk:
+        case Fault::ReadOnlyDisk: return "";
+#else
         case Fault::FullDisk: {
             if (!mount()) return "";
             writeBytes(target, "kept\r\n");
@@ -401,15 +424,15 @@ std::string provoke(Fault fault, Program& p, Command command, const std::string&
             if (::geteuid() == 0) return "";  // root writes into any folder it can reach
             fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
             return "no tiene permiso";
+#endif
     }
     return "";
 }
 
-// Every way an export can fail ends in the command's messages, leaves no partial or temporary file, and leaves an
+// Each of `faults` ends an export in the command's messages, leaves no partial or temporary file, and leaves an
 // existing file of the target's name as it was.
-TEST(Export, AFailedExportLeavesNoFileAndKeepsTheOldOne) {
-    for (Fault fault : {Fault::NullAgentName, Fault::FolderOfTheTargetsName, Fault::SaveFails, Fault::NoStandIn,
-                        Fault::DamagedPage, Fault::FullDisk, Fault::ReadOnlyDisk}) {
+void exportsFailWithoutLeavingAFile(std::initializer_list<Fault> faults) {
+    for (Fault fault : faults) {
         for (Command command : {kTxt, kCsv, kXls}) {
             if ((fault == Fault::SaveFails || fault == Fault::NoStandIn) && command != kXls) continue;
             SCOPED_TRACE(std::to_string(static_cast<int>(fault)) + extension(command));
@@ -424,7 +447,9 @@ TEST(Export, AFailedExportLeavesNoFileAndKeepsTheOldOne) {
             const Boxes shown = p.run(command, taxpayer);
             EXPECT_EQ(p.files(), before);
             if (fault == Fault::FullDisk || fault == Fault::ReadOnlyDisk) {
+#ifndef _WIN32
                 ::umount2(p.output("").c_str(), MNT_DETACH);
+#endif
                 const std::string& text = (command == kXls ? shown.front() : shown.back()).text;
                 EXPECT_NE(text.find(reason), std::string::npos) << text;
             } else {
@@ -435,6 +460,19 @@ TEST(Export, AFailedExportLeavesNoFileAndKeepsTheOldOne) {
             EXPECT_FALSE(p.form.vExcelSheet);
         }
     }
+}
+
+TEST(Export, AFailedExportLeavesNoFileAndKeepsTheOldOne) {
+    exportsFailWithoutLeavingAFile(
+        {Fault::NullAgentName, Fault::FolderOfTheTargetsName, Fault::SaveFails, Fault::NoStandIn, Fault::DamagedPage});
+}
+
+// A disk of its own, full or read-only, is mounted over the output folder where this user may mount one.
+TEST(Export, AFailedWriteLeavesNoFileAndKeepsTheOldOne) {
+    if (kOnWindows)
+        GTEST_SKIP() << "a disk over the output folder is mounted by Linux alone; on Windows a full disk is met by "
+                        "output_file_test and workbook_test";
+    exportsFailWithoutLeavingAFile({Fault::FullDisk, Fault::ReadOnlyDisk});
 }
 
 // A workbook that would pass its format's rows is refused before anything is written, saying why and what to do,
@@ -465,27 +503,29 @@ TEST(Export, AFileWhereTheOutputFolderShouldBe) {
     Program p;
     writeBytes(p.dir.path() / "RET-PERC", "not a folder");
     EXPECT_TRUE(p.load().empty());
+    const std::string notAFolder = systemWords("una parte de la ruta no es una carpeta", 3 /* ERROR_PATH_NOT_FOUND */);
     for (Command c : {kTxt, kCsv, kXls}) {
         const std::string path = p.target(c, "20-12345678-3").string();
-        EXPECT_EQ(
-            p.run(c, "20-12345678-3"),
-            failure(c,
-                    c == kXls ? "No se puede guardar la planilla " + path +
-                                    ": no se puede crear un archivo temporal a su lado: una parte de la ruta no "
-                                    "es una carpeta"
-                              : "No se puede crear el archivo " + path + ": una parte de la ruta no es una carpeta",
-                    false));
+        EXPECT_EQ(p.run(c, "20-12345678-3"),
+                  failure(c,
+                          c == kXls ? "No se puede guardar la planilla " + path +
+                                          ": no se puede crear un archivo temporal a su lado: " + notAFolder
+                                    : "No se puede crear el archivo " + path + ": " + notAFolder,
+                          false));
     }
     EXPECT_EQ(readBytes(p.dir.path() / "RET-PERC"), "not a folder");
 }
 
-// A taxpayer whose stored reference holds a path: its file's name would climb out of the output folder, into a
-// folder named like its first part. Every command refuses the name with its own error and writes nothing.
-TEST(Export, AReferenceHoldingAPathNamesNoFile) {
+// A taxpayer whose stored reference would make a name the system reads as something else than one file of the
+// output folder: a path climbing out of it into a folder named like its first part, on Windows also a stream of a
+// file (":"), a pattern, a control character. Every command refuses such a name with its own error (52) and writes
+// nothing anywhere; any other name, ñ included, is the file's.
+TEST(Export, AReferenceTheSystemCannotNameAFileAfterNamesNone) {
     struct OneTaxpayer : Reading {
+        std::string reference;
         std::vector<TaxpayerRow> taxpayers() override { return {}; }
         std::optional<FoundTaxpayer> taxpayerByReference(std::string_view) override {
-            return FoundTaxpayer{Value::integer(1), Value::text("20-1/../../x")};
+            return FoundTaxpayer{Value::integer(1), Value::text(reference)};
         }
         std::vector<DeclarationGroup> declarationGroups(std::int32_t) override { return {}; }
         std::optional<Value> declarationId(std::int32_t, std::string_view) override { return std::nullopt; }
@@ -494,28 +534,70 @@ TEST(Export, AReferenceHoldingAPathNamesNoFile) {
         bool current() const override { return true; }
     };
     struct OneTaxpayerDatabase : Database {
-        std::unique_ptr<Reading> read() override { return std::make_unique<OneTaxpayer>(); }
+        std::string reference;
+        std::unique_ptr<Reading> read() override {
+            auto reading = std::make_unique<OneTaxpayer>();
+            reading->reference = reference;
+            return reading;
+        }
         void waitForWriter() override {}
         bool waitUntilSettled(std::chrono::milliseconds, const std::function<void()>&) override { return true; }
         void Close() override {}
     };
-    Program p;
-    p.load();
-    p.form.Conn = std::make_unique<OneTaxpayerDatabase>();
-    fs::create_directories(p.output("RET-PERC-IB-201"));
-    for (Command c : {kTxt, kCsv, kXls}) {
-        const std::string name = std::string("RET-PERC-IB-201/../../x-200001-222201") + extension(c);
-        Boxes expected = failure(c, "Nombre o número de archivo incorrecto: " + name, false);
-        if (c == kXls)
-            expected = {box("Error al crear el archivo!! \r\rMotivo: Nombre o número de archivo incorrecto: " + name,
-                            MsgIcon::Critical, "** ERROR **")};
-        EXPECT_EQ(p.run(c, "20-1/../../x"), expected);
-        const ExportOutcome outcome = c(p.form);
-        EXPECT_EQ(outcome.kind, ExportOutcome::Kind::Failed);
-        EXPECT_EQ(outcome.reference, "20-1/../../x");
+    const struct {
+        const char* name;
+        std::string reference;
+        bool refused;  // on this system
+    } rows[] = {
+        {"a path out of the folder", "20-1/../../x", true},
+        {"backslashes", "20-1\\..\\..\\x", kOnWindows},
+        {"a stream of a file", "20-1:x", kOnWindows},
+        {"a pattern", "20-1*?x", kOnWindows},
+        {"quotes", "20-1\"x", kOnWindows},
+        {"redirections", "20-1<x>|y", kOnWindows},
+        {"a tab", "20-1\tx", kOnWindows},
+        {"another control character", std::string("20-1\x01x"), kOnWindows},
+        {"an ñ", "20-Muñoz-1", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Program p;
+        p.load();
+        auto database = std::make_unique<OneTaxpayerDatabase>();
+        database->reference = row.reference;
+        p.form.Conn = std::move(database);
+        fs::create_directories(p.output("RET-PERC-IB-201"));
+        std::string digits = row.reference;
+        digits.erase(std::remove(digits.begin(), digits.end(), '-'), digits.end());
+        std::map<std::string, std::string> written = {{"RET-PERC-IB-201", "(folder)"}};
+        for (Command c : {kTxt, kCsv, kXls}) {
+            const std::string name = "RET-PERC-IB-" + digits + "-200001-222201" + extension(c);
+            const Boxes shown = p.run(c, "20-1");
+            if (!row.refused) {
+                const std::string path = p.form.G_CARPETA_GENERACION + name;
+                EXPECT_EQ(shown, Boxes{box((c == kXls ? "" : " ") + std::string("Archivo Generado : ") + path,
+                                           MsgIcon::Information)});
+                written[name] = readBytes(pathOf(path));
+                continue;
+            }
+            Boxes expected = failure(c, "Nombre o número de archivo incorrecto: " + name, false);
+            if (c == kXls)
+                expected = {
+                    box("Error al crear el archivo!! \r\rMotivo: Nombre o número de archivo incorrecto: " + name,
+                        MsgIcon::Critical, "** ERROR **")};
+            EXPECT_EQ(shown, expected);
+            const ExportOutcome outcome = c(p.form);
+            EXPECT_EQ(outcome.kind, ExportOutcome::Kind::Failed);
+            EXPECT_EQ(outcome.error, RuntimeError::BadFileName);
+            EXPECT_EQ(outcome.reference, row.reference);
+        }
+        std::map<std::string, std::string> found;
+        for (const auto& entry : fs::directory_iterator(p.output("")))
+            found[utf8Path(entry.path().filename())] = entry.is_directory() ? "(folder)" : readBytes(entry.path());
+        EXPECT_EQ(found, written);
+        EXPECT_EQ(std::distance(fs::directory_iterator(p.dir.path()), {}), 2);  // Impuest.mdb and RET-PERC
+        EXPECT_TRUE(fs::is_empty(p.output("RET-PERC-IB-201")));
     }
-    EXPECT_EQ(p.files(), (std::map<std::string, std::string>{{"RET-PERC-IB-201", "(folder)"}}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(p.dir.path()), {}), 2);  // Impuest.mdb and RET-PERC
 }
 
 }  // namespace

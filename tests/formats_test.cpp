@@ -74,6 +74,7 @@ TEST(Normalizers, Texts) {
         {"accented capitals", UCase, "Ferretería ñandú ÿ", "FERRETERÍA ÑANDÚ Ÿ"},
         {"NUL does not end the text", UCase, std::string("a\0b", 3), std::string("A\0B", 3)},
         {"one character for one: ß and ﬁ stay", UCase, "straße ﬁnal", "STRAßE ﬁNAL"},
+        {"beyond Latin-1: titlecase, Greek, final sigma, no letter", UCase, "ǅ ᾀ ως ⓐ ÿ", "Ǆ ᾈ ΩΣ ⓐ Ÿ"},
         {"invalid UTF-8, byte by byte", UCase, "a\xE2\x82", "A\uFFFD\uFFFD"},
     };
     for (const Row& row : rows) EXPECT_EQ(row.operation(row.input), row.expected) << row.name;

@@ -1,6 +1,7 @@
 // The platform's files on a real file system, as both systems must give them: a file read while another program
 // writes it, names beyond ASCII, a file replaced under its name, the scratch file and the clock.
 #include "platform/Clock.h"
+#include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/OutputFile.h"
 #include "platform/ReadOnlyFile.h"
@@ -17,6 +18,61 @@
 #include <thread>
 
 namespace {
+
+// Each system's rule for the name of a file in a folder, on both systems; the running system's is the file
+// system's.
+TEST(FileNames, WhatEachSystemTakes) {
+    const struct {
+        const char* name;
+        std::string_view file;
+        bool onLinux;
+        bool onWindows;
+    } rows[] = {
+        {"an export's name", "RET-PERC-IB-20123456783-200501-200501.txt", true, true},
+        {"ñ and accents", "RET-PERC-IB-Muñoz Ñandú-200501-200501.csv", true, true},
+        {"a slash", "RET-PERC-IB-20/1-200501.txt", false, false},
+        {"a NUL", std::string_view("RET\0x.txt", 9), false, false},
+        {"a backslash", "RET-PERC-IB-20\\1.txt", true, false},
+        {"a colon: a drive, or a stream of a file", "RET-PERC-IB-20:1.txt", true, false},
+        {"an asterisk", "RET*.txt", true, false},
+        {"a question mark", "RET?.txt", true, false},
+        {"a double quote", "RET\"1.txt", true, false},
+        {"less than", "RET<1.txt", true, false},
+        {"greater than", "RET>1.txt", true, false},
+        {"a bar", "RET|1.txt", true, false},
+        {"a tab", "RET\t1.txt", true, false},
+        {"the last control character",
+         "RET\x1F"
+         "1.txt",
+         true, false},
+        {"DEL is no control character to Windows",
+         "RET\x7F"
+         "1.txt",
+         true, true},
+        {"a trailing dot", "RET-PERC.", true, false},
+        {"a trailing blank", "RET-PERC.txt ", true, false},
+        {"a leading blank", " RET-PERC.txt", true, true},
+        {"CON", "CON", true, false},
+        {"con with an extension", "con.txt", true, false},
+        {"NUL with blanks and an extension", "NUL  .csv", true, false},
+        {"PRN with two extensions", "Prn.tar.gz", true, false},
+        {"AUX", "aux", true, false},
+        {"COM1", "COM1.XLS", true, false},
+        {"COM9", "com9", true, false},
+        {"COM0", "COM0.txt", true, false},
+        {"COM with a superscript digit", "COM\xC2\xB9.txt", true, false},
+        {"LPT3", "LPT3.txt", true, false},
+        {"CONIN$", "CONIN$", true, false},
+        {"a device's name within a longer name", "CONSOLA.txt", true, true},
+        {"COM10 is no device", "COM10.txt", true, true},
+        {"a device's name after the first dot", "x.CON", true, true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(FileNames::linuxTakes(row.file), row.onLinux) << row.name;
+        EXPECT_EQ(FileNames::windowsTakes(row.file), row.onWindows) << row.name;
+        EXPECT_EQ(FileSystem::isFileName(row.file), kOnWindows ? row.onWindows : row.onLinux) << row.name;
+    }
+}
 
 std::string readAt(const ReadOnlyFile& file, std::uint64_t offset, std::size_t a, std::size_t b) {
     std::string first(a, '\0'), second(b, '\0');

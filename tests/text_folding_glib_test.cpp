@@ -1,8 +1,10 @@
 // The order of text's folding against GLib's, which it replaces, on every code point and on random texts: folding
 // alone (g_utf8_casefold) and folding with the marks dropped after the canonical decomposition (g_utf8_normalize to
-// NFD, g_unichar_ismark). Built on Linux only, where GLib is.
+// NFD, g_unichar_ismark). The upper case of the exported names against g_unichar_toupper, which it replaces too.
+// Built on Linux only, where GLib is.
 #include "runtime/TextCodecs.h"
 #include "runtime/TextFolding.h"
+#include "runtime/UpperCase.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -105,6 +107,21 @@ TEST(TextFoldingAsGlib, SurrogatesAndCodePointsPastTheLast) {
                              "a\xF4\x90\x80\x80"
                              "\xC3\x89"})
         agrees(text);
+}
+
+// Every code point a text can hold (UTF-8 cannot hold a surrogate: the normalisers make U+FFFD of one), and the
+// code points past the last, which no text holds and both leave as they are.
+TEST(UpperCaseAsGlib, EveryCodePoint) {
+    int differences = 0;
+    for (char32_t cp = 0; cp <= 0x10FFFF + 16 && differences < 20; ++cp) {
+        if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+        const char32_t glib = g_unichar_toupper(cp);
+        if (upperCase(cp) != glib) {
+            ++differences;
+            ADD_FAILURE() << std::hex << "U+" << unsigned(cp) << ": ours U+" << unsigned(upperCase(cp)) << ", GLib's U+"
+                          << unsigned(glib);
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include "platform/FileErrors.h"
+#include "platform/FileNames.h"
 #include "runtime/ErrnoText.h"
 
 #include <sys/stat.h>
@@ -52,5 +53,9 @@ std::string withoutTrailingSeparators(std::string folder) {
 std::string childPath(const std::string& folder, const std::string& name) {
     return folder.ends_with('/') ? folder + name : folder + "/" + name;
 }
+
+std::string joinPath(const std::string& folder, const std::string& name) { return folder + "/" + name; }
+
+bool isFileName(std::string_view name) noexcept { return FileNames::linuxTakes(name); }
 
 }  // namespace FileSystem

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+std::string homeVelmoraShown() { return "~/Velmora"; }
+
 std::string homeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
     const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include "platform/FileErrors.h"
+#include "platform/FileNames.h"
 #include "platform/SystemError.h"
 #include "platform/windows/WideText.h"
 #include "platform/windows/WindowsError.h"
@@ -56,8 +57,16 @@ bool isFolder(const std::string& path) {
 }
 
 void MkDir(const std::string& path) {
-    if (!::CreateDirectoryW(wideText(path).c_str(), nullptr))
-        throw FileErrors::cannotCreateFolder(path, errorText(::GetLastError()));
+    if (::CreateDirectoryW(wideText(path).c_str(), nullptr)) return;
+    const DWORD error = ::GetLastError();
+    // The folder that should hold it is missing: named, as Linux names it, rather than "the path was not found".
+    const std::string trimmed = withoutTrailingSeparators(path);
+    const std::size_t separator = trimmed.find_last_of("\\/");
+    if (error == ERROR_PATH_NOT_FOUND && separator != std::string::npos && separator > 0 &&
+        !(separator == 2 && trimmed[1] == ':'))
+        throw FileErrors::cannotCreateFolder(
+            path, "no existe la carpeta " + trimmed.substr(0, separator) + ", que la contiene");
+    throw FileErrors::cannotCreateFolder(path, errorText(error));
 }
 
 std::string withoutTrailingSeparators(std::string folder) {
@@ -70,5 +79,9 @@ std::string withoutTrailingSeparators(std::string folder) {
 std::string childPath(const std::string& folder, const std::string& name) {
     return !folder.empty() && isSeparator(folder.back()) ? folder + name : folder + "\\" + name;
 }
+
+std::string joinPath(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
+
+bool isFileName(std::string_view name) noexcept { return FileNames::windowsTakes(name); }
 
 }  // namespace FileSystem

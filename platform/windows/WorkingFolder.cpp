@@ -16,3 +16,5 @@ std::string homeFolder() {
     ::CoTaskMemFree(documents);
     return folder;
 }
+
+std::string homeVelmoraShown() { return "%USERPROFILE%\\Documents\\Velmora"; }

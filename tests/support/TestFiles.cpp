@@ -1,5 +1,10 @@
 #include "support/TestFiles.h"
 
+#ifdef _WIN32
+#include "platform/SystemError.h"
+#include "platform/windows/WindowsError.h"
+#endif
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -48,6 +53,14 @@ std::string missingShared(const std::string& relative) {
 }
 
 std::string testData(const std::string& relative) { return std::string(VELMORA_TESTS_DIR) + "/" + relative; }
+
+std::string systemWords([[maybe_unused]] const char* linuxWords, [[maybe_unused]] unsigned long windowsError) {
+#ifdef _WIN32
+    return systemErrorText(std::error_code(static_cast<int>(windowsError), windowsCategory()));
+#else
+    return linuxWords;
+#endif
+}
 
 std::string readBytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);

@@ -4,6 +4,13 @@
 #include <string>
 #include <vector>
 
+// Whether the tests run on Windows (under Wine), where some of the system's words and rules are its own.
+#ifdef _WIN32
+inline constexpr bool kOnWindows = true;
+#else
+inline constexpr bool kOnWindows = false;
+#endif
+
 // A path as the program takes it (UTF-8), and a UTF-8 path as the library takes it, on both systems (Windows's
 // narrow paths are in its ANSI code page, which cannot hold every name).
 std::string utf8Path(const std::filesystem::path& path);
@@ -32,6 +39,10 @@ std::string testData(const std::string& relative);
 std::string shared(const std::string& relative);
 // The message of a test skipped for want of a file of the shared material.
 std::string missingShared(const std::string& relative);
+
+// The system's words for an error a test provokes: `linuxWords` on Linux, pinned there; on Windows the system's own
+// words for its error code `windowsError` (platform/SystemError.h), which are the system's, in its language.
+std::string systemWords(const char* linuxWords, unsigned long windowsError);
 
 std::string readBytes(const std::filesystem::path& file);
 // The data pages (type 1) of the tables whose definition (type 2) names `column`, in a Jet 4 file.

@@ -1,4 +1,4 @@
-#include "workbook/XlsxSheet.h"
+#include "workbook/posix/XlsxSheet.h"
 
 #include "platform/SiblingTempFile.h"
 #include "runtime/RuntimeError.h"
