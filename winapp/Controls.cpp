@@ -24,6 +24,8 @@ int CALLBACK noteFamily(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found
     return 0;
 }
 
+}  // namespace
+
 bool installed(const wchar_t* family) {
     LOGFONTW wanted{};
     wanted.lfCharSet = DEFAULT_CHARSET;
@@ -35,7 +37,33 @@ bool installed(const wchar_t* family) {
     return found;
 }
 
-}  // namespace
+HFONT fitCaption(HWND control, int padding, UINT dpi) {
+    const std::wstring caption = wideText(text(control));
+    RECT place{};
+    ::GetClientRect(control, &place);
+    const int room = place.right - place.left - padding;
+    HFONT own = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+    LOGFONTW face{};
+    if (caption.empty() || !own || !::GetObjectW(own, sizeof face, &face)) return nullptr;
+    HDC dc = ::GetDC(control);
+    const auto width = [&](HFONT font) {
+        HGDIOBJ previous = ::SelectObject(dc, font);
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, caption.c_str(), int(caption.size()), &size);
+        ::SelectObject(dc, previous);
+        return size.cx;
+    };
+    HFONT smaller = nullptr;
+    const int smallest = -int(6.0 * double(dpi) / 72.0 + 0.5);
+    for (HFONT font = own; width(font) > room && face.lfHeight < smallest;) {
+        ++face.lfHeight;  // a negative height: one pixel smaller
+        if (smaller) ::DeleteObject(smaller);
+        font = smaller = ::CreateFontIndirectW(&face);
+    }
+    ::ReleaseDC(control, dc);
+    if (smaller) ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(smaller), TRUE);
+    return smaller;
+}
 
 HFONT makeFont(const std::vector<const wchar_t*>& families, double points, UINT dpi, bool bold) {
     const wchar_t* chosen = families.empty() ? L"Segoe UI" : families.front();

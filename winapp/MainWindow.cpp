@@ -105,6 +105,7 @@ MainWindow::~MainWindow() {
         ::DestroyWindow(m_window);
     }
     for (HFONT font : m_fonts) ::DeleteObject(font);
+    for (HFONT font : m_fitted) ::DeleteObject(font);
 }
 
 void MainWindow::makeFonts() {
@@ -112,16 +113,27 @@ void MainWindow::makeFonts() {
         if (font) ::DeleteObject(font);
         font = nullptr;
     }
-    const std::vector<const wchar_t*> serif = {L"Georgia", L"Times New Roman"};
-    m_fonts[Default] = Controls::makeFont({L"Microsoft Sans Serif", L"MS Sans Serif", L"Tahoma"}, 8.25, m_dpi);
+    // The faces the form was drawn with, then those that stand in for them where they are missing (under Wine).
+    const std::vector<const wchar_t*> serif = {L"Georgia", L"Times New Roman", L"Liberation Serif", L"DejaVu Serif"};
+    const std::vector<const wchar_t*> sans = {L"Microsoft Sans Serif", L"MS Sans Serif", L"Tahoma", L"Liberation Sans",
+                                              L"DejaVu Sans"};
+    m_fonts[Default] = Controls::makeFont(sans, 8.25, m_dpi);
     m_fonts[Serif] = Controls::makeFont(serif, 9.75, m_dpi);
     m_fonts[SerifLarge] = Controls::makeFont(serif, 12, m_dpi);
     m_fonts[AgencySerif] = Controls::makeFont(serif, 8.25, m_dpi);
-    m_fonts[TextBox] = Controls::makeFont({L"Microsoft Sans Serif", L"MS Sans Serif", L"Tahoma"}, 9.75, m_dpi);
-    m_fonts[Display] = Controls::makeFont({L"Haettenschweiler", L"Impact", L"Arial Narrow"}, 14.25, m_dpi);
-    m_fonts[Narrow] = Controls::makeFont({L"Arial Narrow", L"Arial"}, 8.25, m_dpi);
-    m_fonts[Separator] = Controls::makeFont({L"Arial Black", L"Arial"}, 15.75, m_dpi, true);
-    m_fonts[Emblem] = Controls::makeFont({L"Wingdings", L"Segoe UI Symbol"}, 36, m_dpi, true);
+    m_fonts[TextBox] = Controls::makeFont(sans, 9.75, m_dpi);
+    // The headings' heavy condensed face; without it a bold condensed sans keeps their weight.
+    const bool heavy = Controls::installed(L"Haettenschweiler") || Controls::installed(L"Impact");
+    m_fonts[Display] = Controls::makeFont(
+        {L"Haettenschweiler", L"Impact", L"Arial Narrow", L"Liberation Sans Narrow", L"DejaVu Sans Condensed"}, 14.25,
+        m_dpi, !heavy);
+    m_fonts[Narrow] = Controls::makeFont({L"Arial Narrow", L"Liberation Sans Narrow", L"DejaVu Sans Condensed"}, 8.25,
+                                         m_dpi);
+    m_fonts[Separator] = Controls::makeFont({L"Arial Black", L"Arial", L"Liberation Sans", L"DejaVu Sans"}, 15.75,
+                                            m_dpi, true);
+    m_fonts[Emblem] = Controls::installed(L"Wingdings")
+                          ? Controls::makeFont({L"Wingdings"}, 36, m_dpi, true)
+                          : Controls::makeFont({L"Segoe UI Symbol", L"DejaVu Sans"}, 27, m_dpi, true);
 }
 
 HWND MainWindow::add(const wchar_t* windowClass, const std::string& caption, DWORD style, int id, RECT place,
@@ -173,11 +185,7 @@ void MainWindow::build() {
     Controls::addTooltip(m_tooltips, m_txt_hasta, "Ingrese el anticipo HASTA a generar");
 
     // The captions, then the frames around them.
-    const bool wingdings = [&] {
-        LOGFONTW chosen{};
-        ::GetObjectW(m_fonts[Emblem], sizeof chosen, &chosen);
-        return std::wstring(chosen.lfFaceName) == L"Wingdings";
-    }();
+    const bool wingdings = Controls::installed(L"Wingdings");
     add(WC_STATICW, wingdings ? "=" : "\u2709", SS_CENTER | SS_CENTERIMAGE, -1, twips(180, 45, 720, 735), Emblem);
     add(WC_STATICW, std::string("Velmora ") + kVersion, SS_LEFT | SS_CENTERIMAGE, -1, twips(960, 60, 5475, 405),
         Display);
@@ -226,6 +234,27 @@ void MainWindow::layOut() {
                        Controls::scaled((r.right - r.left) / kTwipsPerPixel, m_dpi), height,
                        SWP_NOZORDER | SWP_NOACTIVATE);
         ::SendMessageW(placed.control, WM_SETFONT, reinterpret_cast<WPARAM>(m_fonts[placed.face]), TRUE);
+    }
+    fitCaptions();
+}
+
+void MainWindow::fitCaptions() {
+    for (HFONT font : m_fitted) ::DeleteObject(font);
+    m_fitted.clear();
+    // The captions were sized for the faces named in makeFonts; a wider face standing in for one of them would clip
+    // its caption, so the caption's size comes down until it fits its control.
+    for (const Placed& placed : m_placed) {
+        wchar_t type[32] = {};
+        ::GetClassNameW(placed.control, type, int(std::size(type)));
+        const LONG_PTR style = ::GetWindowLongPtrW(placed.control, GWL_STYLE);
+        const bool label = std::wstring(type) == WC_STATICW && (style & SS_CENTERIMAGE) != 0;
+        const bool buttonClass = std::wstring(type) == WC_BUTTONW;
+        const bool button = buttonClass && (style & BS_TYPEMASK) == BS_PUSHBUTTON;
+        const bool frame = buttonClass && (style & BS_TYPEMASK) == BS_GROUPBOX;
+        if (!label && !button && !frame) continue;
+        const int padding = frame ? 20 : button ? 12 : 2;  // a frame's caption sits between its corners
+        if (HFONT smaller = Controls::fitCaption(placed.control, Controls::scaled(padding, m_dpi), m_dpi))
+            m_fitted.push_back(smaller);
     }
 }
 

@@ -60,6 +60,7 @@ private:
     HWND add(const wchar_t* windowClass, const std::string& caption, DWORD style, int id, RECT twips, Face face);
     void layOut();
     void makeFonts();
+    void fitCaptions();
     void paint(HDC dc);
     void command(int id, int notification);
 
@@ -91,6 +92,7 @@ private:
 
     std::vector<Placed> m_placed;
     std::array<HFONT, FaceCount> m_fonts{};
+    std::vector<HFONT> m_fitted;  // captions' own smaller faces
     HWND m_tooltips = nullptr;
     HBRUSH m_background = nullptr;
 
