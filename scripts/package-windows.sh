@@ -26,6 +26,8 @@ stage="$build/package"
 rm -rf "$stage"
 mkdir -p "$stage/velmora-$version"
 cp "$build/bin/velmora.exe" "$build/bin/velmora-export.exe" "$top/winapp/velmora.ico" "$stage/velmora-$version/"
+# The build keeps its debugging information; what is shipped does without it.
+x86_64-w64-mingw32-strip "$stage/velmora-$version/velmora.exe" "$stage/velmora-$version/velmora-export.exe"
 # Windows reads a text file's lines ended by CR LF.
 sed 's/$/\r/' "$top/packaging/windows/LEEME.txt" >"$stage/velmora-$version/LEEME.txt"
 

@@ -124,8 +124,12 @@ void type(HWND window, int control, const std::string& text) {
                           SMTO_ABORTIFHUNG, 2000, nullptr);
 }
 
-// A click, posted: the click's handler may show a box, which this program then reads.
-void click(HWND window, int control) { ::PostMessageW(::GetDlgItem(window, control), BM_CLICK, 0, 0); }
+// A click, posted as the button tells its window of one: the click's handler may show a box, which this program
+// then reads.
+void click(HWND window, int control) {
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(control, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(window, control)));
+}
 
 // The entries of the window's taxpayer list.
 std::vector<std::string> listEntries(HWND window) {
@@ -175,9 +179,11 @@ struct Expected {
 
 // The boxes name the program's folder where the command's name its own.
 Expected expected(const TempDir& dir, const fs::path& programFolder_, ExportCommand command, const std::string& taxpayer,
-                  const std::string& desde, const std::string& hasta, bool existing, bool answerYes) {
+                  const std::string& desde, const std::string& hasta, bool existing, bool answerYes,
+                  bool folderRefused = false) {
     static int made = 0;
     const fs::path folder = programFolder(dir, "expected-" + std::to_string(++made), testData("data/impuest-cases.mdb"));
+    if (folderRefused) writeBytes(folder / "RET-PERC", "a file where the output folder goes");
     PlainControls controls;
     ScriptedMessageBoxes boxes;
     Form1 form(controls, boxes, folder.string());
@@ -275,6 +281,39 @@ TEST(WindowsWindow, MainWindowShowsAndWritesWhatTheCommandsDo) {
     }
 
     // "Salir" closes the program.
+    click(window, ControlId::Command3);
+    EXPECT_TRUE(program.ended());
+}
+
+// An output folder that cannot be made (a file holds its name): each export says so in the command's box and
+// writes nothing.
+TEST(WindowsWindow, AnOutputFolderThatCannotBeMadeIsNamed) {
+    if (!haveDisplay()) GTEST_SKIP() << "skipped: no display for Wine's windows (run under Xvfb)";
+    TempDir dir;
+    const fs::path folder = programFolder(dir, "program", testData("data/impuest-cases.mdb"));
+    writeBytes(folder / "RET-PERC", "a file where the output folder goes");
+    Program program(folder, "");
+    const HWND window = program.window(kMainWindowClass, 20s);
+    ASSERT_NE(window, nullptr);
+    for (const auto& [command, button] : {std::pair{ExportCommand(btn_gen_txt_orv_Click), ControlId::btn_gen_txt_orv},
+                                          std::pair{ExportCommand(btn_gen_csv_Click), ControlId::btn_gen_csv},
+                                          std::pair{ExportCommand(BTN_XLS_Click), ControlId::BTN_XLS}}) {
+        SCOPED_TRACE(button);
+        const Expected wanted = expected(dir, folder, command, "20-12345678-3", "200001", "222201", false, true, true);
+        ASSERT_FALSE(wanted.boxes.empty());
+        type(window, ControlId::lst_contribuyentes, "20-12345678-3");
+        type(window, ControlId::txt_desde, "200001");
+        type(window, ControlId::txt_hasta, "222201");
+        click(window, button);
+        for (const ShownBox& box : wanted.boxes) {
+            const SeenBox seen = program.box();
+            ASSERT_NE(seen.window, nullptr) << "no box: " << box.text;
+            EXPECT_EQ(seen.text, box.text);
+            EXPECT_EQ(seen.title, box.title.value_or(kApplicationTitle));
+            Program::answer(seen, IDOK);
+        }
+    }
+    EXPECT_EQ(readBytes(folder / "RET-PERC"), "a file where the output folder goes");
     click(window, ControlId::Command3);
     EXPECT_TRUE(program.ended());
 }
