@@ -3,7 +3,8 @@
 ; Impuest.mdb and RET-PERC) is the user's: neither made nor removed here.
 ;
 ;   makensis -DVERSION=1.0 -DBUILD=<folder holding the executables> -DOUTFILE=<installer> velmora.nsi
-Unicode true
+; A 64-bit installer, as the program is: it runs where the program can run (Wine's 64-bit prefix among them).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 !include "MUI2.nsh"
 !include "x64.nsh"
