@@ -45,8 +45,8 @@ std::string windowText(HWND window) {
 class Program {
 public:
     Program(const fs::path& folder, const std::string& arguments, const std::string& pause = "") {
-        std::wstring command = L"\"" + wideText(VELMORA_WINDOW_EXE) + L"\" --dir \"" + folder.wstring() + L"\" " +
-                               wideText(arguments);
+        std::wstring command =
+            L"\"" + wideText(VELMORA_WINDOW_EXE) + L"\" --dir \"" + folder.wstring() + L"\" " + wideText(arguments);
         if (!pause.empty()) ::SetEnvironmentVariableW(L"VELMORA_PAUSA_MS", wideText(pause).c_str());
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
@@ -178,11 +178,12 @@ struct Expected {
 };
 
 // The boxes name the program's folder where the command's name its own.
-Expected expected(const TempDir& dir, const fs::path& programFolder_, ExportCommand command, const std::string& taxpayer,
-                  const std::string& desde, const std::string& hasta, bool existing, bool answerYes,
-                  bool folderRefused = false) {
+Expected expected(const TempDir& dir, const fs::path& programFolder_, ExportCommand command,
+                  const std::string& taxpayer, const std::string& desde, const std::string& hasta, bool existing,
+                  bool answerYes, bool folderRefused = false) {
     static int made = 0;
-    const fs::path folder = programFolder(dir, "expected-" + std::to_string(++made), testData("data/impuest-cases.mdb"));
+    const fs::path folder =
+        programFolder(dir, "expected-" + std::to_string(++made), testData("data/impuest-cases.mdb"));
     if (folderRefused) writeBytes(folder / "RET-PERC", "a file where the output folder goes");
     PlainControls controls;
     ScriptedMessageBoxes boxes;
@@ -367,8 +368,8 @@ TEST(WindowsWindow, TheWindowOfEveryTaxpayerCountsAndExportsAsTheBatch) {
     const fs::path folder = programFolder(dir, "program", testData("data/impuest-cases.mdb"));
     for (const bool count : {true, false}) {
         SCOPED_TRACE(count ? "count" : "export");
-        const fs::path other = programFolder(dir, count ? "batch-count" : "batch-export",
-                                             testData("data/impuest-cases.mdb"));
+        const fs::path other =
+            programFolder(dir, count ? "batch-count" : "batch-export", testData("data/impuest-cases.mdb"));
         BatchOptions options;
         options.desde = "200001";
         options.hasta = "222201";
@@ -390,7 +391,8 @@ TEST(WindowsWindow, TheWindowOfEveryTaxpayerCountsAndExportsAsTheBatch) {
         ::SendMessageW(::GetDlgItem(window, ControlId::todos_verificar), BM_SETCHECK, BST_CHECKED, 0);
         click(window, count ? ControlId::todos_contar : ControlId::todos_exportar);
         const HWND status = ::GetDlgItem(window, ControlId::todos_estado);
-        for (int i = 0; i < 500 && windowText(status).rfind("Terminado", 0) != 0; ++i) std::this_thread::sleep_for(20ms);
+        for (int i = 0; i < 500 && windowText(status).rfind("Terminado", 0) != 0; ++i)
+            std::this_thread::sleep_for(20ms);
         ASSERT_EQ(windowText(status).rfind("Terminado", 0), 0u) << windowText(status);
         const HWND list = ::GetDlgItem(window, ControlId::todos_tabla);
         ASSERT_EQ(std::size_t(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)), table.size());

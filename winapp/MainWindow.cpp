@@ -127,10 +127,10 @@ void MainWindow::makeFonts() {
     m_fonts[Display] = Controls::makeFont(
         {L"Haettenschweiler", L"Impact", L"Arial Narrow", L"Liberation Sans Narrow", L"DejaVu Sans Condensed"}, 14.25,
         m_dpi, !heavy);
-    m_fonts[Narrow] = Controls::makeFont({L"Arial Narrow", L"Liberation Sans Narrow", L"DejaVu Sans Condensed"}, 8.25,
-                                         m_dpi);
-    m_fonts[Separator] = Controls::makeFont({L"Arial Black", L"Arial", L"Liberation Sans", L"DejaVu Sans"}, 15.75,
-                                            m_dpi, true);
+    m_fonts[Narrow] =
+        Controls::makeFont({L"Arial Narrow", L"Liberation Sans Narrow", L"DejaVu Sans Condensed"}, 8.25, m_dpi);
+    m_fonts[Separator] =
+        Controls::makeFont({L"Arial Black", L"Arial", L"Liberation Sans", L"DejaVu Sans"}, 15.75, m_dpi, true);
     m_fonts[Emblem] = Controls::installed(L"Wingdings")
                           ? Controls::makeFont({L"Wingdings"}, 36, m_dpi, true)
                           : Controls::makeFont({L"Segoe UI Symbol", L"DejaVu Sans"}, 27, m_dpi, true);
