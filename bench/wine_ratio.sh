@@ -18,12 +18,24 @@ while [ $# -gt 0 ]; do
 done
 [ -f "$database" ] || { echo "wine_ratio.sh: no database at $database (gunzip ../shared/bench/impuest-xl.mdb.gz)" >&2; exit 2; }
 
-cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_TESTS=OFF \
-  >/dev/null
-cmake --build "$top/build-bench" -j2 --target velmora-export >/dev/null
-cmake -S "$top" -B "$top/build-windows-release" --toolchain "$top/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF >/dev/null
-cmake --build "$top/build-windows-release" -j2 --target velmora-export >/dev/null
+# Quiet while it goes well; what went wrong is shown.
+quietly() {
+  local log
+  log=$(mktemp)
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "wine_ratio.sh: failed: $*" >&2
+    exit 1
+  fi
+  rm -f "$log"
+}
+quietly cmake -S "$top" -B "$top/build-bench" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_APP=OFF \
+  -DVELMORA_BUILD_TESTS=OFF
+quietly cmake --build "$top/build-bench" -j2 --target velmora-export
+quietly cmake -S "$top" -B "$top/build-windows-release" --toolchain "$top/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_APP=OFF -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=OFF
+quietly cmake --build "$top/build-windows-release" -j2 --target velmora-export
 linux=$top/build-bench/bin/velmora-export
 windows=$top/build-windows-release/bin/velmora-export.exe
 

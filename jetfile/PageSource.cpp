@@ -35,7 +35,7 @@ public:
 
     bool stillNamed() const override {
         try {
-            return ReadOnlyFile::identityOf(m_path) == m_file.identity();
+            return m_file.namedBy(m_path);
         } catch (const std::system_error&) {
             return false;
         }

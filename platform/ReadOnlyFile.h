@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,9 +43,17 @@ public:
     FileStamp stamp() const;
     FileIdentity identity() const;
 
+    // Whether `path` names this file now. On Windows the file's number within its volume is compared, the volume
+    // being the one `path` led to when the file was opened (asking the volume's serial of Wine costs a call to
+    // another process, and this is asked at every export of a batch).
+    bool namedBy(const std::string& path) const;
+
     // Which file `path` names now; nullopt when it names none.
     static std::optional<FileIdentity> identityOf(const std::string& path);
 
 private:
     FileHandle m_file;
+    FileIdentity m_identity;  // an open file's, which stays its own while it is open
+    // Windows reads at the file's position, which a read moves: one read at a time.
+    mutable std::mutex m_position;
 };

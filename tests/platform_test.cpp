@@ -145,13 +145,17 @@ TEST(ReadOnlyFile, AFileReplacedUnderItsName) {
     writeBytes(pathOf(path), "first");
     writeBytes(pathOf(newer), "second");
     const ReadOnlyFile file(path);
+    EXPECT_TRUE(file.namedBy(path));
     std::filesystem::rename(pathOf(path), pathOf(FileSystem::childPath(dir.str(), "Impuest.bak")));
     EXPECT_EQ(ReadOnlyFile::identityOf(path), std::nullopt);
+    EXPECT_FALSE(file.namedBy(path));
     std::filesystem::rename(pathOf(newer), pathOf(path));
     EXPECT_EQ(readBytes(pathOf(path)), "second");
     EXPECT_NE(ReadOnlyFile::identityOf(path), file.identity());
+    EXPECT_FALSE(file.namedBy(path));
     EXPECT_EQ(readAt(file, 0, 5, 0), "first");
     EXPECT_EQ(ReadOnlyFile{path}.identity(), ReadOnlyFile::identityOf(path));
+    EXPECT_TRUE(ReadOnlyFile{path}.namedBy(path));
 }
 
 // The agency's folders and taxpayers' names carry accents and ñ: every service takes them as UTF-8.

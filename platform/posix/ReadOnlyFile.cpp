@@ -24,6 +24,7 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path) : m_file(::open(path.c_str()
     struct stat st {};
     if (::fstat(fd(m_file), &st) != 0) fail(errno, "stat");
     if (!S_ISREG(st.st_mode)) fail(int(std::errc::not_supported), "open");
+    m_identity = {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
 }
 
 std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::span<const std::span<unsigned char>> pieces) const {
@@ -55,14 +56,12 @@ FileStamp ReadOnlyFile::stamp() const {
     return {std::uint64_t(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
 }
 
-FileIdentity ReadOnlyFile::identity() const {
-    struct stat st {};
-    if (::fstat(fd(m_file), &st) != 0) fail(errno, "stat");
-    return {std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
-}
+FileIdentity ReadOnlyFile::identity() const { return m_identity; }
 
 std::optional<FileIdentity> ReadOnlyFile::identityOf(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return FileIdentity{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino)};
 }
+
+bool ReadOnlyFile::namedBy(const std::string& path) const { return identityOf(path) == m_identity; }

@@ -5,8 +5,10 @@
 #include "platform/windows/WindowsError.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -44,28 +46,38 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path)
     }
     if (::GetFileType(handle(m_file)) != FILE_TYPE_DISK)
         throw std::system_error(std::make_error_code(std::errc::not_supported), "open");
+    m_identity = identityOfHandle(m_file);
 }
 
 std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::span<const std::span<unsigned char>> pieces) const {
+    // Read from the file's position, set first: a read given its offset (OVERLAPPED) also reports its end to a
+    // completion port the handle may have, which costs a call to Wine's server for every page. A run of pages is
+    // read at once, into the one piece or into memory of its own, and handed out.
+    std::size_t asked = 0;
+    for (const std::span<unsigned char> piece : pieces) asked += piece.size();
+    if (asked == 0) return 0;
+    const std::lock_guard lock(m_position);
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(handle(m_file), at, nullptr, FILE_BEGIN)) throwLastError("read");
+    thread_local std::vector<unsigned char> run;
+    unsigned char* into = pieces.size() == 1 ? pieces.front().data() : (run.resize(asked), run.data());
     std::size_t read = 0;
-    for (const std::span<unsigned char> piece : pieces) {
-        std::size_t filled = 0;
-        while (filled < piece.size()) {
-            const std::uint64_t at = offset + read + filled;
-            OVERLAPPED where{};
-            where.Offset = static_cast<DWORD>(at);
-            where.OffsetHigh = static_cast<DWORD>(at >> 32);
-            const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(piece.size() - filled, 1u << 30));
-            DWORD got = 0;
-            if (!::ReadFile(handle(m_file), piece.data() + filled, asked, &got, &where)) {
-                const DWORD error = ::GetLastError();
-                if (error != ERROR_HANDLE_EOF) throwWindowsError(error, "read");
-                got = 0;
-            }
-            if (got == 0) return read + filled;
-            filled += got;
+    while (read < asked) {
+        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(asked - read, 1u << 30));
+        DWORD got = 0;
+        if (!::ReadFile(handle(m_file), into + read, wanted, &got, nullptr)) throwLastError("read");
+        if (got == 0) break;  // the end of the file
+        read += got;
+    }
+    if (pieces.size() != 1) {
+        std::size_t handed = 0;
+        for (const std::span<unsigned char> piece : pieces) {
+            const std::size_t part = std::min(piece.size(), read - handed);
+            std::copy_n(run.data() + handed, part, piece.data());
+            handed += part;
+            if (handed == read) break;
         }
-        read += filled;
     }
     return read;
 }
@@ -80,7 +92,7 @@ FileStamp ReadOnlyFile::stamp() const {
     return {std::uint64_t(size.QuadPart), nanoseconds(times.LastWriteTime), nanoseconds(times.ChangeTime)};
 }
 
-FileIdentity ReadOnlyFile::identity() const { return identityOfHandle(m_file); }
+FileIdentity ReadOnlyFile::identity() const { return m_identity; }
 
 std::optional<FileIdentity> ReadOnlyFile::identityOf(const std::string& path) {
     // Opened for no access at all: share modes do not apply, so a file that another program holds is still named.
@@ -91,4 +103,16 @@ std::optional<FileIdentity> ReadOnlyFile::identityOf(const std::string& path) {
     } catch (const std::system_error&) {
         return std::nullopt;
     }
+}
+
+bool ReadOnlyFile::namedBy(const std::string& path) const {
+    const FileHandle file = openShared(path, 0, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!file) return false;
+    // The file's number within its volume (FileInternalInformation), which is what BY_HANDLE_FILE_INFORMATION's
+    // index gives.
+    constexpr auto kInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+    IO_STATUS_BLOCK status{};
+    LARGE_INTEGER index{};
+    if (::NtQueryInformationFile(handle(file), &status, &index, sizeof index, kInternalInformation) != 0) return false;
+    return std::uint64_t(index.QuadPart) == m_identity.index;
 }
