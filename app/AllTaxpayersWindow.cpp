@@ -1,6 +1,7 @@
 #include "app/AllTaxpayersWindow.h"
 
 #include "app/QtMessageBoxes.h"
+#include "export/BatchStart.h"
 #include "runtime/RuntimeError.h"
 #include "runtime/UserNumbers.h"
 #include "selection/Form1Controls.h"
@@ -213,43 +214,19 @@ BatchFormat AllTaxpayersWindow::chosenFormat() const { return BatchFormat(m_form
 
 void AllTaxpayersWindow::startRun(bool count) {
     if (m_run) return;
-    // The main window's checks of the range, with its messages; every taxpayer stands for the one chosen there.
-    PlainControls controls;
-    controls.combo = "-";
-    controls.desde = m_desde->text().toStdString();
-    controls.hasta = m_hasta->text().toStdString();
-    if (!Validar_Datos(controls, m_messages)) return;
-
-    BatchOptions options;
-    options.desde = controls.desde;
-    options.hasta = controls.hasta;
-    options.all = true;
-    options.format = chosenFormat();
-    options.dialect = m_separators->currentData().toInt();
-    options.folder = m_folder->text().trimmed().toStdString();
-    while (options.folder.size() > 1 && options.folder.back() == '/') options.folder.pop_back();
-    // A folder named relatively is in the working folder, where RET-PERC is.
-    if (!options.folder.empty() && std::filesystem::path(options.folder).is_relative())
-        options.folder = m_appPath + "/" + options.folder;
-    options.replace = m_replace->isChecked();
-    options.count = count;
-    options.check = m_check->isChecked();
-    if (options.folder.empty()) {
-        m_messages.MsgBox("Indique la carpeta de salida!", MsgIcon::Critical, MsgButtons::OK);
-        return;
-    }
-
-    auto batch = std::make_unique<BatchExport>(options, m_appPath);
-    if (createWorkspace) batch->useWorkspace(createWorkspace);
-    // The connection's and the folder's own boxes say why a run cannot start.
-    if (!batch->start(m_messages) || (!count && !batch->outputReady())) return;
-    std::vector<BatchTaxpayer> taxpayers;
-    try {
-        taxpayers = batch->taxpayers();
-    } catch (const std::exception& e) {
-        m_messages.MsgBox("Error : " + RuntimeError::describe(e), MsgIcon::Critical, MsgButtons::OK);
-        return;
-    }
+    BatchChoices choices;
+    choices.desde = m_desde->text().toStdString();
+    choices.hasta = m_hasta->text().toStdString();
+    choices.format = chosenFormat();
+    choices.dialect = m_separators->currentData().toInt();
+    choices.folder = m_folder->text().toStdString();
+    choices.replace = m_replace->isChecked();
+    choices.count = count;
+    choices.check = m_check->isChecked();
+    std::optional<StartedBatch> started = startWindowBatch(choices, m_appPath, m_messages, createWorkspace);
+    if (!started) return;
+    const BatchOptions& options = started->options;
+    std::vector<BatchTaxpayer>& taxpayers = started->taxpayers;
 
     std::string format = m_format->currentText().toStdString();
     if (options.format == BatchFormat::Csv)
@@ -259,11 +236,10 @@ void AllTaxpayersWindow::startRun(bool count) {
     m_asked.desde = options.desde;
     m_asked.hasta = options.hasta;
     m_asked.format = format;
-    m_asked.options = std::string("reemplazar los archivos existentes: ") + (options.replace ? "sí" : "no") +
-                      " · verificar CUIT: " + (options.check ? "sí" : "no") + " · carpeta de salida: " + options.folder;
+    m_asked.options = reportOptions(options.replace, options.check, options.folder);
     m_asked.madeAt = QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")).toStdString();
     m_model->reset(taxpayers);
-    m_batch = std::move(batch);
+    m_batch = std::move(started->batch);
     m_done = 0;
     m_total = taxpayers.size();
     m_totals = {};
@@ -341,16 +317,12 @@ void AllTaxpayersWindow::guardarInforme() {
     const QString path = askReportPath(proposed);
     if (path.isEmpty()) return;
     BatchReport report = m_asked;
-    report.filter = m_onlyProblems->isChecked() ? "solo los contribuyentes con problemas, en el orden de la tabla"
-                                                : "todos los contribuyentes, en el orden de la tabla";
+    report.filter = reportRows(m_onlyProblems->isChecked());
     report.totals = m_totals.describe();
     // The table as the view shows it: its order, its filter.
     for (int row = 0; row < m_filter->rowCount(); ++row) {
         const auto source = std::size_t(m_filter->mapToSource(m_filter->index(row, 0)).row());
-        const std::optional<TaxpayerResult>& result = m_model->result(source);
-        report.rows.push_back({result ? result->reference : m_model->taxpayer(source).reference,
-                               m_model->taxpayer(source).name, result ? result->movements : 0,
-                               m_model->resultText(source).toStdString(), m_model->cuitText(source).toStdString()});
+        report.rows.push_back(m_model->table().reportRow(source));
     }
     try {
         saveBatchReport(report, path.toStdString());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/BatchExport.h"
+#include "export/BatchTable.h"
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
@@ -8,14 +9,20 @@
 #include <optional>
 #include <vector>
 
-// The table of the window of every taxpayer: one row per taxpayer of the batch, in the list's order, with the
-// result of its export once it has ended. Numbers are shown as the user reads them and sorted as numbers; names are
-// sorted in the list's order, which is Jet's order of text.
+// The table of the window of every taxpayer (BatchTable) as a Qt model. Numbers are shown as the user reads them and
+// sorted as numbers; names are sorted in the list's order, which is Jet's order of text.
 class BatchResultsModel final : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { Reference, Name, Movements, Result, Cuit, ColumnCount };
+    enum Column {
+        Reference = BatchTable::Reference,
+        Name = BatchTable::Name,
+        Movements = BatchTable::Movements,
+        Result = BatchTable::Result,
+        Cuit = BatchTable::Cuit,
+        ColumnCount = BatchTable::ColumnCount
+    };
     // A row's flags, for the filter and the double-click.
     static constexpr int ProblemRole = Qt::UserRole;  // bool: the export did not end as asked, or a CUIT is wrong
     static constexpr int WrittenFileRole = Qt::UserRole + 1;  // QString: the file written, if any
@@ -31,10 +38,11 @@ public:
     // Rows without a result say that their taxpayer was not exported.
     void markNotExported();
 
-    std::size_t taxpayers() const noexcept { return m_rows.size(); }
-    const std::optional<TaxpayerResult>& result(std::size_t row) const { return m_rows[row].result; }
-    const BatchTaxpayer& taxpayer(std::size_t row) const { return m_rows[row].taxpayer; }
-    // What a row shows in its result and CUIT columns.
+    const BatchTable& table() const noexcept { return m_table; }
+    std::size_t taxpayers() const noexcept { return m_table.size(); }
+    const std::optional<TaxpayerResult>& result(std::size_t row) const { return m_table.result(row); }
+    const BatchTaxpayer& taxpayer(std::size_t row) const { return m_table.taxpayer(row); }
+    // What a row holds in its result and CUIT columns, whole.
     QString resultText(std::size_t row) const;
     QString cuitText(std::size_t row) const;
 
@@ -44,12 +52,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    struct Row {
-        BatchTaxpayer taxpayer;
-        std::optional<TaxpayerResult> result;
-        bool notExported = false;
-    };
-    std::vector<Row> m_rows;
+    BatchTable m_table;
 };
 
 // The table as the view shows it: sorted by any column, and, with "solo problemas", only the rows with a problem.

@@ -42,6 +42,16 @@ std::string csvField(const Value& value) {
 
 }  // namespace
 
+std::string reportOptions(bool replace, bool check, const std::string& folder) {
+    return std::string("reemplazar los archivos existentes: ") + (replace ? "sí" : "no") +
+           " · verificar CUIT: " + (check ? "sí" : "no") + " · carpeta de salida: " + folder;
+}
+
+std::string reportRows(bool onlyProblems) {
+    return onlyProblems ? "solo los contribuyentes con problemas, en el orden de la tabla"
+                        : "todos los contribuyentes, en el orden de la tabla";
+}
+
 void saveBatchReport(const BatchReport& report, const std::string& path) {
     if (path.ends_with(".xlsx")) {
         const std::unique_ptr<ExcelSheet> sheet = XlsxWorkbook::create(path);

@@ -25,6 +25,11 @@ struct BatchReport {
     std::vector<Row> rows;
 };
 
+// What a run was asked beside its range and format, in the user's words, for the report.
+std::string reportOptions(bool replace, bool check, const std::string& folder);
+// Which rows of the table a report holds, in the user's words.
+std::string reportRows(bool onlyProblems);
+
 // Saves `report` at `path`: as CSV (fields between quotes, separated by ";", in Windows-1252 with CR LF line ends,
 // as the program's CSV files) or, when `path` ends in ".xlsx", as a workbook, which only a build that writes .xlsx
 // (XlsxWorkbook::offered(): Linux's) can save; elsewhere such a path raises RuntimeError saying so, and nothing is

@@ -1,5 +1,6 @@
 #include "export/ExportRun.h"
 
+#include <thread>
 #include <utility>
 
 namespace {
@@ -94,7 +95,10 @@ void ExportRun::exportRestarted() {
 
 void ExportRun::declarationsChosen(std::int64_t count) { m_declarations = count; }
 
-void ExportRun::movementWritten(const Movement&) { ++m_movements; }
+void ExportRun::movementWritten(const Movement&) {
+    ++m_movements;
+    if (m_pause.count() > 0) std::this_thread::sleep_for(m_pause);
+}
 
 void ExportRun::declarationDone() { ++m_declarationsDone; }
 

@@ -5,6 +5,7 @@
 #include "export/Form1.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,6 +51,9 @@ public:
     void cancel() noexcept { m_job->cancel(); }
     // From any thread.
     ExportProgress progress() const;
+    // Before start: the worker pauses this long after each movement written. For driving a window while its
+    // export runs (the Windows window's tests under Wine, where no database can be slowed from inside).
+    void pauseAfterEachMovement(std::chrono::milliseconds pause) noexcept { m_pause = pause; }
 
 private:
     void exportStarted(const std::string& reference) override;
@@ -67,6 +71,7 @@ private:
     Form1 m_commandForm;
     ExportOutcome m_outcome;
     bool m_handedBack = false;
+    std::chrono::milliseconds m_pause{0};
 
     std::atomic<bool> m_started{false};
     std::atomic<std::int64_t> m_declarations{-1};
