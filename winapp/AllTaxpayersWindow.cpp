@@ -20,8 +20,11 @@ namespace {
 
 constexpr int kClientWidth = 1100, kClientHeight = 700;  // pixels at 96 dpi
 constexpr UINT_PTR kClockTimer = 1;                      // the status line's seconds, and sorting new results
-// Posted by the run's worker: the window delivers what the run sent.
-constexpr UINT kServeRun = WM_APP + 1;
+// While a run goes on, the window delivers what it sent at every tick of this timer. A message posted for each
+// result would come before the user's clicks and keys, which Windows hands out only when no posted message waits:
+// a run of many small taxpayers would then leave "Cancelar", the list and its scroll bar deaf until it ended.
+constexpr UINT_PTR kServeTimer = 2;
+constexpr UINT kServeMs = 15;
 
 struct FormatChoice {
     const char* caption;
@@ -263,13 +266,12 @@ void AllTaxpayersWindow::startRun(bool count) {
     m_done = 0;
     m_totals = {};
     m_waiting = false;
-    HWND window = m_window;
-    m_run = std::make_unique<BatchRun>(*m_batch, std::move(started->taxpayers), m_messages,
-                                       [window] { ::PostMessageW(window, kServeRun, 0, 0); });
+    m_run = std::make_unique<BatchRun>(*m_batch, std::move(started->taxpayers), m_messages, [] {});
     setRunning(true);
     m_started = std::chrono::steady_clock::now();
     showStatus();
     ::SetTimer(m_window, kClockTimer, 200, nullptr);
+    ::SetTimer(m_window, kServeTimer, kServeMs, nullptr);
     BatchRun::Events events;
     events.result = [this](std::size_t row, const TaxpayerResult& result) {
         m_rows.setResult(row, result);
@@ -277,10 +279,9 @@ void AllTaxpayersWindow::startRun(bool count) {
         m_totals.add(result);
         m_waiting = false;
         // The list reads its cells when it paints: the row is painted again; a sorted or filtered list is arranged
-        // again by the clock, not at every result.
+        // again by the clock, and the status line written by it, not at every result.
         const auto at = std::find(m_shown.begin(), m_shown.end(), row);
         if (at != m_shown.end()) ListView_RedrawItems(m_table, int(at - m_shown.begin()), int(at - m_shown.begin()));
-        showStatus();
     };
     events.waiting = [this] {
         m_waiting = true;
@@ -292,6 +293,7 @@ void AllTaxpayersWindow::startRun(bool count) {
 
 void AllTaxpayersWindow::runEnded(const BatchEnd& end) {
     ::KillTimer(m_window, kClockTimer);
+    ::KillTimer(m_window, kServeTimer);
     m_waiting = false;
     showStatus();
     m_run.reset();
@@ -446,10 +448,9 @@ LRESULT AllTaxpayersWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lP
             if (wParam == kClockTimer) {
                 showStatus();
                 if (m_sortColumn >= 0 || checked(m_onlyProblems)) arrangeRows();
+            } else if (wParam == kServeTimer && m_run) {
+                m_run->serve();
             }
-            return 0;
-        case kServeRun:
-            if (m_run) m_run->serve();
             return 0;
         case WM_DPICHANGED: {
             m_dpi = HIWORD(wParam);
