@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a normal build, then one with the address and undefined-behaviour sanitizers; then the
-# suites that run exports, the window's on a worker thread among them, with the thread sanitizer.
+# suites that run exports, the window's on a worker thread among them, with the thread sanitizer; then the Windows
+# build with its suites under Wine, and its installer installed, run and removed under Wine.
+#
+#   scripts/test.sh [--no-windows]     (--no-windows: the Linux builds alone, for a quicker turn)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+windows=1
+for argument in "$@"; do
+  case "$argument" in
+    --no-windows) windows=0 ;;
+    *) echo "test.sh: unknown argument $argument (--no-windows)" >&2; exit 2 ;;
+  esac
+done
 "$top/scripts/install-deps.sh"
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -25,3 +35,9 @@ cmake -S "$top" -B "$top/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA
 cmake --build "$top/build-tsan" -j"$jobs" --target export_test gui_test batch_window_test
 (cd "$top/build-tsan" && TSAN_OPTIONS=suppressions="$top/tests/tsan.supp" \
   ctest --output-on-failure -j"$jobs" -R '^(export_test|gui_test|batch_window_test)$')
+
+if [ "$windows" -eq 1 ]; then
+  "$top/scripts/build-windows.sh" -j"$jobs"
+  "$top/scripts/package-windows.sh" --no-build
+  "$top/tests/windows_install_test.sh" "$top"/build-windows/velmora-setup-*.exe
+fi
