@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the program for Windows with MinGW-w64 into build-windows/: its core, the command line
 # (velmora-export.exe) and the window (velmora.exe), with their tests, then runs the tests under Wine through CTest,
-# the window's driver on a display of Xvfb's. Installs the Debian
-# packages it misses first (with apt-get, as root or through sudo).
+# the window's driver on a display of Xvfb's. Installs the Debian packages it misses first (scripts/install-deps.sh
+# --windows: with apt-get, as root or through sudo).
 #
 #   scripts/build-windows.sh [--no-tests] [-jN]
 set -euo pipefail
@@ -18,21 +18,7 @@ for argument in "$@"; do
   esac
 done
 
-# The compiler with POSIX threads, Wine to run 64-bit programs (wine64), GoogleTest's sources to build it with the
-# same compiler, the JSON headers the reader's tests compare dumps with, CLI11's headers for the command line, and
-# Xvfb (with xauth, for xvfb-run) for the window's driver.
-packages=(cmake make g++-mingw-w64-x86-64-posix wine wine64 googletest nlohmann-json3-dev libcli11-dev xvfb xauth)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$top/scripts/install-deps.sh" --windows
 
 cmake -S "$top" -B "$build" --toolchain "$top/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELMORA_WERROR=ON -DVELMORA_TOP_LAYER=export -DVELMORA_BUILD_APP=ON -DVELMORA_BUILD_BENCH=OFF >/dev/null

@@ -9,17 +9,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-windows"
 [ "${1:-}" = "--no-build" ] || "$top/scripts/build-windows.sh" --no-tests
 
-missing=()
-for p in nsis zip; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$top/scripts/install-deps.sh" --windows-package
 
 version=$(sed -n 's/^project(Velmora VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 stage="$build/package"

@@ -43,21 +43,6 @@ constexpr SeparatorChoice kSeparators[] = {
 
 const int kColumnWidths[] = {130, 260, 100, 420, 300};
 
-void registerClass() {
-    static const bool registered = [] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = DefWindowProcW;
-        type.hInstance = ::GetModuleHandleW(nullptr);
-        type.hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), L"VELMORA_TODOS");
-        type.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.lpszClassName = kAllTaxpayersWindowClass;
-        return ::RegisterClassExW(&type) != 0;
-    }();
-    (void)registered;
-}
-
 bool checked(HWND box) { return ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 int selected(HWND list) { return int(::SendMessageW(list, CB_GETCURSEL, 0, 0)); }
@@ -74,14 +59,13 @@ std::string nowText() {
 }  // namespace
 
 AllTaxpayersWindow::AllTaxpayersWindow(std::string appPath) : m_appPath(std::move(appPath)) {
-    registerClass();
+    Controls::registerClass(kAllTaxpayersWindowClass, L"VELMORA_TODOS");
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     m_window = ::CreateWindowExW(WS_EX_CONTROLPARENT, kAllTaxpayersWindowClass,
                                  wideText("Exportación de todos los contribuyentes").c_str(), style, CW_USEDEFAULT,
                                  CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
                                  ::GetModuleHandleW(nullptr), nullptr);
-    ::SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AllTaxpayersWindow::procedure));
+    Controls::attach<AllTaxpayersWindow, &AllTaxpayersWindow::handleMessage>(m_window, this);
     m_messages.setOwner(m_window);
     m_dpi = ::GetDpiForWindow(m_window);
     m_font = Controls::makeFont({L"Segoe UI", L"Tahoma", L"Microsoft Sans Serif"}, 9, m_dpi);
@@ -155,12 +139,12 @@ void AllTaxpayersWindow::build() {
                                       LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
     for (int column = 0; column < BatchTable::ColumnCount; ++column) {
         std::wstring heading = wideText(BatchTable::heading(BatchTable::Column(column)));
-        LVCOLUMNW spec{};
-        spec.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
-        spec.fmt = column == BatchTable::Movements ? LVCFMT_RIGHT : LVCFMT_LEFT;
-        spec.cx = Controls::scaled(kColumnWidths[column], m_dpi);
-        spec.pszText = heading.data();
-        ListView_InsertColumn(m_table, column, &spec);
+        LVCOLUMNW description{};
+        description.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+        description.fmt = column == BatchTable::Movements ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        description.cx = Controls::scaled(kColumnWidths[column], m_dpi);
+        description.pszText = heading.data();
+        ListView_InsertColumn(m_table, column, &description);
     }
 }
 
@@ -278,10 +262,10 @@ void AllTaxpayersWindow::startRun(bool count) {
         ++m_done;
         m_totals.add(result);
         m_waiting = false;
-        // The list reads its cells when it paints: the row is painted again; a sorted or filtered list is arranged
-        // again by the clock, and the status line written by it, not at every result.
-        const auto at = std::find(m_shown.begin(), m_shown.end(), row);
-        if (at != m_shown.end()) ListView_RedrawItems(m_table, int(at - m_shown.begin()), int(at - m_shown.begin()));
+        // The list reads its cells when it paints, the rows in sight only: it is painted again once the results
+        // of this tick are in; a sorted or filtered list is arranged again by the clock, and the status line written
+        // by it, not at every result.
+        ::InvalidateRect(m_table, nullptr, FALSE);
     };
     events.waiting = [this] {
         m_waiting = true;
@@ -431,12 +415,6 @@ LRESULT AllTaxpayersWindow::notify(const NMHDR& header) {
         }
         default: return 0;
     }
-}
-
-LRESULT CALLBACK AllTaxpayersWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<AllTaxpayersWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
-    return self->handleMessage(message, wParam, lParam);
 }
 
 LRESULT AllTaxpayersWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

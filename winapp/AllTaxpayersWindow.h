@@ -29,7 +29,6 @@ public:
     bool takeDialogKey(MSG& message);
 
 private:
-    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void build();
     void layOut();

@@ -116,4 +116,17 @@ void centre(HWND window, HWND over) {
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void registerClass(const wchar_t* name, const wchar_t* icon) {
+    WNDCLASSEXW type{};
+    type.cbSize = sizeof type;
+    type.lpfnWndProc = DefWindowProcW;  // each window's own once it is made
+    type.hInstance = ::GetModuleHandleW(nullptr);
+    if (icon) type.hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), icon);
+    type.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    type.lpszClassName = name;
+    // Registered again, a class is refused (ERROR_CLASS_ALREADY_EXISTS) and stays as it was.
+    ::RegisterClassExW(&type);
+}
+
 }  // namespace Controls

@@ -38,4 +38,24 @@ void addTooltip(HWND tooltips, HWND control, const std::string& text);
 // Puts `window` at the centre of `over`'s monitor work area when `over` is null or hidden, else over `over`.
 void centre(HWND window, HWND over);
 
+// Registers the top-level window class `name` once, in the dialogs' colour, with the program's icon resource `icon`
+// (none when null). Its procedure is each window's own, given by attach() once the window is made.
+void registerClass(const wchar_t* name, const wchar_t* icon = nullptr);
+
+// The window procedure that hands every message of a window attached to `owner` to `handle`, and the default
+// procedure's answer before the window is attached or once it is let go (its user data null).
+template <class Owner, LRESULT (Owner::*handle)(UINT, WPARAM, LPARAM)>
+LRESULT CALLBACK forward(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* owner = reinterpret_cast<Owner*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!owner) return ::DefWindowProcW(window, message, wParam, lParam);
+    return (owner->*handle)(message, wParam, lParam);
+}
+
+// From now on the messages of `window` go to `owner`'s `handle`.
+template <class Owner, LRESULT (Owner::*handle)(UINT, WPARAM, LPARAM)>
+void attach(HWND window, Owner* owner) {
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+    ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&forward<Owner, handle>));
+}
+
 }  // namespace Controls

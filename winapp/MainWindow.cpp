@@ -47,21 +47,6 @@ const COLORREF kBandGrey = RGB(224, 224, 224);
 const COLORREF kCsvOrange = RGB(255, 192, 128);
 const COLORREF kGridGrey = RGB(128, 128, 128);
 
-void registerClass() {
-    static const bool registered = [] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = DefWindowProcW;  // replaced once the window is made
-        type.hInstance = ::GetModuleHandleW(nullptr);
-        type.hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), L"VELMORA");
-        type.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.lpszClassName = kMainWindowClass;
-        return ::RegisterClassExW(&type) != 0;
-    }();
-    (void)registered;
-}
-
 }  // namespace
 
 // The boxes of an export, which the job brings to the window's thread: the window shows them.
@@ -79,13 +64,12 @@ private:
 
 MainWindow::MainWindow(std::string appPath)
     : m_form(*this, m_messages, std::move(appPath)), m_exportBoxes(std::make_unique<ExportBoxes>(*this)) {
-    registerClass();
+    Controls::registerClass(kMainWindowClass, L"VELMORA");
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     m_window = ::CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, L"O.R.V. - Velmora", style, CW_USEDEFAULT,
                                  CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
                                  ::GetModuleHandleW(nullptr), nullptr);
-    ::SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWindow::procedure));
+    Controls::attach<MainWindow, &MainWindow::handleMessage>(m_window, this);
     m_messages.setOwner(m_window);
     m_dpi = ::GetDpiForWindow(m_window);
     m_background = ::GetSysColorBrush(COLOR_BTNFACE);
@@ -405,12 +389,6 @@ void MainWindow::paint(HDC dc) {
         fillWith(twips(grid.left, grid.top + kHeadingRow + row * kRowHeight, kGridWidth, line), kGridGrey);
     fillWith(twips(grid.left + kOptionColumn, grid.top, line, kGridHeight), kGridGrey);
     fillWith(twips(grid.left + kOptionColumn + kColumnWidth, grid.top, line, kGridHeight), kGridGrey);
-}
-
-LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
-    return self->handleMessage(message, wParam, lParam);
 }
 
 LRESULT MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -54,7 +54,6 @@ private:
         Face face;
     };
 
-    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void build();
     HWND add(const wchar_t* windowClass, const std::string& caption, DWORD style, int id, RECT twips, Face face);

@@ -13,34 +13,19 @@ namespace {
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr int kWidth = 340, kHeight = 150;  // the client area, in pixels at 96 dpi
 
-void registerClass() {
-    static const bool registered = [] {
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof type;
-        type.lpfnWndProc = DefWindowProcW;  // replaced per window once created
-        type.hInstance = ::GetModuleHandleW(nullptr);
-        type.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        type.lpszClassName = kProgressWindowClass;
-        return ::RegisterClassExW(&type) != 0;
-    }();
-    (void)registered;
-}
-
 }  // namespace
 
 ProgressWindow::ProgressWindow(HWND owner, UINT dpi, std::function<ExportProgress()> progress,
                                std::function<void()> cancel)
     : m_progress(std::move(progress)), m_onCancel(std::move(cancel)) {
-    registerClass();
+    Controls::registerClass(kProgressWindowClass);
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     RECT frame{0, 0, Controls::scaled(kWidth, dpi), Controls::scaled(kHeight, dpi)};
     ::AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
     m_window = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kProgressWindowClass, L"Generando archivo", style, CW_USEDEFAULT,
                                  CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, owner, nullptr,
                                  ::GetModuleHandleW(nullptr), nullptr);
-    ::SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ProgressWindow::procedure));
+    Controls::attach<ProgressWindow, &ProgressWindow::handleMessage>(m_window, this);
     m_font = Controls::makeFont({L"Segoe UI", L"Tahoma", L"Microsoft Sans Serif"}, 9, dpi);
     m_taxpayer =
         Controls::make(m_window, L"STATIC", "", SS_LEFT, ControlId::lbl_contribuyente, {12, 10, 328, 28}, m_font, dpi);
@@ -97,20 +82,15 @@ void ProgressWindow::refresh() {
     Controls::setText(m_movements, "Movimientos escritos: " + userCount(now.movements));
 }
 
-LRESULT CALLBACK ProgressWindow::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<ProgressWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self) {
-        switch (message) {
-            case WM_TIMER:
-                if (wParam == kRefreshTimer) self->refresh();
-                return 0;
-            case WM_COMMAND:
-                if (LOWORD(wParam) == ControlId::btn_cancelar_exportacion || LOWORD(wParam) == IDCANCEL)
-                    self->m_onCancel();
-                return 0;
-            case WM_CLOSE: self->m_onCancel(); return 0;
-            default: break;
-        }
+LRESULT ProgressWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_TIMER:
+            if (wParam == kRefreshTimer) refresh();
+            return 0;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == ControlId::btn_cancelar_exportacion || LOWORD(wParam) == IDCANCEL) m_onCancel();
+            return 0;
+        case WM_CLOSE: m_onCancel(); return 0;
+        default: return ::DefWindowProcW(m_window, message, wParam, lParam);
     }
-    return ::DefWindowProcW(window, message, wParam, lParam);
 }

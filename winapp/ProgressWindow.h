@@ -21,7 +21,7 @@ public:
     bool takeDialogKey(MSG& message) const;
 
 private:
-    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void refresh();
 
     HWND m_window = nullptr;

@@ -36,25 +36,6 @@ SiblingTempFile::SiblingTempFile(std::string target) : m_target(std::move(target
     }
 }
 
-SiblingTempFile::SiblingTempFile(SiblingTempFile&& other) noexcept
-    : m_target(std::move(other.m_target)),
-      m_path(std::exchange(other.m_path, {})),
-      m_file(std::exchange(other.m_file, nullptr)),
-      m_writtenBack(std::exchange(other.m_writtenBack, 0)) {}
-
-SiblingTempFile& SiblingTempFile::operator=(SiblingTempFile&& other) noexcept {
-    if (this != &other) {
-        discard();
-        m_target = std::move(other.m_target);
-        m_path = std::exchange(other.m_path, {});
-        m_file = std::exchange(other.m_file, nullptr);
-        m_writtenBack = std::exchange(other.m_writtenBack, 0);
-    }
-    return *this;
-}
-
-SiblingTempFile::~SiblingTempFile() { discard(); }
-
 void SiblingTempFile::discard() noexcept {
     if (m_file != nullptr) std::fclose(std::exchange(m_file, nullptr));
     if (!m_path.empty()) ::unlink(std::exchange(m_path, {}).c_str());
